@@ -1,0 +1,49 @@
+# Entry points for a fresh machine: `make test` and `make run`.
+JOBS ?= $(shell nproc)
+ASAN_DIR := build/asan
+REL_DIR := build/release
+TSAN_DIR := build/tsan
+FUZZ_DIR := build/fuzz
+CMAKE_COMMON := -G Ninja -Wno-dev
+
+.PHONY: deps test bench tsan fuzz run clean format
+
+deps:
+	@bash scripts/install-deps.sh build
+
+test: deps
+	cmake -S . -B $(ASAN_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DVELMORA_SANITIZE=address,undefined
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+bench:
+	@bash scripts/install-deps.sh bench
+	cmake -S . -B $(REL_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release \
+	  -DVELMORA_TESTS=OFF -DVELMORA_BENCH=ON
+	cmake --build $(REL_DIR) -j $(JOBS)
+	bash scripts/run-benchmarks.sh $(REL_DIR)
+
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DVELMORA_SANITIZE=thread
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS)
+
+fuzz:
+	@bash scripts/install-deps.sh fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DVELMORA_TESTS=OFF -DVELMORA_APP=OFF -DVELMORA_FUZZ=ON \
+	  -DVELMORA_SANITIZE=address,undefined
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+
+run: deps
+	cmake -S . -B $(REL_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF
+	cmake --build $(REL_DIR) -j $(JOBS) --target Velmora
+	$(REL_DIR)/app/Velmora
+
+format:
+	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
+
+clean:
+	rm -rf build
