@@ -1,0 +1,100 @@
+#include "StrokeProcessors/BezierInterpStrokeProcessor.hpp"
+
+#include "foundation/FatalError.hpp"
+#include "graphics/CubicCurve.hpp"
+
+#include <cmath>
+
+namespace velmora {
+
+namespace {
+
+// Private vector helpers until the shared geometry operators are available here.
+CGVector difference(CGPoint a, CGPoint b) {
+    return {a.x - b.x, a.y - b.y};
+}
+double length(CGVector v) {
+    return std::hypot(v.dx, v.dy);
+}
+CGVector normalized(CGVector v) {
+    const double l = length(v);
+    return l > 0 ? CGVector{v.dx / l, v.dy / l} : CGVector{0, 0};
+}
+
+double lerp(double a, double b, double t) {
+    return a + t * (b - a);
+}
+
+std::vector<StrokeDot> segment(const StrokeDot& from, const StrokeDot& to, CGVector start,
+                               CGVector end) {
+    const CGPoint a = from.position, b = to.position;
+    const double handle = length(difference(b, a)) / 3.0;
+    const CGVector chord = normalized(difference(b, a));
+    const CGPoint c1{a.x + (chord.dx + start.dx) / 2.0 * handle,
+                     a.y + (chord.dy + start.dy) / 2.0 * handle};
+    const CGPoint c2{b.x - (chord.dx + end.dx) / 2.0 * handle,
+                     b.y - (chord.dy + end.dy) / 2.0 * handle};
+    const CubicCurve curve(a, c1, c2, b);
+    double n = curve.length() / ((from.spacing + to.spacing) * 0.5);
+    if (!(n >= 1)) { // also NaN
+        return {};
+    }
+    if (n > BezierInterpStrokeProcessor::maximumDotsPerSegment) {
+        n = BezierInterpStrokeProcessor::maximumDotsPerSegment;
+    }
+    const int count = int(n);
+    std::vector<StrokeDot> dots;
+    dots.reserve(size_t(count));
+    for (int i = 1; i <= count; ++i) {
+        const double t = i / n;
+        dots.push_back({curve.compute(t), lerp(from.spacing, to.spacing, t),
+                        lerp(from.radius, to.radius, t), lerp(from.hardness, to.hardness, t),
+                        lerp(from.opacity, to.opacity, t)});
+    }
+    return dots;
+}
+
+} // namespace
+
+std::vector<StrokeDot> BezierInterpStrokeProcessor::process(const StrokeDot& dot) {
+    previousDots_.push_back(dot);
+    auto& d = previousDots_;
+    switch (d.size()) {
+    case 1:
+        return {dot};
+    case 2:
+        return {};
+    case 3: {
+        std::vector<StrokeDot> dots =
+            segment(d[0], d[1], normalized(difference(d[1].position, d[0].position)),
+                    normalized(difference(d[2].position, d[1].position)));
+        if (dots.empty()) {
+            d.erase(d.begin() + 1);
+        } else {
+            d[1] = dots.back();
+        }
+        return dots;
+    }
+    case 4: {
+        std::vector<StrokeDot> dots =
+            segment(d[1], d[2], normalized(difference(d[1].position, d[0].position)),
+                    normalized(difference(d[3].position, d[2].position)));
+        if (dots.empty()) {
+            d.erase(d.begin() + 2);
+        } else {
+            d[2] = dots.back();
+            d.erase(d.begin());
+        }
+        return dots;
+    }
+    default:
+        fatalError("Internal inconcistency");
+    }
+}
+
+std::vector<StrokeDot> BezierInterpStrokeProcessor::flush() {
+    previousDots_.clear();
+    return {};
+}
+
+} // namespace velmora
