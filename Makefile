@@ -32,7 +32,7 @@ tsan: deps
 
 fuzz:
 	@bash scripts/install-deps.sh fuzz
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug \
+	CC=clang-16 CXX=clang++-16 cmake -S . -B $(FUZZ_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DVELMORA_TESTS=OFF -DVELMORA_APP=OFF -DVELMORA_FUZZ=ON \
 	  -DVELMORA_SANITIZE=address,undefined
 	cmake --build $(FUZZ_DIR) -j $(JOBS)

@@ -11,7 +11,7 @@ build_pkgs=(
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 bench_pkgs=(libpixman-1-dev libmypaint-dev)
-fuzz_pkgs=(clang libclang-rt-14-dev)
+fuzz_pkgs=(clang-16 libclang-rt-16-dev)
 
 want=()
 case "${1:-build}" in
