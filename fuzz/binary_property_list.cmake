@@ -1,0 +1,1 @@
+velmora_fuzz(fuzz_binary_property_list BinaryPropertyListFuzz.cpp VelmoraCoding)
