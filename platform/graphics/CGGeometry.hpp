@@ -61,9 +61,8 @@ struct CGAffineTransform {
 
     // `t1.concatenating(t2)` applies t1 first, then t2.
     CGAffineTransform concatenating(const CGAffineTransform& t2) const {
-        return {a * t2.a + b * t2.c,         a * t2.b + b * t2.d,
-                c * t2.a + d * t2.c,         c * t2.b + d * t2.d,
-                tx * t2.a + ty * t2.c + t2.tx, tx * t2.b + ty * t2.d + t2.ty};
+        return {a * t2.a + b * t2.c, a * t2.b + b * t2.d,           c * t2.a + d * t2.c,
+                c * t2.b + d * t2.d, tx * t2.a + ty * t2.c + t2.tx, tx * t2.b + ty * t2.d + t2.ty};
     }
     // The platform's convenience forms prepend the new operation: the result
     // applies the translation/scale/rotation first, then this transform.
@@ -82,8 +81,8 @@ struct CGAffineTransform {
         if (det == 0 || !std::isfinite(det)) {
             return *this;
         }
-        return {d / det,  -b / det, -c / det, a / det,
-                (c * ty - d * tx) / det, (b * tx - a * ty) / det};
+        return {
+            d / det, -b / det, -c / det, a / det, (c * ty - d * tx) / det, (b * tx - a * ty) / det};
     }
     CGPoint apply(CGPoint p) const { return {a * p.x + c * p.y + tx, b * p.x + d * p.y + ty}; }
     CGSize apply(CGSize s) const {
@@ -93,6 +92,8 @@ struct CGAffineTransform {
     friend bool operator==(const CGAffineTransform&, const CGAffineTransform&) = default;
 };
 
-inline CGPoint operator*(CGPoint p, const CGAffineTransform& t) { return t.apply(p); }
+inline CGPoint operator*(CGPoint p, const CGAffineTransform& t) {
+    return t.apply(p);
+}
 
 } // namespace velmora
