@@ -1,5 +1,6 @@
 #include "StrokeProcessors/BezierInterpStrokeProcessor.hpp"
 
+#include "SKTUtils/CGPointExtensions.hpp"
 #include "foundation/FatalError.hpp"
 #include "graphics/CubicCurve.hpp"
 
@@ -9,31 +10,19 @@ namespace velmora {
 
 namespace {
 
-// Private vector helpers until the shared geometry operators are available here.
-CGVector difference(CGPoint a, CGPoint b) {
-    return {a.x - b.x, a.y - b.y};
-}
-double length(CGVector v) {
-    return std::hypot(v.dx, v.dy);
-}
-CGVector normalized(CGVector v) {
-    const double l = length(v);
-    return l > 0 ? CGVector{v.dx / l, v.dy / l} : CGVector{0, 0};
-}
-
 double lerp(double a, double b, double t) {
     return a + t * (b - a);
 }
 
-std::vector<StrokeDot> segment(const StrokeDot& from, const StrokeDot& to, CGVector start,
-                               CGVector end) {
+// Directions are unit vectors or zero; each end's tangent averages the chord
+// and the neighbouring direction without renormalising.
+std::vector<StrokeDot> segment(const StrokeDot& from, const StrokeDot& to, CGPoint start,
+                               CGPoint end) {
     const CGPoint a = from.position, b = to.position;
-    const double handle = length(difference(b, a)) / 3.0;
-    const CGVector chord = normalized(difference(b, a));
-    const CGPoint c1{a.x + (chord.dx + start.dx) / 2.0 * handle,
-                     a.y + (chord.dy + start.dy) / 2.0 * handle};
-    const CGPoint c2{b.x - (chord.dx + end.dx) / 2.0 * handle,
-                     b.y - (chord.dy + end.dy) / 2.0 * handle};
+    const double handle = length(b - a) / 3.0;
+    const CGPoint chord = normalized(b - a);
+    const CGPoint c1 = a + ((chord + start) / 2.0) * handle;
+    const CGPoint c2 = b - ((chord + end) / 2.0) * handle;
     const CubicCurve curve(a, c1, c2, b);
     double n = curve.length() / ((from.spacing + to.spacing) * 0.5);
     if (!(n >= 1)) { // also NaN
@@ -65,9 +54,8 @@ std::vector<StrokeDot> BezierInterpStrokeProcessor::process(const StrokeDot& dot
     case 2:
         return {};
     case 3: {
-        std::vector<StrokeDot> dots =
-            segment(d[0], d[1], normalized(difference(d[1].position, d[0].position)),
-                    normalized(difference(d[2].position, d[1].position)));
+        std::vector<StrokeDot> dots = segment(d[0], d[1], normalized(d[1].position - d[0].position),
+                                              normalized(d[2].position - d[1].position));
         if (dots.empty()) {
             d.erase(d.begin() + 1);
         } else {
@@ -76,9 +64,8 @@ std::vector<StrokeDot> BezierInterpStrokeProcessor::process(const StrokeDot& dot
         return dots;
     }
     case 4: {
-        std::vector<StrokeDot> dots =
-            segment(d[1], d[2], normalized(difference(d[1].position, d[0].position)),
-                    normalized(difference(d[3].position, d[2].position)));
+        std::vector<StrokeDot> dots = segment(d[1], d[2], normalized(d[1].position - d[0].position),
+                                              normalized(d[3].position - d[2].position));
         if (dots.empty()) {
             d.erase(d.begin() + 2);
         } else {

@@ -1,5 +1,7 @@
 #include "StrokeProcessors/LinearInterpStrokeProcessor.hpp"
 
+#include "SKTUtils/CGPointExtensions.hpp"
+
 #include <cmath>
 
 namespace velmora {
@@ -12,26 +14,21 @@ double lerp(double a, double b, double t) {
 
 std::vector<StrokeDot> segment(const StrokeDot& from, const StrokeDot& to) {
     const CGPoint a = from.position, b = to.position;
-    const double dx = b.x - a.x, dy = b.y - a.y;
-    const double distance = std::hypot(dx, dy);
-    const double quotient = distance / to.spacing;
+    const double quotient = distanceTo(a, b) / to.spacing;
     if (!(quotient >= 1)) { // also NaN
         return {};
     }
     const int count = quotient > LinearInterpStrokeProcessor::maximumDotsPerSegment
                           ? LinearInterpStrokeProcessor::maximumDotsPerSegment
                           : int(quotient);
-    const double stepLength = (to.spacing + from.spacing) * 0.5;
-    const double ux = distance > 0 ? dx / distance : 0, uy = distance > 0 ? dy / distance : 0;
-    const CGPoint end{a.x + ux * stepLength * count, a.y + uy * stepLength * count};
+    const CGPoint step = normalized(b - a) * ((to.spacing + from.spacing) * 0.5);
+    const CGPoint end = a + step * double(count);
     std::vector<StrokeDot> dots;
     dots.reserve(size_t(count));
     for (int i = 1; i <= count; ++i) {
         const double t = double(i) / count;
-        dots.push_back({{a.x + (end.x - a.x) * t, a.y + (end.y - a.y) * t},
-                        lerp(from.spacing, to.spacing, t),
-                        lerp(from.radius, to.radius, t),
-                        lerp(from.hardness, to.hardness, t),
+        dots.push_back({a + (end - a) * t, lerp(from.spacing, to.spacing, t),
+                        lerp(from.radius, to.radius, t), lerp(from.hardness, to.hardness, t),
                         lerp(from.opacity, to.opacity, t)});
     }
     return dots;

@@ -1,17 +1,16 @@
 #include "StrokeProcessors/SanityStrokeProcessor.hpp"
 
+#include "SKTUtils/CGFloatExtensions.hpp"
+
 #include <cmath>
 
 namespace velmora {
 
 namespace {
 
-// A NaN would pass any comparison-based clamp unchanged; it takes the lower bound.
+// A NaN would pass the clamp unchanged; it takes the lower bound.
 double clampedOrLow(double v, double low, double high) {
-    if (std::isnan(v) || v < low) {
-        return low;
-    }
-    return v > high ? high : v;
+    return std::isnan(v) ? low : clamped(v, low, high);
 }
 
 } // namespace
