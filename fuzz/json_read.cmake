@@ -1,0 +1,1 @@
+velmora_fuzz(json_read JSONReadFuzz.cpp VelmoraCoding)
