@@ -65,8 +65,7 @@ constexpr double twoToThe(int n) {
     return r;
 }
 template <std::integral T> constexpr double upperBound = twoToThe(std::numeric_limits<T>::digits);
-template <std::integral T>
-constexpr double lowerBound = std::is_signed_v<T> ? -upperBound<T> : 0.0;
+template <std::integral T> constexpr double lowerBound = std::is_signed_v<T> ? -upperBound<T> : 0.0;
 } // namespace detail
 
 // Truncates toward zero; the value must be finite and its truncation representable in T.

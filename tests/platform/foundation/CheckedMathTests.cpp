@@ -1,8 +1,7 @@
 #include "foundation/CheckedMath.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <limits>
 
 using namespace velmora;
