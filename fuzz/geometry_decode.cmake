@@ -1,0 +1,1 @@
+velmora_fuzz(geometry_decode GeometryDecodeFuzz.cpp MetalExtensions)
