@@ -1,0 +1,190 @@
+#include "BenchSupport.hpp"
+#include "imaging/CIBlendKernel.hpp"
+#include "imaging/CIContext.hpp"
+#include "imaging/CIImage.hpp"
+
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <pixman.h>
+#include <string>
+#include <tbb/global_control.h>
+#include <vector>
+
+using namespace velmora;
+
+namespace {
+
+constexpr int64_t side = 8000;
+constexpr size_t pixelCount = size_t(side) * size_t(side);
+// Two layers read, one written.
+constexpr double bytesPerBlend = double(pixelCount) * 12.0;
+
+double seconds(const std::function<void()>& work, int repeats) {
+    double best = 1e30;
+    for (int i = 0; i < repeats; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        work();
+        const auto t1 = std::chrono::steady_clock::now();
+        best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
+    }
+    return best;
+}
+
+// Bytes read plus written per second of a parallel 1 GiB memcpy, measured once.
+double copyBandwidth() {
+    static const double bandwidth = [] {
+        const size_t bytes = size_t(1) << 30;
+        std::vector<char> src(bytes, 1), dst(bytes, 0);
+        const double t = seconds([&] { bench::parallelCopy(dst.data(), src.data(), bytes); }, 5);
+        return 2.0 * double(bytes) / t;
+    }();
+    return bandwidth;
+}
+
+// Straight RGBA layers with varied alpha, so no mode takes an all-opaque shortcut.
+std::shared_ptr<std::vector<uint8_t>> layer(uint32_t seed) {
+    auto data = std::make_shared<std::vector<uint8_t>>(pixelCount * 4);
+    uint32_t s = seed;
+    for (size_t i = 0; i < pixelCount; ++i) {
+        s = s * 1664525u + 1013904223u;
+        uint8_t* p = data->data() + 4 * i;
+        p[0] = uint8_t(s >> 24);
+        p[1] = uint8_t(s >> 16);
+        p[2] = uint8_t(s >> 8);
+        p[3] = uint8_t((s >> 3) | 0x10);
+    }
+    return data;
+}
+
+struct Layers {
+    std::shared_ptr<std::vector<uint8_t>> fg = layer(1), bg = layer(2);
+};
+Layers& layers() {
+    static Layers l;
+    return l;
+}
+
+const std::shared_ptr<const CIBlendKernel>& kernelNamed(const std::string& name) {
+    static const std::map<std::string, const std::shared_ptr<const CIBlendKernel>& (*)()> all = {
+        {"sourceOver", &CIBlendKernel::sourceOver}, {"sourceOut", &CIBlendKernel::sourceOut},
+        {"multiply", &CIBlendKernel::multiply},     {"overlay", &CIBlendKernel::overlay},
+        {"linearBurn", &CIBlendKernel::linearBurn}, {"linearDodge", &CIBlendKernel::linearDodge}};
+    return all.at(name)();
+}
+
+// pixman's single-threaded rate for the equivalent operator, on premultiplied
+// copies of the same layers; measured once per operator.
+double pixmanSeconds(pixman_op_t op) {
+    static std::map<int, double> measured;
+    if (auto it = measured.find(op); it != measured.end()) {
+        return it->second;
+    }
+    const auto premultiplied = [](const std::vector<uint8_t>& straight) {
+        std::vector<uint32_t> out(pixelCount);
+        for (size_t i = 0; i < pixelCount; ++i) {
+            const uint8_t* p = straight.data() + 4 * i;
+            const uint32_t a = p[3];
+            const auto m = [a](uint32_t c) { return (c * a + 127) / 255; };
+            out[i] = a << 24 | m(p[0]) << 16 | m(p[1]) << 8 | m(p[2]);
+        }
+        return out;
+    };
+    std::vector<uint32_t> src = premultiplied(*layers().fg);
+    const std::vector<uint32_t> dstInitial = premultiplied(*layers().bg);
+    std::vector<uint32_t> dst = dstInitial;
+    pixman_image_t* s = pixman_image_create_bits(PIXMAN_a8r8g8b8, side, side, src.data(), side * 4);
+    pixman_image_t* d = pixman_image_create_bits(PIXMAN_a8r8g8b8, side, side, dst.data(), side * 4);
+    double best = 1e30;
+    for (int i = 0; i < 3; ++i) {
+        std::memcpy(dst.data(), dstInitial.data(), pixelCount * 4);
+        best = std::min(
+            best,
+            seconds(
+                [&] { pixman_image_composite32(op, s, nullptr, d, 0, 0, 0, 0, 0, 0, side, side); },
+                1));
+    }
+    pixman_image_unref(s);
+    pixman_image_unref(d);
+    measured[op] = best;
+    return best;
+}
+
+void report(benchmark::State& state, double perIteration) {
+    const double bandwidth = bytesPerBlend / perIteration;
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytesPerBlend));
+    state.counters["GBps"] = bandwidth / 1e9;
+    state.counters["vs_copy"] = bandwidth / copyBandwidth();
+}
+
+void blendBenchmark(benchmark::State& state, const std::string& mode, pixman_op_t op,
+                    bool hasPixman) {
+    const int threads = int(state.range(0));
+    const double copy = copyBandwidth();
+    const double pixman = hasPixman ? pixmanSeconds(op) : 0;
+    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, size_t(threads));
+    const CIImage fg =
+        *CIImage::withBitmapData(layers().fg, side * 4, side, side, CIFormat::RGBA8, false);
+    const CIImage bg =
+        *CIImage::withBitmapData(layers().bg, side * 4, side, side, CIFormat::RGBA8, false);
+    const CIImage blended = *kernelNamed(mode)->apply(fg, bg);
+    const CIContext context({.outputPremultiplied = false});
+    std::vector<uint8_t> out(pixelCount * 4);
+    double total = 0;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        context.render(blended, out.data(), side * 4, {{0, 0}, {double(side), double(side)}},
+                       CIFormat::RGBA8);
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        benchmark::DoNotOptimize(out.data());
+    }
+    const double perIteration = total / double(state.iterations());
+    report(state, perIteration);
+    if (hasPixman) {
+        state.counters["pixman_GBps"] = bytesPerBlend / pixman / 1e9;
+        state.counters["x_pixman"] = pixman / perIteration;
+    }
+    (void)copy;
+}
+
+void registerAll() {
+    struct Mode {
+        const char* name;
+        pixman_op_t op;
+        bool hasPixman;
+    } modes[] = {{"sourceOver", PIXMAN_OP_OVER, true}, {"multiply", PIXMAN_OP_MULTIPLY, true},
+                 {"overlay", PIXMAN_OP_OVERLAY, true}, {"linearDodge", PIXMAN_OP_ADD, true},
+                 {"sourceOut", PIXMAN_OP_OUT, true},   {"linearBurn", PIXMAN_OP_OVER, false}};
+    for (const Mode& m : modes) {
+        benchmark::RegisterBenchmark(
+            ("BM_Blend8000/" + std::string(m.name)).c_str(),
+            [m](benchmark::State& s) { blendBenchmark(s, m.name, m.op, m.hasPixman); })
+            ->Arg(1)
+            ->Arg(8)
+            ->ArgName("threads")
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MinTime(1.0);
+    }
+}
+
+} // namespace
+
+static void BM_ParallelCopy1GiB(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(copyBandwidth());
+    }
+    state.counters["GBps"] = copyBandwidth() / 1e9;
+}
+BENCHMARK(BM_ParallelCopy1GiB)->Iterations(1);
+
+int main(int argc, char** argv) {
+    registerAll();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

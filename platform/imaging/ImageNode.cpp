@@ -1,0 +1,315 @@
+#include "imaging/ImageNode.hpp"
+
+#include "foundation/FatalError.hpp"
+
+#include <cmath>
+#include <cstring>
+
+namespace velmora::imaging {
+
+ImageNode::ImageNode(NodeKind kind, CGRect extent)
+    : kind_(kind), extent_(extent), pixelExtent_(pixelCover(extent)) {}
+
+void ImageNode::render(const PixelRect& rect, const TileBuffer& out, ScratchArena& arena) const {
+    precondition(out.width == rect.width && out.height == rect.height, "Tile size mismatch");
+    const PixelRect inner = intersection(rect, pixelExtent_);
+    if (inner.isEmpty()) {
+        kernels::clear(out);
+        return;
+    }
+    if (inner == rect) {
+        evaluate(rect, out, arena);
+        return;
+    }
+    ScratchScope scope(arena);
+    const TileBuffer part = arena.allocate(inner.width, inner.height);
+    evaluate(inner, part, arena);
+    kernels::clear(out);
+    kernels::copy(part, 0, 0, out, inner.x - rect.x, inner.y - rect.y, inner.width, inner.height);
+}
+
+namespace {
+
+class EmptyNode final : public ImageNode {
+public:
+    EmptyNode() : ImageNode(NodeKind::empty, CGRect::zero()) {}
+
+protected:
+    void evaluate(const PixelRect&, const TileBuffer& out, ScratchArena&) const override {
+        kernels::clear(out);
+    }
+};
+
+class ConstantNode final : public ImageNode {
+public:
+    explicit ConstantNode(const float rgba[4]) : ImageNode(NodeKind::constant, infiniteRect()) {
+        std::memcpy(rgba_, rgba, sizeof(rgba_));
+    }
+
+protected:
+    void evaluate(const PixelRect&, const TileBuffer& out, ScratchArena&) const override {
+        kernels::fill(out, rgba_);
+    }
+
+private:
+    float rgba_[4];
+};
+
+class SourceNode final : public ImageNode {
+public:
+    explicit SourceNode(std::shared_ptr<const PixelSource> source)
+        : ImageNode(NodeKind::source,
+                    {{0, 0}, {double(source->width()), double(source->height())}}),
+          source_(std::move(source)) {}
+
+protected:
+    void evaluate(const PixelRect& rect, const TileBuffer& out, ScratchArena&) const override {
+        const PixelStorage s = source_->storage();
+        if (s.base == nullptr) {
+            kernels::clear(out);
+            return;
+        }
+        precondition(rect.x >= 0 && rect.y >= 0 && rect.maxX() <= s.width &&
+                         rect.maxY() <= s.height,
+                     "Source read outside its storage");
+        const size_t bpp = bytesPerPixel(s.format);
+        for (int64_t j = 0; j < rect.height; ++j) {
+            const int64_t y = rect.y + j;
+            const int64_t row = s.topRowFirst ? s.height - 1 - y : y;
+            const std::byte* p = s.base + size_t(row) * s.bytesPerRow + size_t(rect.x) * bpp;
+            kernels::loadRow(p, s.format, size_t(rect.width), out.row(0, j), out.row(1, j),
+                             out.row(2, j), out.row(3, j));
+        }
+    }
+
+private:
+    std::shared_ptr<const PixelSource> source_;
+};
+
+// Keeps the pixels whose centres lie inside the rectangle.
+class CropNode final : public ImageNode {
+public:
+    CropNode(NodeRef child, const CGRect& rect)
+        : ImageNode(NodeKind::crop, intersection(child->extent(), rect)), child_(std::move(child)),
+          keep_(centreCover(rect)) {}
+
+protected:
+    void evaluate(const PixelRect& rect, const TileBuffer& out,
+                  ScratchArena& arena) const override {
+        const PixelRect inner = intersection(rect, keep_);
+        if (inner == rect) {
+            child_->render(rect, out, arena);
+            return;
+        }
+        kernels::clear(out);
+        if (inner.isEmpty()) {
+            return;
+        }
+        ScratchScope scope(arena);
+        const TileBuffer part = arena.allocate(inner.width, inner.height);
+        child_->render(inner, part, arena);
+        kernels::copy(part, 0, 0, out, inner.x - rect.x, inner.y - rect.y, inner.width,
+                      inner.height);
+    }
+
+private:
+    static PixelRect centreCover(const CGRect& r) {
+        if (isEmpty(r)) {
+            return {};
+        }
+        if (isInfinite(r)) {
+            return pixelCover(r);
+        }
+        constexpr double limit = double(int64_t(1) << 40);
+        const double x0 = std::clamp(std::ceil(r.minX() - 0.5), -limit, limit);
+        const double y0 = std::clamp(std::ceil(r.minY() - 0.5), -limit, limit);
+        const double x1 = std::clamp(std::ceil(r.maxX() - 0.5), -limit, limit);
+        const double y1 = std::clamp(std::ceil(r.maxY() - 0.5), -limit, limit);
+        return {int64_t(x0), int64_t(y0), int64_t(std::max(0.0, x1 - x0)),
+                int64_t(std::max(0.0, y1 - y0))};
+    }
+
+    NodeRef child_;
+    PixelRect keep_;
+};
+
+class TranslateNode final : public ImageNode {
+public:
+    TranslateNode(NodeRef child, int64_t dx, int64_t dy)
+        : ImageNode(NodeKind::translate, moved(child->extent(), dx, dy)), child_(std::move(child)),
+          dx_(dx), dy_(dy) {}
+
+protected:
+    void evaluate(const PixelRect& rect, const TileBuffer& out,
+                  ScratchArena& arena) const override {
+        child_->render({rect.x - dx_, rect.y - dy_, rect.width, rect.height}, out, arena);
+    }
+
+private:
+    static CGRect moved(const CGRect& r, int64_t dx, int64_t dy) {
+        if (isEmpty(r) || isInfinite(r)) {
+            return r;
+        }
+        return {{r.origin.x + double(dx), r.origin.y + double(dy)}, r.size};
+    }
+
+    NodeRef child_;
+    int64_t dx_, dy_;
+};
+
+class AlphaNode final : public ImageNode {
+public:
+    AlphaNode(NodeRef child, bool premultiply)
+        : ImageNode(premultiply ? NodeKind::premultiply : NodeKind::unpremultiply, child->extent()),
+          child_(std::move(child)), premultiply_(premultiply) {}
+
+protected:
+    void evaluate(const PixelRect& rect, const TileBuffer& out,
+                  ScratchArena& arena) const override {
+        child_->render(rect, out, arena);
+        if (premultiply_) {
+            kernels::premultiply(out);
+        } else {
+            kernels::unpremultiply(out);
+        }
+    }
+
+private:
+    NodeRef child_;
+    bool premultiply_;
+};
+
+class ColorMatrixNode final : public ImageNode {
+public:
+    ColorMatrixNode(NodeRef child, const kernels::ColorMatrix& m)
+        : ImageNode(NodeKind::colorMatrix, m.bias[3] > 0 ? infiniteRect() : child->extent()),
+          child_(std::move(child)), matrix_(m), alphaScale_(alphaScaleOf(m)) {}
+
+protected:
+    void evaluate(const PixelRect& rect, const TileBuffer& out,
+                  ScratchArena& arena) const override {
+        child_->render(rect, out, arena);
+        if (alphaScale_ >= 0) {
+            // Only alpha is scaled: on premultiplied pixels that is one product.
+            kernels::scale(out, alphaScale_);
+        } else {
+            kernels::colorMatrix(out, matrix_);
+        }
+    }
+
+private:
+    // The scale when the matrix keeps colour and multiplies alpha by k in
+    // [0, 1] (the opacity filter); -1 otherwise.
+    static float alphaScaleOf(const kernels::ColorMatrix& m) {
+        const kernels::ColorMatrix identity;
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 4; ++c) {
+                if (m.m[r][c] != identity.m[r][c]) {
+                    return -1;
+                }
+            }
+        }
+        for (int c = 0; c < 4; ++c) {
+            if (m.bias[c] != 0) {
+                return -1;
+            }
+        }
+        const float k = m.m[3][3];
+        if (m.m[3][0] != 0 || m.m[3][1] != 0 || m.m[3][2] != 0 || !(k >= 0 && k <= 1)) {
+            return -1;
+        }
+        return k;
+    }
+
+    NodeRef child_;
+    kernels::ColorMatrix matrix_;
+    float alphaScale_;
+};
+
+CGRect blendExtent(kernels::BlendOp op, const CGRect& fg, const CGRect& bg) {
+    // Where the result can be non-zero: source-out keeps only the foreground's
+    // footprint, every other mode the union.
+    if (op == kernels::BlendOp::sourceOut) {
+        return fg;
+    }
+    return unionRect(fg, bg);
+}
+
+class BlendNode final : public ImageNode {
+public:
+    BlendNode(kernels::BlendOp op, NodeRef fg, NodeRef bg)
+        : ImageNode(NodeKind::blend, blendExtent(op, fg->extent(), bg->extent())), op_(op),
+          fg_(std::move(fg)), bg_(std::move(bg)) {}
+
+protected:
+    void evaluate(const PixelRect& rect, const TileBuffer& out,
+                  ScratchArena& arena) const override {
+        const bool fgMeets = !intersection(rect, fg_->pixelExtent()).isEmpty();
+        const bool bgMeets = !intersection(rect, bg_->pixelExtent()).isEmpty();
+        if (!bgMeets) {
+            // D = 0: every mode gives S.
+            fg_->render(rect, out, arena);
+            return;
+        }
+        if (!fgMeets) {
+            // S = 0: source-out gives 0, the others D.
+            if (op_ == kernels::BlendOp::sourceOut) {
+                kernels::clear(out);
+            } else {
+                bg_->render(rect, out, arena);
+            }
+            return;
+        }
+        bg_->render(rect, out, arena);
+        ScratchScope scope(arena);
+        const TileBuffer fg = arena.allocate(rect.width, rect.height);
+        fg_->render(rect, fg, arena);
+        kernels::blend(op_, fg, out);
+    }
+
+private:
+    kernels::BlendOp op_;
+    NodeRef fg_, bg_;
+};
+
+} // namespace
+
+NodeRef emptyNode() {
+    static const NodeRef empty = std::make_shared<EmptyNode>();
+    return empty;
+}
+
+NodeRef constantNode(const float rgba[4]) {
+    return std::make_shared<ConstantNode>(rgba);
+}
+
+NodeRef sourceNode(std::shared_ptr<const PixelSource> source) {
+    precondition(source != nullptr, "No pixel source");
+    return std::make_shared<SourceNode>(std::move(source));
+}
+
+NodeRef cropNode(NodeRef child, const CGRect& rect) {
+    return std::make_shared<CropNode>(std::move(child), rect);
+}
+
+NodeRef translateNode(NodeRef child, int64_t dx, int64_t dy) {
+    return std::make_shared<TranslateNode>(std::move(child), dx, dy);
+}
+
+NodeRef premultiplyNode(NodeRef child) {
+    return std::make_shared<AlphaNode>(std::move(child), true);
+}
+
+NodeRef unpremultiplyNode(NodeRef child) {
+    return std::make_shared<AlphaNode>(std::move(child), false);
+}
+
+NodeRef colorMatrixNode(NodeRef child, const kernels::ColorMatrix& m) {
+    return std::make_shared<ColorMatrixNode>(std::move(child), m);
+}
+
+NodeRef blendNode(kernels::BlendOp op, NodeRef foreground, NodeRef background) {
+    return std::make_shared<BlendNode>(op, std::move(foreground), std::move(background));
+}
+
+} // namespace velmora::imaging

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "imaging/PixelStorage.hpp"
+#include "imaging/TileBuffer.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+// The per-pixel loops of the evaluator. They work on planar float rows so
+// that the compiler vectorises them; every result depends only on the
+// pixel's own inputs, never on how the work was split.
+namespace velmora::imaging::kernels {
+
+// 8-bit to float, exactly v / 255.
+float unorm8ToFloat(uint8_t v);
+// Float to 8-bit: round(clamp(v, 0, 1) · 255), halves away from zero; NaN is 0.
+uint8_t floatToUnorm8(float v);
+
+// Reads `n` pixels of one stored row (starting at its first pixel) into the
+// four rows, unchanged in meaning (no alpha handling).
+void loadRow(const std::byte* src, StorageFormat format, size_t n, float* r, float* g, float* b,
+             float* a);
+// Writes `n` premultiplied pixels into one stored row, converting alpha as
+// `alpha` says (unpremultiplied gives 0 colour where alpha is 0; none writes
+// alpha 1).
+void storeRow(const float* r, const float* g, const float* b, const float* a, size_t n,
+              StorageFormat format, StoredAlpha alpha, std::byte* dst);
+
+void fill(const TileBuffer& t, const float rgba[4]);
+void clear(const TileBuffer& t);
+void copy(const TileBuffer& from, int64_t fromX, int64_t fromY, const TileBuffer& to, int64_t toX,
+          int64_t toY, int64_t width, int64_t height);
+void premultiply(const TileBuffer& t);
+void unpremultiply(const TileBuffer& t);
+void scale(const TileBuffer& t, float k);
+
+// Rows R, G, B, A of a colour matrix applied to unpremultiplied colour, then
+// the bias; each row is 4 coefficients. Result alpha is clamped to [0, 1].
+struct ColorMatrix {
+    float m[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
+    float bias[4] = {0, 0, 0, 0};
+};
+void colorMatrix(const TileBuffer& t, const ColorMatrix& m);
+
+enum class BlendOp : uint8_t { sourceOver, sourceOut, multiply, overlay, linearBurn, linearDodge };
+
+// background = op(foreground, background), both premultiplied, same size.
+void blend(BlendOp op, const TileBuffer& foreground, const TileBuffer& background);
+
+} // namespace velmora::imaging::kernels
