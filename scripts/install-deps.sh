@@ -9,6 +9,7 @@ build_pkgs=(
   libtiff-dev libjpeg62-turbo-dev libpng-dev libgif-dev liblcms2-dev
   nlohmann-json3-dev libtbb-dev uuid-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libicu-dev
 )
 bench_pkgs=(libpixman-1-dev libmypaint-dev)
 fuzz_pkgs=(clang-16 libclang-rt-16-dev)
