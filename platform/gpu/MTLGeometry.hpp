@@ -28,8 +28,12 @@ struct MTLRegion {
     friend bool operator==(const MTLRegion&, const MTLRegion&) = default;
 };
 
-inline constexpr MTLOrigin MTLOriginMake(int64_t x, int64_t y, int64_t z) { return {x, y, z}; }
-inline constexpr MTLSize MTLSizeMake(int64_t w, int64_t h, int64_t d) { return {w, h, d}; }
+inline constexpr MTLOrigin MTLOriginMake(int64_t x, int64_t y, int64_t z) {
+    return {x, y, z};
+}
+inline constexpr MTLSize MTLSizeMake(int64_t w, int64_t h, int64_t d) {
+    return {w, h, d};
+}
 inline constexpr MTLRegion MTLRegionMake2D(int64_t x, int64_t y, int64_t w, int64_t h) {
     return {{x, y, 0}, {w, h, 1}};
 }

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "gpu/MTLGeometry.hpp"
+#include "gpu/MTLPixelFormat.hpp"
+#include "gpu/MTLResource.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace velmora {
+
+// Host view of a texture's level 0: rows of `bytesPerRow`, row r at data + r * bytesPerRow.
+struct MTLTextureContents {
+    uint8_t* data = nullptr;
+    int64_t bytesPerRow = 0;
+    int64_t width = 0;
+    int64_t height = 0;
+    MTLPixelFormat pixelFormat = MTLPixelFormat::invalid;
+    int64_t bytesPerPixel = 0;
+
+    uint8_t* row(int64_t y) const { return data + y * bytesPerRow; }
+};
+
+class MTLTexture : public MTLResource {
+public:
+    virtual MTLTextureType textureType() const = 0;
+    virtual MTLPixelFormat pixelFormat() const = 0;
+    virtual int64_t width() const = 0;
+    virtual int64_t height() const = 0;
+    virtual int64_t depth() const = 0;
+    virtual int64_t mipmapLevelCount() const = 0;
+    virtual int64_t arrayLength() const = 0;
+    virtual MTLTextureUsage usage() const = 0;
+
+    // CPU access; only for shared and managed storage. The region must lie inside
+    // the texture (checked); `bytes` must hold the region's rows at `bytesPerRow`.
+    virtual void replaceRegion(MTLRegion region, int64_t mipmapLevel, const void* bytes,
+                               int64_t bytesPerRow) = 0;
+    virtual void getBytes(void* bytes, int64_t bytesPerRow, MTLRegion region,
+                          int64_t mipmapLevel) const = 0;
+
+    // The memory that commands of a CPU backend read and write while they run on
+    // the device's timeline. Allocated on first use; never-written memory reads as zero.
+    virtual MTLTextureContents contents() = 0;
+};
+
+} // namespace velmora

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "gpu/MTLBuffer.hpp"
+#include "gpu/MTLTexture.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace velmora::cpu {
+
+inline constexpr size_t kMaxBufferBindings = 31;
+inline constexpr size_t kMaxTextureBindings = 32;
+// The platform's limit for bytes passed inline with a command.
+inline constexpr size_t kMaxInlineBytes = 4096;
+
+// One slot of the buffer table: inline bytes or a buffer at an offset.
+struct BufferBinding {
+    std::vector<uint8_t> bytes;
+    std::shared_ptr<MTLBuffer> buffer;
+    int64_t offset = 0;
+    bool inlineBytes = false;
+
+    bool isBound() const { return inlineBytes || buffer != nullptr; }
+    std::span<const uint8_t> data() const;
+};
+
+// The bindings of one stage, captured by value when a command is encoded.
+class ArgumentTable {
+public:
+    void setTexture(std::shared_ptr<MTLTexture> texture, uint64_t index);
+    void setBytes(const void* bytes, size_t length, uint64_t index);
+    void setBuffer(std::shared_ptr<MTLBuffer> buffer, int64_t offset, uint64_t index);
+
+    const std::shared_ptr<MTLTexture>& textureObject(uint64_t index) const;
+    // The host memory of the texture bound at `index`; a missing binding stops the program.
+    MTLTextureContents texture(uint64_t index) const;
+    std::span<const uint8_t> buffer(uint64_t index) const;
+
+    template <class T> T bytesAs(uint64_t index) const {
+        const auto b = buffer(index);
+        checkLength(b.size(), sizeof(T));
+        T out;
+        std::memcpy(&out, b.data(), sizeof(T));
+        return out;
+    }
+
+    const std::array<std::shared_ptr<MTLTexture>, kMaxTextureBindings>& textures() const {
+        return textures_;
+    }
+    const std::array<BufferBinding, kMaxBufferBindings>& buffers() const { return buffers_; }
+
+private:
+    static void checkLength(size_t have, size_t need);
+    std::array<std::shared_ptr<MTLTexture>, kMaxTextureBindings> textures_;
+    std::array<BufferBinding, kMaxBufferBindings> buffers_;
+};
+
+} // namespace velmora::cpu

@@ -1,0 +1,252 @@
+#include "gpu/cpu/CPURenderCommandEncoder.hpp"
+
+#include "gpu/cpu/PixelIO.hpp"
+#include "gpu/cpu/Workers.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace velmora::cpu {
+
+CPURenderCommandEncoder::CPURenderCommandEncoder(std::shared_ptr<CPUCommandBuffer> buffer,
+                                                 const MTLRenderPassDescriptor& descriptor)
+    : CPUEncoder(std::move(buffer), MTLCommandTraceEntry::Kind::renderEncoder),
+      attachment_(descriptor.colorAttachments[0]) {
+    precondition(attachment_.texture != nullptr, "Render pass without a colour attachment");
+    precondition(attachment_.texture->usage().contains(MTLTextureUsage::renderTarget),
+                 "Colour attachment without render target usage");
+    viewport_ = {0,
+                 0,
+                 static_cast<double>(attachment_.texture->width()),
+                 static_cast<double>(attachment_.texture->height()),
+                 0,
+                 1};
+}
+
+void CPURenderCommandEncoder::setViewport(MTLViewport viewport) {
+    checkOpen();
+    viewport_ = viewport;
+}
+
+void CPURenderCommandEncoder::setRenderPipelineState(std::shared_ptr<MTLRenderPipelineState> s) {
+    checkOpen();
+    precondition(s != nullptr, "No render pipeline state");
+    precondition(s->descriptor().colorAttachments[0].pixelFormat ==
+                     attachment_.texture->pixelFormat(),
+                 "Render pipeline format differs from the colour attachment's");
+    pipeline_ = std::move(s);
+}
+
+void CPURenderCommandEncoder::setVertexBytes(const void* bytes, size_t length, uint64_t index) {
+    checkOpen();
+    vertexArguments_.setBytes(bytes, length, index);
+}
+
+void CPURenderCommandEncoder::setVertexBuffer(std::shared_ptr<MTLBuffer> buffer, int64_t offset,
+                                              uint64_t index) {
+    checkOpen();
+    vertexArguments_.setBuffer(std::move(buffer), offset, index);
+}
+
+void CPURenderCommandEncoder::setFragmentBytes(const void* bytes, size_t length, uint64_t index) {
+    checkOpen();
+    fragmentArguments_.setBytes(bytes, length, index);
+}
+
+void CPURenderCommandEncoder::setFragmentBuffer(std::shared_ptr<MTLBuffer> buffer, int64_t offset,
+                                                uint64_t index) {
+    checkOpen();
+    fragmentArguments_.setBuffer(std::move(buffer), offset, index);
+}
+
+void CPURenderCommandEncoder::setFragmentTexture(std::shared_ptr<MTLTexture> texture,
+                                                 uint64_t index) {
+    checkOpen();
+    fragmentArguments_.setTexture(std::move(texture), index);
+}
+
+void CPURenderCommandEncoder::drawPrimitives(MTLPrimitiveType type, uint64_t vertexStart,
+                                             uint64_t vertexCount) {
+    checkOpen();
+    precondition(type == MTLPrimitiveType::triangle, "Only triangles can be drawn on this device");
+    precondition(pipeline_ != nullptr, "drawPrimitives without a render pipeline state");
+    for (const auto& table : {vertexArguments_, fragmentArguments_}) {
+        for (const auto& t : table.textures()) {
+            buffer_->useResource(t);
+        }
+        for (const auto& b : table.buffers()) {
+            buffer_->useResource(b.buffer);
+        }
+    }
+    draws_.push_back(
+        {pipeline_, viewport_, vertexArguments_, fragmentArguments_, vertexStart, vertexCount});
+}
+
+void CPURenderCommandEncoder::finish() {
+    buffer_->useResource(attachment_.texture);
+    buffer_->addCommand([attachment = attachment_, draws = std::move(draws_)] {
+        auto& texture = *attachment.texture;
+        const auto contents = texture.contents();
+        const auto layout = *pixelLayout(texture.pixelFormat());
+        if (attachment.loadAction == MTLLoadAction::clear) {
+            const auto& c = attachment.clearColor;
+            const std::array<float, 4> colour{
+                static_cast<float>(c.red), static_cast<float>(c.green), static_cast<float>(c.blue),
+                static_cast<float>(c.alpha)};
+            parallelRows(0, contents.height, [&](int64_t y0, int64_t y1) {
+                std::vector<float> row(static_cast<size_t>(contents.width) * 4);
+                for (int64_t x = 0; x < contents.width; ++x) {
+                    std::copy(colour.begin(), colour.end(), row.begin() + 4 * x);
+                }
+                for (int64_t y = y0; y < y1; ++y) {
+                    storeRow(layout, row.data(), contents.row(y), contents.width);
+                }
+            });
+        }
+        for (const auto& draw : draws) {
+            rasterize(draw, texture);
+        }
+    });
+}
+
+namespace {
+
+struct ScreenVertex {
+    double x, y;
+    std::array<double, kMaxVaryings> v;
+};
+
+struct Triangle {
+    std::array<ScreenVertex, 3> p;
+    double area;
+    std::array<double, kMaxVaryings> dx{}, dy{};
+    int64_t yMin, yMax;
+};
+
+} // namespace
+
+void rasterize(const DrawCall& draw, MTLTexture& attachment) {
+    const auto& desc = draw.pipeline->descriptor();
+    const auto& vertexBody = *desc.vertexFunction->body();
+    const auto& fragmentBody = *desc.fragmentFunction->body();
+    const size_t varyings = vertexBody.varyingCount;
+    const auto& vp = draw.viewport;
+
+    const auto contents = attachment.contents();
+    const auto layout = *pixelLayout(attachment.pixelFormat());
+    // Pixels the draw can touch: those whose centres lie in the viewport, within the attachment.
+    auto firstPixel = [](double edge) { return static_cast<int64_t>(std::ceil(edge - 0.5)); };
+    if (!(std::isfinite(vp.originX) && std::isfinite(vp.originY) && std::isfinite(vp.width) &&
+          std::isfinite(vp.height) && std::fabs(vp.originX) < 1e9 && std::fabs(vp.originY) < 1e9 &&
+          std::fabs(vp.width) < 1e9 && std::fabs(vp.height) < 1e9)) {
+        return;
+    }
+    const int64_t clipX0 = std::max<int64_t>(0, firstPixel(vp.originX));
+    const int64_t clipY0 = std::max<int64_t>(0, firstPixel(vp.originY));
+    const int64_t clipX1 = std::min<int64_t>(contents.width, firstPixel(vp.originX + vp.width));
+    const int64_t clipY1 = std::min<int64_t>(contents.height, firstPixel(vp.originY + vp.height));
+    if (clipX1 <= clipX0 || clipY1 <= clipY0) {
+        return;
+    }
+
+    std::vector<Triangle> triangles;
+    for (uint64_t i = 0; i + 3 <= draw.vertexCount; i += 3) {
+        Triangle t{};
+        bool visible = true;
+        for (int k = 0; k < 3; ++k) {
+            const auto out = vertexBody.vertex(draw.vertexArguments,
+                                               static_cast<uint32_t>(draw.vertexStart + i + k));
+            const double w = out.position[3];
+            if (!(w > 0.0)) {
+                visible = false;
+                break;
+            }
+            // Clip space to framebuffer pixels: y points down the attachment's rows.
+            t.p[k].x = vp.originX + (out.position[0] / w + 1.0) * 0.5 * vp.width;
+            t.p[k].y = vp.originY + (1.0 - out.position[1] / w) * 0.5 * vp.height;
+            for (size_t j = 0; j < varyings; ++j) {
+                t.p[k].v[j] = out.varyings[j];
+            }
+        }
+        if (!visible) {
+            continue;
+        }
+        const auto& [a, b, c] = t.p;
+        t.area = (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
+        if (t.area == 0.0 || !std::isfinite(t.area)) {
+            continue;
+        }
+        for (size_t j = 0; j < varyings; ++j) {
+            const double d1 = b.v[j] - a.v[j], d2 = c.v[j] - a.v[j];
+            t.dx[j] = (d1 * (c.y - a.y) - d2 * (b.y - a.y)) / t.area;
+            t.dy[j] = (d2 * (b.x - a.x) - d1 * (c.x - a.x)) / t.area;
+        }
+        const double minY = std::max(std::min({a.y, b.y, c.y}), clipY0 - 1.0);
+        const double maxY = std::min(std::max({a.y, b.y, c.y}), clipY1 + 1.0);
+        if (!(minY <= maxY)) {
+            continue;
+        }
+        t.yMin = std::max<int64_t>(clipY0, static_cast<int64_t>(std::ceil(minY - 0.5)));
+        t.yMax = std::min<int64_t>(clipY1 - 1, static_cast<int64_t>(std::floor(maxY - 0.5)));
+        triangles.push_back(t);
+    }
+    if (triangles.empty()) {
+        return;
+    }
+
+    parallelRows(clipY0, clipY1, [&](int64_t y0, int64_t y1) {
+        std::vector<float> colours(static_cast<size_t>(clipX1 - clipX0) * 4);
+        std::array<float, kMaxVaryings> start{}, step{};
+        for (int64_t y = y0; y < y1; ++y) {
+            const double yc = static_cast<double>(y) + 0.5;
+            for (const auto& t : triangles) {
+                if (y < t.yMin || y > t.yMax) {
+                    continue;
+                }
+                const double s = t.area > 0 ? 1.0 : -1.0;
+                double lo = -std::numeric_limits<double>::infinity();
+                double hi = std::numeric_limits<double>::infinity();
+                bool empty = false;
+                for (int e = 0; e < 3; ++e) {
+                    const auto& p = t.p[e];
+                    const auto& q = t.p[(e + 1) % 3];
+                    // Inside when A·x + B >= 0 on this row.
+                    const double A = -s * (q.y - p.y);
+                    const double B = s * ((q.x - p.x) * (yc - p.y) + (q.y - p.y) * p.x);
+                    if (A > 0) {
+                        lo = std::max(lo, -B / A);
+                    } else if (A < 0) {
+                        hi = std::min(hi, -B / A);
+                    } else if (B < 0) {
+                        empty = true;
+                    }
+                }
+                if (empty) {
+                    continue;
+                }
+                lo = std::max(lo, static_cast<double>(clipX0) - 1.0);
+                hi = std::min(hi, static_cast<double>(clipX1) + 1.0);
+                const int64_t x0 = std::max(clipX0, static_cast<int64_t>(std::ceil(lo - 0.5)));
+                const int64_t x1 = std::min(clipX1 - 1, static_cast<int64_t>(std::floor(hi - 0.5)));
+                if (x1 < x0) {
+                    continue;
+                }
+                const auto& a = t.p[0];
+                const double xc = static_cast<double>(x0) + 0.5;
+                for (size_t j = 0; j < varyings; ++j) {
+                    start[j] =
+                        static_cast<float>(a.v[j] + t.dx[j] * (xc - a.x) + t.dy[j] * (yc - a.y));
+                    step[j] = static_cast<float>(t.dx[j]);
+                }
+                const int64_t n = x1 - x0 + 1;
+                fragmentBody.fragment(draw.fragmentArguments, {x0, y, n, start.data(), step.data()},
+                                      colours.data());
+                storeRow(layout, colours.data(), contents.row(y) + x0 * contents.bytesPerPixel, n);
+            }
+        }
+    });
+}
+
+} // namespace velmora::cpu

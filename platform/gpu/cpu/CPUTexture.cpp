@@ -1,0 +1,165 @@
+#include "gpu/cpu/CPUTexture.hpp"
+
+#include "foundation/CheckedMath.hpp"
+#include "foundation/FatalError.hpp"
+#include "gpu/cpu/CPUDevice.hpp"
+#include "gpu/cpu/Timeline.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+namespace velmora::cpu {
+
+namespace {
+size_t pageSize() {
+    static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    return size;
+}
+} // namespace
+
+CPUTexture::CPUTexture(std::shared_ptr<CPUDevice> device, const MTLTextureDescriptor& descriptor,
+                       PixelLayout layout)
+    : device_(std::move(device)), descriptor_(descriptor), layout_(layout),
+      bytesPerRow_(checked::mul<int64_t>(descriptor.width, layout.bytesPerPixel)),
+      byteCount_(static_cast<size_t>(checked::mul<int64_t>(bytesPerRow_, descriptor.height))) {}
+
+CPUTexture::~CPUTexture() {
+    if (auto* memory = memory_.load()) {
+        munmap(memory, byteCount_);
+        device_->noteAllocation(-static_cast<int64_t>(byteCount_));
+    }
+}
+
+std::optional<std::string> CPUTexture::label() const {
+    std::lock_guard lock(labelMutex_);
+    return label_;
+}
+
+void CPUTexture::setLabel(std::optional<std::string> label) {
+    std::lock_guard lock(labelMutex_);
+    label_ = std::move(label);
+}
+
+std::shared_ptr<MTLDevice> CPUTexture::device() const {
+    return device_;
+}
+
+size_t CPUTexture::allocatedSize() const {
+    uint8_t* memory = memory_.load();
+    if (memory == nullptr) {
+        return 0;
+    }
+    // Resident pages only: memory never written or given back costs nothing.
+    const auto page = pageSize();
+    std::vector<unsigned char> resident((byteCount_ + page - 1) / page);
+    if (mincore(memory, byteCount_, resident.data()) != 0) {
+        return byteCount_;
+    }
+    size_t pages = 0;
+    for (const auto r : resident) {
+        pages += r & 1;
+    }
+    return std::min(byteCount_, pages * page);
+}
+
+uint8_t* CPUTexture::memory() const {
+    std::call_once(allocation_, [this] {
+        void* p = mmap(nullptr, byteCount_, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        precondition(p != MAP_FAILED, "Out of memory for a texture");
+        memory_.store(static_cast<uint8_t*>(p));
+        device_->noteAllocation(static_cast<int64_t>(byteCount_));
+    });
+    return memory_.load();
+}
+
+MTLTextureContents CPUTexture::contents() {
+    return {memory(), bytesPerRow_, width(), height(), pixelFormat(), layout_.bytesPerPixel};
+}
+
+void CPUTexture::zeroRows(int64_t y0, int64_t y1) {
+    precondition(0 <= y0 && y0 <= y1 && y1 <= height(), "Rows outside the texture");
+    uint8_t* begin = memory() + y0 * bytesPerRow_;
+    uint8_t* end = memory() + y1 * bytesPerRow_;
+    const auto page = pageSize();
+    auto* pageBegin =
+        reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(begin) + page - 1) / page * page);
+    auto* pageEnd = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(end) / page * page);
+    if (pageEnd > pageBegin) {
+        std::memset(begin, 0, static_cast<size_t>(pageBegin - begin));
+        // Private anonymous pages read as zero again once given back.
+        madvise(pageBegin, static_cast<size_t>(pageEnd - pageBegin), MADV_DONTNEED);
+        std::memset(pageEnd, 0, static_cast<size_t>(end - pageEnd));
+    } else {
+        std::memset(begin, 0, static_cast<size_t>(end - begin));
+    }
+}
+
+void CPUTexture::checkHostAccess(MTLRegion region, int64_t mipmapLevel, int64_t bytesPerRow,
+                                 const char* what) const {
+    precondition(storageMode() != MTLStorageMode::private_ &&
+                     storageMode() != MTLStorageMode::memoryless,
+                 std::string(what) + " needs a texture with shared or managed storage");
+    precondition(mipmapLevel == 0, "Only mipmap level 0 exists");
+    const auto& o = region.origin;
+    const auto& s = region.size;
+    precondition(o.x >= 0 && o.y >= 0 && o.z == 0 && s.width >= 0 && s.height >= 0 &&
+                     s.depth == 1 && s.width <= width() - o.x && s.height <= height() - o.y,
+                 std::string(what) + " region outside the texture");
+    precondition(bytesPerRow >= checked::mul<int64_t>(s.width, layout_.bytesPerPixel),
+                 std::string(what) + " bytes per row shorter than the region's rows");
+}
+
+void CPUTexture::replaceRegion(MTLRegion region, int64_t mipmapLevel, const void* bytes,
+                               int64_t bytesPerRow) {
+    checkHostAccess(region, mipmapLevel, bytesPerRow, "replaceRegion");
+    waitForGPUUses();
+    const auto rowBytes = static_cast<size_t>(region.size.width * layout_.bytesPerPixel);
+    const auto* src = static_cast<const uint8_t*>(bytes);
+    uint8_t* base = memory();
+    for (int64_t r = 0; r < region.size.height; ++r) {
+        std::memcpy(base + (region.origin.y + r) * bytesPerRow_ +
+                        region.origin.x * layout_.bytesPerPixel,
+                    src + r * bytesPerRow, rowBytes);
+    }
+}
+
+void CPUTexture::getBytes(void* bytes, int64_t bytesPerRow, MTLRegion region,
+                          int64_t mipmapLevel) const {
+    checkHostAccess(region, mipmapLevel, bytesPerRow, "getBytes");
+    waitForGPUUses();
+    const auto rowBytes = static_cast<size_t>(region.size.width * layout_.bytesPerPixel);
+    auto* dst = static_cast<uint8_t*>(bytes);
+    const uint8_t* base = memory();
+    for (int64_t r = 0; r < region.size.height; ++r) {
+        std::memcpy(dst + r * bytesPerRow,
+                    base + (region.origin.y + r) * bytesPerRow_ +
+                        region.origin.x * layout_.bytesPerPixel,
+                    rowBytes);
+    }
+}
+
+void CPUTexture::beginGPUUse() {
+    gpuUses_.fetch_add(1);
+}
+
+void CPUTexture::endGPUUse() {
+    if (gpuUses_.fetch_sub(1) == 1) {
+        gpuUses_.notify_all();
+    }
+}
+
+void CPUTexture::waitForGPUUses() const {
+    // Work on the timeline itself cannot wait for later work of the timeline.
+    if (Timeline::isTimelineThread()) {
+        return;
+    }
+    for (auto n = gpuUses_.load(); n != 0; n = gpuUses_.load()) {
+        gpuUses_.wait(n);
+    }
+}
+
+} // namespace velmora::cpu

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "gpu/MTLTexture.hpp"
+#include "gpu/MTLTextureDescriptor.hpp"
+#include "gpu/cpu/PixelIO.hpp"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace velmora::cpu {
+
+class CPUDevice;
+
+// A 2D texture in host memory. The memory is an anonymous mapping made on first
+// use, so pages never written cost nothing and read as zero.
+class CPUTexture final : public MTLTexture {
+public:
+    CPUTexture(std::shared_ptr<CPUDevice> device, const MTLTextureDescriptor& descriptor,
+               PixelLayout layout);
+    ~CPUTexture() override;
+
+    std::optional<std::string> label() const override;
+    void setLabel(std::optional<std::string> label) override;
+    MTLStorageMode storageMode() const override { return descriptor_.storageMode; }
+    std::shared_ptr<MTLDevice> device() const override;
+    size_t allocatedSize() const override;
+
+    MTLTextureType textureType() const override { return descriptor_.textureType; }
+    MTLPixelFormat pixelFormat() const override { return descriptor_.pixelFormat; }
+    int64_t width() const override { return descriptor_.width; }
+    int64_t height() const override { return descriptor_.height; }
+    int64_t depth() const override { return 1; }
+    int64_t mipmapLevelCount() const override { return 1; }
+    int64_t arrayLength() const override { return 1; }
+    MTLTextureUsage usage() const override { return descriptor_.usage; }
+
+    void replaceRegion(MTLRegion region, int64_t mipmapLevel, const void* bytes,
+                       int64_t bytesPerRow) override;
+    void getBytes(void* bytes, int64_t bytesPerRow, MTLRegion region,
+                  int64_t mipmapLevel) const override;
+    MTLTextureContents contents() override;
+
+    const PixelLayout& layout() const { return layout_; }
+    // Sets rows [y0, y1) to zero, giving whole pages back to the system.
+    void zeroRows(int64_t y0, int64_t y1);
+
+    // Committed command buffers that use the texture and have not completed. CPU
+    // reads and writes wait for them, so they never race with queued commands.
+    void beginGPUUse();
+    void endGPUUse();
+    void waitForGPUUses() const;
+
+private:
+    uint8_t* memory() const;
+    void checkHostAccess(MTLRegion region, int64_t mipmapLevel, int64_t bytesPerRow,
+                         const char* what) const;
+
+    std::shared_ptr<CPUDevice> device_;
+    MTLTextureDescriptor descriptor_;
+    PixelLayout layout_;
+    int64_t bytesPerRow_;
+    size_t byteCount_;
+    mutable std::once_flag allocation_;
+    mutable std::atomic<uint8_t*> memory_{nullptr};
+    mutable std::mutex labelMutex_;
+    std::optional<std::string> label_;
+    mutable std::atomic<int64_t> gpuUses_{0};
+};
+
+} // namespace velmora::cpu

@@ -1,0 +1,201 @@
+#include "gpu/cpu/PixelIO.hpp"
+
+#include <array>
+#include <cmath>
+#include <cstring>
+
+namespace velmora::cpu {
+
+std::optional<PixelLayout> pixelLayout(MTLPixelFormat format) {
+    using K = PixelLayout::Kind;
+    switch (format) {
+    case MTLPixelFormat::a8Unorm:
+        return PixelLayout{K::unorm8, 1, 1, false, true, false};
+    case MTLPixelFormat::r8Unorm:
+        return PixelLayout{K::unorm8, 1, 1};
+    case MTLPixelFormat::rg8Unorm:
+        return PixelLayout{K::unorm8, 2, 2};
+    case MTLPixelFormat::rgba8Unorm:
+        return PixelLayout{K::unorm8, 4, 4};
+    case MTLPixelFormat::rgba8Unorm_srgb:
+        return PixelLayout{K::unorm8, 4, 4, false, false, true};
+    case MTLPixelFormat::bgra8Unorm:
+        return PixelLayout{K::unorm8, 4, 4, true};
+    case MTLPixelFormat::bgra8Unorm_srgb:
+        return PixelLayout{K::unorm8, 4, 4, true, false, true};
+    case MTLPixelFormat::r16Unorm:
+        return PixelLayout{K::unorm16, 1, 2};
+    case MTLPixelFormat::rgba16Unorm:
+        return PixelLayout{K::unorm16, 4, 8};
+    case MTLPixelFormat::r16Float:
+        return PixelLayout{K::float16, 1, 2};
+    case MTLPixelFormat::rg16Float:
+        return PixelLayout{K::float16, 2, 4};
+    case MTLPixelFormat::rgba16Float:
+        return PixelLayout{K::float16, 4, 8};
+    case MTLPixelFormat::r32Float:
+        return PixelLayout{K::float32, 1, 4};
+    case MTLPixelFormat::rg32Float:
+        return PixelLayout{K::float32, 2, 8};
+    case MTLPixelFormat::rgba32Float:
+        return PixelLayout{K::float32, 4, 16};
+    default:
+        return std::nullopt;
+    }
+}
+
+float srgbToLinear(float v) {
+    return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f);
+}
+
+float linearToSrgb(float v) {
+    v = v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f;
+    return v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f;
+}
+
+namespace {
+
+const std::array<float, 256>& unorm8Table() {
+    static const std::array<float, 256> table = [] {
+        std::array<float, 256> t{};
+        for (int i = 0; i < 256; ++i) {
+            t[i] = static_cast<float>(i) / 255.0f;
+        }
+        return t;
+    }();
+    return table;
+}
+
+const std::array<float, 256>& srgb8Table() {
+    static const std::array<float, 256> table = [] {
+        std::array<float, 256> t{};
+        for (int i = 0; i < 256; ++i) {
+            t[i] = srgbToLinear(static_cast<float>(i) / 255.0f);
+        }
+        return t;
+    }();
+    return table;
+}
+
+// Position of stored component c in RGBA.
+int rgbaIndex(const PixelLayout& l, int c) {
+    if (l.alphaOnly) {
+        return 3;
+    }
+    if (l.bgra && c < 3) {
+        return 2 - c;
+    }
+    return c;
+}
+
+inline float load(const PixelLayout& l, const uint8_t* p, int c) {
+    switch (l.kind) {
+    case PixelLayout::Kind::unorm8:
+        return unorm8Table()[p[c]];
+    case PixelLayout::Kind::unorm16: {
+        uint16_t v;
+        std::memcpy(&v, p + 2 * c, 2);
+        return static_cast<float>(v) / 65535.0f;
+    }
+    case PixelLayout::Kind::float16: {
+        _Float16 v;
+        std::memcpy(&v, p + 2 * c, 2);
+        return static_cast<float>(v);
+    }
+    case PixelLayout::Kind::float32: {
+        float v;
+        std::memcpy(&v, p + 4 * c, 4);
+        return v;
+    }
+    }
+    return 0;
+}
+
+inline void store(const PixelLayout& l, uint8_t* p, int c, float v) {
+    switch (l.kind) {
+    case PixelLayout::Kind::unorm8:
+        p[c] = unorm8(v);
+        return;
+    case PixelLayout::Kind::unorm16: {
+        v = v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f;
+        const auto u = static_cast<uint16_t>(static_cast<int>(v * 65535.0f + 0.5f));
+        std::memcpy(p + 2 * c, &u, 2);
+        return;
+    }
+    case PixelLayout::Kind::float16: {
+        const auto h = static_cast<_Float16>(v);
+        std::memcpy(p + 2 * c, &h, 2);
+        return;
+    }
+    case PixelLayout::Kind::float32:
+        std::memcpy(p + 4 * c, &v, 4);
+        return;
+    }
+}
+
+} // namespace
+
+void loadRow(const PixelLayout& l, const uint8_t* src, float* rgba, int64_t n) {
+    using K = PixelLayout::Kind;
+    if (l.kind == K::float32 && l.channels == 4) {
+        std::memcpy(rgba, src, static_cast<size_t>(n) * 16);
+        return;
+    }
+    if (l.kind == K::unorm8 && l.channels == 4) {
+        const auto& t = l.srgb ? srgb8Table() : unorm8Table();
+        const int r = l.bgra ? 2 : 0, b = l.bgra ? 0 : 2;
+        for (int64_t i = 0; i < n; ++i) {
+            const uint8_t* p = src + 4 * i;
+            float* o = rgba + 4 * i;
+            o[0] = t[p[r]];
+            o[1] = t[p[1]];
+            o[2] = t[p[b]];
+            o[3] = unorm8Table()[p[3]];
+        }
+        return;
+    }
+    for (int64_t i = 0; i < n; ++i) {
+        float* o = rgba + 4 * i;
+        o[0] = o[1] = o[2] = 0.0f;
+        o[3] = 1.0f;
+        const uint8_t* p = src + l.bytesPerPixel * i;
+        for (int c = 0; c < l.channels; ++c) {
+            o[rgbaIndex(l, c)] = load(l, p, c);
+        }
+    }
+}
+
+void storeRow(const PixelLayout& l, const float* rgba, uint8_t* dst, int64_t n) {
+    using K = PixelLayout::Kind;
+    if (l.kind == K::float32 && l.channels == 4) {
+        std::memcpy(dst, rgba, static_cast<size_t>(n) * 16);
+        return;
+    }
+    if (l.kind == K::unorm8 && l.channels == 4 && !l.srgb) {
+        if (!l.bgra) {
+            for (int64_t i = 0; i < 4 * n; ++i) {
+                dst[i] = unorm8(rgba[i]);
+            }
+        } else {
+            for (int64_t i = 0; i < n; ++i) {
+                const float* s = rgba + 4 * i;
+                uint8_t* p = dst + 4 * i;
+                p[0] = unorm8(s[2]);
+                p[1] = unorm8(s[1]);
+                p[2] = unorm8(s[0]);
+                p[3] = unorm8(s[3]);
+            }
+        }
+        return;
+    }
+    for (int64_t i = 0; i < n; ++i) {
+        const float* s = rgba + 4 * i;
+        uint8_t* p = dst + l.bytesPerPixel * i;
+        for (int c = 0; c < l.channels; ++c) {
+            const int k = rgbaIndex(l, c);
+            store(l, p, c, l.srgb && k < 3 ? linearToSrgb(s[k]) : s[k]);
+        }
+    }
+}
+
+} // namespace velmora::cpu

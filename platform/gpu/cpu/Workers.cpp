@@ -1,0 +1,66 @@
+#include "gpu/cpu/Workers.hpp"
+
+#include "foundation/FatalError.hpp"
+
+#include <memory>
+#include <mutex>
+#include <tbb/blocked_range.h>
+#include <tbb/info.h>
+#include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+#include <tbb/task_arena.h>
+
+namespace velmora::cpu {
+
+namespace {
+std::mutex arenaMutex;
+std::shared_ptr<tbb::task_arena> currentArena;
+
+std::shared_ptr<tbb::task_arena> arena() {
+    std::lock_guard lock(arenaMutex);
+    if (currentArena == nullptr) {
+        currentArena = std::make_shared<tbb::task_arena>(tbb::info::default_concurrency());
+    }
+    return currentArena;
+}
+} // namespace
+
+void setWorkerThreadCount(int count) {
+    precondition(count >= 0, "Negative worker count");
+    const int n = count == 0 ? tbb::info::default_concurrency() : count;
+    std::lock_guard lock(arenaMutex);
+    currentArena = std::make_shared<tbb::task_arena>(n);
+}
+
+int workerThreadCount() {
+    return arena()->max_concurrency();
+}
+
+void parallelRows(int64_t begin, int64_t end, const std::function<void(int64_t, int64_t)>& body,
+                  int64_t bandRows) {
+    precondition(bandRows > 0, "Empty row band");
+    if (end <= begin) {
+        return;
+    }
+    const int64_t bands = (end - begin + bandRows - 1) / bandRows;
+    auto run = [&](int64_t band) {
+        const int64_t y0 = begin + band * bandRows;
+        body(y0, std::min(end, y0 + bandRows));
+    };
+    if (bands == 1) {
+        run(0);
+        return;
+    }
+    arena()->execute([&] {
+        tbb::parallel_for(
+            tbb::blocked_range<int64_t>(0, bands, 1),
+            [&](const tbb::blocked_range<int64_t>& r) {
+                for (int64_t b = r.begin(); b < r.end(); ++b) {
+                    run(b);
+                }
+            },
+            tbb::simple_partitioner());
+    });
+}
+
+} // namespace velmora::cpu
