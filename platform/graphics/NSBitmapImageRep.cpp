@@ -2,6 +2,7 @@
 
 #include "foundation/CheckedMath.hpp"
 #include "foundation/FatalError.hpp"
+#include "graphics/ImageCodecs.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -114,6 +115,25 @@ NSBitmapImageRep::makeRGBA8(int64_t pixelsWide, int64_t pixelsHigh, NSColorSpace
         rep->colorSpace_ = std::move(space);
     }
     return rep;
+}
+
+std::shared_ptr<NSBitmapImageRep>
+NSBitmapImageRep::imageRepWithData(std::span<const uint8_t> data) {
+    try {
+        return ImageCodecs::decode(data);
+    } catch (const ImageCodecError&) {
+        return nullptr;
+    }
+}
+
+std::optional<std::vector<uint8_t>>
+NSBitmapImageRep::representation(NSBitmapImageFileType type,
+                                 const ImageEncodingProperties& properties) const {
+    try {
+        return ImageCodecs::encode(*this, type, properties);
+    } catch (const ImageCodecError&) {
+        return std::nullopt;
+    }
 }
 
 std::optional<PixelLayout> NSBitmapImageRep::pixelLayout() const {

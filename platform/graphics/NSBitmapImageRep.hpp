@@ -16,6 +16,9 @@
 
 namespace velmora {
 
+enum class NSBitmapImageFileType : uint8_t;
+struct ImageEncodingProperties;
+
 enum class NSBitmapFormat : uint32_t {
     none = 0,
     alphaFirst = 1u << 0,
@@ -53,6 +56,14 @@ public:
     // 8 bits a sample, RGBA, straight alpha, tightly packed, in the given RGB space.
     static std::shared_ptr<NSBitmapImageRep> makeRGBA8(int64_t pixelsWide, int64_t pixelsHigh,
                                                        NSColorSpaceRef space);
+
+    // Decodes an image file (TIFF, JPEG, PNG, GIF, BMP) into 8-bit straight RGBA
+    // in the working space; nullptr when the data is no readable image.
+    static std::shared_ptr<NSBitmapImageRep> imageRepWithData(std::span<const uint8_t> data);
+
+    // The bitmap as a TIFF, JPEG or PNG file; none when it cannot be written.
+    std::optional<std::vector<uint8_t>>
+    representation(NSBitmapImageFileType type, const ImageEncodingProperties& properties) const;
 
     int64_t pixelsWide() const { return pixelsWide_; }
     int64_t pixelsHigh() const { return pixelsHigh_; }

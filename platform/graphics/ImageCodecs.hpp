@@ -1,0 +1,78 @@
+#pragma once
+
+#include "graphics/NSBitmapImageRep.hpp"
+#include "graphics/NSColorSpace.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+enum class NSBitmapImageFileType : uint8_t { tiff, bmp, gif, jpeg, png };
+
+// What a file says about its pixels before any is decoded.
+struct ImageInfo {
+    NSBitmapImageFileType fileType;
+    int64_t pixelsWide = 0;
+    int64_t pixelsHigh = 0;
+    NSColorSpaceModel colorSpaceModel = NSColorSpaceModel::unknown;
+    // Of the stored samples; palettes count as 8-bit RGB.
+    int bitsPerSample = 0;
+
+    // "<model> <bits> bits", e.g. "RGB 16 bits".
+    std::string formatText() const;
+};
+
+class ImageCodecError : public std::runtime_error {
+public:
+    enum class Kind {
+        unknownFormat, // not a file of a type we read
+        truncated,     // the data ends too early
+        corrupt,       // malformed headers or compressed data
+        tooLarge,      // more pixels than the decoder's limit
+        unsupported,   // a valid file in a form we do not handle
+        encodingFailed,
+    };
+    ImageCodecError(Kind kind, const std::string& message)
+        : std::runtime_error(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
+};
+
+struct ImageDecodingLimits {
+    // Enough for the largest canvas (8000 × 8000); checked before any pixel is allocated.
+    uint64_t maxPixelCount = uint64_t(1) << 26;
+};
+
+// The platform's representation properties.
+struct ImageEncodingProperties {
+    // TIFF: 1 none, 5 LZW (NSImageCompressionMethod). Default none.
+    std::optional<int> compressionMethod;
+    // JPEG quality from 0 to 1 (NSImageCompressionFactor). Default 0.75.
+    std::optional<double> compressionFactor;
+    // Profile to embed (NSImageColorSyncProfileData); pixels are converted into
+    // it. Default: the bitmap's own space.
+    std::optional<std::vector<uint8_t>> colorSyncProfileData;
+};
+
+// Codecs on in-memory buffers. Decoders give 8-bit straight RGBA, top row first,
+// in the working colour space (tagged images converted, untagged ones taken as
+// sRGB); every failure is an ImageCodecError.
+namespace ImageCodecs {
+
+std::optional<NSBitmapImageFileType> fileTypeOf(std::span<const uint8_t> data);
+ImageInfo readInfo(std::span<const uint8_t> data);
+NSBitmapImageRepRef decode(std::span<const uint8_t> data, const ImageDecodingLimits& limits = {});
+// TIFF, JPEG and PNG only.
+std::vector<uint8_t> encode(const NSBitmapImageRep& bitmap, NSBitmapImageFileType type,
+                            const ImageEncodingProperties& properties = {});
+
+} // namespace ImageCodecs
+
+} // namespace velmora

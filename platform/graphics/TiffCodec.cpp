@@ -1,0 +1,573 @@
+#include "graphics/CodecSupport.hpp"
+#include "graphics/ColorManagement.hpp"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <tiffio.h>
+
+namespace velmora::codec {
+
+namespace {
+
+using Kind = ImageCodecError::Kind;
+
+// A TIFF in memory: read from `data`, or written into `out`.
+struct MemoryFile {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    std::vector<uint8_t>* out = nullptr;
+    uint64_t position = 0;
+    std::string error;
+
+    size_t length() const { return out != nullptr ? out->size() : size; }
+    const uint8_t* bytes() const { return out != nullptr ? out->data() : data; }
+};
+
+tmsize_t readProc(thandle_t h, void* buffer, tmsize_t n) {
+    auto* f = static_cast<MemoryFile*>(h);
+    if (n < 0 || f->position >= f->length()) {
+        return 0;
+    }
+    const size_t count = std::min<uint64_t>(static_cast<uint64_t>(n), f->length() - f->position);
+    std::memcpy(buffer, f->bytes() + f->position, count);
+    f->position += count;
+    return static_cast<tmsize_t>(count);
+}
+
+tmsize_t writeProc(thandle_t h, void* buffer, tmsize_t n) {
+    auto* f = static_cast<MemoryFile*>(h);
+    if (f->out == nullptr || n < 0) {
+        return -1;
+    }
+    const uint64_t end = f->position + static_cast<uint64_t>(n);
+    if (end > f->out->size()) {
+        f->out->resize(end);
+    }
+    std::memcpy(f->out->data() + f->position, buffer, static_cast<size_t>(n));
+    f->position = end;
+    return n;
+}
+
+toff_t seekProc(thandle_t h, toff_t offset, int whence) {
+    auto* f = static_cast<MemoryFile*>(h);
+    uint64_t base = 0;
+    if (whence == SEEK_CUR) {
+        base = f->position;
+    } else if (whence == SEEK_END) {
+        base = f->length();
+    }
+    const uint64_t target = base + offset;
+    if (target < base || target > (uint64_t(1) << 40)) {
+        return static_cast<toff_t>(-1);
+    }
+    f->position = target;
+    return target;
+}
+
+int closeProc(thandle_t) {
+    return 0;
+}
+toff_t sizeProc(thandle_t h) {
+    return static_cast<MemoryFile*>(h)->length();
+}
+int mapProc(thandle_t, void**, toff_t*) {
+    return 0;
+}
+void unmapProc(thandle_t, void*, toff_t) {}
+
+int errorHandler(TIFF*, void* user, const char* module, const char* format, va_list args) {
+    auto* f = static_cast<MemoryFile*>(user);
+    if (f != nullptr && f->error.empty()) {
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, args);
+        f->error = std::string(module != nullptr ? module : "TIFF") + ": " + text;
+    }
+    return 1; // handled: nothing reaches stderr
+}
+
+int warningHandler(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+struct TiffCloser {
+    void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
+
+TiffHandle open(MemoryFile& file, const char* mode) {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, errorHandler, &file);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, warningHandler, &file);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(1) << 30);
+    TIFF* tif = TIFFClientOpenExt("memory", mode, &file, readProc, writeProc, seekProc, closeProc,
+                                  sizeProc, mapProc, unmapProc, options);
+    TIFFOpenOptionsFree(options);
+    return TiffHandle(tif);
+}
+
+TiffHandle openForReading(MemoryFile& file, std::span<const uint8_t> data) {
+    file.data = data.data();
+    file.size = data.size();
+    // 'm': no memory mapping; 'c' not given, so the first directory is read at once.
+    TiffHandle tif = open(file, "rm");
+    if (tif == nullptr) {
+        fail(data.size() < 16 ? Kind::truncated : Kind::corrupt,
+             file.error.empty() ? "Unreadable TIFF header" : file.error);
+    }
+    return tif;
+}
+
+struct Form {
+    uint32_t width = 0, height = 0;
+    uint16_t bitsPerSample = 1, samplesPerPixel = 1, photometric = 0, planar = PLANARCONFIG_CONTIG;
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT, orientation = ORIENTATION_TOPLEFT;
+    uint16_t inkSet = INKSET_CMYK;
+    bool hasPhotometric = false;
+};
+
+Form readForm(TIFF* tif) {
+    Form f;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &f.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &f.height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &f.bitsPerSample);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &f.samplesPerPixel);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &f.planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &f.sampleFormat);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &f.orientation);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &f.inkSet);
+    f.hasPhotometric = TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &f.photometric) == 1;
+    if (!f.hasPhotometric) {
+        // Readers commonly assume grey, or RGB for three samples and more.
+        f.photometric = f.samplesPerPixel >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    }
+    return f;
+}
+
+NSColorSpaceModel modelOf(const Form& f) {
+    switch (f.photometric) {
+    case PHOTOMETRIC_MINISBLACK:
+    case PHOTOMETRIC_MINISWHITE:
+        return NSColorSpaceModel::gray;
+    case PHOTOMETRIC_RGB:
+    case PHOTOMETRIC_PALETTE:
+    case PHOTOMETRIC_YCBCR:
+        return NSColorSpaceModel::rgb;
+    case PHOTOMETRIC_SEPARATED:
+        return f.inkSet == INKSET_CMYK ? NSColorSpaceModel::cmyk : NSColorSpaceModel::unknown;
+    case PHOTOMETRIC_CIELAB:
+    case PHOTOMETRIC_ICCLAB:
+    case PHOTOMETRIC_ITULAB:
+        return NSColorSpaceModel::lab;
+    default:
+        return NSColorSpaceModel::unknown;
+    }
+}
+
+std::span<const uint8_t> iccOf(TIFF* tif) {
+    uint32_t count = 0;
+    void* profile = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &count, &profile) == 1 && profile != nullptr) {
+        return {static_cast<const uint8_t*>(profile), count};
+    }
+    return {};
+}
+
+void applyResolution(TIFF* tif, ImageBuilder& builder) {
+    float x = 0, y = 0;
+    uint16_t unit = RESUNIT_INCH;
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) != 1 ||
+        TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y) != 1) {
+        return;
+    }
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+    if (unit == RESUNIT_CENTIMETER) {
+        builder.setMetricResolution(x * 100.0, y * 100.0);
+    } else if (unit == RESUNIT_INCH) {
+        builder.setResolution(x, y);
+    }
+}
+
+void unpremultiply8(uint8_t* p, size_t count, int channels) {
+    const int stride = channels + 1;
+    for (size_t i = 0; i < count; ++i, p += stride) {
+        const uint32_t a = p[channels];
+        for (int c = 0; c < channels && a != 255; ++c) {
+            p[c] = a == 0 ? 0
+                          : static_cast<uint8_t>(std::min<uint32_t>(255, (p[c] * 255 + a / 2) / a));
+        }
+    }
+}
+
+void unpremultiply16(uint16_t* p, size_t count, int channels) {
+    const int stride = channels + 1;
+    for (size_t i = 0; i < count; ++i, p += stride) {
+        const uint64_t a = p[channels];
+        for (int c = 0; c < channels && a != 65535; ++c) {
+            p[c] = a == 0 ? 0
+                          : static_cast<uint16_t>(
+                                std::min<uint64_t>(65535, (p[c] * 65535ull + a / 2) / a));
+        }
+    }
+}
+
+// Everything TIFFRGBAImage understands that our own reader does not (YCbCr, Lab,
+// odd depths). It hands back premultiplied 8-bit pixels.
+NSBitmapImageRepRef decodeThroughRGBAImage(TIFF* tif, const Form& f, MemoryFile& file) {
+    char message[1024] = {};
+    if (!TIFFRGBAImageOK(tif, message)) {
+        fail(Kind::unsupported, std::string("Unsupported TIFF: ") + message);
+    }
+    const auto icc = iccOf(tif);
+    ImageBuilder builder(f.width, f.height, PixelLayout::rgba8,
+                         f.photometric == PHOTOMETRIC_RGB || f.photometric == PHOTOMETRIC_YCBCR
+                             ? icc
+                             : std::span<const uint8_t>());
+    std::vector<uint32_t> raster(size_t(f.width) * f.height);
+    if (!TIFFReadRGBAImageOriented(tif, f.width, f.height, raster.data(), ORIENTATION_TOPLEFT, 0)) {
+        fail(Kind::corrupt, file.error.empty() ? "Corrupt TIFF data" : file.error);
+    }
+    std::vector<uint8_t> row(size_t(f.width) * 4);
+    for (uint32_t y = 0; y < f.height; ++y) {
+        const uint32_t* source = raster.data() + size_t(y) * f.width;
+        for (uint32_t x = 0; x < f.width; ++x) {
+            row[x * 4 + 0] = static_cast<uint8_t>(TIFFGetR(source[x]));
+            row[x * 4 + 1] = static_cast<uint8_t>(TIFFGetG(source[x]));
+            row[x * 4 + 2] = static_cast<uint8_t>(TIFFGetB(source[x]));
+            row[x * 4 + 3] = static_cast<uint8_t>(TIFFGetA(source[x]));
+        }
+        unpremultiplyRGBA8(row.data(), f.width);
+        builder.putRow(y, row.data());
+    }
+    applyResolution(tif, builder);
+    return builder.finish();
+}
+
+// Reads rows band by band (a strip or a row of tiles at a time) so that memory
+// stays proportional to a band, whatever the compression.
+class BandReader {
+public:
+    BandReader(TIFF* tif, const Form& f, MemoryFile& file) : tif_(tif), f_(f), file_(file) {
+        planes_ = f.planar == PLANARCONFIG_SEPARATE ? f.samplesPerPixel : 1;
+        const uint64_t samplesInPlane = planes_ > 1 ? 1 : f.samplesPerPixel;
+        planeRowBytes_ = (uint64_t(f.width) * samplesInPlane * f.bitsPerSample + 7) / 8;
+        tiled_ = TIFFIsTiled(tif) != 0;
+        if (tiled_) {
+            uint32_t tw = 0, tl = 0;
+            TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
+            TIFFGetField(tif, TIFFTAG_TILELENGTH, &tl);
+            if (tw == 0 || tl == 0 || tw > 65536 || tl > 65536 ||
+                (uint64_t(tw) * samplesInPlane * f.bitsPerSample) % 8 != 0) {
+                fail(Kind::corrupt, "Invalid TIFF tile size");
+            }
+            tileWidth_ = tw;
+            bandRows_ = tl;
+            tileRowBytes_ = uint64_t(tw) * samplesInPlane * f.bitsPerSample / 8;
+            if (tileRowBytes_ * tl > (uint64_t(1) << 28)) {
+                fail(Kind::tooLarge, "TIFF tiles too large");
+            }
+            tile_.resize(tileRowBytes_ * tl);
+        } else {
+            uint32_t rowsPerStrip = f.height;
+            TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+            bandRows_ = std::clamp<uint32_t>(rowsPerStrip, 1, f.height);
+        }
+        if (planeRowBytes_ * bandRows_ * planes_ > (uint64_t(1) << 30)) {
+            fail(Kind::tooLarge, "TIFF strips too large");
+        }
+        bands_.assign(planes_, std::vector<uint8_t>(planeRowBytes_ * bandRows_));
+    }
+
+    uint32_t bandRows() const { return bandRows_; }
+    int planes() const { return planes_; }
+    const uint8_t* planeRow(int plane, uint32_t rowInBand) const {
+        return bands_[plane].data() + rowInBand * planeRowBytes_;
+    }
+
+    void load(uint32_t y0) {
+        const uint32_t rows = std::min(bandRows_, f_.height - y0);
+        const uint64_t wanted = uint64_t(rows) * planeRowBytes_;
+        for (int p = 0; p < planes_; ++p) {
+            if (!tiled_) {
+                const uint32_t strip = TIFFComputeStrip(tif_, y0, static_cast<uint16_t>(p));
+                const tmsize_t n = TIFFReadEncodedStrip(tif_, strip, bands_[p].data(),
+                                                        static_cast<tmsize_t>(wanted));
+                if (n < 0 || uint64_t(n) < wanted) {
+                    fail(Kind::corrupt,
+                         file_.error.empty() ? "Corrupt or truncated TIFF strip" : file_.error);
+                }
+                continue;
+            }
+            for (uint32_t x = 0; x < f_.width; x += tileWidth_) {
+                const uint32_t t = TIFFComputeTile(tif_, x, y0, 0, static_cast<uint16_t>(p));
+                const tmsize_t n =
+                    TIFFReadEncodedTile(tif_, t, tile_.data(), static_cast<tmsize_t>(tile_.size()));
+                if (n < 0 || size_t(n) < tile_.size()) {
+                    fail(Kind::corrupt,
+                         file_.error.empty() ? "Corrupt or truncated TIFF tile" : file_.error);
+                }
+                const uint64_t offset = uint64_t(x / tileWidth_) * tileRowBytes_;
+                const uint64_t count = std::min(tileRowBytes_, planeRowBytes_ - offset);
+                for (uint32_t r = 0; r < rows; ++r) {
+                    std::memcpy(bands_[p].data() + r * planeRowBytes_ + offset,
+                                tile_.data() + r * tileRowBytes_, count);
+                }
+            }
+        }
+    }
+
+private:
+    TIFF* tif_;
+    const Form& f_;
+    MemoryFile& file_;
+    int planes_ = 1;
+    bool tiled_ = false;
+    uint32_t bandRows_ = 1, tileWidth_ = 0;
+    uint64_t planeRowBytes_ = 0, tileRowBytes_ = 0;
+    std::vector<std::vector<uint8_t>> bands_;
+    std::vector<uint8_t> tile_;
+};
+
+bool ownReaderHandles(const Form& f) {
+    if (f.sampleFormat != SAMPLEFORMAT_UINT && f.sampleFormat != SAMPLEFORMAT_VOID) {
+        return false;
+    }
+    const int bits = f.bitsPerSample;
+    switch (f.photometric) {
+    case PHOTOMETRIC_MINISBLACK:
+    case PHOTOMETRIC_MINISWHITE:
+        return (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16) &&
+               f.samplesPerPixel >= 1;
+    case PHOTOMETRIC_PALETTE:
+        return (bits == 1 || bits == 2 || bits == 4 || bits == 8) && f.samplesPerPixel >= 1;
+    case PHOTOMETRIC_RGB:
+        return (bits == 8 || bits == 16) && f.samplesPerPixel >= 3;
+    case PHOTOMETRIC_SEPARATED:
+        return (bits == 8 || bits == 16) && f.samplesPerPixel >= 4 && f.inkSet == INKSET_CMYK;
+    default:
+        return false;
+    }
+}
+
+NSBitmapImageRepRef decodeOwn(TIFF* tif, const Form& f, MemoryFile& file) {
+    const bool gray =
+        f.photometric == PHOTOMETRIC_MINISBLACK || f.photometric == PHOTOMETRIC_MINISWHITE;
+    const bool palette = f.photometric == PHOTOMETRIC_PALETTE;
+    const bool cmyk = f.photometric == PHOTOMETRIC_SEPARATED;
+    const int colours = gray || palette ? 1 : cmyk ? 4 : 3;
+    const int bits = f.bitsPerSample;
+
+    uint16_t extraCount = 0;
+    uint16_t* extraTypes = nullptr;
+    TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
+    bool alpha = false, associated = false;
+    if (!cmyk && f.samplesPerPixel > colours && extraCount > 0 && extraTypes != nullptr &&
+        (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA)) {
+        alpha = true;
+        associated = extraTypes[0] == EXTRASAMPLE_ASSOCALPHA;
+    }
+
+    const uint16_t *mapR = nullptr, *mapG = nullptr, *mapB = nullptr;
+    bool eightBitMap = false;
+    if (palette) {
+        if (TIFFGetField(tif, TIFFTAG_COLORMAP, &mapR, &mapG, &mapB) != 1 || mapR == nullptr) {
+            fail(Kind::corrupt, "TIFF palette image without a colour map");
+        }
+        eightBitMap = true;
+        for (uint32_t i = 0; i < (1u << bits); ++i) {
+            if (mapR[i] > 255 || mapG[i] > 255 || mapB[i] > 255) {
+                eightBitMap = false;
+                break;
+            }
+        }
+    }
+
+    const bool wide = bits == 16 && !cmyk; // CMYK is taken to 8 bits
+    PixelLayout layout;
+    int outChannels;
+    if (palette) {
+        layout = alpha ? PixelLayout::rgba8 : PixelLayout::rgb8;
+        outChannels = alpha ? 4 : 3;
+    } else if (gray) {
+        layout = wide ? (alpha ? PixelLayout::grayAlpha16 : PixelLayout::gray16)
+                      : (alpha ? PixelLayout::grayAlpha8 : PixelLayout::gray8);
+        outChannels = alpha ? 2 : 1;
+    } else if (cmyk) {
+        layout = PixelLayout::cmyk8;
+        outChannels = 4;
+    } else {
+        layout = wide ? (alpha ? PixelLayout::rgba16 : PixelLayout::rgb16)
+                      : (alpha ? PixelLayout::rgba8 : PixelLayout::rgb8);
+        outChannels = alpha ? 4 : 3;
+    }
+
+    ImageBuilder builder(f.width, f.height, layout, iccOf(tif));
+    BandReader reader(tif, f, file);
+    const int spp = f.samplesPerPixel;
+    const int planes = reader.planes();
+    const uint32_t maxValue = (1u << bits) - 1;
+    std::vector<uint8_t> row8(size_t(f.width) * outChannels);
+    std::vector<uint16_t> row16(wide ? size_t(f.width) * outChannels : 0);
+    const bool flip = f.orientation == ORIENTATION_BOTLEFT;
+
+    for (uint32_t y0 = 0; y0 < f.height; y0 += reader.bandRows()) {
+        reader.load(y0);
+        const uint32_t rows = std::min(reader.bandRows(), f.height - y0);
+        for (uint32_t r = 0; r < rows; ++r) {
+            auto sample = [&](uint32_t x, int s) -> uint32_t {
+                const uint8_t* base = reader.planeRow(planes > 1 ? s : 0, r);
+                const uint64_t index = planes > 1 ? x : uint64_t(x) * spp + s;
+                if (bits == 8) {
+                    return base[index];
+                }
+                if (bits == 16) {
+                    uint16_t v;
+                    std::memcpy(&v, base + index * 2, 2);
+                    return v;
+                }
+                const uint64_t bit = index * bits;
+                return (base[bit >> 3] >> (8 - bits - (bit & 7))) & maxValue;
+            };
+            for (uint32_t x = 0; x < f.width; ++x) {
+                if (palette) {
+                    const uint32_t i = sample(x, 0);
+                    uint8_t* o = &row8[size_t(x) * outChannels];
+                    auto entry = [&](const uint16_t* map) {
+                        return static_cast<uint8_t>(eightBitMap ? map[i] : map[i] * 255u / 65535u);
+                    };
+                    o[0] = entry(mapR), o[1] = entry(mapG), o[2] = entry(mapB);
+                    if (alpha) {
+                        o[3] = static_cast<uint8_t>(sample(x, 1) * 255 / maxValue);
+                    }
+                    continue;
+                }
+                for (int c = 0; c < outChannels; ++c) {
+                    uint32_t v = sample(x, c);
+                    if (gray && c == 0 && f.photometric == PHOTOMETRIC_MINISWHITE) {
+                        v = maxValue - v;
+                    }
+                    if (wide) {
+                        row16[size_t(x) * outChannels + c] = static_cast<uint16_t>(v);
+                    } else if (bits == 16) {
+                        row8[size_t(x) * outChannels + c] =
+                            static_cast<uint8_t>((v * 255 + 32767) / 65535);
+                    } else {
+                        row8[size_t(x) * outChannels + c] =
+                            static_cast<uint8_t>(bits == 8 ? v : v * 255 / maxValue);
+                    }
+                }
+            }
+            if (associated) {
+                if (wide) {
+                    unpremultiply16(row16.data(), f.width, outChannels - 1);
+                } else {
+                    unpremultiply8(row8.data(), f.width, outChannels - 1);
+                }
+            }
+            const uint32_t y = y0 + r;
+            builder.putRow(flip ? f.height - 1 - y : y,
+                           wide ? static_cast<const void*>(row16.data()) : row8.data());
+        }
+    }
+    applyResolution(tif, builder);
+    return builder.finish();
+}
+
+} // namespace
+
+ImageInfo tiffInfo(std::span<const uint8_t> data) {
+    MemoryFile file;
+    auto tif = openForReading(file, data);
+    const Form f = readForm(tif.get());
+    ImageInfo info{NSBitmapImageFileType::tiff};
+    info.pixelsWide = f.width;
+    info.pixelsHigh = f.height;
+    info.colorSpaceModel = modelOf(f);
+    info.bitsPerSample = f.photometric == PHOTOMETRIC_PALETTE ? 8 : f.bitsPerSample;
+    return info;
+}
+
+NSBitmapImageRepRef tiffDecode(std::span<const uint8_t> data, const ImageDecodingLimits& limits) {
+    MemoryFile file;
+    auto tif = openForReading(file, data);
+    const Form f = readForm(tif.get());
+    checkPixelCount(f.width, f.height, limits);
+    if (f.bitsPerSample == 0 || f.bitsPerSample > 16 || f.samplesPerPixel == 0) {
+        fail(Kind::corrupt, "Invalid TIFF sample description");
+    }
+    if (ownReaderHandles(f)) {
+        return decodeOwn(tif.get(), f, file);
+    }
+    return decodeThroughRGBAImage(tif.get(), f, file);
+}
+
+std::vector<uint8_t> tiffEncode(const NSBitmapImageRep& bitmap,
+                                const ImageEncodingProperties& properties) {
+    const int method = properties.compressionMethod.value_or(COMPRESSION_NONE);
+    if (method != COMPRESSION_NONE && method != COMPRESSION_LZW && method != COMPRESSION_PACKBITS) {
+        fail(Kind::encodingFailed, "Unsupported TIFF compression " + std::to_string(method));
+    }
+    const auto space = targetSpace(bitmap, properties);
+    RowReader rows(bitmap, space);
+    const bool alpha = bitmap.hasAlpha();
+    const uint32_t width = static_cast<uint32_t>(bitmap.pixelsWide());
+    const uint32_t height = static_cast<uint32_t>(bitmap.pixelsHigh());
+
+    std::vector<uint8_t> out;
+    MemoryFile file;
+    file.out = &out;
+    {
+        auto tif = open(file, "wm");
+        if (tif == nullptr) {
+            fail(Kind::encodingFailed, "TIFF writer could not start: " + file.error);
+        }
+        TIFF* t = tif.get();
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, alpha ? 4 : 3);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+        TIFFSetField(t, TIFFTAG_COMPRESSION, method);
+        if (method == COMPRESSION_LZW) {
+            TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+        }
+        if (alpha) {
+            const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
+            TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
+        }
+        const auto size = bitmap.size();
+        const float dpiX = size.width > 0 ? float(72.0 * width / size.width) : 72.0f;
+        const float dpiY = size.height > 0 ? float(72.0 * height / size.height) : 72.0f;
+        TIFFSetField(t, TIFFTAG_XRESOLUTION, dpiX);
+        TIFFSetField(t, TIFFTAG_YRESOLUTION, dpiY);
+        TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+        const auto& icc = space->iccData();
+        TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.data());
+
+        std::vector<uint8_t> line(size_t(width) * (alpha ? 4 : 3));
+        for (uint32_t y = 0; y < height; ++y) {
+            const uint8_t* rgba = rows.row(y);
+            if (alpha) {
+                std::memcpy(line.data(), rgba, line.size());
+            } else {
+                for (uint32_t x = 0; x < width; ++x) {
+                    std::memcpy(&line[size_t(x) * 3], rgba + size_t(x) * 4, 3);
+                }
+            }
+            if (TIFFWriteScanline(t, line.data(), y, 0) != 1) {
+                fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
+            }
+        }
+        if (!TIFFFlush(t)) {
+            fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
+        }
+    }
+    return out;
+}
+
+} // namespace velmora::codec
