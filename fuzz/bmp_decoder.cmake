@@ -1,0 +1,1 @@
+velmora_fuzz(fuzz_bmp_decoder BmpDecoderFuzz.cpp VelmoraGraphics)

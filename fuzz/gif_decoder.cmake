@@ -1,0 +1,1 @@
+velmora_fuzz(fuzz_gif_decoder GifDecoderFuzz.cpp VelmoraGraphics)

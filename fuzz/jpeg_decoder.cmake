@@ -1,0 +1,1 @@
+velmora_fuzz(fuzz_jpeg_decoder JpegDecoderFuzz.cpp VelmoraGraphics)

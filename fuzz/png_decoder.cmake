@@ -1,0 +1,1 @@
+velmora_fuzz(fuzz_png_decoder PngDecoderFuzz.cpp VelmoraGraphics)

@@ -1,0 +1,1 @@
+velmora_fuzz(fuzz_tiff_decoder TiffDecoderFuzz.cpp VelmoraGraphics)
