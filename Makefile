@@ -33,7 +33,7 @@ tsan: deps
 fuzz:
 	@bash scripts/install-deps.sh fuzz
 	CC=clang-16 CXX=clang++-16 cmake -S . -B $(FUZZ_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug \
-	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DVELMORA_TESTS=OFF -DVELMORA_APP=OFF -DVELMORA_FUZZ=ON \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g -fsanitize=fuzzer-no-link" -DVELMORA_TESTS=OFF -DVELMORA_APP=OFF -DVELMORA_FUZZ=ON \
 	  -DVELMORA_SANITIZE=address,undefined
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
 

@@ -91,6 +91,8 @@ public:
     bool contains(std::string_view key) const { return find(key) != nullptr; }
 
     const std::vector<Entry>& entries() const { return entries_; }
+    // Moves the entries out, leaving the dictionary empty.
+    std::vector<Entry> takeEntries();
     std::size_t size() const;
     bool empty() const;
     void reserve(std::size_t n);
@@ -151,6 +153,7 @@ public:
     const PropertyListArray* array() const { return std::get_if<PropertyListArray>(&value_); }
     PropertyListArray* array() { return std::get_if<PropertyListArray>(&value_); }
     const PropertyListSet* set() const { return std::get_if<PropertyListSet>(&value_); }
+    PropertyListSet* set() { return std::get_if<PropertyListSet>(&value_); }
     const PropertyListDictionary* dictionary() const {
         return std::get_if<PropertyListDictionary>(&value_);
     }
@@ -178,6 +181,9 @@ inline std::size_t PropertyListDictionary::size() const {
 }
 inline bool PropertyListDictionary::empty() const {
     return entries_.empty();
+}
+inline std::vector<PropertyListDictionary::Entry> PropertyListDictionary::takeEntries() {
+    return std::move(entries_);
 }
 inline void PropertyListDictionary::reserve(std::size_t n) {
     entries_.reserve(n);

@@ -1,4 +1,6 @@
 #include "coding/BinaryPropertyList.hpp"
+#include "coding/KeyedArchiver.hpp"
+#include "coding/KeyedUnarchiver.hpp"
 #include "platform/coding/PropertyListTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -90,6 +92,93 @@ with open(sys.argv[1], 'wb') as f:
     expected.set("uid", PropertyListUID{5});
     expected.set("nested", nested);
     EXPECT_EQ(back, PropertyListObject(expected));
+}
+
+// Resolves "$top" through "$objects" by UID as any reader of the platform's
+// keyed archives must, and prints what it finds.
+constexpr const char* archiveWalker = R"(
+import plistlib, sys
+with open(sys.argv[1], 'rb') as f:
+    archive = plistlib.load(f)
+assert archive['$archiver'] == 'NSKeyedArchiver' and archive['$version'] == 100000
+objects = archive['$objects']
+assert objects[0] == '$null'
+def resolve(ref):
+    assert isinstance(ref, plistlib.UID), ref
+    o = objects[ref.data]
+    if ref.data == 0:
+        return None
+    if isinstance(o, dict):
+        cls = objects[o['$class'].data]
+        name = cls['$classname']
+        assert name in cls['$classes']
+        if name.endswith('Dictionary'):
+            return {resolve(k): resolve(v) for k, v in zip(o['NS.keys'], o['NS.objects'])}
+        if name.endswith('Array'):
+            return [resolve(v) for v in o['NS.objects']]
+        raise Exception('unexpected class ' + name)
+    return o
+for key in sorted(archive['$top']):
+    value = archive['$top'][key]
+    print(key, repr(resolve(value) if isinstance(value, plistlib.UID) else value))
+)";
+
+TEST(PropertyListInteropTest, PythonWalksOurKeyedArchive) {
+    testing::TemporaryFolder folder;
+    PropertyListDictionary size;
+    size.set("width", 640);
+    size.set("height", 480);
+    PropertyListDictionary layer;
+    layer.set("type", "RasterLayer");
+    layer.set("name", "Background");
+    layer.set("patches",
+              PropertyListArray{SharedBytes(std::vector<std::uint8_t>{'I', 'I', 42, 0})});
+    PropertyListDictionary canvas;
+    canvas.set("size", size);
+    canvas.set("layers", PropertyListArray{layer, PropertyListObject()});
+    KeyedArchiver archiver;
+    archiver.encodeObject(canvas, "Canvas");
+    archiver.encodeObject(PropertyListArray{"Background", "Background"}, "Names");
+    archiver.encode(true, "Flag");
+    archiver.writeToFile(folder.path() / "archive");
+
+    const auto result = testing::runPython(folder.path(), archiveWalker,
+                                           "'" + (folder.path() / "archive").string() + "'");
+    ASSERT_TRUE(result.ok) << result.output;
+    EXPECT_EQ(result.output,
+              "Canvas {'size': {'width': 640, 'height': 480}, 'layers': [{'type': 'RasterLayer', "
+              "'name': 'Background', 'patches': [b'II*\\x00']}, None]}\n"
+              "Flag True\n"
+              "Names ['Background', 'Background']\n");
+}
+
+TEST(PropertyListInteropTest, WeReadAnArchiveThatPythonBuilds) {
+    testing::TemporaryFolder folder;
+    const auto path = folder.path() / "archive";
+    const auto result = testing::runPython(folder.path(), R"(
+import plistlib, sys
+U = plistlib.UID
+objects = ['$null',
+    {'NS.keys': [U(2), U(3)], 'NS.objects': [U(4), U(5)], '$class': U(6)},
+    'name', 'tags', 'Layer 1',
+    {'NS.objects': [U(4), U(4), U(7)], '$class': U(8)},
+    {'$classname': 'NSMutableDictionary', '$classes': ['NSMutableDictionary', 'NSDictionary', 'NSObject']},
+    b'\x01\x02',
+    {'$classname': 'NSArray', '$classes': ['NSArray', 'NSObject']}]
+with open(sys.argv[1], 'wb') as f:
+    plistlib.dump({'$version': 100000, '$archiver': 'NSKeyedArchiver',
+                   '$top': {'root': U(1)}, '$objects': objects}, f, fmt=plistlib.FMT_BINARY)
+)",
+                                           "'" + path.string() + "'");
+    ASSERT_TRUE(result.ok) << result.output;
+    KeyedUnarchiver unarchiver = KeyedUnarchiver::readingFile(path);
+    const auto root = unarchiver.decodeObject(KeyedUnarchiver::propertyListClasses(), "root");
+    ASSERT_TRUE(root);
+    PropertyListDictionary expected;
+    expected.set("name", "Layer 1");
+    expected.set("tags", PropertyListArray{"Layer 1", "Layer 1",
+                                           SharedBytes(std::vector<std::uint8_t>{1, 2})});
+    EXPECT_EQ(*root, PropertyListObject(expected));
 }
 
 } // namespace

@@ -1,0 +1,1 @@
+velmora_fuzz(fuzz_keyed_unarchiver KeyedUnarchiverFuzz.cpp VelmoraCoding)
