@@ -78,13 +78,22 @@ public:
         }
     }
 
-    void enqueue(std::function<void()> work, std::optional<DispatchTime> deadline) override {
+    detail::WorkID enqueue(std::function<void()> work,
+                           std::optional<DispatchTime> deadline) override {
+        detail::WorkID id;
         {
             const std::lock_guard lock(mutex_);
-            list_.add(std::move(work), deadline);
+            id = list_.add(std::move(work), deadline);
         }
         // A new earliest deadline must wake a worker that sleeps until a later one.
         changed_.notify_one();
+        return id;
+    }
+
+    void cancel(detail::WorkID id) override {
+        std::function<void()> dropped;
+        const std::lock_guard lock(mutex_);
+        dropped = list_.cancelDelayed(id);
     }
 
     bool isCurrent() const override { return detail::currentQueueCore() == this; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -33,6 +34,12 @@ struct WorkItem {
     std::uint64_t sequence = 0;
 };
 
+// Names a submitted item, so that a delayed one can be withdrawn.
+struct WorkID {
+    DispatchTime deadline;
+    std::uint64_t sequence = 0;
+};
+
 // What a queue runs on: a thread of its own, a pool, or the main thread.
 class QueueCore {
 public:
@@ -44,7 +51,9 @@ public:
     const std::string& label() const { return label_; }
     DispatchQoS qos() const { return qos_; }
 
-    virtual void enqueue(std::function<void()> work, std::optional<DispatchTime> deadline) = 0;
+    virtual WorkID enqueue(std::function<void()> work, std::optional<DispatchTime> deadline) = 0;
+    // Withdraws a delayed item whose time has not come.
+    virtual void cancel(WorkID id) = 0;
     // True on a thread that is running this queue's work now.
     virtual bool isCurrent() const = 0;
     // The last handle is gone: finish what was submitted, then release the thread.

@@ -18,13 +18,15 @@ class MainCore : public detail::QueueCore {
 public:
     MainCore() : QueueCore("main", DispatchQoS::userInteractive) {}
 
-    void enqueue(std::function<void()> work, std::optional<DispatchTime> deadline) override {
+    detail::WorkID enqueue(std::function<void()> work,
+                           std::optional<DispatchTime> deadline) override {
         MainQueue::Waker waker;
         DispatchTime wakeAt{};
+        detail::WorkID id;
         {
             const std::lock_guard lock(mutex_);
             const auto earliestBefore = earliestLocked();
-            list_.add(std::move(work), deadline);
+            id = list_.add(std::move(work), deadline);
             const DispatchTime due = deadline.value_or(DispatchTime::min());
             if (waker_ && (!earliestBefore || due < *earliestBefore)) {
                 waker = waker_;
@@ -35,6 +37,13 @@ public:
         if (waker) {
             waker(wakeAt);
         }
+        return id;
+    }
+
+    void cancel(detail::WorkID id) override {
+        std::function<void()> dropped;
+        const std::lock_guard lock(mutex_);
+        dropped = list_.cancelDelayed(id);
     }
 
     bool isCurrent() const override { return Thread::isMainThread(); }

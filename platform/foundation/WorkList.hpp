@@ -3,8 +3,7 @@
 #include "foundation/DispatchQueue.hpp"
 
 #include <deque>
-#include <queue>
-#include <vector>
+#include <set>
 
 namespace velmora::detail {
 
@@ -13,20 +12,31 @@ namespace velmora::detail {
 // Not locked: each queue guards its list with its own mutex.
 class WorkList {
 public:
-    void add(std::function<void()> work, std::optional<DispatchTime> deadline) {
+    WorkID add(std::function<void()> work, std::optional<DispatchTime> deadline) {
         const std::uint64_t sequence = nextSequence_++;
         if (deadline) {
-            delayed_.push({std::move(work), *deadline, sequence});
-        } else {
-            ready_.push_back({std::move(work), DispatchTime{}, sequence});
+            delayed_.insert({std::move(work), *deadline, sequence});
+            return {*deadline, sequence};
         }
+        ready_.push_back({std::move(work), DispatchTime{}, sequence});
+        return {DispatchTime{}, sequence};
+    }
+
+    // Takes out a delayed item that has not become ready yet. The caller destroys
+    // it outside its lock, since its captures may submit work as they go.
+    std::function<void()> cancelDelayed(WorkID id) {
+        const auto found = delayed_.find(WorkItem{nullptr, id.deadline, id.sequence});
+        if (found == delayed_.end()) {
+            return nullptr;
+        }
+        return std::move(delayed_.extract(found).value().work);
     }
 
     // Moves the delayed items whose deadline has come to the ready ones.
     void promote(DispatchTime now) {
-        while (!delayed_.empty() && delayed_.top().deadline <= now) {
-            ready_.push_back(std::move(const_cast<WorkItem&>(delayed_.top())));
-            delayed_.pop();
+        while (!delayed_.empty() && delayed_.begin()->deadline <= now) {
+            auto node = delayed_.extract(delayed_.begin());
+            ready_.push_back(std::move(node.value()));
         }
     }
 
@@ -44,18 +54,18 @@ public:
         if (delayed_.empty()) {
             return std::nullopt;
         }
-        return delayed_.top().deadline;
+        return delayed_.begin()->deadline;
     }
 
 private:
-    struct Later {
+    struct Earlier {
         bool operator()(const WorkItem& a, const WorkItem& b) const {
-            return a.deadline != b.deadline ? a.deadline > b.deadline : a.sequence > b.sequence;
+            return a.deadline != b.deadline ? a.deadline < b.deadline : a.sequence < b.sequence;
         }
     };
 
     std::deque<WorkItem> ready_;
-    std::priority_queue<WorkItem, std::vector<WorkItem>, Later> delayed_;
+    std::set<WorkItem, Earlier> delayed_;
     std::uint64_t nextSequence_ = 0;
 };
 
