@@ -55,12 +55,17 @@ private:
     float rgba_[4];
 };
 
+// Reads stored pixels; with `premultiply` the straight pixels are
+// premultiplied as they are read, sparing a pass over the tile.
 class SourceNode final : public ImageNode {
 public:
-    explicit SourceNode(std::shared_ptr<const PixelSource> source)
+    SourceNode(std::shared_ptr<const PixelSource> source, bool premultiply)
         : ImageNode(NodeKind::source,
                     {{0, 0}, {double(source->width()), double(source->height())}}),
-          source_(std::move(source)) {}
+          source_(std::move(source)), premultiply_(premultiply) {}
+
+    const std::shared_ptr<const PixelSource>& source() const { return source_; }
+    bool premultiplies() const { return premultiply_; }
 
 protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out, ScratchArena&) const override {
@@ -77,13 +82,14 @@ protected:
             const int64_t y = rect.y + j;
             const int64_t row = s.topRowFirst ? s.height - 1 - y : y;
             const std::byte* p = s.base + size_t(row) * s.bytesPerRow + size_t(rect.x) * bpp;
-            kernels::loadRow(p, s.format, size_t(rect.width), out.row(0, j), out.row(1, j),
-                             out.row(2, j), out.row(3, j));
+            kernels::loadRow(p, s.format, size_t(rect.width), premultiply_, out.row(0, j),
+                             out.row(1, j), out.row(2, j), out.row(3, j));
         }
     }
 
 private:
     std::shared_ptr<const PixelSource> source_;
+    bool premultiply_;
 };
 
 // Keeps the pixels whose centres lie inside the rectangle.
@@ -285,7 +291,7 @@ NodeRef constantNode(const float rgba[4]) {
 
 NodeRef sourceNode(std::shared_ptr<const PixelSource> source) {
     precondition(source != nullptr, "No pixel source");
-    return std::make_shared<SourceNode>(std::move(source));
+    return std::make_shared<SourceNode>(std::move(source), false);
 }
 
 NodeRef cropNode(NodeRef child, const CGRect& rect) {
@@ -297,6 +303,12 @@ NodeRef translateNode(NodeRef child, int64_t dx, int64_t dy) {
 }
 
 NodeRef premultiplyNode(NodeRef child) {
+    if (child->kind() == NodeKind::source) {
+        const auto& source = static_cast<const SourceNode&>(*child);
+        if (!source.premultiplies()) {
+            return std::make_shared<SourceNode>(source.source(), true);
+        }
+    }
     return std::make_shared<AlphaNode>(std::move(child), true);
 }
 

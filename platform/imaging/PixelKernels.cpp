@@ -1,5 +1,7 @@
 #include "imaging/PixelKernels.hpp"
 
+#include "imaging/PixelKernelsAvx2.hpp"
+
 #include <bit>
 #include <cstring>
 
@@ -54,17 +56,31 @@ VELMORA_INLINE void unpremultiplied(float& r, float& g, float& b, float a) {
     b *= inv;
 }
 
-VELMORA_VECTORISED
-void loadRgba8(const std::byte* __restrict src, size_t n, float* __restrict first,
-               float* __restrict g, float* __restrict third, float* __restrict a) {
+template <bool premultiply>
+VELMORA_INLINE void loadRgba8Loop(const std::byte* __restrict src, size_t n,
+                                  float* __restrict first, float* __restrict g,
+                                  float* __restrict third, float* __restrict a) {
     for (size_t i = 0; i < n; ++i) {
         uint32_t p;
         std::memcpy(&p, src + 4 * i, 4);
-        first[i] = fromByte(p & 0xFFu);
-        g[i] = fromByte((p >> 8) & 0xFFu);
-        third[i] = fromByte((p >> 16) & 0xFFu);
-        a[i] = fromByte(p >> 24);
+        const float alpha = fromByte(p >> 24);
+        const float k = premultiply ? alpha : 1.0f;
+        first[i] = fromByte(p & 0xFFu) * k;
+        g[i] = fromByte((p >> 8) & 0xFFu) * k;
+        third[i] = fromByte((p >> 16) & 0xFFu) * k;
+        a[i] = alpha;
     }
+}
+
+VELMORA_VECTORISED
+void loadRgba8(const std::byte* src, size_t n, float* first, float* g, float* third, float* a) {
+    loadRgba8Loop<false>(src, n, first, g, third, a);
+}
+
+VELMORA_VECTORISED
+void loadRgba8Premultiplying(const std::byte* src, size_t n, float* first, float* g, float* third,
+                             float* a) {
+    loadRgba8Loop<true>(src, n, first, g, third, a);
 }
 
 VELMORA_VECTORISED
@@ -141,6 +157,16 @@ VELMORA_STORE_FUNCTION(storeRgba32fOpaque, storeRgba32fLoop<StoredAlpha::none>)
 
 void storeRgba8(const float* r, const float* g, const float* b, const float* a, size_t n,
                 StoredAlpha alpha, bool bgra, std::byte* dst) {
+    if (avx2::available()) {
+        const size_t done = bgra ? avx2::storeRgba8(b, g, r, a, n, alpha, dst)
+                                 : avx2::storeRgba8(r, g, b, a, n, alpha, dst);
+        r += done;
+        g += done;
+        b += done;
+        a += done;
+        dst += 4 * done;
+        n -= done;
+    }
     switch (alpha) {
     case StoredAlpha::unpremultiplied:
         return bgra ? storeBgra8Straight(r, g, b, a, n, dst)
@@ -302,21 +328,35 @@ uint8_t floatToUnorm8(float v) {
     return uint8_t(toByte(v));
 }
 
-void loadRow(const std::byte* src, StorageFormat format, size_t n, float* r, float* g, float* b,
-             float* a) {
+void loadRow(const std::byte* src, StorageFormat format, size_t n, bool premultiply, float* r,
+             float* g, float* b, float* a) {
+    if ((format == StorageFormat::rgba8 || format == StorageFormat::bgra8) && avx2::available()) {
+        const size_t done = format == StorageFormat::rgba8
+                                ? avx2::loadRgba8(src, n, premultiply, r, g, b, a)
+                                : avx2::loadRgba8(src, n, premultiply, b, g, r, a);
+        src += 4 * done;
+        r += done;
+        g += done;
+        b += done;
+        a += done;
+        n -= done;
+    }
     switch (format) {
     case StorageFormat::rgba8:
-        loadRgba8(src, n, r, g, b, a);
-        return;
+        return premultiply ? loadRgba8Premultiplying(src, n, r, g, b, a)
+                           : loadRgba8(src, n, r, g, b, a);
     case StorageFormat::bgra8:
-        loadRgba8(src, n, b, g, r, a);
-        return;
+        return premultiply ? loadRgba8Premultiplying(src, n, b, g, r, a)
+                           : loadRgba8(src, n, b, g, r, a);
     case StorageFormat::rgba16Float:
         loadRgba16f(src, n, r, g, b, a);
-        return;
+        break;
     case StorageFormat::rgba32Float:
         loadRgba32f(src, n, r, g, b, a);
-        return;
+        break;
+    }
+    if (premultiply) {
+        premultiplyLoop(r, g, b, a, n);
     }
 }
 

@@ -17,9 +17,9 @@ float unorm8ToFloat(uint8_t v);
 uint8_t floatToUnorm8(float v);
 
 // Reads `n` pixels of one stored row (starting at its first pixel) into the
-// four rows, unchanged in meaning (no alpha handling).
-void loadRow(const std::byte* src, StorageFormat format, size_t n, float* r, float* g, float* b,
-             float* a);
+// four rows, multiplying colour by alpha when `premultiply`.
+void loadRow(const std::byte* src, StorageFormat format, size_t n, bool premultiply, float* r,
+             float* g, float* b, float* a);
 // Writes `n` premultiplied pixels into one stored row, converting alpha as
 // `alpha` says (unpremultiplied gives 0 colour where alpha is 0; none writes
 // alpha 1).

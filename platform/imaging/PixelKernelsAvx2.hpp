@@ -1,0 +1,20 @@
+#pragma once
+
+#include "imaging/PixelStorage.hpp"
+
+#include <cstddef>
+
+// Hand-written AVX2 forms of the 8-bit conversions, the hottest loops of a
+// render. They handle whole groups of 8 pixels and return how many they did;
+// the caller finishes the rest with the portable loops, which round the same.
+namespace velmora::imaging::kernels::avx2 {
+
+bool available();
+
+size_t loadRgba8(const std::byte* src, size_t n, bool premultiply, float* first, float* g,
+                 float* third, float* a);
+
+size_t storeRgba8(const float* first, const float* g, const float* third, const float* a, size_t n,
+                  StoredAlpha alpha, std::byte* dst);
+
+} // namespace velmora::imaging::kernels::avx2
