@@ -1,6 +1,8 @@
 #include "imaging/CIImage.hpp"
 
+#include "graphics/ColorManagement.hpp"
 #include "imaging/CIBlendKernel.hpp"
+#include "imaging/TexturePixelSource.hpp"
 
 #include <cmath>
 
@@ -83,6 +85,51 @@ std::optional<CIImage> CIImage::withBitmapData(std::shared_ptr<const std::vector
 
 CIImage CIImage::withPixelSource(std::shared_ptr<const imaging::PixelSource> source) {
     return CIImage(imaging::sourceNode(std::move(source)));
+}
+
+std::optional<CIImage> CIImage::withTexture(std::shared_ptr<MTLTexture> texture,
+                                            const CIImageOptions& options) {
+    if (!texture) {
+        return std::nullopt;
+    }
+    const auto format = imaging::storageFormat(texture->pixelFormat());
+    if (!format || texture->width() <= 0 || texture->height() <= 0) {
+        return std::nullopt;
+    }
+    imaging::NodeRef node = imaging::sourceNode(
+        std::make_shared<imaging::TexturePixelSource>(std::move(texture), *format));
+    const CGColorSpaceRef& working = ColorManagement::workingColorSpace();
+    if (options.colorSpace && !(*options.colorSpace == *working)) {
+        node = imaging::colorConvertNode(std::move(node), options.colorSpace, working);
+    }
+    return CIImage(std::move(node));
+}
+
+std::optional<CIImage> CIImage::withBitmap(const NSBitmapImageRepRef& bitmap) {
+    if (!bitmap) {
+        return std::nullopt;
+    }
+    const CGColorSpaceRef& working = ColorManagement::workingColorSpace();
+    const CGColorSpaceRef space =
+        bitmap->colorSpace() ? bitmap->colorSpace()->cgColorSpace() : CGColorSpaceRef();
+    const auto layout = bitmap->pixelLayout();
+    const bool direct = layout == PixelLayout::rgba8 || layout == PixelLayout::rgbaFloat32;
+    if (direct && (!space || *space == *working)) {
+        const CIFormat format = layout == PixelLayout::rgba8 ? CIFormat::RGBA8 : CIFormat::RGBAf;
+        return withBitmapData(bitmap, bitmap->bitmapData(), bitmap->dataSize(),
+                              size_t(bitmap->bytesPerRow()), bitmap->pixelsWide(),
+                              bitmap->pixelsHigh(), format, bitmap->isAlphaPremultiplied());
+    }
+    // Any other form goes through the graphics conversion into 8-bit straight
+    // RGBA in the working space.
+    const NSBitmapImageRepRef converted =
+        bitmap->converting(ColorManagement::workingNSColorSpace());
+    if (!converted) {
+        return std::nullopt;
+    }
+    return withBitmapData(converted, converted->bitmapData(), converted->dataSize(),
+                          size_t(converted->bytesPerRow()), converted->pixelsWide(),
+                          converted->pixelsHigh(), CIFormat::RGBA8, false);
 }
 
 CIImage CIImage::cropped(const CGRect& rect) const {

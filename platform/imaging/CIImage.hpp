@@ -1,6 +1,9 @@
 #pragma once
 
+#include "gpu/MTLTexture.hpp"
+#include "graphics/CGColorSpace.hpp"
 #include "graphics/CGGeometry.hpp"
+#include "graphics/NSBitmapImageRep.hpp"
 #include "imaging/CIColor.hpp"
 #include "imaging/CIFormat.hpp"
 #include "imaging/ImageNode.hpp"
@@ -11,6 +14,12 @@
 #include <vector>
 
 namespace velmora {
+
+struct CIImageOptions {
+    // The space the stored colour is in (kCIImageColorSpace); none means the
+    // working space. Other spaces are converted into the working space.
+    CGColorSpaceRef colorSpace;
+};
 
 // An immutable recipe for an image: premultiplied pixels in a y-up pixel
 // space where pixel (x, y) covers [x, x+1) × [y, y+1). Nothing is computed
@@ -38,6 +47,16 @@ public:
     // Pixels from a source read when the render runs, as stored: callers
     // premultiply straight sources.
     static CIImage withPixelSource(std::shared_ptr<const imaging::PixelSource> source);
+    // A texture's pixels as stored (texture row r is y = r), read when a render
+    // runs on the device's timeline; taken as premultiplied, so layer textures
+    // with straight alpha are premultiplied by the caller. Nothing for a pixel
+    // format other than rgba8Unorm, bgra8Unorm, rgba16Float and rgba32Float.
+    static std::optional<CIImage> withTexture(std::shared_ptr<MTLTexture> texture,
+                                              const CIImageOptions& options = {});
+    // A bitmap's pixels (top row first), premultiplied as needed and converted
+    // into the working space. The bitmap must not change while the image is
+    // used. Nothing for a bitmap without an RGB or grey form.
+    static std::optional<CIImage> withBitmap(const NSBitmapImageRepRef& bitmap);
 
     CGRect extent() const { return node_->extent(); }
     bool isEmpty() const { return imaging::isEmpty(extent()); }

@@ -12,7 +12,17 @@ CIRenderDestination::CIRenderDestination(void* data, int64_t width, int64_t heig
                  "Render destination does not fit its memory");
 }
 
-imaging::MutablePixelStorage CIRenderDestination::storage() const {
+CIRenderDestination::CIRenderDestination(std::shared_ptr<MTLTexture> texture,
+                                         std::shared_ptr<MTLCommandBuffer> commandBuffer)
+    : texture_(std::move(texture)), commandBuffer_(std::move(commandBuffer)) {
+    precondition(texture_ != nullptr && commandBuffer_ != nullptr,
+                 "Render destination without texture or command buffer");
+    width_ = texture_->width();
+    height_ = texture_->height();
+}
+
+imaging::MutablePixelStorage CIRenderDestination::bitmapStorage() const {
+    precondition(data_ != nullptr, "Not a bitmap destination");
     return {
         static_cast<std::byte*>(data_), bytesPerRow_, width_, height_, storageFormat(format_), true,
         storedAlpha(alphaMode_)};

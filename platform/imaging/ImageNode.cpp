@@ -33,6 +33,7 @@ namespace {
 class EmptyNode final : public ImageNode {
 public:
     EmptyNode() : ImageNode(NodeKind::empty, CGRect::zero()) {}
+    void collectResources(std::vector<std::shared_ptr<MTLResource>>&) const override {}
 
 protected:
     void evaluate(const PixelRect&, const TileBuffer& out, ScratchArena&) const override {
@@ -45,6 +46,7 @@ public:
     explicit ConstantNode(const float rgba[4]) : ImageNode(NodeKind::constant, infiniteRect()) {
         std::memcpy(rgba_, rgba, sizeof(rgba_));
     }
+    void collectResources(std::vector<std::shared_ptr<MTLResource>>&) const override {}
 
 protected:
     void evaluate(const PixelRect&, const TileBuffer& out, ScratchArena&) const override {
@@ -66,6 +68,11 @@ public:
 
     const std::shared_ptr<const PixelSource>& source() const { return source_; }
     bool premultiplies() const { return premultiply_; }
+    void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const override {
+        if (auto r = source_->resource()) {
+            out.push_back(std::move(r));
+        }
+    }
 
 protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out, ScratchArena&) const override {
@@ -98,6 +105,10 @@ public:
     CropNode(NodeRef child, const CGRect& rect)
         : ImageNode(NodeKind::crop, intersection(child->extent(), rect)), child_(std::move(child)),
           keep_(centreCover(rect)) {}
+
+    void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const override {
+        child_->collectResources(out);
+    }
 
 protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out,
@@ -145,6 +156,10 @@ public:
         : ImageNode(NodeKind::translate, moved(child->extent(), dx, dy)), child_(std::move(child)),
           dx_(dx), dy_(dy) {}
 
+    void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const override {
+        child_->collectResources(out);
+    }
+
 protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out,
                   ScratchArena& arena) const override {
@@ -169,6 +184,10 @@ public:
         : ImageNode(premultiply ? NodeKind::premultiply : NodeKind::unpremultiply, child->extent()),
           child_(std::move(child)), premultiply_(premultiply) {}
 
+    void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const override {
+        child_->collectResources(out);
+    }
+
 protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out,
                   ScratchArena& arena) const override {
@@ -190,6 +209,10 @@ public:
     ColorMatrixNode(NodeRef child, const kernels::ColorMatrix& m)
         : ImageNode(NodeKind::colorMatrix, m.bias[3] > 0 ? infiniteRect() : child->extent()),
           child_(std::move(child)), matrix_(m), alphaScale_(alphaScaleOf(m)) {}
+
+    void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const override {
+        child_->collectResources(out);
+    }
 
 protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out,
@@ -246,6 +269,11 @@ public:
     BlendNode(kernels::BlendOp op, NodeRef fg, NodeRef bg)
         : ImageNode(NodeKind::blend, blendExtent(op, fg->extent(), bg->extent())), op_(op),
           fg_(std::move(fg)), bg_(std::move(bg)) {}
+
+    void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const override {
+        fg_->collectResources(out);
+        bg_->collectResources(out);
+    }
 
 protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out,

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "gpu/MTLResource.hpp"
+#include "graphics/CGColorSpace.hpp"
 #include "imaging/ImagingGeometry.hpp"
 #include "imaging/PixelKernels.hpp"
 #include "imaging/PixelStorage.hpp"
 #include "imaging/TileBuffer.hpp"
 
 #include <memory>
+#include <vector>
 
 // The nodes of the lazy image graph. A render asks the root for one tile at a
 // time; each node pulls what it needs of its inputs into scratch tiles of the
@@ -45,6 +48,10 @@ public:
     // the rect's; pixels outside the extent come out transparent.
     void render(const PixelRect& rect, const TileBuffer& out, ScratchArena& arena) const;
 
+    // The GPU resources the recipe reads, to keep them in use while a render
+    // that reads them is pending.
+    virtual void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const = 0;
+
 protected:
     // Called only for rects inside `pixelExtent()`.
     virtual void evaluate(const PixelRect& rect, const TileBuffer& out,
@@ -65,6 +72,7 @@ public:
     virtual int64_t height() const = 0;
     // Valid until the render that asked for it ends.
     virtual PixelStorage storage() const = 0;
+    virtual std::shared_ptr<MTLResource> resource() const { return nullptr; }
 };
 
 enum class Sampling : uint8_t { linear, nearest };
@@ -82,5 +90,7 @@ NodeRef premultiplyNode(NodeRef child);
 NodeRef unpremultiplyNode(NodeRef child);
 NodeRef colorMatrixNode(NodeRef child, const kernels::ColorMatrix& m);
 NodeRef blendNode(kernels::BlendOp op, NodeRef foreground, NodeRef background);
+// Straight colour converted from one space to another (lcms2), alpha kept.
+NodeRef colorConvertNode(NodeRef child, CGColorSpaceRef from, CGColorSpaceRef to);
 
 } // namespace velmora::imaging

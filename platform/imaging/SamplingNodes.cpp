@@ -57,6 +57,10 @@ public:
         : ImageNode(NodeKind::affine, transformedRect(child->extent(), t)),
           child_(std::move(child)), inverse_(t.inverted()), sampling_(sampling) {}
 
+    void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const override {
+        child_->collectResources(out);
+    }
+
 protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out,
                   ScratchArena& arena) const override {
@@ -165,6 +169,10 @@ public:
         : ImageNode(NodeKind::downscale,
                     transformedRect(child->extent(), CGAffineTransform{sx, 0, 0, sy, tx, ty})),
           child_(std::move(child)), sx_(sx), sy_(sy), tx_(tx), ty_(ty) {}
+
+    void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const override {
+        child_->collectResources(out);
+    }
 
 protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out,
