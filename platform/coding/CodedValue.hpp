@@ -28,8 +28,8 @@ public:
     CodedDictionary& operator=(CodedDictionary&&) noexcept;
     ~CodedDictionary();
 
-    std::size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
+    std::size_t size() const;
+    bool empty() const;
     bool contains(std::string_view key) const { return indexOf(key) != npos; }
 
     // Null when absent.
@@ -44,11 +44,11 @@ public:
     bool remove(std::string_view key);
 
     const std::vector<Entry>& entries() const { return entries_; }
-    Entry& entryAt(std::size_t index) { return entries_[index]; }
-    const Entry& entryAt(std::size_t index) const { return entries_[index]; }
+    Entry& entryAt(std::size_t index);
+    const Entry& entryAt(std::size_t index) const;
 
-    auto begin() const { return entries_.begin(); }
-    auto end() const { return entries_.end(); }
+    std::vector<Entry>::const_iterator begin() const;
+    std::vector<Entry>::const_iterator end() const;
 
     // Same keys with equal values in the same order.
     friend bool operator==(const CodedDictionary& a, const CodedDictionary& b);
@@ -126,5 +126,26 @@ private:
                  Bytes, Array, CodedDictionary>
         storage_;
 };
+
+// Defined here, where CodedValue is complete: some compilers instantiate the
+// entry type as soon as an inline body names it.
+inline std::size_t CodedDictionary::size() const {
+    return entries_.size();
+}
+inline bool CodedDictionary::empty() const {
+    return entries_.empty();
+}
+inline CodedDictionary::Entry& CodedDictionary::entryAt(std::size_t index) {
+    return entries_[index];
+}
+inline const CodedDictionary::Entry& CodedDictionary::entryAt(std::size_t index) const {
+    return entries_[index];
+}
+inline std::vector<CodedDictionary::Entry>::const_iterator CodedDictionary::begin() const {
+    return entries_.begin();
+}
+inline std::vector<CodedDictionary::Entry>::const_iterator CodedDictionary::end() const {
+    return entries_.end();
+}
 
 } // namespace velmora
