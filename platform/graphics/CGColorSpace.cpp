@@ -3,9 +3,12 @@
 #include "foundation/FatalError.hpp"
 #include "graphics/LcmsSupport.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <lcms2.h>
+#include <map>
+#include <mutex>
 
 namespace velmora {
 
@@ -124,7 +127,27 @@ CGColorSpaceRef CGColorSpace::withICCData(std::span<const uint8_t> data) {
     if (declared < 132 || declared > data.size()) {
         return nullptr; // truncated
     }
-    auto space = adopt(data.first(declared), std::string());
+    data = data.first(declared);
+    // Files mostly carry profiles we already know (every patch has the sRGB one):
+    // hand back the same object, so conversions hit their cache or are skipped.
+    for (const auto& known : {sRGB(), displayP3(), genericRGB(), genericGray()}) {
+        if (std::equal(data.begin(), data.end(), known->iccData().begin(),
+                       known->iccData().end())) {
+            return known;
+        }
+    }
+    static std::mutex internLock;
+    static std::map<std::vector<uint8_t>, std::weak_ptr<const CGColorSpace>> interned;
+    std::vector<uint8_t> key(data.begin(), data.end());
+    {
+        std::lock_guard guard(internLock);
+        if (auto it = interned.find(key); it != interned.end()) {
+            if (auto space = it->second.lock()) {
+                return space;
+            }
+        }
+    }
+    auto space = adopt(data, std::string());
     if (space == nullptr) {
         return nullptr;
     }
@@ -152,6 +175,13 @@ CGColorSpaceRef CGColorSpace::withICCData(std::span<const uint8_t> data) {
         return nullptr;
     }
     cmsDeleteTransform(probe);
+    std::lock_guard internGuard(internLock);
+    if (interned.size() >= 32) {
+        std::erase_if(interned, [](const auto& entry) { return entry.second.expired(); });
+    }
+    if (interned.size() < 32) {
+        interned.emplace(std::move(key), space);
+    }
     return space;
 }
 

@@ -14,6 +14,7 @@ using Kind = ImageCodecError::Kind;
 struct Input {
     std::span<const uint8_t> data;
     size_t position = 0;
+    bool ranOut = false;
 };
 
 int readInput(GifFileType* gif, GifByteType* out, int length) {
@@ -22,6 +23,7 @@ int readInput(GifFileType* gif, GifByteType* out, int length) {
         return 0;
     }
     const size_t count = std::min<size_t>(size_t(length), in->data.size() - in->position);
+    in->ranOut = in->ranOut || count < size_t(length);
     std::memcpy(out, in->data.data() + in->position, count);
     in->position += count;
     return static_cast<int>(count);
@@ -35,9 +37,10 @@ struct GifCloser {
 };
 using GifHandle = std::unique_ptr<GifFileType, GifCloser>;
 
-[[noreturn]] void failWith(int code, const char* fallback) {
+[[noreturn]] void failWith(const Input& input, int code, const char* fallback) {
     const char* text = GifErrorString(code);
-    const bool truncated = code == D_GIF_ERR_READ_FAILED || code == D_GIF_ERR_EOF_TOO_SOON;
+    const bool truncated =
+        input.ranOut || code == D_GIF_ERR_READ_FAILED || code == D_GIF_ERR_EOF_TOO_SOON;
     fail(truncated ? Kind::truncated : Kind::corrupt,
          std::string("GIF: ") + (text != nullptr ? text : fallback));
 }
@@ -46,7 +49,7 @@ GifHandle open(Input& input) {
     int error = 0;
     GifFileType* gif = DGifOpen(&input, readInput, &error);
     if (gif == nullptr) {
-        failWith(error, "unreadable header");
+        failWith(input, error, "unreadable header");
     }
     return GifHandle(gif);
 }
@@ -74,7 +77,7 @@ NSBitmapImageRepRef gifDecode(std::span<const uint8_t> data, const ImageDecoding
     for (;;) {
         GifRecordType record = UNDEFINED_RECORD_TYPE;
         if (DGifGetRecordType(gif.get(), &record) == GIF_ERROR) {
-            failWith(gif->Error, "bad record");
+            failWith(input, gif->Error, "bad record");
         }
         if (record == TERMINATE_RECORD_TYPE) {
             fail(Kind::corrupt, "GIF: the file holds no image");
@@ -83,7 +86,7 @@ NSBitmapImageRepRef gifDecode(std::span<const uint8_t> data, const ImageDecoding
             int code = 0;
             GifByteType* block = nullptr;
             if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR) {
-                failWith(gif->Error, "bad extension");
+                failWith(input, gif->Error, "bad extension");
             }
             while (block != nullptr) {
                 if (code == GRAPHICS_EXT_FUNC_CODE && block[0] >= 4) {
@@ -93,7 +96,7 @@ NSBitmapImageRepRef gifDecode(std::span<const uint8_t> data, const ImageDecoding
                     }
                 }
                 if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR) {
-                    failWith(gif->Error, "bad extension");
+                    failWith(input, gif->Error, "bad extension");
                 }
             }
             continue;
@@ -102,7 +105,7 @@ NSBitmapImageRepRef gifDecode(std::span<const uint8_t> data, const ImageDecoding
             continue;
         }
         if (DGifGetImageDesc(gif.get()) == GIF_ERROR) {
-            failWith(gif->Error, "bad image descriptor");
+            failWith(input, gif->Error, "bad image descriptor");
         }
         break;
     }
@@ -125,7 +128,7 @@ NSBitmapImageRepRef gifDecode(std::span<const uint8_t> data, const ImageDecoding
         const int step = frame.Interlace ? kStep[pass] : 1;
         for (int r = start; r < frame.Height; r += step) {
             if (DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR) {
-                failWith(gif->Error, "bad image data");
+                failWith(input, gif->Error, "bad image data");
             }
             const int64_t y = int64_t(frame.Top) + r;
             if (y >= height) {

@@ -55,8 +55,6 @@ struct DecodeSession {
     PngError error;
     Reader reader;
     const ImageDecodingLimits* limits = nullptr;
-    bool headerOnly = false;
-    ImageInfo result{NSBitmapImageFileType::png};
     std::optional<ImageBuilder> builder;
     std::vector<uint8_t> image; // whole source image, only for interlaced files
     std::vector<uint8_t> row, converted;
@@ -94,15 +92,6 @@ bool runDecode(DecodeSession* s) {
     const png_uint_32 height = png_get_image_height(s->png, s->info);
     const int colorType = png_get_color_type(s->png, s->info);
     const int depth = png_get_bit_depth(s->png, s->info);
-    s->result.pixelsWide = width;
-    s->result.pixelsHigh = height;
-    s->result.colorSpaceModel =
-        (colorType & PNG_COLOR_MASK_COLOR) != 0 ? NSColorSpaceModel::rgb : NSColorSpaceModel::gray;
-    s->result.bitsPerSample = colorType == PNG_COLOR_TYPE_PALETTE ? 8 : depth;
-    if (s->headerOnly) {
-        return true;
-    }
-
     const bool palette = colorType == PNG_COLOR_TYPE_PALETTE;
     Palette pal;
     if (palette) {
@@ -290,13 +279,39 @@ DecodeSession* prepare(DecodeSession& s, std::span<const uint8_t> data) {
 
 } // namespace
 
+// Only the signature and the IHDR chunk are needed, so the header can be told
+// before the rest of the file (profiles, text, pixels) is read or even present.
 ImageInfo pngInfo(std::span<const uint8_t> data) {
-    DecodeSession s;
-    s.headerOnly = true;
-    if (!runDecode(prepare(s, data))) {
-        fail(s.pendingKind, "PNG: " + s.pendingError);
+    static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    if (data.size() < 8 || !std::equal(kSignature, kSignature + 8, data.begin())) {
+        fail(Kind::unknownFormat, "PNG: not a PNG file");
     }
-    return s.result;
+    if (data.size() < 8 + 8 + 13 + 4) {
+        fail(Kind::truncated, "PNG: the data ends too early");
+    }
+    auto be32 = [&](size_t o) {
+        return uint32_t(data[o]) << 24 | uint32_t(data[o + 1]) << 16 | uint32_t(data[o + 2]) << 8 |
+               uint32_t(data[o + 3]);
+    };
+    if (be32(8) != 13 || std::memcmp(data.data() + 12, "IHDR", 4) != 0) {
+        fail(Kind::corrupt, "PNG: the header chunk is missing");
+    }
+    const uint32_t width = be32(16), height = be32(20);
+    const int depth = data[24], colorType = data[25];
+    const bool depthFits =
+        (colorType == 0 && (depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16)) ||
+        (colorType == 3 && (depth == 1 || depth == 2 || depth == 4 || depth == 8)) ||
+        ((colorType == 2 || colorType == 4 || colorType == 6) && (depth == 8 || depth == 16));
+    if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF || !depthFits) {
+        fail(Kind::corrupt, "PNG: invalid header");
+    }
+    ImageInfo info{NSBitmapImageFileType::png};
+    info.pixelsWide = width;
+    info.pixelsHigh = height;
+    info.colorSpaceModel =
+        (colorType & PNG_COLOR_MASK_COLOR) != 0 ? NSColorSpaceModel::rgb : NSColorSpaceModel::gray;
+    info.bitsPerSample = colorType == PNG_COLOR_TYPE_PALETTE ? 8 : depth;
+    return info;
 }
 
 NSBitmapImageRepRef pngDecode(std::span<const uint8_t> data, const ImageDecodingLimits& limits) {

@@ -1,6 +1,7 @@
 #include "graphics/ColorManagement.hpp"
 #include "graphics/PixelConversion.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <thread>
@@ -63,18 +64,32 @@ TEST(CGColorSpace, BuiltInSpaces) {
         EXPECT_EQ(c.space->numberOfComponents(), c.components);
         EXPECT_EQ(c.space->profileDescription(), c.description);
 
-        // The profile bytes describe the same space when read back.
-        auto reread = CGColorSpace::withICCData(c.space->iccData());
-        ASSERT_NE(reread, nullptr);
-        EXPECT_EQ(*reread, *c.space);
-        EXPECT_EQ(reread->model(), c.model);
-        EXPECT_EQ(reread->profileDescription(), c.description);
-        EXPECT_TRUE(reread->name().empty());
+        // Reading the profile bytes back finds the very same space.
+        EXPECT_EQ(CGColorSpace::withICCData(c.space->iccData()), c.space);
     }
     EXPECT_NE(*CGColorSpace::sRGB(), *CGColorSpace::displayP3());
     EXPECT_EQ(CGColorSpace::withName("kCGColorSpaceNoSuchThing"), nullptr);
     EXPECT_EQ(CGColorSpace::sRGB()->description(),
               "(kCGColorSpaceICCBased; kCGColorSpaceModelRGB; sRGB IEC61966-2.1)");
+}
+
+TEST(CGColorSpace, ProfilesFromFilesAreSharedByContent) {
+    auto bytes = CGColorSpace::displayP3()->iccData();
+    bytes[25] ^= 1; // another creation date: the same space in other bytes
+    const auto first = CGColorSpace::withICCData(bytes);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->name().empty());
+    EXPECT_EQ(first->profileDescription(), "Display P3");
+    EXPECT_NE(first, CGColorSpace::displayP3());
+    EXPECT_EQ(CGColorSpace::withICCData(bytes), first);
+
+    const uint8_t red[4] = {255, 0, 0, 255};
+    uint8_t viaFile[4], viaBuiltIn[4];
+    convertPixels(first.get(), PixelLayout::rgba8, red, *CGColorSpace::sRGB(), PixelLayout::rgba8,
+                  viaFile, 1);
+    convertPixels(CGColorSpace::displayP3().get(), PixelLayout::rgba8, red, *CGColorSpace::sRGB(),
+                  PixelLayout::rgba8, viaBuiltIn, 1);
+    EXPECT_TRUE(std::equal(viaFile, viaFile + 4, viaBuiltIn));
 }
 
 TEST(CGColorSpace, UnusableProfileBytesAreRefused) {
