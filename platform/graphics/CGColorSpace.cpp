@@ -7,8 +7,9 @@
 #include <atomic>
 #include <cstring>
 #include <lcms2.h>
-#include <map>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 
 namespace velmora {
 
@@ -137,8 +138,8 @@ CGColorSpaceRef CGColorSpace::withICCData(std::span<const uint8_t> data) {
         }
     }
     static std::mutex internLock;
-    static std::map<std::vector<uint8_t>, std::weak_ptr<const CGColorSpace>> interned;
-    std::vector<uint8_t> key(data.begin(), data.end());
+    static std::unordered_map<std::string, std::weak_ptr<const CGColorSpace>> interned;
+    std::string key(data.begin(), data.end());
     {
         std::lock_guard guard(internLock);
         if (auto it = interned.find(key); it != interned.end()) {

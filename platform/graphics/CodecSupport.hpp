@@ -59,8 +59,6 @@ private:
 CGColorSpaceRef targetSpace(const NSBitmapImageRep& bitmap,
                             const ImageEncodingProperties& properties);
 
-void unpremultiplyRGBA8(uint8_t* pixels, size_t count);
-
 // Per-format entry points.
 ImageInfo tiffInfo(std::span<const uint8_t> data);
 NSBitmapImageRepRef tiffDecode(std::span<const uint8_t> data, const ImageDecodingLimits& limits);

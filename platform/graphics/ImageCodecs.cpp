@@ -58,19 +58,6 @@ void ImageBuilder::setMetricResolution(double perMetreX, double perMetreY) {
     setResolution(std::round(perMetreX * 0.0254), std::round(perMetreY * 0.0254));
 }
 
-void unpremultiplyRGBA8(uint8_t* p, size_t count) {
-    for (size_t i = 0; i < count; ++i, p += 4) {
-        const uint32_t a = p[3];
-        if (a == 255) {
-            continue;
-        }
-        for (int c = 0; c < 3; ++c) {
-            p[c] = a == 0 ? 0
-                          : static_cast<uint8_t>(std::min<uint32_t>(255, (p[c] * 255 + a / 2) / a));
-        }
-    }
-}
-
 CGColorSpaceRef targetSpace(const NSBitmapImageRep& bitmap,
                             const ImageEncodingProperties& properties) {
     if (properties.colorSyncProfileData) {

@@ -2,6 +2,7 @@
 
 #include "foundation/CheckedMath.hpp"
 #include "foundation/FatalError.hpp"
+#include "graphics/CodecSupport.hpp"
 #include "graphics/ImageCodecs.hpp"
 
 #include <algorithm>
@@ -31,19 +32,6 @@ NSColorSpaceRef spaceNamed(std::string_view name) {
 std::string_view nameFor(const NSColorSpace& space) {
     return space.colorSpaceModel() == NSColorSpaceModel::gray ? NSColorSpaceNames::calibratedWhite
                                                               : NSColorSpaceNames::calibratedRGB;
-}
-
-void unpremultiplyRGBA8(uint8_t* p, size_t count) {
-    for (size_t i = 0; i < count; ++i, p += 4) {
-        const uint32_t a = p[3];
-        if (a == 255) {
-            continue;
-        }
-        for (int c = 0; c < 3; ++c) {
-            p[c] = a == 0 ? 0
-                          : static_cast<uint8_t>(std::min<uint32_t>(255, (p[c] * 255 + a / 2) / a));
-        }
-    }
 }
 
 } // namespace
@@ -180,22 +168,9 @@ std::shared_ptr<NSBitmapImageRep> NSBitmapImageRep::converting(const NSColorSpac
         return nullptr;
     }
     result->size_ = size_;
-    const bool premultiplied = isAlphaPremultiplied();
-    std::vector<uint8_t> straight;
+    codec::RowReader rows(*this, space->cgColorSpace());
     for (int64_t y = 0; y < pixelsHigh_; ++y) {
-        const uint8_t* source = row(y);
-        if (premultiplied) {
-            // Colour conversion needs straight values; bring the row to 8-bit RGBA first.
-            straight.resize(static_cast<size_t>(pixelsWide_) * 4);
-            convertPixels(nullptr, *layout, source, *space->cgColorSpace(), PixelLayout::rgba8,
-                          straight.data(), pixelsWide_);
-            unpremultiplyRGBA8(straight.data(), pixelsWide_);
-            convertPixels(colorSpace_->cgColorSpace().get(), PixelLayout::rgba8, straight.data(),
-                          *space->cgColorSpace(), PixelLayout::rgba8, result->row(y), pixelsWide_);
-        } else {
-            convertPixels(colorSpace_->cgColorSpace().get(), *layout, source,
-                          *space->cgColorSpace(), PixelLayout::rgba8, result->row(y), pixelsWide_);
-        }
+        std::memcpy(result->row(y), rows.row(y), static_cast<size_t>(pixelsWide_) * 4);
     }
     return result;
 }

@@ -293,8 +293,9 @@ cmsUInt32Number lcmsFormat(PixelLayout layout, bool withExtra) {
 }
 
 struct Transform {
+    // lcms2 transforms keep no reference to their profiles. Spaces are keyed by
+    // serial numbers, which are never reused, so a stale entry is never hit.
     cmsHTRANSFORM handle = nullptr;
-    CGColorSpaceRef keepFrom, keepTo; // the profiles must outlive the transform
     ~Transform() {
         if (handle != nullptr) {
             cmsDeleteTransform(handle);
@@ -383,6 +384,19 @@ cmsUInt32Number doubleFormat(CGColorSpaceModel model) {
 
 } // namespace
 
+void unpremultiplyRGBA8(uint8_t* p, size_t count) {
+    for (size_t i = 0; i < count; ++i, p += 4) {
+        const uint32_t a = p[3];
+        if (a == 255) {
+            continue;
+        }
+        for (int c = 0; c < 3; ++c) {
+            p[c] = a == 0 ? 0
+                          : static_cast<uint8_t>(std::min<uint32_t>(255, (p[c] * 255 + a / 2) / a));
+        }
+    }
+}
+
 bool convertColorComponents(const CGColorSpace& from, const double* in, const CGColorSpace& to,
                             double* out) {
     const cmsUInt32Number inFormat = doubleFormat(from.model());
@@ -392,21 +406,27 @@ bool convertColorComponents(const CGColorSpace& from, const double* in, const CG
     }
     static std::mutex lock;
     static std::map<std::pair<uint64_t, uint64_t>, std::shared_ptr<Transform>> cache;
+    const std::pair<uint64_t, uint64_t> key{from.serial(), to.serial()};
     std::shared_ptr<Transform> transform;
     {
         std::lock_guard guard(lock);
-        auto& slot = cache[{from.serial(), to.serial()}];
-        if (slot == nullptr) {
-            if (cache.size() > 64) {
-                cache.clear();
-                return convertColorComponents(from, in, to, out);
-            }
-            slot = std::make_shared<Transform>();
-            std::lock_guard creation(lcms::transformCreationLock());
-            slot->handle = cmsCreateTransform(from.profileHandle(), inFormat, to.profileHandle(),
-                                              outFormat, INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE);
+        if (auto it = cache.find(key); it != cache.end()) {
+            transform = it->second;
         }
-        transform = slot;
+    }
+    if (transform == nullptr) {
+        transform = std::make_shared<Transform>();
+        {
+            std::lock_guard creation(lcms::transformCreationLock());
+            transform->handle =
+                cmsCreateTransform(from.profileHandle(), inFormat, to.profileHandle(), outFormat,
+                                   INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE);
+        }
+        std::lock_guard guard(lock);
+        if (cache.size() >= 64) {
+            cache.clear();
+        }
+        cache.emplace(key, transform);
     }
     if (transform->handle == nullptr) {
         return false;

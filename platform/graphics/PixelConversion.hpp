@@ -33,6 +33,9 @@ CGColorSpaceModel colorModel(PixelLayout layout);
 void convertPixels(const CGColorSpace* from, PixelLayout fromLayout, const void* src,
                    const CGColorSpace& to, PixelLayout toLayout, void* dst, size_t count);
 
+// Straight colour from premultiplied 8-bit RGBA, in place; clear pixels become 0.
+void unpremultiplyRGBA8(uint8_t* pixels, size_t count);
+
 // Converts one colour's components (no alpha) between RGB or grey spaces, the
 // results clamped to 0...1. False when either space is of another kind.
 bool convertColorComponents(const CGColorSpace& from, const double* in, const CGColorSpace& to,

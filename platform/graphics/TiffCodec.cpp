@@ -412,10 +412,20 @@ NSBitmapImageRepRef decodeOwn(TIFF* tif, const Form& f, MemoryFile& file) {
     std::vector<uint16_t> row16(wide ? size_t(f.width) * outChannels : 0);
     const bool flip = f.orientation == ORIENTATION_BOTLEFT;
 
+    // Interleaved 8 or 16-bit samples with straight or no alpha are already the
+    // builder's layout, which is the common case of every file we write.
+    const bool samplesAsStored = planes == 1 && (bits == 8 || bits == 16) && !palette && !cmyk &&
+                                 !associated && f.photometric != PHOTOMETRIC_MINISWHITE &&
+                                 spp == outChannels;
     for (uint32_t y0 = 0; y0 < f.height; y0 += reader.bandRows()) {
         reader.load(y0);
         const uint32_t rows = std::min(reader.bandRows(), f.height - y0);
         for (uint32_t r = 0; r < rows; ++r) {
+            const uint32_t y = y0 + r;
+            if (samplesAsStored) {
+                builder.putRow(flip ? f.height - 1 - y : y, reader.planeRow(0, r));
+                continue;
+            }
             auto sample = [&](uint32_t x, int s) -> uint32_t {
                 const uint8_t* base = reader.planeRow(planes > 1 ? s : 0, r);
                 const uint64_t index = planes > 1 ? x : uint64_t(x) * spp + s;
@@ -466,7 +476,6 @@ NSBitmapImageRepRef decodeOwn(TIFF* tif, const Form& f, MemoryFile& file) {
                     unpremultiply8(row8.data(), f.width, outChannels - 1);
                 }
             }
-            const uint32_t y = y0 + r;
             builder.putRow(flip ? f.height - 1 - y : y,
                            wide ? static_cast<const void*>(row16.data()) : row8.data());
         }
