@@ -7,6 +7,10 @@
 #include <array>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace velmora::cpu {
 
 namespace {
@@ -24,7 +28,37 @@ template <size_t N> void fillSpan(uint8_t* dst, const uint8_t* pixel, int64_t co
     std::fill_n(reinterpret_cast<Pixel*>(dst), count, p);
 }
 
+#ifdef __SSE2__
+// Long spans bypass the cache: a fill never reads what it overwrites.
+constexpr int64_t kStreamingBytes = 4 * 1024;
+
+void streamSpan(uint8_t* dst, const uint8_t* pixel, int64_t bytes, int bytesPerPixel) {
+    // Pixel sizes divide 16, so one 16-byte pattern holds whole pixels; the part
+    // before the first aligned address shifts the pattern's phase.
+    const auto misalignment =
+        static_cast<int64_t>((16 - reinterpret_cast<uintptr_t>(dst) % 16) % 16);
+    uint8_t pattern[32];
+    for (int i = 0; i < 32; ++i) {
+        pattern[i] = pixel[i % bytesPerPixel];
+    }
+    std::memcpy(dst, pattern, static_cast<size_t>(misalignment));
+    const __m128i v =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(pattern + misalignment % bytesPerPixel));
+    int64_t i = misalignment;
+    for (; i + 16 <= bytes; i += 16) {
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), v);
+    }
+    std::memcpy(dst + i, pattern + (i % bytesPerPixel), static_cast<size_t>(bytes - i));
+}
+#endif
+
 void fillSpan(uint8_t* dst, const uint8_t* pixel, int64_t count, int bytesPerPixel) {
+#ifdef __SSE2__
+    if (count * bytesPerPixel >= kStreamingBytes && 16 % bytesPerPixel == 0) {
+        streamSpan(dst, pixel, count * bytesPerPixel, bytesPerPixel);
+        return;
+    }
+#endif
     switch (bytesPerPixel) {
     case 1:
         std::memset(dst, pixel[0], static_cast<size_t>(count));
@@ -68,10 +102,19 @@ void runFill(const ComputeArguments& args, const ThreadRect& band) {
         cpuTexture->zeroRows(y0, y1);
         return;
     }
-    for (int64_t y = y0; y < y1; ++y) {
-        fillSpan(texture.row(y) + x0 * texture.bytesPerPixel, pixel.data(), x1 - x0,
-                 layout.bytesPerPixel);
+    const bool contiguous = x0 == 0 && x1 == texture.width;
+    if (contiguous) {
+        // Whole rows are one span.
+        fillSpan(texture.row(y0), pixel.data(), (y1 - y0) * texture.width, layout.bytesPerPixel);
+    } else {
+        for (int64_t y = y0; y < y1; ++y) {
+            fillSpan(texture.row(y) + x0 * texture.bytesPerPixel, pixel.data(), x1 - x0,
+                     layout.bytesPerPixel);
+        }
     }
+#ifdef __SSE2__
+    _mm_sfence();
+#endif
 }
 
 } // namespace

@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace velmora::cpu {
 
 std::optional<PixelLayout> pixelLayout(MTLPixelFormat format) {
@@ -165,6 +169,36 @@ void loadRow(const PixelLayout& l, const uint8_t* src, float* rgba, int64_t n) {
     }
 }
 
+namespace {
+
+// The same rounding as unorm8, four pixels at a time.
+int64_t storeRGBA8Vector(const float* rgba, uint8_t* dst, int64_t n) {
+#ifdef __SSE2__
+    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+    const __m128 scale = _mm_set1_ps(255.0f), half = _mm_set1_ps(0.5f);
+    auto convert = [&](const float* p) {
+        // max(v, 0) gives 0 for NaN, as unorm8 does.
+        const __m128 v = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(p), zero), one);
+        return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, scale), half));
+    };
+    int64_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const float* p = rgba + 4 * i;
+        const __m128i a = _mm_packs_epi32(convert(p), convert(p + 4));
+        const __m128i b = _mm_packs_epi32(convert(p + 8), convert(p + 12));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i), _mm_packus_epi16(a, b));
+    }
+    return i;
+#else
+    (void)rgba;
+    (void)dst;
+    (void)n;
+    return 0;
+#endif
+}
+
+} // namespace
+
 void storeRow(const PixelLayout& l, const float* rgba, uint8_t* dst, int64_t n) {
     using K = PixelLayout::Kind;
     if (l.kind == K::float32 && l.channels == 4) {
@@ -173,7 +207,7 @@ void storeRow(const PixelLayout& l, const float* rgba, uint8_t* dst, int64_t n) 
     }
     if (l.kind == K::unorm8 && l.channels == 4 && !l.srgb) {
         if (!l.bgra) {
-            for (int64_t i = 0; i < 4 * n; ++i) {
+            for (int64_t i = 4 * storeRGBA8Vector(rgba, dst, n); i < 4 * n; ++i) {
                 dst[i] = unorm8(rgba[i]);
             }
         } else {

@@ -1,6 +1,7 @@
 #include "GPUTestSupport.hpp"
 #include "gpu/MTLError.hpp"
 #include "gpu/cpu/KernelLibrary.hpp"
+#include "gpu/cpu/PixelIO.hpp"
 #include "gpu/cpu/Workers.hpp"
 
 #include <array>
@@ -104,6 +105,41 @@ TEST_F(ComputeTest, FillStoresTheColourInEachPixelFormat) {
             ASSERT_EQ(std::vector<uint8_t>(bytes.begin() + i, bytes.begin() + i + c.pixel.size()),
                       c.pixel)
                 << static_cast<int>(c.format);
+        }
+    }
+}
+
+TEST_F(ComputeTest, LongSpansKeepThePixelPatternAtAnyAlignment) {
+    struct Case {
+        MTLPixelFormat format;
+        int64_t width;
+        UInt2 origin, size;
+    };
+    // Rows of 504 bytes put the first filled byte 8 bytes off a 16-byte boundary.
+    const Case cases[] = {{MTLPixelFormat::rgba16Float, 63, {0, 3}, {63, 61}},
+                          {MTLPixelFormat::rgba32Float, 64, {0, 0}, {64, 64}},
+                          {MTLPixelFormat::rgba8Unorm, 64, {0, 1}, {64, 50}}};
+    for (const auto& c : cases) {
+        auto t = test::makeTexture(c.width, 64, c.format);
+        auto cb = queue->commandBuffer();
+        encodeFill(*cb, t, {0.25f, 0.5f, 0.75f, 1.0f}, {0, 0}, {64, 64});
+        encodeFill(*cb, t, {1.0f, 0.125f, 0.0f, 0.5f}, c.origin, c.size);
+        cb->commit();
+        const auto bytes = test::readAll(*t);
+        const int64_t bpp = test::bytesPerPixel(*t);
+        std::vector<uint8_t> inner(bpp), outer(bpp);
+        const auto layout = *cpu::pixelLayout(c.format);
+        const float in[4] = {1.0f, 0.125f, 0.0f, 0.5f}, out[4] = {0.25f, 0.5f, 0.75f, 1.0f};
+        cpu::storeRow(layout, in, inner.data(), 1);
+        cpu::storeRow(layout, out, outer.data(), 1);
+        for (int64_t y = 0; y < 64; ++y) {
+            for (int64_t x = 0; x < c.width; ++x) {
+                const bool inside = y >= c.origin.y && y < c.origin.y + c.size.y;
+                ASSERT_EQ(std::memcmp(&bytes[(y * c.width + x) * bpp],
+                                      (inside ? inner : outer).data(), bpp),
+                          0)
+                    << static_cast<int>(c.format) << " " << x << "," << y;
+            }
         }
     }
 }
