@@ -1,4 +1,5 @@
 #include "GPUTestSupport.hpp"
+#include "gpu/MPSImageConversion.hpp"
 #include "gpu/MTLError.hpp"
 #include "gpu/cpu/KernelLibrary.hpp"
 #include "gpu/cpu/PixelIO.hpp"
@@ -247,8 +248,17 @@ TEST_F(ComputeTest, ResultsDoNotDependOnTheNumberOfWorkers) {
             encodeFill(*cb, t, {i / 11.0f, 1.0f / (i + 1), 0.3f, 1.0f - i / 13.0f}, {i * 5, i * 3},
                        {17 + i, 40 - i});
         }
+        // A conversion with an offset reads across row bands.
+        auto converted = test::makeTexture(50, 60);
+        MPSImageConversion conversion(test::device(), MPSAlphaType::nonPremultiplied,
+                                      MPSAlphaType::premultiplied, std::nullopt, std::nullopt);
+        conversion.setOffset({7, 3, 0});
+        conversion.encode(*cb, t, converted);
         cb->commit();
-        return test::readAll(*t);
+        auto bytes = test::readAll(*t);
+        const auto more = test::readAll(*converted);
+        bytes.insert(bytes.end(), more.begin(), more.end());
+        return bytes;
     };
     const auto one = run(1);
     EXPECT_EQ(run(8), one);
