@@ -49,6 +49,16 @@ public:
         return out;
     }
 
+    // Element `i` of an array of T bound at `index`; reading past the binding stops
+    // the program.
+    template <class T> T element(uint64_t index, size_t i) const {
+        const auto b = buffer(index);
+        checkLength(b.size() / sizeof(T), i + 1);
+        T out;
+        std::memcpy(&out, b.data() + i * sizeof(T), sizeof(T));
+        return out;
+    }
+
     const std::array<std::shared_ptr<MTLTexture>, kMaxTextureBindings>& textures() const {
         return textures_;
     }

@@ -22,9 +22,7 @@ void registerFunctions() {
         library.addVertexFunction(
             "test.quadVertex",
             [](const cpu::ArgumentTable& args, uint32_t id) {
-                const auto bytes = args.buffer(0);
-                Vertex v;
-                std::memcpy(&v, bytes.data() + id * sizeof(Vertex), sizeof(Vertex));
+                const auto v = args.element<Vertex>(0, id);
                 cpu::VertexOut out;
                 out.position = {v.position[0], v.position[1], 0, 1};
                 out.varyings[0] = v.textureCoordinate[0];
@@ -153,6 +151,45 @@ TEST_F(RenderTest, PipelinesCheckTheirFunctions) {
     EXPECT_THROW(test::device()->newRenderPipelineState(d), MTLError);
     EXPECT_THROW(test::device()->newComputePipelineState(library->newFunction("test.quadVertex")),
                  MTLError);
+}
+
+} // namespace
+
+namespace {
+
+class RenderDeathTest : public RenderTest {
+protected:
+    void SetUp() override {
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+        RenderTest::SetUp();
+    }
+};
+
+TEST_F(RenderDeathTest, ReadingPastTheBoundBytesStopsTheProgram) {
+    auto source = test::makeTexture(1, 1, MTLPixelFormat::bgra8Unorm);
+    auto target = attachment(4, 4);
+    const Vertex three[3] = {{{-1, -1}, {0, 0}}, {{1, -1}, {1, 0}}, {{1, 1}, {1, 1}}};
+    EXPECT_DEATH(
+        {
+            MTLRenderPassDescriptor pass;
+            pass.colorAttachments[0].texture = target;
+            auto cb = queue->commandBuffer();
+            auto e = cb->renderCommandEncoder(pass);
+            e->setRenderPipelineState(pipeline);
+            e->setVertexBytes(three, sizeof(three), 0);
+            e->setFragmentTexture(source, 1);
+            e->drawPrimitives(MTLPrimitiveType::triangle, 0, 6);
+            e->endEncoding();
+            cb->commit();
+        },
+        "shorter than the function reads");
+    EXPECT_DEATH(
+        {
+            MTLRenderPassDescriptor pass;
+            pass.colorAttachments[0].texture = test::makeTexture(4, 4, MTLPixelFormat::bgra8Unorm);
+            queue->commandBuffer()->renderCommandEncoder(pass);
+        },
+        "without render target usage");
 }
 
 } // namespace
