@@ -6,6 +6,7 @@
 #include "gpu/cpu/Timeline.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -14,6 +15,14 @@
 namespace velmora::cpu {
 
 namespace {
+// Under AddressSanitizer small textures live on the heap, where a kernel that
+// strays outside its texture is caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr size_t kHeapTextureLimit = size_t(1) << 20;
+#else
+constexpr size_t kHeapTextureLimit = 0;
+#endif
+
 size_t pageSize() {
     static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     return size;
@@ -28,7 +37,11 @@ CPUTexture::CPUTexture(std::shared_ptr<CPUDevice> device, const MTLTextureDescri
 
 CPUTexture::~CPUTexture() {
     if (auto* memory = memory_.load()) {
-        munmap(memory, byteCount_);
+        if (onHeap()) {
+            std::free(memory);
+        } else {
+            munmap(memory, byteCount_);
+        }
         device_->noteAllocation(-static_cast<int64_t>(byteCount_));
     }
 }
@@ -52,6 +65,9 @@ size_t CPUTexture::allocatedSize() const {
     if (memory == nullptr) {
         return 0;
     }
+    if (onHeap()) {
+        return byteCount_;
+    }
     // Resident pages only: memory never written or given back costs nothing.
     const auto page = pageSize();
     std::vector<unsigned char> resident((byteCount_ + page - 1) / page);
@@ -65,8 +81,19 @@ size_t CPUTexture::allocatedSize() const {
     return std::min(byteCount_, pages * page);
 }
 
+bool CPUTexture::onHeap() const {
+    return byteCount_ <= kHeapTextureLimit;
+}
+
 uint8_t* CPUTexture::memory() const {
     std::call_once(allocation_, [this] {
+        if (onHeap()) {
+            void* p = std::calloc(byteCount_, 1);
+            precondition(p != nullptr, "Out of memory for a texture");
+            memory_.store(static_cast<uint8_t*>(p));
+            device_->noteAllocation(static_cast<int64_t>(byteCount_));
+            return;
+        }
         void* p = mmap(nullptr, byteCount_, PROT_READ | PROT_WRITE,
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         precondition(p != MAP_FAILED, "Out of memory for a texture");
@@ -84,6 +111,10 @@ void CPUTexture::zeroRows(int64_t y0, int64_t y1) {
     precondition(0 <= y0 && y0 <= y1 && y1 <= height(), "Rows outside the texture");
     uint8_t* begin = memory() + y0 * bytesPerRow_;
     uint8_t* end = memory() + y1 * bytesPerRow_;
+    if (onHeap()) {
+        std::memset(begin, 0, static_cast<size_t>(end - begin));
+        return;
+    }
     const auto page = pageSize();
     auto* pageBegin =
         reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(begin) + page - 1) / page * page);

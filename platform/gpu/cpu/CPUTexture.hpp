@@ -53,6 +53,7 @@ public:
 
 private:
     uint8_t* memory() const;
+    bool onHeap() const;
     void checkHostAccess(MTLRegion region, int64_t mipmapLevel, int64_t bytesPerRow,
                          const char* what) const;
 

@@ -285,3 +285,36 @@ TEST_F(ComputeDeathTest, OversizedInlineBytesStopTheProgram) {
 }
 
 } // namespace
+
+#if defined(__SANITIZE_ADDRESS__)
+namespace {
+
+TEST_F(ComputeDeathTest, AKernelStrayingOutsideItsTextureIsCaught) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    static const bool registered = [] {
+        cpu::ComputeKernel k;
+        k.run = [](const cpu::ComputeArguments& a, const cpu::ThreadRect&) {
+            const auto c = a.table.texture(0);
+            c.row(c.height)[0] = 1; // one row too far
+        };
+        cpu::KernelLibrary::shared().addKernel("test.overrun", std::move(k));
+        return true;
+    }();
+    ASSERT_TRUE(registered);
+    auto pipeline = test::device()->newComputePipelineState(library->newFunction("test.overrun"));
+    auto t = test::makeTexture(4, 4);
+    EXPECT_DEATH(
+        {
+            auto cb = queue->commandBuffer();
+            auto e = cb->computeCommandEncoder();
+            e->setComputePipelineState(pipeline);
+            e->setTexture(t, 0);
+            e->dispatchThreadgroups({1, 1, 1}, {4, 4, 1});
+            e->endEncoding();
+            cb->commit();
+        },
+        "heap-buffer-overflow");
+}
+
+} // namespace
+#endif
