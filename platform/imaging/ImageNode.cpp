@@ -68,6 +68,9 @@ public:
 
     const std::shared_ptr<const PixelSource>& source() const { return source_; }
     bool premultiplies() const { return premultiply_; }
+    std::optional<DirectSource> directSource() const override {
+        return DirectSource{source_.get(), 0, 0, premultiply_};
+    }
     void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const override {
         if (auto r = source_->resource()) {
             out.push_back(std::move(r));
@@ -158,6 +161,15 @@ public:
 
     void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const override {
         child_->collectResources(out);
+    }
+
+    std::optional<DirectSource> directSource() const override {
+        auto d = child_->directSource();
+        if (d) {
+            d->dx += dx_;
+            d->dy += dy_;
+        }
+        return d;
     }
 
 protected:
@@ -273,6 +285,10 @@ public:
     void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const override {
         fg_->collectResources(out);
         bg_->collectResources(out);
+    }
+
+    std::optional<BlendInputs> blendInputs() const override {
+        return BlendInputs{op_, fg_.get(), bg_.get()};
     }
 
 protected:

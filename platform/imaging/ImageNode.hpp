@@ -8,6 +8,7 @@
 #include "imaging/TileBuffer.hpp"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The nodes of the lazy image graph. A render asks the root for one tile at a
@@ -16,6 +17,7 @@
 namespace velmora::imaging {
 
 class ImageNode;
+class PixelSource;
 using NodeRef = std::shared_ptr<const ImageNode>;
 
 enum class NodeKind : uint8_t {
@@ -51,6 +53,21 @@ public:
     // The GPU resources the recipe reads, to keep them in use while a render
     // that reads them is pending.
     virtual void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const = 0;
+
+    // For the fused blend: a stored image moved by whole pixels...
+    struct DirectSource {
+        const PixelSource* source;
+        int64_t dx, dy;
+        bool premultiply;
+    };
+    virtual std::optional<DirectSource> directSource() const { return std::nullopt; }
+    // ...and a blend of two images.
+    struct BlendInputs {
+        kernels::BlendOp op;
+        const ImageNode* foreground;
+        const ImageNode* background;
+    };
+    virtual std::optional<BlendInputs> blendInputs() const { return std::nullopt; }
 
 protected:
     // Called only for rects inside `pixelExtent()`.

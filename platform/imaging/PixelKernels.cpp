@@ -2,6 +2,7 @@
 
 #include "imaging/PixelKernelsAvx2.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -449,6 +450,29 @@ void blend(BlendOp op, const TileBuffer& f, const TileBuffer& d) {
     }
     loop(f.planes[0], f.planes[1], f.planes[2], f.planes[3], d.planes[0], d.planes[1], d.planes[2],
          d.planes[3], d.count());
+}
+
+void blendRowRgba8(BlendOp op, const std::byte* fg, bool premultiplyForeground, const std::byte* bg,
+                   bool premultiplyBackground, size_t n, StoredAlpha alpha, std::byte* dst) {
+    size_t done = 0;
+    if (avx2::available()) {
+        done = avx2::blendRgba8(op, fg, premultiplyForeground, bg, premultiplyBackground, n, alpha,
+                                dst);
+    }
+    constexpr size_t chunk = 64;
+    alignas(64) float s[4][chunk], d[4][chunk];
+    while (done < n) {
+        const size_t m = std::min(chunk, n - done);
+        TileBuffer ts{{s[0], s[1], s[2], s[3]}, int64_t(m), 1};
+        TileBuffer td{{d[0], d[1], d[2], d[3]}, int64_t(m), 1};
+        loadRow(fg + 4 * done, StorageFormat::rgba8, m, premultiplyForeground, s[0], s[1], s[2],
+                s[3]);
+        loadRow(bg + 4 * done, StorageFormat::rgba8, m, premultiplyBackground, d[0], d[1], d[2],
+                d[3]);
+        blend(op, ts, td);
+        storeRow(d[0], d[1], d[2], d[3], m, StorageFormat::rgba8, alpha, dst + 4 * done);
+        done += m;
+    }
 }
 
 } // namespace velmora::imaging::kernels

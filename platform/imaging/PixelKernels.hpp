@@ -47,4 +47,10 @@ enum class BlendOp : uint8_t { sourceOver, sourceOut, multiply, overlay, linearB
 // background = op(foreground, background), both premultiplied, same size.
 void blend(BlendOp op, const TileBuffer& foreground, const TileBuffer& background);
 
+// One row of two stored RGBA8 images blended into a stored RGBA8 row in one
+// pass; the same bits as loading, blending and storing tiles.
+void blendRowRgba8(BlendOp op, const std::byte* foreground, bool premultiplyForeground,
+                   const std::byte* background, bool premultiplyBackground, size_t n,
+                   StoredAlpha alpha, std::byte* dst);
+
 } // namespace velmora::imaging::kernels

@@ -7,6 +7,62 @@
 
 namespace velmora::imaging {
 
+namespace {
+
+// A stored RGBA8 input of the fused blend, placed in image space.
+struct FusedInput {
+    PixelStorage storage;
+    PixelRect extent;
+    bool premultiply = false;
+
+    const std::byte* pixel(int64_t x, int64_t y) const {
+        const int64_t r = y - extent.y;
+        const int64_t row = storage.topRowFirst ? storage.height - 1 - r : r;
+        return storage.base + size_t(row) * storage.bytesPerRow + size_t(x - extent.x) * 4;
+    }
+};
+
+std::optional<FusedInput> fusedInput(const ImageNode& node) {
+    const auto direct = node.directSource();
+    if (!direct) {
+        return std::nullopt;
+    }
+    const PixelStorage s = direct->source->storage();
+    if (s.base == nullptr || s.format != StorageFormat::rgba8) {
+        return std::nullopt;
+    }
+    return FusedInput{s, {direct->dx, direct->dy, s.width, s.height}, direct->premultiply};
+}
+
+// The common case of compositing, one 8-bit layer over another into an 8-bit
+// texture, runs in one pass per row without tiles of floats.
+struct FusedBlend {
+    kernels::BlendOp op;
+    FusedInput foreground, background;
+
+    bool covers(const PixelRect& r) const {
+        return intersection(r, foreground.extent) == r && intersection(r, background.extent) == r;
+    }
+};
+
+std::optional<FusedBlend> fusedBlend(const ImageNode& node, const MutablePixelStorage& target) {
+    if (target.format != StorageFormat::rgba8) {
+        return std::nullopt;
+    }
+    const auto inputs = node.blendInputs();
+    if (!inputs) {
+        return std::nullopt;
+    }
+    auto fg = fusedInput(*inputs->foreground);
+    auto bg = fg ? fusedInput(*inputs->background) : std::nullopt;
+    if (!bg) {
+        return std::nullopt;
+    }
+    return FusedBlend{inputs->op, *fg, *bg};
+}
+
+} // namespace
+
 void renderToStorage(const ImageNode& node, const PixelRect& from,
                      const MutablePixelStorage& target, int64_t atX, int64_t atY,
                      ScratchPool& pool) {
@@ -20,6 +76,7 @@ void renderToStorage(const ImageNode& node, const PixelRect& from,
     const int64_t columns = (dst.width + renderTileWidth - 1) / renderTileWidth;
     const int64_t rows = (dst.height + renderTileHeight - 1) / renderTileHeight;
     const size_t bpp = bytesPerPixel(target.format);
+    const std::optional<FusedBlend> fused = fusedBlend(node, target);
 
     tbb::parallel_for(
         tbb::blocked_range<int64_t>(0, columns * rows),
@@ -30,16 +87,30 @@ void renderToStorage(const ImageNode& node, const PixelRect& from,
                 const int64_t ty = (t / columns) * renderTileHeight;
                 const int64_t w = std::min(renderTileWidth, dst.width - tx);
                 const int64_t h = std::min(renderTileHeight, dst.height - ty);
-                ScratchScope scope(*arena);
-                const TileBuffer tile = arena->allocate(w, h);
-                node.render({sx + tx, sy + ty, w, h}, tile, *arena);
-                for (int64_t j = 0; j < h; ++j) {
+                const PixelRect rect{sx + tx, sy + ty, w, h};
+                const auto out = [&](int64_t j) {
                     const int64_t y = dst.y + ty + j;
                     const int64_t row = target.topRowFirst ? target.height - 1 - y : y;
-                    std::byte* p =
-                        target.base + size_t(row) * target.bytesPerRow + size_t(dst.x + tx) * bpp;
+                    return target.base + size_t(row) * target.bytesPerRow +
+                           size_t(dst.x + tx) * bpp;
+                };
+                if (fused && fused->covers(rect)) {
+                    for (int64_t j = 0; j < h; ++j) {
+                        kernels::blendRowRgba8(
+                            fused->op, fused->foreground.pixel(rect.x, rect.y + j),
+                            fused->foreground.premultiply,
+                            fused->background.pixel(rect.x, rect.y + j),
+                            fused->background.premultiply, size_t(w), target.alpha, out(j));
+                    }
+                    continue;
+                }
+                ScratchScope scope(*arena);
+                const TileBuffer tile = arena->allocate(w, h);
+                node.render(rect, tile, *arena);
+                for (int64_t j = 0; j < h; ++j) {
                     kernels::storeRow(tile.row(0, j), tile.row(1, j), tile.row(2, j),
-                                      tile.row(3, j), size_t(w), target.format, target.alpha, p);
+                                      tile.row(3, j), size_t(w), target.format, target.alpha,
+                                      out(j));
                 }
             }
             pool.giveBack(std::move(arena));

@@ -6,8 +6,8 @@ namespace velmora::imaging {
 
 // Tile grid of a render: fixed by the region alone, never by the number of
 // workers, so results are the same for any thread count.
-inline constexpr int64_t renderTileWidth = 256;
-inline constexpr int64_t renderTileHeight = 4;
+inline constexpr int64_t renderTileWidth = 1024;
+inline constexpr int64_t renderTileHeight = 2;
 
 // Renders the pixels `from` of the image into `target`, the corner of `from`
 // landing on (atX, atY) of the target's y-up pixel space; clipped to the

@@ -118,3 +118,32 @@ TEST(Context, BadBitmapDataIsRefused) {
 
 } // namespace
 } // namespace velmora
+
+namespace velmora {
+namespace {
+
+// Two 8-bit layers blended into an 8-bit target take a one-pass road; a crop
+// (covering everything) forces the tiled float road. Both must agree bit for
+// bit, for every mode and alpha mode, including the row tails under 8 pixels.
+TEST(Context, OnePassBlendMatchesTiledEvaluation) {
+    const int64_t w = 61, h = 5;
+    const CIImage fg = testing::straightImage(w, h, pattern(w, h, 7));
+    const CIImage bg = testing::straightImage(w, h, pattern(w, h, 8));
+    const CIContext straight({.outputPremultiplied = false});
+    const CIContext premultiplied;
+    const std::shared_ptr<const CIBlendKernel>* kernels[] = {
+        &CIBlendKernel::sourceOver(), &CIBlendKernel::sourceOut(),  &CIBlendKernel::multiply(),
+        &CIBlendKernel::overlay(),    &CIBlendKernel::linearBurn(), &CIBlendKernel::linearDodge()};
+    for (const auto* k : kernels) {
+        const CIImage onePass = *(*k)->apply(fg, bg);
+        const CIImage tiled = *(*k)->apply(fg.cropped(rect(-1, -1, 100, 100)), bg);
+        for (const CIContext* c : {&straight, &premultiplied}) {
+            EXPECT_EQ(c->renderBitmap(onePass, rect(0, 0, w, h), CIFormat::RGBA8),
+                      c->renderBitmap(tiled, rect(0, 0, w, h), CIFormat::RGBA8))
+                << (*k)->name();
+        }
+    }
+}
+
+} // namespace
+} // namespace velmora
