@@ -3,6 +3,7 @@
 #include "foundation/CheckedMath.hpp"
 #include "foundation/FatalError.hpp"
 #include "graphics/ColorManagement.hpp"
+#include "graphics/ImageCodecs.hpp"
 #include "imaging/TexturePixelSource.hpp"
 #include "imaging/TileRenderer.hpp"
 
@@ -81,25 +82,67 @@ std::vector<uint8_t> CIContext::renderBitmap(const CIImage& image, const CGRect&
     return data;
 }
 
-NSBitmapImageRepRef CIContext::createBitmap(const CIImage& image, const CGRect& fromRect) const {
+NSBitmapImageRepRef CIContext::straightBitmap(const CIImage& image, const CGRect& fromRect,
+                                              const CGColorSpaceRef& space) const {
     const imaging::PixelRect from = wholePixels(fromRect);
     if (from.isEmpty()) {
         return nullptr;
     }
+    const CGColorSpaceRef& target = space ? space : output_;
     NSBitmapImageRepRef bitmap = NSBitmapImageRep::makeRGBA8(
-        from.width, from.height, NSColorSpace::withCGColorSpace(output_));
+        from.width, from.height, NSColorSpace::withCGColorSpace(target));
     if (!bitmap) {
         return nullptr;
     }
-    const imaging::MutablePixelStorage target{reinterpret_cast<std::byte*>(bitmap->bitmapData()),
-                                              size_t(bitmap->bytesPerRow()),
-                                              from.width,
-                                              from.height,
-                                              imaging::StorageFormat::rgba8,
-                                              true,
-                                              imaging::StoredAlpha::unpremultiplied};
-    imaging::renderToStorage(*inSpace(image, output_), from, target, 0, 0, *pool_);
+    const imaging::MutablePixelStorage storage{reinterpret_cast<std::byte*>(bitmap->bitmapData()),
+                                               size_t(bitmap->bytesPerRow()),
+                                               from.width,
+                                               from.height,
+                                               imaging::StorageFormat::rgba8,
+                                               true,
+                                               imaging::StoredAlpha::unpremultiplied};
+    imaging::renderToStorage(*inSpace(image, target), from, storage, 0, 0, *pool_);
     return bitmap;
+}
+
+NSBitmapImageRepRef CIContext::createBitmap(const CIImage& image, const CGRect& fromRect) const {
+    return straightBitmap(image, fromRect, output_);
+}
+
+std::optional<std::vector<uint8_t>>
+CIContext::tiffRepresentation(const CIImage& image, CIFormat format,
+                              const CGColorSpaceRef& colorSpace,
+                              const CIImageRepresentationOptions&) const {
+    if (format != CIFormat::RGBA8) {
+        return std::nullopt;
+    }
+    const NSBitmapImageRepRef bitmap = straightBitmap(image, image.extent(), colorSpace);
+    if (!bitmap) {
+        return std::nullopt;
+    }
+    ImageEncodingProperties properties;
+    properties.compressionMethod = 5; // LZW
+    try {
+        return ImageCodecs::encode(*bitmap, NSBitmapImageFileType::tiff, properties);
+    } catch (const ImageCodecError&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::vector<uint8_t>>
+CIContext::jpegRepresentation(const CIImage& image, const CGColorSpaceRef& colorSpace,
+                              const CIImageRepresentationOptions& options) const {
+    const NSBitmapImageRepRef bitmap = straightBitmap(image, image.extent(), colorSpace);
+    if (!bitmap) {
+        return std::nullopt;
+    }
+    ImageEncodingProperties properties;
+    properties.compressionFactor = options.lossyCompressionQuality;
+    try {
+        return ImageCodecs::encode(*bitmap, NSBitmapImageFileType::jpeg, properties);
+    } catch (const ImageCodecError&) {
+        return std::nullopt;
+    }
 }
 
 CIRenderTask CIContext::startTask(const CIImage& image, const CGRect& fromRect,

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -24,6 +25,12 @@ struct CIContextOptions {
     CGColorSpaceRef workingColorSpace;
     // The space of rendered bitmaps (none: the working space).
     CGColorSpaceRef outputColorSpace;
+};
+
+// Options of the file representations.
+struct CIImageRepresentationOptions {
+    // JPEG quality from 0 to 1 (kCGImageDestinationLossyCompressionQuality).
+    std::optional<double> lossyCompressionQuality;
 };
 
 // A render that cannot start (a destination format the evaluator does not write).
@@ -68,6 +75,18 @@ public:
     // space, top row first; nullptr for an empty or infinite rectangle.
     NSBitmapImageRepRef createBitmap(const CIImage& image, const CGRect& fromRect) const;
 
+    // The image's extent as an LZW-compressed TIFF: 8 bits a sample, RGBA with
+    // straight alpha, in `colorSpace` (none: the output space) whose profile
+    // it embeds, top row first. Nothing for an empty or infinite extent, a
+    // format other than RGBA8, or an encoder failure.
+    std::optional<std::vector<uint8_t>>
+    tiffRepresentation(const CIImage& image, CIFormat format, const CGColorSpaceRef& colorSpace,
+                       const CIImageRepresentationOptions& options = {}) const;
+    // The image's extent as a JPEG (colour over black where not opaque).
+    std::optional<std::vector<uint8_t>>
+    jpegRepresentation(const CIImage& image, const CGColorSpaceRef& colorSpace,
+                       const CIImageRepresentationOptions& options = {}) const;
+
     // `fromRect` of the image to the destination, its corner at `atPoint`
     // (y-up, in destination pixels); what falls outside the destination is
     // dropped. A texture destination is encoded into its command buffer and
@@ -84,6 +103,8 @@ public:
 
 private:
     imaging::NodeRef inSpace(const CIImage& image, const CGColorSpaceRef& space) const;
+    NSBitmapImageRepRef straightBitmap(const CIImage& image, const CGRect& fromRect,
+                                       const CGColorSpaceRef& space) const;
 
     CIContextOptions options_;
     CGColorSpaceRef working_;

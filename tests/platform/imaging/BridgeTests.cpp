@@ -1,6 +1,7 @@
 #include "ImagingTestSupport.hpp"
 #include "gpu/MTLDevice.hpp"
 #include "graphics/ColorManagement.hpp"
+#include "graphics/ImageCodecs.hpp"
 #include "imaging/CIBlendKernel.hpp"
 
 #include <gtest/gtest.h>
@@ -142,6 +143,46 @@ TEST(BitmapBridge, OtherSpacesAreConvertedIntoTheWorkingSpace) {
     for (int i = 0; i < 8; ++i) {
         EXPECT_NEAR(rendered->bitmapData()[i], expected->bitmapData()[i], 1) << i;
     }
+}
+
+} // namespace
+} // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST_F(TextureRender, TiffOfATextureKeepsPixelsRowOrderAndProfile) {
+    auto texture = makeTexture(3, 2);
+    std::vector<Pixel8> px = rows;
+    px[1] = {0, 255, 0, 128}; // straight alpha survives the premultiplied graph
+    setTextureRows(*texture, px);
+    const CIImage image = CIImage::withTexture(texture)->premultiplyingAlpha();
+    const auto tiff =
+        context.tiffRepresentation(image, CIFormat::RGBA8, ColorManagement::workingColorSpace());
+    ASSERT_TRUE(tiff.has_value());
+    EXPECT_EQ(ImageCodecs::fileTypeOf(*tiff), NSBitmapImageFileType::tiff);
+    const NSBitmapImageRepRef decoded = ImageCodecs::decode(*tiff);
+    ASSERT_EQ(decoded->pixelsWide(), 3);
+    ASSERT_EQ(decoded->pixelsHigh(), 2);
+    // File rows are top first: the texture's row 1 comes first.
+    EXPECT_EQ(std::memcmp(decoded->row(0), px.data() + 3, 12), 0);
+    EXPECT_EQ(std::memcmp(decoded->row(1), px.data(), 12), 0);
+    EXPECT_FALSE(context.tiffRepresentation(image, CIFormat::RGBAf, nullptr).has_value());
+    EXPECT_FALSE(context.tiffRepresentation(CIImage(), CIFormat::RGBA8, nullptr).has_value());
+    EXPECT_FALSE(context.tiffRepresentation(CIImage(CIColor::white()), CIFormat::RGBA8, nullptr)
+                     .has_value());
+}
+
+TEST(Representations, JpegOfAnImageDecodesToItsSize) {
+    const CIImage image = CIImage(CIColor{0.2, 0.6, 0.9, 1}).cropped(rect(0, 0, 16, 8));
+    const CIContext context;
+    const auto jpeg = context.jpegRepresentation(image, ColorManagement::workingColorSpace(),
+                                                 {.lossyCompressionQuality = 1.0});
+    ASSERT_TRUE(jpeg.has_value());
+    const NSBitmapImageRepRef decoded = ImageCodecs::decode(*jpeg);
+    EXPECT_EQ(decoded->pixelsWide(), 16);
+    EXPECT_EQ(decoded->pixelsHigh(), 8);
+    EXPECT_NEAR(decoded->row(3)[4 * 5 + 1], 153, 2);
 }
 
 } // namespace
