@@ -10,6 +10,7 @@ build_pkgs=(
   nlohmann-json3-dev libtbb-dev uuid-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev
+  locales
 )
 bench_pkgs=(libpixman-1-dev libmypaint-dev)
 fuzz_pkgs=(clang-16 libclang-rt-16-dev)

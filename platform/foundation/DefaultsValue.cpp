@@ -1,5 +1,7 @@
 #include "foundation/DefaultsValue.hpp"
 
+#include <cmath>
+
 namespace velmora {
 
 DefaultsValue::DefaultsValue(Data v)
@@ -48,7 +50,8 @@ bool operator==(const DefaultsValue& a, const DefaultsValue& b) {
     case DefaultsValue::Kind::integer:
         return a.integer_ == b.integer_;
     case DefaultsValue::Kind::real:
-        return a.real_ == b.real_;
+        // NaN equals NaN here, so that every value equals itself and a copy read back.
+        return a.real_ == b.real_ || (std::isnan(a.real_) && std::isnan(b.real_));
     case DefaultsValue::Kind::string:
         return a.text_ == b.text_;
     case DefaultsValue::Kind::data:

@@ -1,0 +1,1 @@
+velmora_fuzz(defaults_format DefaultsFormatFuzz.cpp VelmoraFoundation)
