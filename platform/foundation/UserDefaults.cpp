@@ -158,6 +158,10 @@ std::optional<std::filesystem::path> UserDefaults::filePath() const {
     return *folder_ / fileName;
 }
 
+std::shared_ptr<const UserDefaultsFormat> UserDefaults::activeFormat() const {
+    return format_ ? format_ : fileFormat();
+}
+
 void UserDefaults::loadLocked() {
     if (!folder_) {
         return;
@@ -170,7 +174,8 @@ void UserDefaults::loadLocked() {
         return;
     case ReadResult::read:
         try {
-            for (const UserDefaultsFormat* format : {format_.get(), &builtInFormat()}) {
+            const auto active = activeFormat();
+            for (const UserDefaultsFormat* format : {active.get(), &builtInFormat()}) {
                 if (format->recognises(bytes)) {
                     values_ = format->decode(bytes);
                     return;
@@ -207,7 +212,7 @@ void UserDefaults::persistLocked() {
             std::filesystem::create_directories(*folder_);
             std::filesystem::permissions(*folder_, std::filesystem::perms::owner_all);
         }
-        writeFileAtomically(path, format_->encode(values_));
+        writeFileAtomically(path, activeFormat()->encode(values_));
         dirty_ = false;
     } catch (const std::exception& e) {
         defaultsLog().error("Cannot write the user defaults at %{public}@: %{public}@",

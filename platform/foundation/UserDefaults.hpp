@@ -20,9 +20,10 @@ class UserDefaults {
 public:
     static constexpr std::string_view fileName = "defaults.plist";
 
-    // Keeps its file in `folder`, or only in memory without one.
+    // Keeps its file in `folder`, or only in memory without one. Without a
+    // format of its own it writes in the process-wide `fileFormat()`.
     explicit UserDefaults(std::optional<std::filesystem::path> folder,
-                          std::shared_ptr<const UserDefaultsFormat> format = fileFormat());
+                          std::shared_ptr<const UserDefaultsFormat> format = nullptr);
 
     // The application's store in `standardFolder()`.
     static UserDefaults& standard();
@@ -30,7 +31,8 @@ public:
     // set, so that tests never touch the user's settings.
     static std::optional<std::filesystem::path> standardFolder();
 
-    // The format new files are written in; files of the built-in format stay readable.
+    // The format files are written in from now on; files of the built-in format
+    // stay readable, and are rewritten in the new one at the next change.
     static void setFileFormat(std::shared_ptr<const UserDefaultsFormat> format);
     static std::shared_ptr<const UserDefaultsFormat> fileFormat();
 
@@ -57,6 +59,7 @@ public:
     bool synchronize();
 
 private:
+    std::shared_ptr<const UserDefaultsFormat> activeFormat() const;
     void loadLocked();
     void persistLocked();
 

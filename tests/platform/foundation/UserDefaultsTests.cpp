@@ -258,6 +258,18 @@ TEST(UserDefaults, AnotherFileFormatTakesOverAndOldFilesStayReadable) {
               "keepAlways");
 }
 
+TEST(UserDefaults, AStoreWithoutItsOwnFormatFollowsTheProcessWideOne) {
+    const TemporaryFolder folder;
+    UserDefaults defaults(folder.path);
+    defaults.set(1, "tool");
+    const auto format = std::make_shared<WrappedFormat>();
+    UserDefaults::setFileFormat(format);
+    defaults.set(2, "tool");
+    UserDefaults::setFileFormat(std::make_shared<TaggedDefaultsFormat>());
+    EXPECT_TRUE(format->recognises(readAll(folder.path / "defaults.plist")));
+    EXPECT_EQ(UserDefaults(folder.path, format).integerForKey("tool"), 2);
+}
+
 TEST(TaggedDefaultsFormat, RealsRoundTripBitForBitIncludingNaN) {
     const TaggedDefaultsFormat format;
     const DefaultsValue::Dictionary values = {
