@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -17,18 +18,26 @@ bool trySet() {
     return false;
 }
 
+// Other test runs may build the same locale at the same time: each builds in a
+// folder of its own and renames the result into the shared place.
 bool buildLocale() {
-    static const std::string folder = [] {
-        const auto path = std::filesystem::temp_directory_path() / "velmora-test-locales";
-        std::filesystem::create_directories(path);
-        return path.string();
-    }();
-    const std::string target = folder + "/de_DE.UTF-8";
-    if (!std::filesystem::exists(target + "/LC_NUMERIC")) {
-        const std::string command = "localedef -i de_DE -f UTF-8 '" + target + "' >/dev/null 2>&1";
-        if (std::system(command.c_str()) != 0 && !std::filesystem::exists(target + "/LC_NUMERIC")) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / "velmora-test-locales";
+    const fs::path target = folder / "de_DE.UTF-8";
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (!fs::exists(target / "LC_NUMERIC")) {
+        std::string scratch = (folder / "build-XXXXXX").string();
+        if (::mkdtemp(scratch.data()) == nullptr) {
             return false;
         }
+        const fs::path built = fs::path(scratch) / "de_DE.UTF-8";
+        const std::string command =
+            "localedef -i de_DE -f UTF-8 '" + built.string() + "' >/dev/null 2>&1";
+        if (std::system(command.c_str()) == 0 || fs::exists(built / "LC_NUMERIC")) {
+            fs::rename(built, target, error);
+        }
+        fs::remove_all(scratch, error);
     }
     ::setenv("LOCPATH", folder.c_str(), 1);
     return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
