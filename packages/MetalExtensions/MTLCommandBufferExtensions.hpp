@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-// Opening, labelling and closing an encoder around one piece of work. The
+// Opening, labelling and closing an encoder around one unit of work. The
 // callback gets the open encoder, must not end it and cannot keep it; the
 // encoder ends when the callback returns.
 namespace velmora {
