@@ -72,9 +72,18 @@ void fill(const std::shared_ptr<MTLTexture>& t, std::array<float, 4> colour) {
     cb->waitUntilCompleted();
 }
 
+// The copy measured again right before a benchmark, so that both see the same
+// load on a shared machine.
+double copyBandwidthNow() {
+    const size_t bytes = size_t(1) << 30;
+    static std::vector<char> src(bytes, 1), dst(bytes, 0);
+    const double t = seconds([&] { bench::parallelCopy(dst.data(), src.data(), bytes); }, 3);
+    return 2.0 * double(bytes) / t;
+}
+
 // Runs `work` per iteration and reports bytes read plus written against the copy.
 void measure(benchmark::State& state, double bytes, const std::function<void()>& work) {
-    copyBandwidth();
+    const double reference = copyBandwidthNow();
     cpu::setWorkerThreadCount(int(state.range(0)));
     double total = 0;
     for (auto _ : state) {
@@ -86,7 +95,8 @@ void measure(benchmark::State& state, double bytes, const std::function<void()>&
     const double bandwidth = bytes * double(state.iterations()) / total;
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
     state.counters["GBps"] = bandwidth / 1e9;
-    state.counters["vs_copy"] = bandwidth / copyBandwidth();
+    state.counters["copy_GBps"] = reference / 1e9;
+    state.counters["vs_copy"] = bandwidth / reference;
 }
 
 void BM_Fill8000_rgba8(benchmark::State& state) {

@@ -171,6 +171,8 @@ void loadRow(const PixelLayout& l, const uint8_t* src, float* rgba, int64_t n) {
 
 namespace {
 
+constexpr int64_t kStreamingPixels = 1024;
+
 // The same rounding as unorm8, four pixels at a time.
 int64_t storeRGBA8Vector(const float* rgba, uint8_t* dst, int64_t n) {
 #ifdef __SSE2__
@@ -181,12 +183,22 @@ int64_t storeRGBA8Vector(const float* rgba, uint8_t* dst, int64_t n) {
         const __m128 v = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(p), zero), one);
         return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, scale), half));
     };
-    int64_t i = 0;
-    for (; i + 4 <= n; i += 4) {
+    auto pixels = [&](int64_t i) {
         const float* p = rgba + 4 * i;
-        const __m128i a = _mm_packs_epi32(convert(p), convert(p + 4));
-        const __m128i b = _mm_packs_epi32(convert(p + 8), convert(p + 12));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i), _mm_packus_epi16(a, b));
+        return _mm_packus_epi16(_mm_packs_epi32(convert(p), convert(p + 4)),
+                                _mm_packs_epi32(convert(p + 8), convert(p + 12)));
+    };
+    int64_t i = 0;
+    if (n >= kStreamingPixels && reinterpret_cast<uintptr_t>(dst) % 16 == 0) {
+        // Long rows bypass the cache: nothing reads them back soon.
+        for (; i + 4 <= n; i += 4) {
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 4 * i), pixels(i));
+        }
+        _mm_sfence();
+        return i;
+    }
+    for (; i + 4 <= n; i += 4) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i), pixels(i));
     }
     return i;
 #else

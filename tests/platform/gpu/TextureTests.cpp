@@ -105,6 +105,23 @@ TEST(PixelIO, FloatToUnorm8RoundsAndClamps) {
     }
 }
 
+TEST(PixelIO, LongRowsRoundLikeSinglePixels) {
+    // Long rows take the vectorised and streaming paths; odd lengths leave a tail.
+    const auto layout = *cpu::pixelLayout(MTLPixelFormat::rgba8Unorm);
+    for (const int64_t n : {3, 1030, 4099}) {
+        std::vector<float> in(static_cast<size_t>(n) * 4);
+        for (size_t i = 0; i < in.size(); ++i) {
+            in[i] = static_cast<float>(i % 601) / 500.0f - 0.1f;
+        }
+        in[5] = std::numeric_limits<float>::quiet_NaN();
+        std::vector<uint8_t> out(in.size());
+        cpu::storeRow(layout, in.data(), out.data(), n);
+        for (size_t i = 0; i < in.size(); ++i) {
+            ASSERT_EQ(out[i], cpu::unorm8(in[i])) << n << " " << i;
+        }
+    }
+}
+
 TEST(PixelIO, RowsRoundTripThroughEveryFormat) {
     const float in[] = {0.0f, 0.25f, 0.5f, 1.0f, 0.75f, 0.125f, 1.0f, 0.0f};
     for (auto format : {MTLPixelFormat::rgba8Unorm, MTLPixelFormat::bgra8Unorm,
