@@ -1,0 +1,1 @@
+velmora_fuzz(brush_json BrushJSONFuzz.cpp VelmoraCore)
