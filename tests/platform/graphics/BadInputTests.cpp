@@ -174,3 +174,36 @@ TEST(BadInputs, HeaderIsReadWithoutThePixels) {
         EXPECT_NE(decodeError(head), std::nullopt);
     }
 }
+
+// Library diagnostics go into our error values, never to the terminal.
+TEST(BadInputs, DecodersWriteNothingToStandardError) {
+    std::fflush(stderr);
+    std::FILE* capture = std::tmpfile();
+    ASSERT_NE(capture, nullptr);
+    const int saved = dup(2);
+    dup2(fileno(capture), 2);
+    std::mt19937 random(99);
+    for (const auto& s : samples()) {
+        for (int round = 0; round < 40; ++round) {
+            auto file = s.file;
+            file[random() % file.size()] ^= 0x5A;
+            const size_t keep = file.size() / 2 + random() % (file.size() / 2 + 1);
+            file.erase(file.begin() + long(keep), file.end());
+            decodeError(file);
+            try {
+                ImageCodecs::readInfo(file);
+            } catch (const ImageCodecError&) {
+            }
+        }
+    }
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    std::fseek(capture, 0, SEEK_END);
+    const long written = std::ftell(capture);
+    std::rewind(capture);
+    std::string text(size_t(std::max(written, 0L)), '\0');
+    std::fread(text.data(), 1, text.size(), capture);
+    std::fclose(capture);
+    EXPECT_EQ(written, 0) << text;
+}
