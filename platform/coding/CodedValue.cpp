@@ -1,5 +1,6 @@
 #include "coding/CodedValue.hpp"
 
+#include <ostream>
 #include <unordered_map>
 
 namespace velmora {
@@ -132,6 +133,46 @@ std::string_view CodedValue::describe(Kind kind) {
         return "a dictionary";
     }
     return "a value";
+}
+
+std::ostream& operator<<(std::ostream& out, const CodedValue& value) {
+    switch (value.kind()) {
+    case CodedValue::Kind::null:
+        return out << "null";
+    case CodedValue::Kind::boolean:
+        return out << (*value.boolean() ? "true" : "false");
+    case CodedValue::Kind::integer:
+        return out << *value.integer();
+    case CodedValue::Kind::unsignedInteger:
+        return out << *value.unsignedInteger() << "u";
+    case CodedValue::Kind::float32:
+        return out << *value.float32() << "f";
+    case CodedValue::Kind::float64:
+        return out << *value.float64();
+    case CodedValue::Kind::text:
+        return out << '"' << *value.text() << '"';
+    case CodedValue::Kind::data:
+        return out << "<" << value.data()->size() << " bytes>";
+    case CodedValue::Kind::array: {
+        out << '[';
+        const char* separator = "";
+        for (const CodedValue& element : *value.array()) {
+            out << separator << element;
+            separator = ", ";
+        }
+        return out << ']';
+    }
+    case CodedValue::Kind::dictionary: {
+        out << '{';
+        const char* separator = "";
+        for (const auto& [key, element] : *value.dictionary()) {
+            out << separator << '"' << key << "\": " << element;
+            separator = ", ";
+        }
+        return out << '}';
+    }
+    }
+    return out;
 }
 
 } // namespace velmora

@@ -3,6 +3,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -120,6 +121,10 @@ public:
 
     // "null", "a number", "a string", "data", "an array", "a dictionary".
     static std::string_view describe(Kind kind);
+
+    // JSON-like text for logs and test failures; never fails. Floats end in
+    // "f", data shows its size.
+    friend std::ostream& operator<<(std::ostream& out, const CodedValue& value);
 
 private:
     std::variant<std::monostate, bool, std::int64_t, std::uint64_t, float, double, std::string,

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <random>
+#include <sstream>
 
 using namespace velmora;
 
@@ -76,6 +77,17 @@ TEST(CodedValue, KindsStayDistinct) {
             EXPECT_EQ(values[i] == values[j], i == j) << i << " " << j;
         }
     }
+}
+
+TEST(CodedValue, PrintsEveryKindReadably) {
+    CodedDictionary d;
+    d.set("a", CodedValue::Array{CodedValue(-1), CodedValue(2u), CodedValue(0.5f), CodedValue(0.25),
+                                 CodedValue("x"), CodedValue(CodedValue::Bytes{1, 2, 3}),
+                                 CodedValue(), CodedValue(true)});
+    d.set("b", CodedDictionary());
+    std::ostringstream out;
+    out << CodedValue(d);
+    EXPECT_EQ(out.str(), R"({"a": [-1, 2u, 0.5f, 0.25, "x", <3 bytes>, null, true], "b": {}})");
 }
 
 TEST(Base64, KnownTextsAndRoundTrips) {
