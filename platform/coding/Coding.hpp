@@ -329,12 +329,27 @@ public:
     CodingUserInfo userInfo;
     DecodingOptions options;
 
-    template <class T> T decode(CodedValue value) const {
+    // Reads the tree in place; it must outlive the call.
+    template <class T> T decode(const CodedValue& value) const {
+        return decodeFrom<T>(makeStorage(), value);
+    }
+    template <class T> T decode(CodedValue&& value) const {
+        auto storage = makeStorage();
+        storage->ownedRoot = std::move(value);
+        return decodeFrom<T>(storage, storage->ownedRoot);
+    }
+
+private:
+    std::shared_ptr<detail::DecodingStorage> makeStorage() const {
         auto storage = std::make_shared<detail::DecodingStorage>();
-        storage->root = std::move(value);
         storage->options = options;
         storage->userInfo = userInfo;
-        const Decoder decoder(storage, &storage->root, {});
+        return storage;
+    }
+    template <class T>
+    static T decodeFrom(std::shared_ptr<const detail::DecodingStorage> storage,
+                        const CodedValue& root) {
+        const Decoder decoder(std::move(storage), &root, {});
         return decoder.decodeHere<T>();
     }
 };

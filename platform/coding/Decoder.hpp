@@ -30,7 +30,8 @@ struct DecodingOptions {
 
 namespace detail {
 struct DecodingStorage {
-    CodedValue root;
+    // Set when the decoder owns the tree; otherwise the caller keeps it alive.
+    CodedValue ownedRoot;
     DecodingOptions options;
     CodingUserInfo userInfo;
 };
