@@ -1,4 +1,5 @@
 #include "BenchSupport.hpp"
+#include "gpu/MTLDevice.hpp"
 #include "imaging/CIBlendKernel.hpp"
 #include "imaging/CIContext.hpp"
 #include "imaging/CIImage.hpp"
@@ -60,8 +61,21 @@ std::shared_ptr<std::vector<uint8_t>> layer(uint32_t seed) {
     return data;
 }
 
+std::shared_ptr<MTLTexture> texture(const std::shared_ptr<std::vector<uint8_t>>& data) {
+    auto d = MTLTextureDescriptor::texture2DDescriptor(MTLPixelFormat::rgba8Unorm, side, side);
+    d.storageMode = MTLStorageMode::shared;
+    d.usage = MTLTextureUsage::shaderReadWrite;
+    auto t = MTLCreateSystemDefaultDevice()->newTexture(d);
+    if (data) {
+        t->replaceRegion(MTLRegionMake2D(0, 0, side, side), 0, data->data(), side * 4);
+    }
+    return t;
+}
+
 struct Layers {
     std::shared_ptr<std::vector<uint8_t>> fg = layer(1), bg = layer(2);
+    std::shared_ptr<MTLTexture> fgTexture = texture(fg), bgTexture = texture(bg),
+                                output = texture(nullptr);
 };
 Layers& layers() {
     static Layers l;
@@ -126,20 +140,23 @@ void blendBenchmark(benchmark::State& state, const std::string& mode, pixman_op_
     const double copy = copyBandwidth();
     const double pixman = hasPixman ? pixmanSeconds(op) : 0;
     tbb::global_control limit(tbb::global_control::max_allowed_parallelism, size_t(threads));
-    const CIImage fg =
-        *CIImage::withBitmapData(layers().fg, side * 4, side, side, CIFormat::RGBA8, false);
-    const CIImage bg =
-        *CIImage::withBitmapData(layers().bg, side * 4, side, side, CIFormat::RGBA8, false);
+    // Layer textures hold straight alpha: premultiplied as they are read, blended,
+    // written back un-premultiplied, as the canvas compositing does.
+    const CIImage fg = CIImage::withTexture(layers().fgTexture)->premultiplyingAlpha();
+    const CIImage bg = CIImage::withTexture(layers().bgTexture)->premultiplyingAlpha();
     const CIImage blended = *kernelNamed(mode)->apply(fg, bg);
-    const CIContext context({.outputPremultiplied = false});
-    std::vector<uint8_t> out(pixelCount * 4);
+    const CIContext context;
+    const auto queue = MTLCreateSystemDefaultDevice()->newCommandQueue();
     double total = 0;
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
-        context.render(blended, out.data(), side * 4, {{0, 0}, {double(side), double(side)}},
-                       CIFormat::RGBA8);
+        const auto buffer = queue->commandBuffer();
+        CIRenderDestination destination(layers().output, buffer);
+        destination.setAlphaMode(CIRenderDestinationAlphaMode::unpremultiplied);
+        context.startTask(blended, {{0, 0}, {double(side), double(side)}}, destination, {0, 0});
+        buffer->commit();
+        buffer->waitUntilCompleted();
         total += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        benchmark::DoNotOptimize(out.data());
     }
     const double perIteration = total / double(state.iterations());
     report(state, perIteration);
