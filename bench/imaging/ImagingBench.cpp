@@ -1,5 +1,6 @@
 #include "BenchSupport.hpp"
 #include "gpu/MTLDevice.hpp"
+#include "gpu/cpu/Workers.hpp"
 #include "imaging/CIBlendKernel.hpp"
 #include "imaging/CIContext.hpp"
 #include "imaging/CIImage.hpp"
@@ -12,7 +13,6 @@
 #include <memory>
 #include <pixman.h>
 #include <string>
-#include <tbb/global_control.h>
 #include <vector>
 
 using namespace velmora;
@@ -139,7 +139,7 @@ void blendBenchmark(benchmark::State& state, const std::string& mode, pixman_op_
     const int threads = int(state.range(0));
     const double copy = copyBandwidth();
     const double pixman = hasPixman ? pixmanSeconds(op) : 0;
-    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, size_t(threads));
+    velmora::cpu::setWorkerThreadCount(threads);
     // Layer textures hold straight alpha: premultiplied as they are read, blended,
     // written back un-premultiplied, as the canvas compositing does.
     const CIImage fg = CIImage::withTexture(layers().fgTexture)->premultiplyingAlpha();
@@ -158,6 +158,7 @@ void blendBenchmark(benchmark::State& state, const std::string& mode, pixman_op_
         buffer->waitUntilCompleted();
         total += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     }
+    velmora::cpu::setWorkerThreadCount(0);
     const double perIteration = total / double(state.iterations());
     report(state, perIteration);
     if (hasPixman) {

@@ -1,9 +1,12 @@
 #include "imaging/PixelKernels.hpp"
 
-#include "imaging/PixelKernelsAvx2.hpp"
+#include "imaging/PixelKernelsSimd.hpp"
 
 #include <algorithm>
 #include <bit>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <cstring>
 
 // Each hot loop is built twice, for AVX2 and the baseline, and picked at load
@@ -157,10 +160,18 @@ VELMORA_STORE_FUNCTION(storeRgba32fOpaque, storeRgba32fLoop<StoredAlpha::none>)
 #undef VELMORA_STORE_FUNCTION
 
 void storeRgba8(const float* r, const float* g, const float* b, const float* a, size_t n,
-                StoredAlpha alpha, bool bgra, std::byte* dst) {
-    if (avx2::available()) {
-        const size_t done = bgra ? avx2::storeRgba8(b, g, r, a, n, alpha, dst)
-                                 : avx2::storeRgba8(r, g, b, a, n, alpha, dst);
+                StoredAlpha alpha, bool bgra, bool stream, std::byte* dst) {
+    {
+        if (bgra) {
+            std::swap(r, b);
+        }
+        const size_t done =
+            avx512::available() ? avx512::storeRgba8(r, g, b, a, n, alpha, stream, dst)
+            : avx2::available() ? avx2::storeRgba8(r, g, b, a, n, alpha, stream, dst)
+                                : 0;
+        if (bgra) {
+            std::swap(r, b);
+        }
         r += done;
         g += done;
         b += done;
@@ -331,10 +342,13 @@ uint8_t floatToUnorm8(float v) {
 
 void loadRow(const std::byte* src, StorageFormat format, size_t n, bool premultiply, float* r,
              float* g, float* b, float* a) {
-    if ((format == StorageFormat::rgba8 || format == StorageFormat::bgra8) && avx2::available()) {
-        const size_t done = format == StorageFormat::rgba8
-                                ? avx2::loadRgba8(src, n, premultiply, r, g, b, a)
-                                : avx2::loadRgba8(src, n, premultiply, b, g, r, a);
+    if (format == StorageFormat::rgba8 || format == StorageFormat::bgra8) {
+        float* first = format == StorageFormat::rgba8 ? r : b;
+        float* third = format == StorageFormat::rgba8 ? b : r;
+        const size_t done =
+            avx512::available() ? avx512::loadRgba8(src, n, premultiply, first, g, third, a)
+            : avx2::available() ? avx2::loadRgba8(src, n, premultiply, first, g, third, a)
+                                : 0;
         src += 4 * done;
         r += done;
         g += done;
@@ -361,14 +375,26 @@ void loadRow(const std::byte* src, StorageFormat format, size_t n, bool premulti
     }
 }
 
+void finishStreaming(bool stream) {
+#if defined(__x86_64__)
+    if (stream) {
+        _mm_sfence(); // streamed stores become visible before the render reports done
+    }
+#else
+    (void)stream;
+#endif
+}
+
 void storeRow(const float* r, const float* g, const float* b, const float* a, size_t n,
-              StorageFormat format, StoredAlpha alpha, std::byte* dst) {
+              StorageFormat format, StoredAlpha alpha, std::byte* dst, bool stream) {
     switch (format) {
     case StorageFormat::rgba8:
-        storeRgba8(r, g, b, a, n, alpha, false, dst);
+        storeRgba8(r, g, b, a, n, alpha, false, stream, dst);
+        finishStreaming(stream);
         return;
     case StorageFormat::bgra8:
-        storeRgba8(r, g, b, a, n, alpha, true, dst);
+        storeRgba8(r, g, b, a, n, alpha, true, stream, dst);
+        finishStreaming(stream);
         return;
     case StorageFormat::rgba16Float:
         storeRgba16f(r, g, b, a, n, alpha, dst);
@@ -453,11 +479,15 @@ void blend(BlendOp op, const TileBuffer& f, const TileBuffer& d) {
 }
 
 void blendRowRgba8(BlendOp op, const std::byte* fg, bool premultiplyForeground, const std::byte* bg,
-                   bool premultiplyBackground, size_t n, StoredAlpha alpha, std::byte* dst) {
+                   bool premultiplyBackground, size_t n, StoredAlpha alpha, std::byte* dst,
+                   bool stream) {
     size_t done = 0;
-    if (avx2::available()) {
+    if (avx512::available()) {
+        done = avx512::blendRgba8(op, fg, premultiplyForeground, bg, premultiplyBackground, n,
+                                  alpha, stream, dst);
+    } else if (avx2::available()) {
         done = avx2::blendRgba8(op, fg, premultiplyForeground, bg, premultiplyBackground, n, alpha,
-                                dst);
+                                stream, dst);
     }
     constexpr size_t chunk = 64;
     alignas(64) float s[4][chunk], d[4][chunk];
@@ -473,6 +503,7 @@ void blendRowRgba8(BlendOp op, const std::byte* fg, bool premultiplyForeground, 
         storeRow(d[0], d[1], d[2], d[3], m, StorageFormat::rgba8, alpha, dst + 4 * done);
         done += m;
     }
+    finishStreaming(stream);
 }
 
 } // namespace velmora::imaging::kernels

@@ -22,9 +22,12 @@ void loadRow(const std::byte* src, StorageFormat format, size_t n, bool premulti
              float* g, float* b, float* a);
 // Writes `n` premultiplied pixels into one stored row, converting alpha as
 // `alpha` says (unpremultiplied gives 0 colour where alpha is 0; none writes
-// alpha 1).
+// alpha 1). `stream` writes 8-bit rows past the caches, for outputs too large
+// to be read again from them.
 void storeRow(const float* r, const float* g, const float* b, const float* a, size_t n,
-              StorageFormat format, StoredAlpha alpha, std::byte* dst);
+              StorageFormat format, StoredAlpha alpha, std::byte* dst, bool stream = false);
+// Orders streamed stores before anything that follows.
+void finishStreaming(bool stream);
 
 void fill(const TileBuffer& t, const float rgba[4]);
 void clear(const TileBuffer& t);
@@ -51,6 +54,6 @@ void blend(BlendOp op, const TileBuffer& foreground, const TileBuffer& backgroun
 // pass; the same bits as loading, blending and storing tiles.
 void blendRowRgba8(BlendOp op, const std::byte* foreground, bool premultiplyForeground,
                    const std::byte* background, bool premultiplyBackground, size_t n,
-                   StoredAlpha alpha, std::byte* dst);
+                   StoredAlpha alpha, std::byte* dst, bool stream = false);
 
 } // namespace velmora::imaging::kernels

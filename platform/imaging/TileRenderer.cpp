@@ -1,9 +1,7 @@
 #include "imaging/TileRenderer.hpp"
 
 #include "foundation/FatalError.hpp"
-
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
+#include "gpu/cpu/Workers.hpp"
 
 namespace velmora::imaging {
 
@@ -77,12 +75,16 @@ void renderToStorage(const ImageNode& node, const PixelRect& from,
     const int64_t rows = (dst.height + renderTileHeight - 1) / renderTileHeight;
     const size_t bpp = bytesPerPixel(target.format);
     const std::optional<FusedBlend> fused = fusedBlend(node, target);
+    // Outputs much larger than the caches are written past them.
+    const bool stream = size_t(dst.width) * size_t(dst.height) * bpp >= (size_t(64) << 20);
 
-    tbb::parallel_for(
-        tbb::blocked_range<int64_t>(0, columns * rows),
-        [&](const tbb::blocked_range<int64_t>& range) {
+    // The device's workers, in bands of a few tiles: the grid is the same for
+    // any number of workers.
+    cpu::parallelRows(
+        0, columns * rows,
+        [&](int64_t firstTile, int64_t endTile) {
             std::unique_ptr<ScratchArena> arena = pool.acquire();
-            for (int64_t t = range.begin(); t != range.end(); ++t) {
+            for (int64_t t = firstTile; t != endTile; ++t) {
                 const int64_t tx = (t % columns) * renderTileWidth;
                 const int64_t ty = (t / columns) * renderTileHeight;
                 const int64_t w = std::min(renderTileWidth, dst.width - tx);
@@ -100,7 +102,7 @@ void renderToStorage(const ImageNode& node, const PixelRect& from,
                             fused->op, fused->foreground.pixel(rect.x, rect.y + j),
                             fused->foreground.premultiply,
                             fused->background.pixel(rect.x, rect.y + j),
-                            fused->background.premultiply, size_t(w), target.alpha, out(j));
+                            fused->background.premultiply, size_t(w), target.alpha, out(j), stream);
                     }
                     continue;
                 }
@@ -110,11 +112,12 @@ void renderToStorage(const ImageNode& node, const PixelRect& from,
                 for (int64_t j = 0; j < h; ++j) {
                     kernels::storeRow(tile.row(0, j), tile.row(1, j), tile.row(2, j),
                                       tile.row(3, j), size_t(w), target.format, target.alpha,
-                                      out(j));
+                                      out(j), stream);
                 }
             }
             pool.giveBack(std::move(arena));
-        });
+        },
+        4);
 }
 
 } // namespace velmora::imaging

@@ -1,10 +1,10 @@
 #include "ImagingTestSupport.hpp"
+#include "gpu/cpu/Workers.hpp"
 #include "imaging/CIBlendKernel.hpp"
 #include "imaging/CIFilter.hpp"
 #include "imaging/CIRenderDestination.hpp"
 
 #include <gtest/gtest.h>
-#include <tbb/task_arena.h>
 
 namespace velmora {
 namespace {
@@ -40,8 +40,11 @@ std::vector<uint8_t> renderScene(const CIContext& context) {
 TEST(Context, ResultsDoNotDependOnThreadCount) {
     const CIContext context;
     std::vector<uint8_t> one, eight;
-    tbb::task_arena(1).execute([&] { one = renderScene(context); });
-    tbb::task_arena(8).execute([&] { eight = renderScene(context); });
+    cpu::setWorkerThreadCount(1);
+    one = renderScene(context);
+    cpu::setWorkerThreadCount(8);
+    eight = renderScene(context);
+    cpu::setWorkerThreadCount(0);
     ASSERT_EQ(one.size(), size_t(64 * 64 * 4));
     EXPECT_EQ(one, eight);
     // Scratch memory dropped between renders changes nothing.

@@ -1,0 +1,86 @@
+#include "imaging/PixelKernelsSimd.hpp"
+
+#include <cstdint>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// GCC 12's AVX-512 headers start masked operations from an undefined vector,
+// which its own flow analysis then reports as uninitialised.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
+#define VELMORA_SIMD_TARGET "avx512f,avx512bw,avx512dq,avx512vl"
+#define VELMORA_V                                                                                  \
+    __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl"), always_inline)) static inline
+
+namespace velmora::imaging::kernels::avx512 {
+
+namespace {
+struct V {
+    using F = __m512;
+    using I = __m512i;
+    using M = __mmask16;
+    static constexpr size_t lanes = 16;
+
+    static bool supported() {
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+    }
+    VELMORA_V F zero() { return _mm512_setzero_ps(); }
+    VELMORA_V F set1(float v) { return _mm512_set1_ps(v); }
+    VELMORA_V I set1i(int v) { return _mm512_set1_epi32(v); }
+    VELMORA_V F add(F a, F b) { return _mm512_add_ps(a, b); }
+    VELMORA_V F sub(F a, F b) { return _mm512_sub_ps(a, b); }
+    VELMORA_V F mul(F a, F b) { return _mm512_mul_ps(a, b); }
+    VELMORA_V F div(F a, F b) { return _mm512_div_ps(a, b); }
+    VELMORA_V F min(F a, F b) { return _mm512_min_ps(a, b); }
+    VELMORA_V F max(F a, F b) { return _mm512_max_ps(a, b); }
+    VELMORA_V F cvt(I v) { return _mm512_cvtepi32_ps(v); }
+    VELMORA_V I cvtt(F v) { return _mm512_cvttps_epi32(v); }
+    VELMORA_V M cmpgt(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_GT_OQ); }
+    VELMORA_V M cmpge(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_GE_OQ); }
+    VELMORA_V M cmple(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_LE_OQ); }
+    VELMORA_V F select(M m, F ifSet, F otherwise) {
+        return _mm512_mask_blend_ps(m, otherwise, ifSet);
+    }
+    VELMORA_V F keepWhere(F v, M m) { return _mm512_maskz_mov_ps(m, v); }
+    VELMORA_V I incrementWhere(I t, M m) {
+        return _mm512_mask_add_epi32(t, m, t, _mm512_set1_epi32(1));
+    }
+    VELMORA_V I andi(I a, I b) { return _mm512_and_si512(a, b); }
+    VELMORA_V I ori(I a, I b) { return _mm512_or_si512(a, b); }
+    template <int n> VELMORA_V I srli(I v) { return _mm512_srli_epi32(v, n); }
+    template <int n> VELMORA_V I slli(I v) { return _mm512_slli_epi32(v, n); }
+    VELMORA_V I loadi(const std::byte* p) { return _mm512_loadu_si512(p); }
+    VELMORA_V void storei(std::byte* p, I v) { _mm512_storeu_si512(p, v); }
+    VELMORA_V void streami(std::byte* p, I v) {
+        _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v);
+    }
+    VELMORA_V F loadf(const float* p) { return _mm512_loadu_ps(p); }
+    VELMORA_V void storef(float* p, F v) { _mm512_storeu_ps(p, v); }
+};
+} // namespace
+
+#include "imaging/PixelKernelsSimd.inc"
+
+} // namespace velmora::imaging::kernels::avx512
+
+#else
+
+namespace velmora::imaging::kernels::avx512 {
+bool available() {
+    return false;
+}
+size_t loadRgba8(const std::byte*, size_t, bool, float*, float*, float*, float*) {
+    return 0;
+}
+size_t storeRgba8(const float*, const float*, const float*, const float*, size_t, StoredAlpha, bool,
+                  std::byte*) {
+    return 0;
+}
+size_t blendRgba8(BlendOp, const std::byte*, bool, const std::byte*, bool, size_t, StoredAlpha,
+                  bool, std::byte*) {
+    return 0;
+}
+} // namespace velmora::imaging::kernels::avx512
+
+#endif
