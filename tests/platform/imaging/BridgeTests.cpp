@@ -187,3 +187,39 @@ TEST(Representations, JpegOfAnImageDecodesToItsSize) {
 
 } // namespace
 } // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST_F(TextureRender, OverhangingRegionsAreClippedAndEmptyImagesClear) {
+    auto out = makeTexture(3, 2);
+    setTextureRows(*out, std::vector<Pixel8>(6, Pixel8{5, 5, 5, 5}));
+    auto cb = buffer();
+    CIRenderDestination destination(out, cb);
+    // The empty image over a region hanging off the left and bottom edges.
+    context.startTask(CIImage::empty(), rect(0, 0, 3, 2), destination, CGPoint{-1, -1});
+    // Dropping the context's scratch memory while the render waits changes nothing.
+    context.clearCaches();
+    cb->commit();
+    cb->waitUntilCompleted();
+    const Pixel8 keep{5, 5, 5, 5}, clear{0, 0, 0, 0};
+    EXPECT_EQ(textureRows(*out), (std::vector<Pixel8>{clear, clear, keep, keep, keep, keep}));
+}
+
+TEST_F(TextureRender, RenderKeepsItsSourcesInUseUntilTheBufferRuns) {
+    auto out = makeTexture(1, 1);
+    auto cb = buffer();
+    {
+        auto source = makeTexture(1, 1);
+        setTextureRows(*source, {{10, 20, 30, 255}});
+        CIRenderDestination destination(out, cb);
+        context.startTask(*CIImage::withTexture(source), rect(0, 0, 1, 1), destination,
+                          CGPoint{0, 0});
+    } // the caller's last references are gone before the buffer runs
+    cb->commit();
+    cb->waitUntilCompleted();
+    EXPECT_EQ(textureRows(*out)[0], (Pixel8{10, 20, 30, 255}));
+}
+
+} // namespace
+} // namespace velmora
