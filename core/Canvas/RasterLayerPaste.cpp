@@ -1,0 +1,132 @@
+#include "Canvas/RasterLayer.hpp"
+#include "MetalExtensions/MTLCommandBufferExtensions.hpp"
+#include "Rendering/MetalHelper.hpp"
+#include "graphics/ColorManagement.hpp"
+
+#include <algorithm>
+
+namespace velmora {
+
+namespace {
+
+bool holds(const RasterLayer::Patches& patches, const RasterLayerPatch& patch) {
+    return std::any_of(patches.begin(), patches.end(), [&](const auto& p) { return *p == patch; });
+}
+
+MTLRegion wholeTexture(const MTLTexture& texture) {
+    return {MTLOriginZero, {texture.width(), texture.height(), 1}};
+}
+
+} // namespace
+
+RasterLayer::RasterLayer(std::string name, const NSBitmapImageRep& bitmap)
+    : Layer(std::move(name)) {
+    if (isEmpty(bitmap.pixelSize())) {
+        return;
+    }
+    auto root = Patch::make(MTLOriginZero, bitmap.pixelsWide(), bitmap.pixelsHigh(),
+                            this->name() + ".root");
+    MetalHelper& helper = *MetalHelper::shared();
+    const auto commandBuffer = helper.commandQueue()->commandBuffer();
+    helper.paste(bitmap, root->texture(), ColorManagement::workingColorSpace(), commandBuffer);
+    commandBuffer->commit();
+    patches_.push_back(std::move(root));
+}
+
+RasterLayer::RasterLayer(std::string name, std::shared_ptr<MTLTexture> texture,
+                         const MTLOrigin& origin)
+    : Layer(std::move(name)) {
+    precondition(texture != nullptr, "A raster layer needs a texture");
+    texture->setLabel(this->name() + ".root");
+    patches_.push_back(std::make_shared<Patch>(origin, std::move(texture)));
+}
+
+std::shared_ptr<RasterLayer::Patch>
+RasterLayer::patch(const MTLRegion& region,
+                   const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    if (isEmpty(region)) {
+        return nullptr;
+    }
+    // Gather every patch the growing bounds reach, rescanning after each find.
+    MTLRegion grown = region;
+    Patches gathered;
+    for (bool found = true; found;) {
+        found = false;
+        for (const auto& candidate : patches_) {
+            if (intersects(candidate->region(), grown) && !holds(gathered, *candidate)) {
+                grown = unionWith(grown, candidate->region());
+                gathered.push_back(candidate);
+                found = true;
+                break;
+            }
+        }
+    }
+    for (const auto& a : gathered) {
+        for (const auto& b : gathered) {
+            if (!(*a == *b) && intersects(a->region(), b->region())) {
+                fatalError("Internal inconcistency: there are overlapping patches before merge");
+            }
+        }
+    }
+    for (const auto& candidate : gathered) {
+        if (contains(candidate->region(), region)) {
+            return candidate;
+        }
+    }
+    if (gathered.empty()) {
+        auto made = Patch::make(region.origin, region.size.width, region.size.height,
+                                name() + "." + std::to_string(patchCounter_));
+        patches_.push_back(made);
+        ++patchCounter_;
+        return made;
+    }
+    auto merged = Patch::merge(gathered, region, commandBuffer);
+    for (const auto& old : gathered) {
+        const auto it = std::find_if(patches_.begin(), patches_.end(),
+                                     [&](const auto& p) { return *p == *old; });
+        precondition(it != patches_.end(), "A gathered patch left the layer");
+        patches_.erase(it);
+    }
+    patches_.push_back(merged);
+    return merged;
+}
+
+void RasterLayer::paste(const NSBitmapImageRep& bitmap, const MTLOrigin& origin) {
+    const MTLSize size = bitmap.pixelSize();
+    if (isEmpty(size)) {
+        return;
+    }
+    MetalHelper& helper = *MetalHelper::shared();
+    const auto commandBuffer = helper.commandQueue()->commandBuffer();
+    const auto target = patch({origin, size}, commandBuffer);
+    const MTLOrigin offset = makeMTLOrigin(origin - target->origin);
+    target->cachedTiffData.clear();
+    // The shared upload texture is rewritten only once earlier copies out of it have run.
+    const auto upload = helper.transferTexture("paste bitmap", size, MTLPixelFormat::rgba8Unorm);
+    helper.replaceContents(upload, bitmap);
+    blit(*commandBuffer, std::nullopt, [&](MTLBlitCommandEncoder& encoder) {
+        helper.encodePaste(upload, wholeTexture(*upload), target->texture(), offset, encoder);
+    });
+    commandBuffer->commit();
+}
+
+void RasterLayer::paste(const std::shared_ptr<MTLTexture>& source, const MTLRegion& region,
+                        const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    if (isEmpty(region)) {
+        return;
+    }
+    const auto target = patch(region, commandBuffer);
+    MetalHelper& helper = *MetalHelper::shared();
+    const auto intermediate = helper.makeTexture(
+        {region.size.width, region.size.height, 1}, MTLTextureUsage::shaderReadWrite,
+        MTLStorageMode::private_, MTLPixelFormat::rgba8Unorm, std::nullopt);
+    helper.convert(source, region, intermediate, commandBuffer);
+    const MTLOrigin offset = makeMTLOrigin(region.origin - target->origin);
+    target->cachedTiffData.clear();
+    blit(*commandBuffer, std::nullopt, [&](MTLBlitCommandEncoder& encoder) {
+        helper.encodePaste(intermediate, wholeTexture(*intermediate), target->texture(), offset,
+                           encoder);
+    });
+}
+
+} // namespace velmora

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "MetalExtensions/MTLRegionExtensions.hpp"
+#include "coding/Coding.hpp"
+#include "gpu/MTLCommandBuffer.hpp"
+#include "gpu/MTLTexture.hpp"
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+// One rectangular piece of a raster layer: an rgba8Unorm texture (straight
+// alpha, private storage) placed at an integer canvas origin. Its name is the
+// texture's label. `RasterLayer::Patch`.
+class RasterLayerPatch {
+public:
+    // Stored bytes that are no readable image, or a patch no layer could hold.
+    class Error : public std::exception {
+    public:
+        enum class Kind { decodingError };
+        explicit Error(std::string detail) : detail_(std::move(detail)) {}
+        Kind kind() const { return Kind::decodingError; }
+        const char* what() const noexcept override { return detail_.c_str(); }
+
+    private:
+        std::string detail_;
+    };
+
+    // Stored patches must lie within this distance of the origin on every
+    // side and be no larger than the largest texture.
+    static constexpr int64_t maximumCoordinate = int64_t(1) << 24;
+    static constexpr int64_t maximumSide = 16384;
+
+    // Around an existing texture, which is neither cleared nor copied.
+    RasterLayerPatch(const MTLOrigin& origin, std::shared_ptr<MTLTexture> texture);
+    RasterLayerPatch(const RasterLayerPatch&) = delete;
+    RasterLayerPatch& operator=(const RasterLayerPatch&) = delete;
+
+    // A new texture of that size, cleared on a command buffer of its own that
+    // is committed and not waited for. An empty size stops the program.
+    static std::shared_ptr<RasterLayerPatch> make(const MTLOrigin& origin, int64_t width,
+                                                  int64_t height, const std::string& name);
+    // A new patch over the union of the patches' regions and `region`,
+    // "Merge of n patches", with each patch copied into it by blits encoded
+    // into the command buffer (not committed). An empty list stops the program.
+    static std::shared_ptr<RasterLayerPatch>
+    merge(const std::vector<std::shared_ptr<RasterLayerPatch>>& patches, const MTLRegion& region,
+          const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
+
+    MTLOrigin origin;
+    // The TIFF bytes the texture was last read or written as; empty when the
+    // pixels have changed since.
+    std::vector<uint8_t> cachedTiffData;
+
+    const std::shared_ptr<MTLTexture>& texture() const { return texture_; }
+    MTLRegion region() const;
+    std::optional<std::string> name() const { return texture_->label(); }
+
+    // The pixels as an LZW-compressed 8-bit RGBA TIFF with straight alpha and
+    // the working space's profile, top row first. Waits for pending GPU work;
+    // leaves the cache alone.
+    std::vector<uint8_t> tiffData() const;
+    // "texture" (TIFF, the cache filled first when empty), "origin", "name".
+    void encode(Encoder& encoder);
+    // Uploads the stored pixels and keeps the bytes as the cache. Throws
+    // Error for bytes that are no image or a patch too large or too far away.
+    static std::shared_ptr<RasterLayerPatch> decode(Decoder& decoder);
+
+    // Same origin, size, label and texture object.
+    friend bool operator==(const RasterLayerPatch& a, const RasterLayerPatch& b);
+    std::size_t hash() const;
+    // "label @ {(x, y), w x h}"; "nil" for a texture without a label.
+    std::string description() const;
+
+private:
+    std::shared_ptr<MTLTexture> texture_;
+};
+
+} // namespace velmora
