@@ -11,7 +11,9 @@
 
 // Each hot loop is built twice, for AVX2 and the baseline, and picked at load
 // time. FMA stays off (see CMakeLists) so both builds give identical bits.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// ThreadSanitizer cannot run the load-time resolvers (they run before it is
+// set up), so its builds keep the baseline only.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define VELMORA_VECTORISED __attribute__((target_clones("avx2", "default")))
 #else
 #define VELMORA_VECTORISED

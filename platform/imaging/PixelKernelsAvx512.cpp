@@ -5,7 +5,9 @@
 #if defined(__x86_64__) && defined(__GNUC__)
 // GCC 12's AVX-512 headers start masked operations from an undefined vector,
 // which its own flow analysis then reports as uninitialised.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #define VELMORA_SIMD_TARGET "avx512f,avx512bw,avx512dq,avx512vl"
