@@ -1,0 +1,1 @@
+velmora_fuzz(typed_family TypedFamilyFuzz.cpp TypedCodable)
