@@ -66,6 +66,8 @@ public:
     // leaves the cache alone.
     std::vector<uint8_t> tiffData() const;
     // "texture" (TIFF, the cache filled first when empty), "origin", "name".
+    // A patch moved beyond `maximumCoordinate` is refused, since it could not
+    // be read back.
     void encode(Encoder& encoder);
     // Uploads the stored pixels and keeps the bytes as the cache. Throws
     // Error for bytes that are no image or a patch too large or too far away.

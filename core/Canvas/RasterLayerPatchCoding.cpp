@@ -19,6 +19,10 @@ bool withinRange(int64_t low, int64_t extent) {
     return low >= -limit && low <= limit && extent <= limit - low;
 }
 
+bool isReadable(const MTLOrigin& origin, int64_t width, int64_t height) {
+    return origin.z == 0 && withinRange(origin.x, width) && withinRange(origin.y, height);
+}
+
 } // namespace
 
 std::vector<uint8_t> RasterLayerPatch::tiffData() const {
@@ -42,6 +46,11 @@ std::vector<uint8_t> RasterLayerPatch::tiffData() const {
 }
 
 void RasterLayerPatch::encode(Encoder& encoder) {
+    // Contents moved this far could be written but never read back.
+    if (!isReadable(origin, texture_->width(), texture_->height())) {
+        throw EncodingError::invalidValue(
+            description(), {encoder.codingPath(), "The patch lies outside the readable range."});
+    }
     if (cachedTiffData.empty()) {
         cachedTiffData = tiffData();
     }
@@ -72,8 +81,7 @@ std::shared_ptr<RasterLayerPatch> RasterLayerPatch::decode(Decoder& decoder) {
     }
     const MTLOrigin origin = container.decode<MTLOrigin>(kOriginKey);
     const std::string name = container.decode<std::string>(kNameKey);
-    if (origin.z != 0 || !withinRange(origin.x, bitmap->pixelsWide()) ||
-        !withinRange(origin.y, bitmap->pixelsHigh())) {
+    if (!isReadable(origin, bitmap->pixelsWide(), bitmap->pixelsHigh())) {
         throw Error("A patch lies too far away: " + velmora::description(origin) + ".");
     }
     auto patch = make(origin, bitmap->pixelsWide(), bitmap->pixelsHigh(), name);

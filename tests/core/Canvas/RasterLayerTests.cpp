@@ -357,6 +357,17 @@ TEST(RasterLayer, DecodingRefusesDamagedPatches) {
     EXPECT_NO_THROW(decodeTree<std::shared_ptr<RasterLayer>>(encoded));
 }
 
+TEST(RasterLayer, ContentsMovedBeyondTheReadableRangeAreNotWritten) {
+    const auto layer = raster("L");
+    layer->paste(*asymmetricBitmap(2, 2), {0, 0, 0});
+    layer->moveContents({RasterLayer::Patch::maximumCoordinate - 1, 0, 0});
+    EXPECT_THROW(encodeTree(std::static_pointer_cast<Layer>(layer)), EncodingError);
+    layer->moveContents({-2, 0, 0});
+    const auto back = decodeTree<std::shared_ptr<RasterLayer>>(
+        encodeTree(std::static_pointer_cast<Layer>(layer)));
+    EXPECT_EQ(back->regions(), layer->regions());
+}
+
 TEST(LayeredCanvas, JSONRoundTripWithPixels) {
     const auto bitmap = asymmetricBitmap(8, 6);
     const auto canvas = LayeredCanvas::make(*bitmap, "Image");
