@@ -154,11 +154,17 @@ CIImage CIImage::transformed(const CGAffineTransform& t, bool highQualityDownsam
     if (det == 0 || !std::isfinite(det) || !std::isfinite(t.tx) || !std::isfinite(t.ty)) {
         return CIImage();
     }
+    if (node_->kind() == imaging::NodeKind::constant) {
+        return *this; // a colour everywhere stays the same under any transform
+    }
     if (isIntegerTranslation(t)) {
         return CIImage(imaging::translateNode(node_, int64_t(t.tx), int64_t(t.ty)), sampling_);
     }
-    if (highQualityDownsample && sampling_ == imaging::Sampling::linear && t.b == 0 && t.c == 0 &&
-        t.a > 0 && t.a <= 1 && t.d > 0 && t.d <= 1) {
+    // Area averaging of an unbounded image could sum without end; a colour
+    // stays the same colour under any scale anyway.
+    if (highQualityDownsample && sampling_ == imaging::Sampling::linear &&
+        !imaging::isInfinite(extent()) && t.b == 0 && t.c == 0 && t.a > 0 && t.a <= 1 && t.d > 0 &&
+        t.d <= 1) {
         return CIImage(imaging::downscaleNode(node_, t.a, t.d, t.tx, t.ty), sampling_);
     }
     return CIImage(imaging::affineNode(node_, t, sampling_), sampling_);

@@ -65,6 +65,10 @@ protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out,
                   ScratchArena& arena) const override {
         const PixelRect fp = footprint(rect);
+        if (fp.isEmpty()) {
+            kernels::clear(out);
+            return;
+        }
         if (fp.width * fp.height > footprintLimit && rect.width * rect.height > 1) {
             splitInHalves(rect, out, arena,
                           [&](const PixelRect& h, const TileBuffer& t) { evaluate(h, t, arena); });
@@ -94,11 +98,28 @@ protected:
     }
 
 private:
+    // The input pixels the rect's pixel centres can sample (with the bilinear
+    // neighbours), limited to the input's pixels: everything else reads as zero.
+    // Extreme down-scales thus pull only what they sample.
     PixelRect footprint(const PixelRect& rect) const {
-        const CGRect back = transformedRect(toCGRect(rect), inverse_);
-        const PixelRect cover = pixelCover(back);
-        // One pixel of margin for the bilinear neighbours.
-        return {cover.x - 1, cover.y - 1, cover.width + 2, cover.height + 2};
+        const double x0 = double(rect.x) + 0.5, x1 = double(rect.maxX()) - 0.5;
+        const double y0 = double(rect.y) + 0.5, y1 = double(rect.maxY()) - 0.5;
+        const CGPoint p[4] = {inverse_.apply(CGPoint{x0, y0}), inverse_.apply(CGPoint{x1, y0}),
+                              inverse_.apply(CGPoint{x0, y1}), inverse_.apply(CGPoint{x1, y1})};
+        double minX = p[0].x, maxX = p[0].x, minY = p[0].y, maxY = p[0].y;
+        for (const CGPoint& q : p) {
+            minX = std::min(minX, q.x);
+            maxX = std::max(maxX, q.x);
+            minY = std::min(minY, q.y);
+            maxY = std::max(maxY, q.y);
+        }
+        static constexpr double limit = double(int64_t(1) << 40);
+        const auto index = [](double v) {
+            return int64_t(std::clamp(std::floor(v), -limit, limit));
+        };
+        const int64_t ix0 = index(minX - 0.5), iy0 = index(minY - 0.5);
+        const int64_t ix1 = index(maxX - 0.5) + 2, iy1 = index(maxY - 0.5) + 2;
+        return intersection({ix0, iy0, ix1 - ix0, iy1 - iy0}, child_->pixelExtent());
     }
 
     static float at(const TileBuffer& s, int c, int64_t x, int64_t y) {
@@ -142,16 +163,22 @@ struct AxisWeights {
     int64_t inputStart = 0;
     int64_t inputLength = 0;
 
-    AxisWeights(int64_t out0, int64_t outLength, double scale, double shift) {
+    // Input pixels outside [limit0, limit1) are zero and get no weight, so a
+    // footprint never reaches beyond the input.
+    AxisWeights(int64_t out0, int64_t outLength, double scale, double shift, int64_t limit0,
+                int64_t limit1) {
+        const auto index = [&](double v) {
+            return int64_t(std::clamp(v, double(limit0), double(limit1)));
+        };
         const double lo0 = (double(out0) - shift) / scale;
         const double hi0 = (double(out0 + outLength) - shift) / scale;
-        inputStart = int64_t(std::floor(lo0));
-        inputLength = int64_t(std::ceil(hi0)) - inputStart;
+        inputStart = index(std::floor(lo0));
+        inputLength = std::max<int64_t>(0, index(std::ceil(hi0)) - inputStart);
         for (int64_t k = 0; k < outLength; ++k) {
             const double lo = (double(out0 + k) - shift) / scale;
             const double hi = (double(out0 + k + 1) - shift) / scale;
-            const int64_t i0 = int64_t(std::floor(lo));
-            const int64_t i1 = int64_t(std::ceil(hi));
+            const int64_t i0 = index(std::floor(lo));
+            const int64_t i1 = std::max(i0, index(std::ceil(hi)));
             first.push_back(i0 - inputStart);
             count.push_back(i1 - i0);
             offset.push_back(weights.size());
@@ -177,8 +204,13 @@ public:
 protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out,
                   ScratchArena& arena) const override {
-        const AxisWeights wx(rect.x, rect.width, sx_, tx_);
-        const AxisWeights wy(rect.y, rect.height, sy_, ty_);
+        const PixelRect in = child_->pixelExtent();
+        const AxisWeights wx(rect.x, rect.width, sx_, tx_, in.x, in.maxX());
+        const AxisWeights wy(rect.y, rect.height, sy_, ty_, in.y, in.maxY());
+        if (wx.inputLength == 0 || wy.inputLength == 0) {
+            kernels::clear(out);
+            return;
+        }
         if (wx.inputLength * wy.inputLength > footprintLimit && rect.width * rect.height > 1) {
             splitInHalves(rect, out, arena,
                           [&](const PixelRect& h, const TileBuffer& t) { evaluate(h, t, arena); });

@@ -149,3 +149,29 @@ TEST(BitmapBridge, PremultipliedAndOpaqueBitmaps) {
 
 } // namespace
 } // namespace velmora
+
+namespace velmora {
+namespace {
+
+// Scales far below one pixel pull only the input pixels they sample, so
+// they neither run out of memory nor take long.
+TEST(Sampling, ExtremeDownscalesStayBounded) {
+    const CIImage image =
+        testing::straightImage(64, 64, std::vector<Pixel8>(64 * 64, {0, 0, 255, 255}));
+    const CIContext context;
+    for (bool highQuality : {true, false}) {
+        const CIImage tiny =
+            image.transformed(CGAffineTransform::makeScale(1e-9, 1e-9), highQuality);
+        const auto px = testing::renderF(context, tiny, rect(0, 0, 1, 1))[0];
+        EXPECT_LE(px[3], 1.0f) << highQuality;
+        // A large region around the vanishing image renders quickly as nothing.
+        const auto wide = testing::renderF(context, tiny, rect(5, 5, 64, 64));
+        EXPECT_EQ(wide[0], (PixelF{0, 0, 0, 0}));
+    }
+    const CIImage colour =
+        CIImage(CIColor{0, 1, 0, 1}).transformed(CGAffineTransform::makeScale(1e-12, 1e-12));
+    EXPECT_EQ(testing::renderF(context, colour, rect(-3, 7, 1, 1))[0], (PixelF{0, 1, 0, 1}));
+}
+
+} // namespace
+} // namespace velmora
