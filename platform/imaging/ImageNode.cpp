@@ -71,6 +71,9 @@ public:
     std::optional<DirectSource> directSource() const override {
         return DirectSource{source_.get(), 0, 0, premultiply_};
     }
+    NodeRef premultipliedOnRead() const override {
+        return premultiply_ ? nullptr : std::make_shared<SourceNode>(source_, true);
+    }
     void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const override {
         if (auto r = source_->resource()) {
             out.push_back(std::move(r));
@@ -170,6 +173,11 @@ public:
             d->dy += dy_;
         }
         return d;
+    }
+
+    NodeRef premultipliedOnRead() const override {
+        NodeRef inner = child_->premultipliedOnRead();
+        return inner ? translateNode(std::move(inner), dx_, dy_) : nullptr;
     }
 
 protected:
@@ -347,11 +355,8 @@ NodeRef translateNode(NodeRef child, int64_t dx, int64_t dy) {
 }
 
 NodeRef premultiplyNode(NodeRef child) {
-    if (child->kind() == NodeKind::source) {
-        const auto& source = static_cast<const SourceNode&>(*child);
-        if (!source.premultiplies()) {
-            return std::make_shared<SourceNode>(source.source(), true);
-        }
+    if (NodeRef onRead = child->premultipliedOnRead()) {
+        return onRead;
     }
     return std::make_shared<AlphaNode>(std::move(child), true);
 }

@@ -54,6 +54,10 @@ public:
     // that reads them is pending.
     virtual void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const = 0;
 
+    // The same pixels premultiplied as they are read, when this node is a
+    // stored image (or one moved by whole pixels) that does not do so yet.
+    virtual NodeRef premultipliedOnRead() const { return nullptr; }
+
     // For the fused blend: a stored image moved by whole pixels...
     struct DirectSource {
         const PixelSource* source;

@@ -150,3 +150,35 @@ TEST(Context, OnePassBlendMatchesTiledEvaluation) {
 
 } // namespace
 } // namespace velmora
+
+namespace velmora {
+namespace {
+
+// Layers are stored straight, moved by whole pixels, then premultiplied: the
+// premultiplication moves into the read, and the one-pass road takes such a
+// layer over another. Both must match the tiled road.
+TEST(Context, MovedLayersPremultiplyOnReadLikeTheTiledRoad) {
+    const int64_t w = 37, h = 6;
+    const auto stored = [&](uint32_t seed) {
+        auto data = std::make_shared<std::vector<uint8_t>>();
+        for (const Pixel8& p : pattern(w, h, seed)) {
+            data->insert(data->end(), p.begin(), p.end());
+        }
+        // Taken as stored, as a texture is.
+        return *CIImage::withBitmapData(data, size_t(w) * 4, w, h, CIFormat::RGBA8);
+    };
+    const CGAffineTransform move = CGAffineTransform::makeTranslation(3, -2);
+    const CIImage layer = stored(11).transformed(move).premultiplyingAlpha();
+    const CIImage below = stored(12).premultiplyingAlpha();
+    const CIImage tiledLayer = stored(11).transformed(move).cropped(rect(-50, -50, 200, 200));
+    const CIContext context({.outputPremultiplied = false});
+    const CGRect region = rect(3, 0, w - 3, h - 2); // where both layers have pixels
+    EXPECT_EQ(context.renderBitmap(*CIBlendKernel::overlay()->apply(layer, below), region,
+                                   CIFormat::RGBA8),
+              context.renderBitmap(
+                  *CIBlendKernel::overlay()->apply(tiledLayer.premultiplyingAlpha(), below), region,
+                  CIFormat::RGBA8));
+}
+
+} // namespace
+} // namespace velmora
