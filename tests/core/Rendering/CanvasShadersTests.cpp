@@ -1,0 +1,153 @@
+#include "Rendering/CanvasShaders.hpp"
+#include "gpu/MTLDevice.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace velmora;
+using shaders::Sampling;
+
+namespace {
+
+// A texture's memory as the sampler sees it, without a device.
+struct HostTexture {
+    HostTexture(int64_t w, int64_t h, MTLPixelFormat format = MTLPixelFormat::rgba8Unorm)
+        : bytes(static_cast<size_t>(w * h * 4)) {
+        contents = {bytes.data(), w * 4, w, h, format, 4};
+    }
+    void set(int64_t x, int64_t y, std::array<uint8_t, 4> v) {
+        std::copy(v.begin(), v.end(), bytes.begin() + (y * contents.width + x) * 4);
+    }
+    std::vector<uint8_t> bytes;
+    MTLTextureContents contents;
+};
+
+std::vector<float> sample(const HostTexture& t, double x, double y, double dx, double dy,
+                          int64_t count, Sampling s) {
+    std::vector<float> out(static_cast<size_t>(count * 4));
+    shaders::sampleSpan(t.contents, x, y, dx, dy, count, s, out.data());
+    return out;
+}
+
+TEST(CanvasSampling, ChoosesTheFilterFromThePixelFootprint) {
+    const double c = std::cos(0.5), s = std::sin(0.5);
+    struct Case {
+        double dx, dy;
+        bool magnified;
+        Sampling expected;
+    };
+    for (const Case k : {
+             Case{1, 0, false, Sampling::nearest},          // scale 1
+             Case{0, -1, false, Sampling::nearest},         // scale 1, quarter turn
+             Case{-1, 0, false, Sampling::nearest},         // half turn
+             Case{c, s, false, Sampling::bilinear},         // scale 1, turned
+             Case{0.5, 0, false, Sampling::bilinear},       // zoomed in
+             Case{0.2, 0, true, Sampling::nearest},         // magnified
+             Case{1.001, 0, false, Sampling::area},         // just below scale 1
+             Case{3.9 * c, 3.9 * s, false, Sampling::area}, // fitted large canvas
+         }) {
+        EXPECT_EQ(shaders::samplingFor(k.dx, k.dy, k.magnified), k.expected) << k.dx << "," << k.dy;
+    }
+}
+
+TEST(CanvasSampling, PixelCentresHitTexelsExactly) {
+    HostTexture t(4, 2);
+    for (int64_t y = 0; y < 2; ++y) {
+        for (int64_t x = 0; x < 4; ++x) {
+            t.set(x, y, {uint8_t(10 * x), uint8_t(100 + y), 7, 255});
+        }
+    }
+    for (const Sampling s : {Sampling::nearest, Sampling::bilinear}) {
+        const auto row1 = sample(t, 0.5, 1.5, 1, 0, 4, s);
+        for (int x = 0; x < 4; ++x) {
+            EXPECT_FLOAT_EQ(row1[4 * x] * 255, 10.0f * x) << int(s);
+            EXPECT_FLOAT_EQ(row1[4 * x + 1] * 255, 101.0f) << int(s);
+        }
+    }
+}
+
+TEST(CanvasSampling, BilinearBlendsBetweenTexelCentresAndClampsAtEdges) {
+    HostTexture t(2, 1);
+    t.set(0, 0, {0, 0, 0, 255});
+    t.set(1, 0, {200, 100, 40, 255});
+    const auto v = sample(t, 1.0, 0.5, 0.25, 0, 4, Sampling::bilinear);
+    EXPECT_FLOAT_EQ(v[0] * 255, 100.0f);  // halfway between the centres
+    EXPECT_FLOAT_EQ(v[4] * 255, 150.0f);  // three quarters
+    EXPECT_FLOAT_EQ(v[8] * 255, 200.0f);  // on the second centre
+    EXPECT_FLOAT_EQ(v[12] * 255, 200.0f); // beyond it: the edge texel
+    const auto outside = sample(t, -50, -50, 0, 0, 1, Sampling::bilinear);
+    EXPECT_FLOAT_EQ(outside[0], 0.0f);
+}
+
+TEST(CanvasSampling, AreaAveragesEverythingThePixelCovers) {
+    // A checkerboard of black and white: any 2x2 footprint averages to grey, where
+    // point sampling would give black or white.
+    HostTexture t(8, 8);
+    for (int64_t y = 0; y < 8; ++y) {
+        for (int64_t x = 0; x < 8; ++x) {
+            const uint8_t v = (x + y) % 2 ? 255 : 0;
+            t.set(x, y, {v, v, v, 255});
+        }
+    }
+    const auto v = sample(t, 1.0, 1.0, 2, 0, 3, Sampling::area);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_NEAR(v[4 * k] * 255, 127.5f, 1e-3) << k;
+        EXPECT_NEAR(v[4 * k + 3], 1.0f, 1e-6) << k;
+    }
+    // A footprint off the texel grid weighs partial texels by the part covered.
+    HostTexture stripe(4, 1);
+    stripe.set(0, 0, {0, 0, 0, 255});
+    stripe.set(1, 0, {255, 0, 0, 255});
+    stripe.set(2, 0, {255, 0, 0, 255});
+    stripe.set(3, 0, {0, 0, 0, 255});
+    const auto w = sample(stripe, 1.25, 0.5, 1.5, 0, 1, Sampling::area);
+    EXPECT_NEAR(w[0] * 255, 255.0f * 1.0f / 1.5f, 1e-3); // [0.5, 2.0): half black, one red
+}
+
+TEST(CanvasSampling, WideFootprintsKeepAFlatColourFlat) {
+    HostTexture t(64, 64);
+    for (int64_t y = 0; y < 64; ++y) {
+        for (int64_t x = 0; x < 64; ++x) {
+            t.set(x, y, {90, 180, 30, 255});
+        }
+    }
+    for (const double footprint : {1.5, 7.3, 40.0, 200.0}) {
+        const auto v = sample(t, 20.3, 33.7, footprint * 0.6, footprint * 0.8, 2, Sampling::area);
+        EXPECT_NEAR(v[0] * 255, 90.0f, 1e-2) << footprint;
+        EXPECT_NEAR(v[1] * 255, 180.0f, 1e-2) << footprint;
+        EXPECT_NEAR(v[6] * 255, 30.0f, 1e-2) << footprint;
+    }
+}
+
+TEST(CanvasSampling, ChannelOrderFollowsTheTexturesFormat) {
+    HostTexture rgba(1, 1), bgra(1, 1, MTLPixelFormat::bgra8Unorm);
+    rgba.set(0, 0, {10, 20, 30, 40});
+    bgra.set(0, 0, {30, 20, 10, 40});
+    for (const Sampling s : {Sampling::nearest, Sampling::bilinear, Sampling::area}) {
+        EXPECT_EQ(sample(rgba, 0.5, 0.5, 1.5, 0, 1, s), sample(bgra, 0.5, 0.5, 1.5, 0, 1, s));
+    }
+    HostTexture wide(1, 1, MTLPixelFormat::rgba32Float);
+    const float f[4] = {0.25f, 0.5f, 0.75f, 1.0f};
+    wide.bytes.resize(16);
+    std::memcpy(wide.bytes.data(), f, 16);
+    wide.contents = {wide.bytes.data(), 16, 1, 1, MTLPixelFormat::rgba32Float, 16};
+    const auto v = sample(wide, 0.5, 0.5, 1, 0, 1, Sampling::nearest);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_NEAR(v[k], f[k], 1e-6) << k;
+    }
+}
+
+TEST(CanvasSampling, NonFiniteCoordinatesStayInsideTheTexture) {
+    HostTexture t(2, 2);
+    t.set(1, 1, {255, 255, 255, 255});
+    for (const Sampling s : {Sampling::nearest, Sampling::bilinear, Sampling::area}) {
+        const auto v = sample(t, NAN, INFINITY, NAN, 0, 2, s);
+        for (const float c : v) {
+            EXPECT_TRUE(std::isfinite(c)) << int(s);
+        }
+    }
+}
+
+} // namespace
