@@ -1,0 +1,224 @@
+#include "Rendering/RenderedCanvas.hpp"
+
+#include "Canvas/FilledLayer.hpp"
+#include "Canvas/GroupLayer.hpp"
+#include "Canvas/RasterLayer.hpp"
+#include "Extensions/CIImageExtensions.hpp"
+#include "MetalExtensions/MTLRegionExtensions.hpp"
+#include "MetalExtensions/MTLTextureExtensions.hpp"
+#include "Rendering/BlendKernel.hpp"
+#include "Rendering/MetalHelper.hpp"
+#include "Rendering/TileCompositor.hpp"
+#include "foundation/FatalError.hpp"
+#include "foundation/LogHandles.hpp"
+#include "graphics/ColorManagement.hpp"
+#include "imaging/CIContext.hpp"
+
+#include <algorithm>
+
+namespace velmora {
+
+namespace {
+
+std::string intermediateLabel(size_t index) {
+    return "Intermediate image for depth " + std::to_string(index);
+}
+
+CompositeStep makeStep(const RenderedCanvas::LayerNodeTree& node, const MTLRegion& tile) {
+    CompositeStep step;
+    const Layer& layer = *node.value.layer;
+    step.setKernel(*blendKernel(layer.blendMode()));
+    if (node.children.empty()) {
+        if (dynamic_cast<const RasterLayer*>(&layer) == nullptr &&
+            dynamic_cast<const FilledLayer*>(&layer) == nullptr) {
+            fatalError("Internal inconcistency");
+        }
+        step.image = node.value.image
+                         .transformed(CGAffineTransform::makeTranslation(-CGFloat(tile.origin.x),
+                                                                         -CGFloat(tile.origin.y)))
+                         .node();
+        return step;
+    }
+    if (dynamic_cast<const GroupLayer*>(&layer) == nullptr) {
+        fatalError("Internal inconcistency");
+    }
+    step.visible = layer.visible();
+    step.opacity = layer.opacity();
+    step.children.reserve(node.children.size());
+    for (const auto& child : node.children) {
+        step.children.push_back(makeStep(*child, tile));
+    }
+    return step;
+}
+
+} // namespace
+
+RenderedCanvas::RenderedCanvas(const std::shared_ptr<LayeredCanvas>& canvas)
+    : dirtyRect_{MTLOriginZero, canvas->size()}, canvas_(canvas),
+      scratch_(std::make_shared<imaging::ScratchPool>()) {
+    const MTLSize& size = canvas->size();
+    texture_ = MetalHelper::shared()->makeTexture(
+        {size.width, size.height, 1}, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
+        MTLPixelFormat::rgba8Unorm, "Rendered Canvas output");
+    precondition(texture_ != nullptr, "No texture for the rendered canvas");
+}
+
+RenderedCanvas::~RenderedCanvas() = default;
+
+void RenderedCanvas::needsUpdate(const MTLRegion& region) {
+    const auto inside = intersection(region, MTLRegion{MTLOriginZero, size(*texture_)});
+    if (inside) {
+        dirtyRect_ = unionWith(dirtyRect_, *inside);
+    }
+}
+
+void RenderedCanvas::compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    if (isEmpty(dirtyRect_)) {
+        return;
+    }
+    renderRegion(dirtyRect_, texture_, commandBuffer);
+    dirtyRect_ = MTLRegion{};
+}
+
+std::shared_ptr<NSBitmapImageRep> RenderedCanvas::asBitmap() {
+    // Always through a committed buffer: the timeline runs buffers in commit
+    // order, so waiting for this one also waits for frames still compositing
+    // into the texture, and a save never reads it half written.
+    MetalHelper& helper = *MetalHelper::shared();
+    const auto commandBuffer = helper.commandQueue()->commandBuffer();
+    precondition(commandBuffer != nullptr, "No command buffer");
+    compute(commandBuffer);
+    commandBuffer->commit();
+    commandBuffer->waitUntilCompleted();
+    if (commandBuffer->status() == MTLCommandBufferStatus::error) {
+        throw MetalHelper::CommandBufferError(
+            commandBuffer->error().value_or("Compositing failed"));
+    }
+    CIImageOptions options;
+    options.colorSpace = ColorManagement::workingColorSpace();
+    const auto image = CIImage::withTexture(texture_, options);
+    precondition(image.has_value(), "No image of the rendered canvas");
+    // The texture holds straight colour; the image graph works premultiplied.
+    const CIContext context;
+    auto bitmap = context.createBitmap(image->premultiplyingAlpha(), image->extent());
+    precondition(bitmap != nullptr, "No bitmap of the rendered canvas");
+    return bitmap;
+}
+
+CIImage RenderedCanvas::activeLayerImage(const Layer& layer, const MTLRegion& region) const {
+    return layer.applyingAlpha(layer.image(region));
+}
+
+std::optional<RenderedCanvas::LayerNode>
+RenderedCanvas::makeLayerNode(const std::shared_ptr<Layer>& layer,
+                              const std::shared_ptr<Layer>& activeLayer,
+                              const MTLRegion& region) const {
+    const bool raster = dynamic_cast<const RasterLayer*>(layer.get()) != nullptr;
+    if (raster && layer == activeLayer) {
+        return LayerNode{activeLayerImage(*layer, region), layer};
+    }
+    CIImage image = layer->applyingAlpha(layer->image(region));
+    if (raster && image.isEmpty()) {
+        return std::nullopt;
+    }
+    return LayerNode{std::move(image), layer};
+}
+
+RenderedCanvas::LayerNodeTree::Pointer
+RenderedCanvas::prune(const LayerNodeTree::Pointer& node,
+                      const std::shared_ptr<Layer>& activeLayer) {
+    const Layer* layer = node->value.layer.get();
+    if (dynamic_cast<const RasterLayer*>(layer) != nullptr ||
+        dynamic_cast<const FilledLayer*>(layer) != nullptr) {
+        if (node->value.image.isEmpty() && (activeLayer == nullptr || layer != activeLayer.get())) {
+            return nullptr;
+        }
+        return node;
+    }
+    if (dynamic_cast<const GroupLayer*>(layer) == nullptr) {
+        fatalError("Unknown node type");
+    }
+    if (node->children.empty()) {
+        return nullptr;
+    }
+    std::vector<LayerNodeTree::Pointer> kept;
+    for (const auto& child : node->children) {
+        if (auto pruned = prune(child, activeLayer)) {
+            kept.push_back(std::move(pruned));
+        }
+    }
+    if (kept.empty()) {
+        return nullptr;
+    }
+    for (const auto& child : node->children) {
+        child->parent.reset();
+    }
+    node->children.clear();
+    node->addChildren(kept);
+    return node;
+}
+
+void RenderedCanvas::renderRegion(const MTLRegion& region,
+                                  const std::shared_ptr<MTLTexture>& destination,
+                                  const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    MetalHelper& helper = *MetalHelper::shared();
+    const CIImage white = canvasFillImage(CIColor::white());
+    const auto canvas = canvas_.lock();
+    if (!canvas) {
+        // Nothing left to show; the texture keeps its last picture.
+        return;
+    }
+    const auto activeLayer = canvas->activeLayer();
+    const auto tree = canvas->layerTree()->compactMap(
+        {}, [&](const std::shared_ptr<Layer>& layer, const std::vector<std::shared_ptr<Layer>>&) {
+            return makeLayerNode(layer, activeLayer, region);
+        });
+    const auto pruned = tree ? prune(tree, activeLayer) : nullptr;
+    if (!pruned) {
+        helper.render(white, destination, region.origin, region, commandBuffer);
+        return;
+    }
+    renderTiles(*pruned, region, destination, commandBuffer);
+}
+
+void RenderedCanvas::updateIntermediateTextures(const LayerTree& tree) {
+    size_t deepest = 0;
+    tree.recursiveForEach(
+        [&](const std::shared_ptr<Layer>&, const std::vector<std::shared_ptr<Layer>>& parents) {
+            deepest = std::max(deepest, parents.size());
+        });
+    const size_t needed = 1 + deepest;
+    const size_t count = intermediateTextures_.size();
+    if (needed < count) {
+        intermediateTextures_.resize(needed);
+        renderingStatisticsLogs().log("Removed %d intermediate textures, total: %d.",
+                                      int64_t(count - needed), int64_t(needed));
+    } else if (needed > count) {
+        MetalHelper& helper = *MetalHelper::shared();
+        while (intermediateTextures_.size() < needed) {
+            auto texture = helper.makeTexture(tileSize, MTLTextureUsage::shaderReadWrite,
+                                              MTLStorageMode::private_, MTLPixelFormat::rgba8Unorm,
+                                              intermediateLabel(intermediateTextures_.size()));
+            precondition(texture != nullptr, "No intermediate texture");
+            intermediateTextures_.push_back(std::move(texture));
+        }
+        renderingStatisticsLogs().log("Allocated %d intermediate textures, total: %d.",
+                                      int64_t(needed - count), int64_t(needed));
+    }
+}
+
+void RenderedCanvas::renderTiles(const LayerNodeTree& tree, const MTLRegion& region,
+                                 const std::shared_ptr<MTLTexture>& destination,
+                                 const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    const auto canvas = canvas_.lock();
+    precondition(canvas != nullptr, "The rendered canvas lost its canvas");
+    updateIntermediateTextures(*canvas->layerTree());
+    for (const MTLRegion& tile : split(region, tileSize)) {
+        commandBuffer->pushDebugGroup(description(tile));
+        encodeTileComposite(makeStep(tree, tile), tile, intermediateTextures_, destination,
+                            scratch_, *commandBuffer);
+        commandBuffer->popDebugGroup();
+    }
+}
+
+} // namespace velmora

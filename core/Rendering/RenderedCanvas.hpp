@@ -1,0 +1,90 @@
+#pragma once
+
+#include "Canvas/Layer.hpp"
+#include "Canvas/LayeredCanvas.hpp"
+#include "Extensions/TreeNode.hpp"
+#include "gpu/MTLCommandBuffer.hpp"
+#include "gpu/MTLTexture.hpp"
+#include "graphics/BitmapRepresentable.hpp"
+#include "imaging/CIImage.hpp"
+#include "imaging/TileBuffer.hpp"
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <vector>
+
+namespace velmora {
+
+struct CompositeStep;
+
+// The whole layered canvas flattened into one texture over white, kept up to
+// date region by region: callers mark regions dirty and the next compute
+// pass re-composites only those, in tiles of at most 2048 × 2048 pixels.
+// Main thread only.
+class RenderedCanvas : public BitmapRepresentable {
+public:
+    // A layer's picture for the dirty region, its blend mode not yet applied.
+    struct LayerNode {
+        CIImage image;
+        std::shared_ptr<Layer> layer;
+        friend bool operator==(const LayerNode& a, const LayerNode& b) {
+            return a.image == b.image && a.layer == b.layer;
+        }
+        // The layer's description, as the tree prints it.
+        friend std::ostream& operator<<(std::ostream& os, const LayerNode& node) {
+            return os << *node.layer;
+        }
+    };
+    using LayerNodeTree = TreeNode<LayerNode>;
+
+    static constexpr MTLSize tileSize{2048, 2048, 1};
+
+    // The whole canvas is dirty; nothing is composited yet.
+    explicit RenderedCanvas(const std::shared_ptr<LayeredCanvas>& canvas);
+    ~RenderedCanvas() override;
+    RenderedCanvas(const RenderedCanvas&) = delete;
+    RenderedCanvas& operator=(const RenderedCanvas&) = delete;
+
+    // "Rendered Canvas output": rgba8Unorm, straight alpha, the canvas's size.
+    const std::shared_ptr<MTLTexture>& texture() const { return texture_; }
+    const MTLRegion& dirtyRect() const { return dirtyRect_; }
+    const std::vector<std::shared_ptr<MTLTexture>>& intermediateTextures() const {
+        return intermediateTextures_;
+    }
+
+    // The part of the region inside the canvas becomes dirty. Requests no frame.
+    virtual void needsUpdate(const MTLRegion& region);
+    // Encodes the compositing of the dirty region; neither commits nor waits.
+    void compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
+    // The flattened canvas, top row first, after every piece of GPU work
+    // committed before the call, and the dirty region, has run.
+    std::shared_ptr<NSBitmapImageRep> asBitmap() override;
+
+    // The picture of the active raster layer, visibility and opacity applied.
+    virtual CIImage activeLayerImage(const Layer& layer, const MTLRegion& region) const;
+
+    // Drops empty leaves (except the active layer) and groups left without
+    // children.
+    static LayerNodeTree::Pointer prune(const LayerNodeTree::Pointer& node,
+                                        const std::shared_ptr<Layer>& activeLayer);
+
+private:
+    void renderRegion(const MTLRegion& region, const std::shared_ptr<MTLTexture>& destination,
+                      const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
+    std::optional<LayerNode> makeLayerNode(const std::shared_ptr<Layer>& layer,
+                                           const std::shared_ptr<Layer>& activeLayer,
+                                           const MTLRegion& region) const;
+    void updateIntermediateTextures(const LayerTree& tree);
+    void renderTiles(const LayerNodeTree& tree, const MTLRegion& region,
+                     const std::shared_ptr<MTLTexture>& destination,
+                     const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
+
+    std::shared_ptr<MTLTexture> texture_;
+    MTLRegion dirtyRect_;
+    std::weak_ptr<LayeredCanvas> canvas_;
+    std::vector<std::shared_ptr<MTLTexture>> intermediateTextures_;
+    std::shared_ptr<imaging::ScratchPool> scratch_;
+};
+
+} // namespace velmora
