@@ -1,0 +1,1 @@
+velmora_fuzz(canvas_json CanvasJSONFuzz.cpp VelmoraCore)
