@@ -152,12 +152,8 @@ TEST(RasterLayer, PastedBitmapsLandRowsAsTheyAreAndMergesKeepOldPixels) {
     EXPECT_EQ(at(pixelsOf(layer->patches()[0]->texture()), 5, 0, 0), (Pixel{1, 2, 3, 255}));
 }
 
-TEST(RasterLayer, ZeroSizedPastesDoNothing) {
+TEST(RasterLayer, ZeroSizedRegionsDoNothing) {
     const auto layer = raster("L");
-    const auto empty = NSBitmapImageRep::makeRGBA8(0, 4, ColorManagement::workingNSColorSpace());
-    if (empty) {
-        layer->paste(*empty, MTLOriginZero);
-    }
     const auto source =
         helper().makeTexture({4, 4, 1}, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
                              MTLPixelFormat::rgba32Float, std::nullopt);
