@@ -3,6 +3,7 @@
 #include "Canvas/Layer.hpp"
 #include "Canvas/LayeredCanvas.hpp"
 #include "Extensions/TreeNode.hpp"
+#include "Rendering/RendererComputable.hpp"
 #include "gpu/MTLCommandBuffer.hpp"
 #include "gpu/MTLTexture.hpp"
 #include "graphics/BitmapRepresentable.hpp"
@@ -22,7 +23,7 @@ struct CompositeStep;
 // date region by region: callers mark regions dirty and the next compute
 // pass re-composites only those, in tiles of at most 2048 × 2048 pixels.
 // Main thread only.
-class RenderedCanvas : public BitmapRepresentable {
+class RenderedCanvas : public RendererComputable, public BitmapRepresentable {
 public:
     // A layer's picture for the dirty region, its blend mode not yet applied.
     struct LayerNode {
@@ -56,7 +57,7 @@ public:
     // The part of the region inside the canvas becomes dirty. Requests no frame.
     virtual void needsUpdate(const MTLRegion& region);
     // Encodes the compositing of the dirty region; neither commits nor waits.
-    void compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
+    void compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) override;
     // The flattened canvas, top row first, after every piece of GPU work
     // committed before the call, and the dirty region, has run.
     std::shared_ptr<NSBitmapImageRep> asBitmap() override;
