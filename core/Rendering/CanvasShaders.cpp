@@ -9,7 +9,9 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
 #include <mutex>
+#include <xmmintrin.h>
 
 namespace velmora {
 
@@ -18,10 +20,26 @@ namespace shaders {
 namespace {
 
 using v4f = float __attribute__((vector_size(16)));
-using v4u8 = uint8_t __attribute__((vector_size(4)));
 
 // The widest footprint sampled texel by texel; wider ones take every n-th texel.
 constexpr int64_t kMaxTaps = 24;
+// Pixels ahead whose texels are fetched into the cache while this one is sampled:
+// a turned canvas walks the texture diagonally, which the hardware does not predict.
+constexpr int64_t kPrefetchDistance = 8;
+
+// Four 8-bit channels as floats 0 to 255.
+inline v4f load8(const uint8_t* p) {
+    uint32_t bits;
+    std::memcpy(&bits, p, 4);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i v =
+        _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(bits)), zero), zero);
+    return v4f(_mm_cvtepi32_ps(v));
+}
+
+inline void prefetch(const uint8_t* p) {
+    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
+}
 
 // A texture as the sampler reads it: colour values 0 to 255, clamped to the edge.
 struct Source {
@@ -51,9 +69,7 @@ struct Source {
     // Texel at clamped indices, in stored channel order for 8-bit formats.
     v4f at(const uint8_t* row, int64_t x) const {
         if (eightBit) {
-            v4u8 b;
-            std::memcpy(&b, row + x * 4, 4);
-            return __builtin_convertvector(b, v4f);
+            return load8(row + x * 4);
         }
         float f[4];
         cpu::loadRow(layout, row + x * bytesPerPixel, f, 1);
@@ -84,15 +100,20 @@ int64_t index(double v) {
     if (!(v < 1e9)) {
         return int64_t(1e9);
     }
-    return static_cast<int64_t>(std::floor(v));
+    // floor without a library call: truncation, one down for negative fractions.
+    const auto t = static_cast<int64_t>(v);
+    return t - (v < static_cast<double>(t) ? 1 : 0);
 }
 
 double fraction(double v) {
-    return std::isfinite(v) ? v - std::floor(v) : 0.0;
+    return std::isfinite(v) ? v - static_cast<double>(index(v)) : 0.0;
 }
 
 void nearest(const Source& s, double x, double y, double dx, double dy, int64_t count, float* out) {
     for (int64_t k = 0; k < count; ++k) {
+        const double ahead = static_cast<double>(k + 2 * kPrefetchDistance);
+        prefetch(s.row(s.cy(index(y + dy * ahead))) +
+                 s.cx(index(x + dx * ahead)) * s.bytesPerPixel);
         const double px = x + dx * static_cast<double>(k), py = y + dy * static_cast<double>(k);
         s.store(s.at(s.row(s.cy(index(py))), s.cx(index(px))), out + 4 * k);
     }
@@ -101,6 +122,11 @@ void nearest(const Source& s, double x, double y, double dx, double dy, int64_t 
 void bilinear(const Source& s, double x, double y, double dx, double dy, int64_t count,
               float* out) {
     for (int64_t k = 0; k < count; ++k) {
+        const double ahead = static_cast<double>(k + kPrefetchDistance);
+        const int64_t ax = s.cx(index(x + dx * ahead)) * s.bytesPerPixel;
+        const int64_t ay = index(y + dy * ahead - 0.5);
+        prefetch(s.row(s.cy(ay)) + ax);
+        prefetch(s.row(s.cy(ay + 1)) + ax);
         const double fx = x + dx * static_cast<double>(k) - 0.5;
         const double fy = y + dy * static_cast<double>(k) - 0.5;
         const int64_t ix = index(fx), iy = index(fy);
@@ -113,6 +139,47 @@ void bilinear(const Source& s, double x, double y, double dx, double dy, int64_t
         const v4f bottom = c + (d - c) * tx;
         s.store(top + (bottom - top) * ty, out + 4 * k);
     }
+}
+
+// Bilinear for a span whose every sample lies between texel centres of an 8-bit
+// texture: no clamping, positions in 32.32 fixed point.
+template <bool Bgra>
+void bilinearInside(const Source& s, double x, double y, double dx, double dy, int64_t count,
+                    float* out) {
+    constexpr double one = 4294967296.0;
+    int64_t px = std::llround((x - 0.5) * one), py = std::llround((y - 0.5) * one);
+    const int64_t sx = std::llround(dx * one), sy = std::llround(dy * one);
+    const __m128 toUnit = _mm_set1_ps(1.0f / 255.0f);
+    const int64_t bpr = s.bytesPerRow;
+    for (int64_t k = 0; k < count; ++k, px += sx, py += sy) {
+        const int64_t ahead = kPrefetchDistance;
+        const uint8_t* next =
+            s.data + ((py + sy * ahead) >> 32) * bpr + ((px + sx * ahead) >> 32) * 4;
+        prefetch(next);
+        prefetch(next + bpr);
+        const uint8_t* r0 = s.data + (py >> 32) * bpr + (px >> 32) * 4;
+        const float tx = static_cast<float>(static_cast<uint32_t>(px)) * (1.0f / 4294967296.0f);
+        const float ty = static_cast<float>(static_cast<uint32_t>(py)) * (1.0f / 4294967296.0f);
+        const v4f a = load8(r0), b = load8(r0 + 4), c = load8(r0 + bpr), d = load8(r0 + bpr + 4);
+        const v4f top = a + (b - a) * tx;
+        const v4f bottom = c + (d - c) * tx;
+        __m128 v = _mm_mul_ps(__m128(top + (bottom - top) * ty), toUnit);
+        if constexpr (Bgra) {
+            v = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 1, 2));
+        }
+        _mm_storeu_ps(out + 4 * k, v);
+    }
+}
+
+// Whether every sample of the span has its four bilinear texels inside the texture,
+// with room for the prefetch to stay inside too.
+bool spanInside(const Source& s, double x, double y, double dx, double dy, int64_t count) {
+    const double last = static_cast<double>(count - 1 + kPrefetchDistance);
+    const double x1 = x + dx * last, y1 = y + dy * last;
+    const double hiX = static_cast<double>(s.width) - 0.5 - 1e-6;
+    const double hiY = static_cast<double>(s.height) - 0.5 - 1e-6;
+    return x >= 0.5 && x1 >= 0.5 && y >= 0.5 && y1 >= 0.5 && x < hiX && x1 < hiX && y < hiY &&
+           y1 < hiY;
 }
 
 // The cells of [lo, hi) along one axis: `n` samples `stride` texels apart from `first`,
@@ -141,7 +208,8 @@ struct Axis {
     }
 };
 
-void area(const Source& s, double x, double y, double dx, double dy, int64_t count, float* out) {
+void areaAnywhere(const Source& s, double x, double y, double dx, double dy, int64_t count,
+                  float* out) {
     // The pixel's footprint as an axis-aligned square of the same size.
     const double half = 0.5 * std::hypot(dx, dy);
     const float norm = static_cast<float>(1.0 / (4.0 * half * half));
@@ -159,6 +227,79 @@ void area(const Source& s, double x, double y, double dx, double dy, int64_t cou
                     s.at(row, ax.texel[static_cast<size_t>(i)]) * ax.weight[static_cast<size_t>(i)];
             }
             sum += line * ay.weight[static_cast<size_t>(j)];
+        }
+        s.store(sum * norm, out + 4 * k);
+    }
+}
+
+// One footprint wholly inside an 8-bit texture and at most kMaxTaps wide: whole
+// texels inside, the two edge texels of each axis by the part covered.
+struct Footprint {
+    int64_t i0, j0;
+    int nx, ny;
+    float wx0, wx1, wy0, wy1;
+
+    // False when the footprint needs clamping or striding.
+    bool cover(double px, double py, double half, int64_t width, int64_t height) {
+        const double xa = px - half, xb = px + half, ya = py - half, yb = py + half;
+        if (!(xa >= 0 && ya >= 0 && xb < double(width) && yb < double(height))) {
+            return false;
+        }
+        i0 = int64_t(xa), j0 = int64_t(ya);
+        const int64_t i1 = int64_t(xb), j1 = int64_t(yb);
+        nx = int(i1 - i0 + 1), ny = int(j1 - j0 + 1);
+        if (nx > kMaxTaps || ny > kMaxTaps) {
+            return false;
+        }
+        wx0 = nx == 1 ? float(xb - xa) : float(double(i0 + 1) - xa);
+        wx1 = float(xb - double(i1));
+        wy0 = ny == 1 ? float(yb - ya) : float(double(j0 + 1) - ya);
+        wy1 = float(yb - double(j1));
+        return true;
+    }
+};
+
+inline v4f rowSum(const uint8_t* r, int n, float w0, float w1) {
+    v4f acc = load8(r) * w0;
+    if (n > 1) {
+        acc += load8(r + 4 * (n - 1)) * w1;
+        for (int i = 1; i < n - 1; ++i) {
+            acc += load8(r + 4 * i);
+        }
+    }
+    return acc;
+}
+
+void area(const Source& s, double x, double y, double dx, double dy, int64_t count, float* out) {
+    const double half = 0.5 * std::hypot(dx, dy);
+    if (!s.eightBit) {
+        areaAnywhere(s, x, y, dx, dy, count, out);
+        return;
+    }
+    const float norm = static_cast<float>(1.0 / (4.0 * half * half));
+    for (int64_t k = 0; k < count; ++k) {
+        const double ahead = static_cast<double>(k + kPrefetchDistance);
+        Footprint next;
+        if (next.cover(x + dx * ahead, y + dy * ahead, half, s.width, s.height)) {
+            const uint8_t* r = s.row(next.j0) + next.i0 * 4;
+            for (int j = 0; j < next.ny; ++j, r += s.bytesPerRow) {
+                prefetch(r);
+                prefetch(r + 4 * (next.nx - 1));
+            }
+        }
+        const double px = x + dx * static_cast<double>(k), py = y + dy * static_cast<double>(k);
+        Footprint f;
+        if (!f.cover(px, py, half, s.width, s.height)) {
+            areaAnywhere(s, px, py, dx, dy, 1, out + 4 * k);
+            continue;
+        }
+        const uint8_t* r = s.row(f.j0) + f.i0 * 4;
+        v4f sum = rowSum(r, f.nx, f.wx0, f.wx1) * f.wy0;
+        if (f.ny > 1) {
+            sum += rowSum(r + (f.ny - 1) * s.bytesPerRow, f.nx, f.wx0, f.wx1) * f.wy1;
+            for (int j = 1; j < f.ny - 1; ++j) {
+                sum += rowSum(r + j * s.bytesPerRow, f.nx, f.wx0, f.wx1);
+            }
         }
         s.store(sum * norm, out + 4 * k);
     }
@@ -187,7 +328,13 @@ void sampleSpan(const MTLTextureContents& texture, double x, double y, double dx
         nearest(s, x, y, dx, dy, count, rgba);
         break;
     case Sampling::bilinear:
-        bilinear(s, x, y, dx, dy, count, rgba);
+        if (s.eightBit && std::isfinite(dx) && std::isfinite(dy) &&
+            spanInside(s, x, y, dx, dy, count)) {
+            s.bgra ? bilinearInside<true>(s, x, y, dx, dy, count, rgba)
+                   : bilinearInside<false>(s, x, y, dx, dy, count, rgba);
+        } else {
+            bilinear(s, x, y, dx, dy, count, rgba);
+        }
         break;
     case Sampling::area:
         if (!std::isfinite(dx) || !std::isfinite(dy)) {

@@ -17,7 +17,7 @@ DrawingDrawable::DrawingDrawable(Renderer::Settings settings,
                                  std::shared_ptr<DisplayViewModel> displayViewModel,
                                  MTLSize resolution)
     : settings_(std::move(settings)), displayViewModel_(std::move(displayViewModel)),
-      resolution_(resolution) {
+      resolution_(resolution), levels_(settings_.device) {
     precondition(settings_.device != nullptr && displayViewModel_ != nullptr,
                  "DrawingDrawable without a device or a display view model");
     registerCanvasShaders();
@@ -66,7 +66,14 @@ void DrawingDrawable::render(const std::shared_ptr<MTLTexture>& texture, MTLView
     const SIMD2<int32_t> viewportSize{checked::toInteger<int32_t>(std::trunc(viewport.width)),
                                       checked::toInteger<int32_t>(std::trunc(viewport.height))};
     const simd_float3x3 matrix = simdFloat3x3(displayViewModel_->transform());
-    const uint8_t magnified = scaling(displayViewModel_->transform()).dx > 4.0 ? 1 : 0;
+    const CGFloat scale = scaling(displayViewModel_->transform()).dx;
+    const uint8_t magnified = scale > 4.0 ? 1 : 0;
+    std::shared_ptr<MTLTexture> sampled = texture;
+    if (const int level = CanvasMipChain::levelFor(1.0 / scale); level > 0) {
+        if (auto reduced = levels_.encodeLevel(texture, level, commandBuffer)) {
+            sampled = std::move(reduced);
+        }
+    }
     velmora::render(commandBuffer, renderPassDescriptor,
                     "Canvas render encoder #" + std::to_string(drawCounter_),
                     [&](MTLRenderCommandEncoder& encoder) {
@@ -75,7 +82,7 @@ void DrawingDrawable::render(const std::shared_ptr<MTLTexture>& texture, MTLView
                         encoder.setVertexBytes(vertices.data(), sizeof(vertices), 0);
                         encoder.setVertexBytes(&viewportSize, sizeof(viewportSize), 1);
                         encoder.setVertexBytes(&matrix, sizeof(matrix), 2);
-                        encoder.setFragmentTexture(texture, 1);
+                        encoder.setFragmentTexture(sampled, 1);
                         encoder.setFragmentBytes(&magnified, sizeof(magnified), 0);
                         encoder.drawPrimitives(MTLPrimitiveType::triangle, 0, 6);
                     });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Rendering/CanvasMipChain.hpp"
 #include "Rendering/CanvasShaders.hpp"
 #include "Rendering/DisplayViewModel.hpp"
 #include "Rendering/Renderer.hpp"
@@ -31,7 +32,9 @@ public:
     const MTLSize& resolution() const { return resolution_; }
     int64_t drawCounter() const { return drawCounter_; }
 
-    // Without a texture the pass is still encoded, empty, so the view is cleared.
+    // Without a texture the pass is still encoded, empty, so the view is cleared. A
+    // canvas shown at less than half its size is sampled from a halved copy made
+    // first in the same command buffer.
     void render(const std::shared_ptr<MTLTexture>& texture, MTLViewport viewport,
                 const MTLRenderPassDescriptor& renderPassDescriptor,
                 MTLCommandBuffer& commandBuffer);
@@ -46,6 +49,7 @@ private:
     std::shared_ptr<MTLRenderPipelineState> renderPipelineState_;
     MTLSize resolution_;
     int64_t drawCounter_ = 0;
+    CanvasMipChain levels_;
 };
 
 } // namespace velmora

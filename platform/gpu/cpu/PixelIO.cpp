@@ -173,14 +173,18 @@ namespace {
 
 constexpr int64_t kStreamingPixels = 1024;
 
-// The same rounding as unorm8, four pixels at a time.
-int64_t storeRGBA8Vector(const float* rgba, uint8_t* dst, int64_t n) {
+// The same rounding as unorm8, four pixels at a time; `bgra` swaps red and blue.
+int64_t storeRGBA8Vector(const float* rgba, uint8_t* dst, int64_t n, bool bgra = false) {
 #ifdef __SSE2__
     const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
     const __m128 scale = _mm_set1_ps(255.0f), half = _mm_set1_ps(0.5f);
     auto convert = [&](const float* p) {
+        __m128 v = _mm_loadu_ps(p);
+        if (bgra) {
+            v = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 1, 2));
+        }
         // max(v, 0) gives 0 for NaN, as unorm8 does.
-        const __m128 v = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(p), zero), one);
+        v = _mm_min_ps(_mm_max_ps(v, zero), one);
         return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, scale), half));
     };
     auto pixels = [&](int64_t i) {
@@ -205,6 +209,7 @@ int64_t storeRGBA8Vector(const float* rgba, uint8_t* dst, int64_t n) {
     (void)rgba;
     (void)dst;
     (void)n;
+    (void)bgra;
     return 0;
 #endif
 }
@@ -223,7 +228,7 @@ void storeRow(const PixelLayout& l, const float* rgba, uint8_t* dst, int64_t n) 
                 dst[i] = unorm8(rgba[i]);
             }
         } else {
-            for (int64_t i = 0; i < n; ++i) {
+            for (int64_t i = storeRGBA8Vector(rgba, dst, n, true); i < n; ++i) {
                 const float* s = rgba + 4 * i;
                 uint8_t* p = dst + 4 * i;
                 p[0] = unorm8(s[2]);

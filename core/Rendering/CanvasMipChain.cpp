@@ -1,0 +1,113 @@
+#include "Rendering/CanvasMipChain.hpp"
+
+#include "foundation/FatalError.hpp"
+#include "gpu/cpu/Workers.hpp"
+
+#include <cmath>
+#include <emmintrin.h>
+#include <string>
+
+namespace velmora {
+
+int CanvasMipChain::levelFor(double texelsPerPixel) {
+    if (!(texelsPerPixel > 1.0) || !std::isfinite(texelsPerPixel)) {
+        return 0;
+    }
+    return static_cast<int>(std::floor(std::log2(texelsPerPixel) + 0.5));
+}
+
+namespace {
+int64_t half(int64_t n) {
+    return (n + 1) / 2;
+}
+} // namespace
+
+std::shared_ptr<MTLTexture> CanvasMipChain::encodeLevel(const std::shared_ptr<MTLTexture>& source,
+                                                        int level,
+                                                        MTLCommandBuffer& commandBuffer) {
+    precondition(level >= 1, "Level 0 is the texture itself");
+    const auto format = source->pixelFormat();
+    if (format != MTLPixelFormat::rgba8Unorm && format != MTLPixelFormat::bgra8Unorm) {
+        return nullptr;
+    }
+    std::vector<std::shared_ptr<MTLTexture>> chain{source};
+    int64_t w = source->width(), h = source->height();
+    for (int n = 1; n <= level; ++n) {
+        if (w < 2 && h < 2) {
+            return nullptr;
+        }
+        w = half(w), h = half(h);
+        auto& slot =
+            levels_.size() >= size_t(n) ? levels_[size_t(n - 1)] : levels_.emplace_back(nullptr);
+        if (slot == nullptr || slot->width() != w || slot->height() != h ||
+            slot->pixelFormat() != format) {
+            auto d = MTLTextureDescriptor::texture2DDescriptor(format, w, h);
+            d.usage = MTLTextureUsage::shaderReadWrite;
+            d.storageMode = MTLStorageMode::private_;
+            slot = device_->newTexture(d);
+            if (slot == nullptr) {
+                return nullptr;
+            }
+            slot->setLabel("Canvas level " + std::to_string(n));
+        }
+        chain.push_back(slot);
+    }
+    std::vector<std::shared_ptr<MTLResource>> resources(chain.begin(), chain.end());
+    commandBuffer.encodeHostCommand(
+        "Canvas levels",
+        [chain] {
+            for (size_t n = 1; n < chain.size(); ++n) {
+                halve(chain[n - 1]->contents(), chain[n]->contents());
+            }
+        },
+        std::move(resources));
+    return chain.back();
+}
+
+void CanvasMipChain::halve(const MTLTextureContents& from, const MTLTextureContents& to) {
+    precondition(to.width == half(from.width) && to.height == half(from.height) &&
+                     from.bytesPerPixel == 4 && to.bytesPerPixel == 4,
+                 "Level of another size");
+    cpu::parallelRows(0, to.height, [&](int64_t y0, int64_t y1) {
+        const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+        for (int64_t y = y0; y < y1; ++y) {
+            const uint8_t* a = from.row(2 * y);
+            const uint8_t* b = from.row(std::min(2 * y + 1, from.height - 1));
+            uint8_t* out = to.row(y);
+            const int64_t pairs = from.width / 2; // whole 2 x 2 blocks
+            int64_t x = 0;
+            // Four output texels from eight texels of each row.
+            for (; x + 4 <= pairs; x += 4) {
+                const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8 * x));
+                const __m128i a1 =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8 * x + 16));
+                const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8 * x));
+                const __m128i b1 =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8 * x + 16));
+                // Per 16-bit lane: texel 2i + texel 2i + 1 of both rows.
+                auto sums = [&](__m128i r0, __m128i r1) {
+                    const __m128i lo =
+                        _mm_add_epi16(_mm_unpacklo_epi8(r0, zero), _mm_unpacklo_epi8(r1, zero));
+                    const __m128i hi =
+                        _mm_add_epi16(_mm_unpackhi_epi8(r0, zero), _mm_unpackhi_epi8(r1, zero));
+                    // lo holds texels 0, 1; hi texels 2, 3: add the pairs.
+                    const __m128i p0 = _mm_add_epi16(lo, _mm_srli_si128(lo, 8));
+                    const __m128i p1 = _mm_add_epi16(hi, _mm_srli_si128(hi, 8));
+                    return _mm_unpacklo_epi64(p0, p1);
+                };
+                const __m128i s0 = _mm_srli_epi16(_mm_add_epi16(sums(a0, b0), two), 2);
+                const __m128i s1 = _mm_srli_epi16(_mm_add_epi16(sums(a1, b1), two), 2);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packus_epi16(s0, s1));
+            }
+            for (; x < to.width; ++x) {
+                const int64_t x0 = 2 * x, x1 = std::min(2 * x + 1, from.width - 1);
+                for (int c = 0; c < 4; ++c) {
+                    const int sum = a[4 * x0 + c] + a[4 * x1 + c] + b[4 * x0 + c] + b[4 * x1 + c];
+                    out[4 * x + c] = static_cast<uint8_t>((sum + 2) >> 2);
+                }
+            }
+        }
+    });
+}
+
+} // namespace velmora

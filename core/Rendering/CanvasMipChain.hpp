@@ -1,0 +1,39 @@
+#pragma once
+
+#include "gpu/MTLCommandBuffer.hpp"
+#include "gpu/MTLDevice.hpp"
+#include "gpu/MTLTexture.hpp"
+
+#include <memory>
+#include <vector>
+
+namespace velmora {
+
+// Box-filtered halvings of a canvas texture, remade on the GPU timeline each time
+// they are asked for, so a strongly reduced canvas is sampled from a level close
+// to its displayed size (reading the texture once, in order) instead of averaging
+// scattered footprints of many texels for every pixel.
+class CanvasMipChain {
+public:
+    explicit CanvasMipChain(std::shared_ptr<MTLDevice> device) : device_(std::move(device)) {}
+
+    // The number of halvings that bring `texelsPerPixel` (texels one framebuffer pixel
+    // spans) closest to one: none below the square root of 2.
+    static int levelFor(double texelsPerPixel);
+
+    // Encodes the making of level `level` (1 or more) of `source` and returns it;
+    // none when the format has no fast reduction (8-bit RGBA and BGRA only) or the
+    // texture is too small to halve that often.
+    std::shared_ptr<MTLTexture> encodeLevel(const std::shared_ptr<MTLTexture>& source, int level,
+                                            MTLCommandBuffer& commandBuffer);
+
+    // The halving itself: each texel the rounded mean of the 2 x 2 block above it,
+    // an odd last row or column counted twice.
+    static void halve(const MTLTextureContents& from, const MTLTextureContents& to);
+
+private:
+    std::shared_ptr<MTLDevice> device_;
+    std::vector<std::shared_ptr<MTLTexture>> levels_; // levels_[0] is level 1
+};
+
+} // namespace velmora

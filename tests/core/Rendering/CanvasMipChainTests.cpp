@@ -1,0 +1,78 @@
+#include "Rendering/CanvasMipChain.hpp"
+#include "gpu/MTLDevice.hpp"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace velmora;
+
+namespace {
+
+TEST(CanvasMipChain, LevelBringsTheFootprintClosestToOneTexel) {
+    struct Case {
+        double texelsPerPixel;
+        int level;
+    };
+    for (const Case c : {Case{0.25, 0}, Case{1.0, 0}, Case{1.4, 0}, Case{1.5, 1}, Case{2.0, 1},
+                         Case{3.9, 2}, Case{31.0, 5}, Case{NAN, 0}, Case{INFINITY, 0}}) {
+        EXPECT_EQ(CanvasMipChain::levelFor(c.texelsPerPixel), c.level) << c.texelsPerPixel;
+    }
+}
+
+TEST(CanvasMipChain, HalvingAveragesBlocksAndRepeatsAnOddEdge) {
+    // 11 x 3: the vector part (four blocks at a time) and the odd last column and row.
+    const int64_t w = 11, h = 3;
+    std::vector<uint8_t> src(size_t(w * h * 4)), dst(size_t(6 * 2 * 4), 0xEE);
+    for (size_t i = 0; i < src.size(); ++i) {
+        src[i] = uint8_t((i * 37 + 11) % 256);
+    }
+    const MTLTextureContents from{src.data(), w * 4, w, h, MTLPixelFormat::rgba8Unorm, 4};
+    const MTLTextureContents to{dst.data(), 6 * 4, 6, 2, MTLPixelFormat::rgba8Unorm, 4};
+    CanvasMipChain::halve(from, to);
+    int wrong = 0;
+    for (int64_t y = 0; y < 2; ++y) {
+        for (int64_t x = 0; x < 6; ++x) {
+            const int64_t x0 = 2 * x, x1 = std::min<int64_t>(2 * x + 1, w - 1);
+            const int64_t y0 = 2 * y, y1 = std::min<int64_t>(2 * y + 1, h - 1);
+            for (int c = 0; c < 4; ++c) {
+                const auto at = [&](int64_t i, int64_t j) {
+                    return int(src[size_t((j * w + i) * 4 + c)]);
+                };
+                const int want = (at(x0, y0) + at(x1, y0) + at(x0, y1) + at(x1, y1) + 2) / 4;
+                wrong += dst[size_t((y * 6 + x) * 4 + c)] != want ? 1 : 0;
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(CanvasMipChain, EncodesLevelsOnlyForEightBitColour) {
+    auto device = MTLCreateSystemDefaultDevice();
+    device->setSynchronousCommandExecution(true);
+    CanvasMipChain chain(device);
+    auto make = [&](MTLPixelFormat format, int64_t w, int64_t h) {
+        auto d = MTLTextureDescriptor::texture2DDescriptor(format, w, h);
+        d.storageMode = MTLStorageMode::shared;
+        return device->newTexture(d);
+    };
+    auto queue = device->newCommandQueue();
+    auto buffer = queue->commandBuffer();
+    auto source = make(MTLPixelFormat::rgba8Unorm, 20, 9);
+    std::vector<uint8_t> grey(20 * 9 * 4, 200);
+    source->replaceRegion(MTLRegionMake2D(0, 0, 20, 9), 0, grey.data(), 80);
+    const auto level2 = chain.encodeLevel(source, 2, *buffer);
+    EXPECT_EQ(chain.encodeLevel(make(MTLPixelFormat::rgba32Float, 8, 8), 1, *buffer), nullptr);
+    EXPECT_EQ(chain.encodeLevel(make(MTLPixelFormat::rgba8Unorm, 2, 1), 3, *buffer), nullptr)
+        << "a 2 x 1 texture halves only once";
+    buffer->commit();
+    buffer->waitUntilCompleted();
+    ASSERT_NE(level2, nullptr);
+    EXPECT_EQ(level2->width(), 5);
+    EXPECT_EQ(level2->height(), 3);
+    const auto contents = level2->contents();
+    EXPECT_EQ(contents.row(2)[4 * 4], 200);
+    device->setSynchronousCommandExecution(false);
+}
+
+} // namespace
