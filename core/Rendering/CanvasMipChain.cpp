@@ -3,7 +3,9 @@
 #include "foundation/FatalError.hpp"
 #include "gpu/cpu/Workers.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <emmintrin.h>
 #include <string>
 
@@ -56,7 +58,13 @@ std::shared_ptr<MTLTexture> CanvasMipChain::encodeLevel(const std::shared_ptr<MT
     commandBuffer.encodeHostCommand(
         "Canvas levels",
         [chain] {
-            for (size_t n = 1; n < chain.size(); ++n) {
+            size_t n = 1;
+            // Straight to level 2 in one pass over the texture when it is wanted.
+            if (chain.size() > 2) {
+                quarter(chain[0]->contents(), chain[2]->contents());
+                n = 3;
+            }
+            for (; n < chain.size(); ++n) {
                 halve(chain[n - 1]->contents(), chain[n]->contents());
             }
         },
@@ -104,6 +112,48 @@ void CanvasMipChain::halve(const MTLTextureContents& from, const MTLTextureConte
                 for (int c = 0; c < 4; ++c) {
                     const int sum = a[4 * x0 + c] + a[4 * x1 + c] + b[4 * x0 + c] + b[4 * x1 + c];
                     out[4 * x + c] = static_cast<uint8_t>((sum + 2) >> 2);
+                }
+            }
+        }
+    });
+}
+
+void CanvasMipChain::quarter(const MTLTextureContents& from, const MTLTextureContents& to) {
+    precondition(to.width == half(half(from.width)) && to.height == half(half(from.height)) &&
+                     from.bytesPerPixel == 4 && to.bytesPerPixel == 4,
+                 "Level of another size");
+    cpu::parallelRows(0, to.height, [&](int64_t y0, int64_t y1) {
+        const __m128i zero = _mm_setzero_si128(), eight = _mm_set1_epi16(8);
+        for (int64_t y = y0; y < y1; ++y) {
+            const uint8_t* rows[4];
+            for (int j = 0; j < 4; ++j) {
+                rows[j] = from.row(std::min(4 * y + j, from.height - 1));
+            }
+            uint8_t* out = to.row(y);
+            const int64_t blocks = from.width / 4; // whole 4 x 4 blocks
+            int64_t x = 0;
+            for (; x < blocks; ++x) {
+                __m128i lo = zero, hi = zero;
+                for (const uint8_t* r : rows) {
+                    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 16 * x));
+                    lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
+                    hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
+                }
+                __m128i sum = _mm_add_epi16(lo, hi);
+                sum = _mm_add_epi16(sum, _mm_srli_si128(sum, 8));
+                sum = _mm_srli_epi16(_mm_add_epi16(sum, eight), 4);
+                const int packed = _mm_cvtsi128_si32(_mm_packus_epi16(sum, zero));
+                std::memcpy(out + 4 * x, &packed, 4);
+            }
+            for (; x < to.width; ++x) {
+                for (int c = 0; c < 4; ++c) {
+                    int sum = 0;
+                    for (const uint8_t* r : rows) {
+                        for (int64_t i = 0; i < 4; ++i) {
+                            sum += r[4 * std::min(4 * x + i, from.width - 1) + c];
+                        }
+                    }
+                    out[4 * x + c] = static_cast<uint8_t>((sum + 8) >> 4);
                 }
             }
         }

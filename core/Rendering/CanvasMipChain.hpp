@@ -30,6 +30,9 @@ public:
     // The halving itself: each texel the rounded mean of the 2 x 2 block above it,
     // an odd last row or column counted twice.
     static void halve(const MTLTextureContents& from, const MTLTextureContents& to);
+    // Two halvings at once: each texel the rounded mean of the 4 x 4 block above it,
+    // edge rows and columns repeated to fill a block.
+    static void quarter(const MTLTextureContents& from, const MTLTextureContents& to);
 
 private:
     std::shared_ptr<MTLDevice> device_;

@@ -143,20 +143,23 @@ void bilinear(const Source& s, double x, double y, double dx, double dy, int64_t
 
 // Bilinear for a span whose every sample lies between texel centres of an 8-bit
 // texture: no clamping, positions in 32.32 fixed point.
+// Bilinear for pixels [k0, k1) of a span, each of whose four texels lie inside an
+// 8-bit texture: no clamping, positions in 32.32 fixed point.
 template <bool Bgra>
-void bilinearInside(const Source& s, double x, double y, double dx, double dy, int64_t count,
-                    float* out) {
+void bilinearInside(const Source& s, double x, double y, double dx, double dy, int64_t k0,
+                    int64_t k1, float* out) {
     constexpr double one = 4294967296.0;
-    int64_t px = std::llround((x - 0.5) * one), py = std::llround((y - 0.5) * one);
     const int64_t sx = std::llround(dx * one), sy = std::llround(dy * one);
+    const int64_t x0 = std::llround((x + dx * static_cast<double>(k0) - 0.5) * one);
+    const int64_t y0 = std::llround((y + dy * static_cast<double>(k0) - 0.5) * one);
     const __m128 toUnit = _mm_set1_ps(1.0f / 255.0f);
     const int64_t bpr = s.bytesPerRow;
-    for (int64_t k = 0; k < count; ++k, px += sx, py += sy) {
-        const int64_t ahead = kPrefetchDistance;
-        const uint8_t* next =
-            s.data + ((py + sy * ahead) >> 32) * bpr + ((px + sx * ahead) >> 32) * 4;
-        prefetch(next);
-        prefetch(next + bpr);
+    for (int64_t k = k0; k < k1; ++k) {
+        const int64_t i = k - k0;
+        const int64_t ahead = std::min(i + kPrefetchDistance, k1 - 1 - k0);
+        prefetch(s.data + ((y0 + sy * ahead) >> 32) * bpr + ((x0 + sx * ahead) >> 32) * 4);
+        prefetch(s.data + ((y0 + sy * ahead) >> 32) * bpr + bpr + ((x0 + sx * ahead) >> 32) * 4);
+        const int64_t px = x0 + sx * i, py = y0 + sy * i;
         const uint8_t* r0 = s.data + (py >> 32) * bpr + (px >> 32) * 4;
         const float tx = static_cast<float>(static_cast<uint32_t>(px)) * (1.0f / 4294967296.0f);
         const float ty = static_cast<float>(static_cast<uint32_t>(py)) * (1.0f / 4294967296.0f);
@@ -171,15 +174,43 @@ void bilinearInside(const Source& s, double x, double y, double dx, double dy, i
     }
 }
 
-// Whether every sample of the span has its four bilinear texels inside the texture,
-// with room for the prefetch to stay inside too.
-bool spanInside(const Source& s, double x, double y, double dx, double dy, int64_t count) {
-    const double last = static_cast<double>(count - 1 + kPrefetchDistance);
-    const double x1 = x + dx * last, y1 = y + dy * last;
-    const double hiX = static_cast<double>(s.width) - 0.5 - 1e-6;
-    const double hiY = static_cast<double>(s.height) - 0.5 - 1e-6;
-    return x >= 0.5 && x1 >= 0.5 && y >= 0.5 && y1 >= 0.5 && x < hiX && x1 < hiX && y < hiY &&
-           y1 < hiY;
+// Whether pixel k's four bilinear texels lie inside the texture, with a margin for
+// the fixed-point walk.
+bool bilinearInsideAt(const Source& s, double x, double y, double dx, double dy, int64_t k) {
+    constexpr double margin = 1e-4;
+    const double fx = x + dx * static_cast<double>(k) - 0.5;
+    const double fy = y + dy * static_cast<double>(k) - 0.5;
+    return fx >= margin && fy >= margin && fx < static_cast<double>(s.width - 1) - margin &&
+           fy < static_cast<double>(s.height - 1) - margin;
+}
+
+// Pixels along a straight span stay inside over one interval: sample that part
+// clamp-free and the ends with clamping.
+void bilinearSpan(const Source& s, double x, double y, double dx, double dy, int64_t count,
+                  float* out) {
+    if (!s.eightBit || !std::isfinite(dx) || !std::isfinite(dy) || !std::isfinite(x) ||
+        !std::isfinite(y)) {
+        bilinear(s, x, y, dx, dy, count, out);
+        return;
+    }
+    int64_t k0 = 0, k1 = count;
+    while (k0 < count && !bilinearInsideAt(s, x, y, dx, dy, k0)) {
+        ++k0;
+    }
+    while (k1 > k0 && !bilinearInsideAt(s, x, y, dx, dy, k1 - 1)) {
+        --k1;
+    }
+    if (k0 > 0) {
+        bilinear(s, x, y, dx, dy, k0, out);
+    }
+    if (k1 > k0) {
+        s.bgra ? bilinearInside<true>(s, x, y, dx, dy, k0, k1, out)
+               : bilinearInside<false>(s, x, y, dx, dy, k0, k1, out);
+    }
+    if (k1 < count) {
+        const double at = static_cast<double>(k1);
+        bilinear(s, x + dx * at, y + dy * at, dx, dy, count - k1, out + 4 * k1);
+    }
 }
 
 // The cells of [lo, hi) along one axis: `n` samples `stride` texels apart from `first`,
@@ -328,13 +359,7 @@ void sampleSpan(const MTLTextureContents& texture, double x, double y, double dx
         nearest(s, x, y, dx, dy, count, rgba);
         break;
     case Sampling::bilinear:
-        if (s.eightBit && std::isfinite(dx) && std::isfinite(dy) &&
-            spanInside(s, x, y, dx, dy, count)) {
-            s.bgra ? bilinearInside<true>(s, x, y, dx, dy, count, rgba)
-                   : bilinearInside<false>(s, x, y, dx, dy, count, rgba);
-        } else {
-            bilinear(s, x, y, dx, dy, count, rgba);
-        }
+        bilinearSpan(s, x, y, dx, dy, count, rgba);
         break;
     case Sampling::area:
         if (!std::isfinite(dx) || !std::isfinite(dy)) {

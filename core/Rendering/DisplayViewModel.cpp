@@ -34,7 +34,8 @@ void DisplayViewModel::changing(const std::function<void()>& change) {
     const CGAffineTransform after = transform();
     const CGFloat z0 = scaling(before).dx, z1 = scaling(after).dx;
     if (z0 != z1 || std::isnan(z0) || std::isnan(z1)) {
-        delegates | [&](DisplayViewModelDelegate& d) { d.displayViewModel(*this, z1); };
+        delegates |
+            [&](DisplayViewModelDelegate& d) { d.displayViewModelDidUpdateZoom(*this, z1); };
     }
     const CGFloat r0 = rotationInDegrees(before), r1 = rotationInDegrees(after);
     if (r0 != r1 || std::isnan(r0) || std::isnan(r1)) {

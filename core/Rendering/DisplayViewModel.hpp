@@ -14,7 +14,7 @@ class DisplayViewModel;
 class DisplayViewModelDelegate {
 public:
     virtual ~DisplayViewModelDelegate() = default;
-    virtual void displayViewModel(DisplayViewModel& model, CGFloat didUpdateZoom) = 0;
+    virtual void displayViewModelDidUpdateZoom(DisplayViewModel& model, CGFloat zoom) = 0;
     // Degrees, between -180 and 180.
     virtual void displayViewModelDidUpdateRotation(DisplayViewModel& model, CGFloat rotation) = 0;
 };

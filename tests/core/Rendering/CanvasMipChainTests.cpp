@@ -47,6 +47,36 @@ TEST(CanvasMipChain, HalvingAveragesBlocksAndRepeatsAnOddEdge) {
     EXPECT_EQ(wrong, 0);
 }
 
+TEST(CanvasMipChain, QuarteringAveragesFourByFourBlocksAndRepeatsEdges) {
+    // 22 x 7: five whole blocks and a ragged sixth column of blocks; the last block
+    // row repeats the bottom source row.
+    const int64_t w = 22, h = 7, tw = 6, th = 2;
+    std::vector<uint8_t> src(size_t(w * h * 4)), dst(size_t(tw * th * 4), 0xEE);
+    for (size_t i = 0; i < src.size(); ++i) {
+        src[i] = uint8_t((i * 53 + 7) % 256);
+    }
+    const MTLTextureContents from{src.data(), w * 4, w, h, MTLPixelFormat::rgba8Unorm, 4};
+    const MTLTextureContents to{dst.data(), tw * 4, tw, th, MTLPixelFormat::rgba8Unorm, 4};
+    CanvasMipChain::quarter(from, to);
+    int wrong = 0;
+    for (int64_t y = 0; y < th; ++y) {
+        for (int64_t x = 0; x < tw; ++x) {
+            for (int c = 0; c < 4; ++c) {
+                int sum = 0;
+                for (int64_t j = 0; j < 4; ++j) {
+                    for (int64_t i = 0; i < 4; ++i) {
+                        const int64_t sx = std::min(4 * x + i, w - 1),
+                                      sy = std::min(4 * y + j, h - 1);
+                        sum += src[size_t((sy * w + sx) * 4 + c)];
+                    }
+                }
+                wrong += dst[size_t((y * tw + x) * 4 + c)] != (sum + 8) / 16 ? 1 : 0;
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
 TEST(CanvasMipChain, EncodesLevelsOnlyForEightBitColour) {
     auto device = MTLCreateSystemDefaultDevice();
     device->setSynchronousCommandExecution(true);

@@ -11,7 +11,7 @@ using namespace velmora;
 namespace {
 
 struct Listener : DisplayViewModelDelegate {
-    void displayViewModel(DisplayViewModel&, CGFloat zoom) override {
+    void displayViewModelDidUpdateZoom(DisplayViewModel&, CGFloat zoom) override {
         calls.push_back("zoom " + std::to_string(zoom));
         zooms.push_back(zoom);
     }
