@@ -141,9 +141,10 @@ void measure(benchmark::State& state, const MTLRegion& region, double bytesPerPi
     cpu::setWorkerThreadCount(0);
 }
 
-// Ten 8-bit layers read and the output written.
+// Ten 8-bit layers and the float stroke texture over the active layer read,
+// the output written.
 void BM_FullRecomposite8000(benchmark::State& state) {
-    measure(state, makeMTLRegion(0, 0, side, side), 11.0 * 4.0);
+    measure(state, makeMTLRegion(0, 0, side, side), 11.0 * 4.0 + 16.0);
 }
 BENCHMARK(BM_FullRecomposite8000)
     ->Arg(8)

@@ -6,6 +6,10 @@
 #include "imaging/TexturePixelSource.hpp"
 #include "imaging/TileRenderer.hpp"
 
+#include <array>
+#include <functional>
+#include <optional>
+
 namespace velmora {
 
 using imaging::PixelRect;
@@ -38,20 +42,85 @@ struct Plane {
     }
 };
 
+// A leaf whose image is an 8-bit texture moved by whole pixels: blended
+// row by row straight from its memory.
+struct DirectLeaf {
+    imaging::PixelStorage storage;
+    PixelRect extent;
+    bool premultiply = false;
+
+    const std::byte* at(int64_t x, int64_t y) const {
+        const int64_t r = y - extent.y;
+        const int64_t row = storage.topRowFirst ? storage.height - 1 - r : r;
+        return storage.base + size_t(row) * storage.bytesPerRow + size_t(x - extent.x) * 4;
+    }
+};
+
+std::optional<DirectLeaf> directLeaf(const CompositeStep& step) {
+    const auto direct = step.image->directSource();
+    if (!direct) {
+        return std::nullopt;
+    }
+    const imaging::PixelStorage s = direct->source->storage();
+    if (s.base == nullptr || s.format != imaging::StorageFormat::rgba8) {
+        return std::nullopt;
+    }
+    return DirectLeaf{s, {direct->dx, direct->dy, s.width, s.height}, direct->premultiply};
+}
+
+void findDirectLeaves(const CompositeStep& step, std::vector<std::optional<DirectLeaf>>& out) {
+    if (step.isLeaf()) {
+        precondition(step.leaf == out.size(), "Leaves out of order");
+        out.push_back(directLeaf(step));
+        return;
+    }
+    for (const auto& child : step.children) {
+        findDirectLeaves(child, out);
+    }
+}
+
 class TileJob {
 public:
-    TileJob(const CompositeStep& root, std::vector<Plane> planes, Plane destination, bool stream)
-        : root_(root), planes_(std::move(planes)), destination_(destination), stream_(stream) {}
+    TileJob(const CompositeStep& root, size_t depths, Plane destination, bool stream,
+            std::vector<std::optional<DirectLeaf>> direct)
+        : root_(root), depths_(depths), destination_(destination), stream_(stream),
+          direct_(std::move(direct)) {}
 
     void run(const PixelRect& r, ScratchArena& arena) const {
         ScratchScope scope(arena);
+        // Each depth's 8-bit pixels of this block stay in the worker's cache
+        // from one step to the next instead of travelling through memory. Two
+        // buffers a depth, so a step never writes the row it reads.
+        Block block{std::vector<std::array<Plane, 2>>(depths_), std::vector<int>(depths_, 0), r};
+        for (size_t d = 1; d < depths_; ++d) {
+            for (Plane& plane : block.planes[d]) {
+                const TileBuffer bytes = arena.allocate(r.width, r.height);
+                plane.storage.base = reinterpret_cast<std::byte*>(bytes.planes[0]);
+                plane.storage.bytesPerRow = size_t(r.width) * 4;
+                plane.x = -r.x;
+                plane.y = -r.y;
+            }
+        }
         const TileBuffer result = arena.allocate(r.width, r.height);
-        groupImage(root_, 1, r, result, arena);
+        groupImage(root_, 1, block, result, arena);
         store(result, destination_, r, stream_);
     }
 
 private:
-    void load(const Plane& plane, const PixelRect& r, const TileBuffer& out) const {
+    struct Block {
+        std::vector<std::array<Plane, 2>> planes;
+        std::vector<int> current;
+        PixelRect r;
+
+        const Plane& below(size_t depth) const {
+            precondition(depth < planes.size(), "Intermediate depth out of range");
+            return planes[depth][current[depth]];
+        }
+        const Plane& next(size_t depth) const { return planes[depth][1 - current[depth]]; }
+        void flip(size_t depth) { current[depth] = 1 - current[depth]; }
+    };
+
+    static void load(const Plane& plane, const PixelRect& r, const TileBuffer& out) {
         for (int64_t j = 0; j < r.height; ++j) {
             kernels::loadRow(plane.at(r.x, r.y + j), imaging::StorageFormat::rgba8, size_t(r.width),
                              true, out.row(0, j), out.row(1, j), out.row(2, j), out.row(3, j));
@@ -67,59 +136,106 @@ private:
         }
     }
 
-    const Plane& plane(size_t depth) const {
-        precondition(depth < planes_.size(), "Intermediate depth out of range");
-        return planes_[depth];
-    }
-
     // The group's children composited at `depth`, read back premultiplied,
     // with the group's visibility and opacity applied.
-    void groupImage(const CompositeStep& group, size_t depth, const PixelRect& r,
-                    const TileBuffer& out, ScratchArena& arena) const {
-        for (size_t i = 0; i < group.children.size(); ++i) {
-            blendStep(group.children[i], depth, i == 0, r, arena);
-        }
+    void groupImage(const CompositeStep& group, size_t depth, Block& b, const TileBuffer& out,
+                    ScratchArena& arena) const {
+        composeChildren(group, depth, b, arena);
         if (!group.visible) {
             kernels::clear(out);
             return;
         }
-        load(plane(depth), r, out);
+        load(b.below(depth), b.r, out);
         if (group.opacity != 1) {
             kernels::scale(out, group.opacity);
         }
     }
 
+    void composeChildren(const CompositeStep& group, size_t depth, Block& b,
+                         ScratchArena& arena) const {
+        for (size_t i = 0; i < group.children.size(); ++i) {
+            blendStep(group.children[i], depth, i == 0, b, arena);
+        }
+    }
+
+    // One row pass over two 8-bit inputs, the same bits as the float road.
+    void blendRows(const CompositeStep& step, size_t depth, Block& b,
+                   const std::function<const std::byte*(int64_t)>& above) const {
+        const PixelRect& r = b.r;
+        const Plane &below = b.below(depth), &out = b.next(depth);
+        for (int64_t j = 0; j < r.height; ++j) {
+            const int64_t y = r.y + j;
+            const std::byte* a = above(y);
+            const bool premultiplyAbove = step.isLeaf() ? direct_[step.leaf]->premultiply : true;
+            if (step.inverted) {
+                kernels::blendRowRgba8(step.op, below.at(r.x, y), true, a, premultiplyAbove,
+                                       size_t(r.width), imaging::StoredAlpha::unpremultiplied,
+                                       out.at(r.x, y));
+            } else {
+                kernels::blendRowRgba8(step.op, a, premultiplyAbove, below.at(r.x, y), true,
+                                       size_t(r.width), imaging::StoredAlpha::unpremultiplied,
+                                       out.at(r.x, y));
+            }
+        }
+        b.flip(depth);
+    }
+
     // The step over what lies below it at `depth` (transparency for the
-    // first), rounded into that depth's texture.
-    void blendStep(const CompositeStep& step, size_t depth, bool first, const PixelRect& r,
+    // first), rounded to 8 bits at that depth.
+    void blendStep(const CompositeStep& step, size_t depth, bool first, Block& b,
                    ScratchArena& arena) const {
+        const PixelRect& r = b.r;
+        if (!first && step.isLeaf() && direct_[step.leaf] &&
+            imaging::intersection(r, direct_[step.leaf]->extent) == r) {
+            const DirectLeaf& leaf = *direct_[step.leaf];
+            blendRows(step, depth, b, [&](int64_t y) { return leaf.at(r.x, y); });
+            return;
+        }
+        if (!first && !step.isLeaf() && step.visible && step.opacity == 1) {
+            composeChildren(step, depth + 1, b, arena);
+            const Plane& group = b.below(depth + 1);
+            blendRows(step, depth, b, [&](int64_t y) { return group.at(r.x, y); });
+            return;
+        }
         ScratchScope scope(arena);
         const TileBuffer below = arena.allocate(r.width, r.height);
         const TileBuffer above = arena.allocate(r.width, r.height);
         if (step.isLeaf()) {
             step.image->render(r, above, arena);
         } else {
-            groupImage(step, depth + 1, r, above, arena);
+            groupImage(step, depth + 1, b, above, arena);
         }
         if (first) {
             kernels::clear(below);
         } else {
-            load(plane(depth), r, below);
+            load(b.below(depth), r, below);
         }
+        const TileBuffer& result = step.inverted ? above : below;
         if (step.inverted) {
             kernels::blend(step.op, below, above);
-            store(above, plane(depth), r);
         } else {
             kernels::blend(step.op, above, below);
-            store(below, plane(depth), r);
         }
+        store(result, b.next(depth), r);
+        b.flip(depth);
     }
 
     const CompositeStep& root_;
-    std::vector<Plane> planes_;
+    size_t depths_;
     Plane destination_;
     bool stream_;
+    std::vector<std::optional<DirectLeaf>> direct_;
 };
+
+void numberLeaves(CompositeStep& step, size_t& next) {
+    if (step.isLeaf()) {
+        step.leaf = next++;
+        return;
+    }
+    for (auto& child : step.children) {
+        numberLeaves(child, next);
+    }
+}
 
 void collect(const CompositeStep& step, std::vector<std::shared_ptr<MTLResource>>& out) {
     if (step.image) {
@@ -156,19 +272,20 @@ void encodeTileComposite(const CompositeStep& root, const MTLRegion& tile,
     std::vector<std::shared_ptr<MTLResource>> resources(intermediates.begin(), intermediates.end());
     resources.push_back(destination);
     collect(root, resources);
-    auto step = std::make_shared<const CompositeStep>(root);
+    auto numbered = std::make_shared<CompositeStep>(root);
+    size_t leaves = 0;
+    numberLeaves(*numbered, leaves);
+    std::shared_ptr<const CompositeStep> step = std::move(numbered);
     commandBuffer.encodeHostCommand(
         "Composite tile",
         [step, tile, intermediates, destination, scratch] {
-            std::vector<Plane> planes;
-            planes.reserve(intermediates.size());
-            for (const auto& texture : intermediates) {
-                planes.push_back(planeOf(*texture, 0, 0));
-            }
             // Large tiles are written past the caches: nothing reads them soon.
             const bool stream = tile.size.width * tile.size.height >= (int64_t(1) << 20);
-            const TileJob job(*step, std::move(planes),
-                              planeOf(*destination, tile.origin.x, tile.origin.y), stream);
+            std::vector<std::optional<DirectLeaf>> direct;
+            findDirectLeaves(*step, direct);
+            const TileJob job(*step, intermediates.size(),
+                              planeOf(*destination, tile.origin.x, tile.origin.y), stream,
+                              std::move(direct));
             const int64_t bw = imaging::renderTileWidth, bh = imaging::renderTileHeight;
             const int64_t columns = (tile.size.width + bw - 1) / bw;
             const int64_t rows = (tile.size.height + bh - 1) / bh;

@@ -21,6 +21,7 @@ struct CompositeStep {
     // The op with its inputs swapped (the eraser).
     bool inverted = false;
     imaging::NodeRef image; // leaves only
+    size_t leaf = 0;        // leaves' order, numbered when encoded
     std::vector<CompositeStep> children;
     bool visible = true;
     float opacity = 1;
@@ -29,10 +30,11 @@ struct CompositeStep {
     void setKernel(const BlendKernel& kernel);
 };
 
-// Composites one tile: every step blends into the intermediate texture of its
-// depth and is rounded to 8 bits there, as separate renders would; the
-// root's result lands in the destination at `origin`. Runs block by block so
-// that all of a block's steps work in cache, one host command a tile.
+// Composites one tile, one host command a tile. Every step is rounded to 8
+// bits at its depth exactly as a render into that depth's intermediate
+// texture would be, but block by block in each worker's cache, so a tile's
+// layers are read once and only the root's result, at `origin` of the
+// destination, reaches memory. The intermediates only bound the tile size.
 void encodeTileComposite(const CompositeStep& root, const MTLRegion& tile,
                          const std::vector<std::shared_ptr<MTLTexture>>& intermediates,
                          const std::shared_ptr<MTLTexture>& destination,

@@ -1,0 +1,160 @@
+#include "CompositingTestSupport.hpp"
+#include "Extensions/CIImageExtensions.hpp"
+#include "MetalExtensions/MTLCommandBufferExtensions.hpp"
+#include "Rendering/BlendKernel.hpp"
+#include "graphics/NSColor.hpp"
+
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace velmora;
+using namespace velmora::testing;
+
+namespace {
+
+// The compositing done the slow way, one render into a texture per layer and
+// group and each result read back as the next background, so that the fused
+// compositor can be held to the same bits.
+class StepwiseCompositor {
+public:
+    explicit StepwiseCompositor(MTLSize size) : size_(size) {}
+
+    std::shared_ptr<MTLTexture> composite(const LayeredCanvas& canvas) {
+        MetalHelper& helper = *MetalHelper::shared();
+        const MTLRegion region{MTLOriginZero, size_};
+        auto output = makeTexture("output");
+        const auto tree = canvas.layerTree()->compactMap(
+            {},
+            [&](const std::shared_ptr<Layer>& layer, const std::vector<std::shared_ptr<Layer>>&)
+                -> std::optional<RenderedCanvas::LayerNode> {
+                CIImage image = layer->applyingAlpha(layer->image(region));
+                if (dynamic_cast<RasterLayer*>(layer.get()) && image.isEmpty()) {
+                    return std::nullopt;
+                }
+                return RenderedCanvas::LayerNode{image, layer};
+            });
+        const auto pruned = RenderedCanvas::prune(tree, nullptr);
+        const auto buffer = helper.commandQueue()->commandBuffer();
+        auto root = makeTexture("depth 0");
+        renderNode(*pruned, root, buffer, CIImage::empty(), 1);
+        blit(*buffer, std::nullopt, [&](MTLBlitCommandEncoder& encoder) {
+            helper.encodePaste(root, region, output, MTLOriginZero, encoder);
+        });
+        buffer->commit();
+        buffer->waitUntilCompleted();
+        return output;
+    }
+
+private:
+    std::shared_ptr<MTLTexture> makeTexture(const std::string& label) {
+        return MetalHelper::shared()->makeTexture(size_, MTLTextureUsage::shaderReadWrite,
+                                                  MTLStorageMode::private_,
+                                                  MTLPixelFormat::rgba8Unorm, label);
+    }
+
+    std::shared_ptr<MTLTexture> intermediate(size_t depth) {
+        while (intermediates_.size() <= depth) {
+            intermediates_.push_back(makeTexture("depth " + std::to_string(depth)));
+        }
+        return intermediates_[depth];
+    }
+
+    CIImage renderNode(const RenderedCanvas::LayerNodeTree& node,
+                       const std::shared_ptr<MTLTexture>& destination,
+                       const std::shared_ptr<MTLCommandBuffer>& buffer, const CIImage& background,
+                       size_t depth) {
+        MetalHelper& helper = *MetalHelper::shared();
+        const MTLRegion region{MTLOriginZero, size_};
+        const Layer& layer = *node.value.layer;
+        const auto& kernel = blendKernel(layer.blendMode());
+        std::optional<CIImage> blended;
+        if (node.children.empty()) {
+            blended = kernel->apply(node.value.image, background);
+        } else {
+            const auto inter = intermediate(depth);
+            helper.fill(inter, *NSColor::clearColor(), region, buffer);
+            CIImage acc = canvasFillImage(CIColor::clear());
+            for (const auto& child : node.children) {
+                acc = renderNode(*child, inter, buffer, acc, depth + 1);
+            }
+            blended = kernel->apply(layer.applyingAlpha(acc), background);
+        }
+        helper.render(*blended, destination, MTLOriginZero, region, buffer);
+        CIImageOptions options;
+        options.colorSpace = ColorManagement::workingColorSpace();
+        return CIImage::withTexture(destination, options)->premultiplyingAlpha();
+    }
+
+    MTLSize size_;
+    std::vector<std::shared_ptr<MTLTexture>> intermediates_;
+};
+
+// Odd layers cover the whole 32 x 24 canvas, the others a random part of it.
+std::shared_ptr<RasterLayer> noiseLayer(std::mt19937& random, const std::string& name,
+                                        BlendMode mode, float opacity, bool whole) {
+    std::uniform_int_distribution<int> byte(0, 255), side(4, 24), place(-6, 20);
+    const int64_t w = whole ? 32 : side(random), h = whole ? 24 : side(random);
+    auto bitmap = NSBitmapImageRep::makeRGBA8(w, h, ColorManagement::workingNSColorSpace());
+    for (int64_t y = 0; y < h; ++y) {
+        for (int64_t x = 0; x < w; ++x) {
+            uint8_t* p = bitmap->row(y) + 4 * x;
+            for (int c = 0; c < 4; ++c) {
+                p[c] = uint8_t(byte(random));
+            }
+            // Some fully transparent and some opaque pixels among the rest.
+            if (x % 5 == 0) {
+                p[3] = y % 2 == 0 ? 0 : 255;
+            }
+        }
+    }
+    auto layer = RasterLayer::make(name, *bitmap);
+    if (!whole) {
+        layer->moveContents(MTLVector(place(random), place(random), 0));
+    }
+    layer->setBlendMode(mode);
+    layer->setOpacity(opacity);
+    return layer;
+}
+
+std::vector<uint8_t> bytesOf(const std::shared_ptr<MTLTexture>& texture) {
+    const auto contents = texture->contents();
+    std::vector<uint8_t> out;
+    for (int64_t y = 0; y < texture->height(); ++y) {
+        out.insert(out.end(), contents.row(y), contents.row(y) + 4 * texture->width());
+    }
+    return out;
+}
+
+TEST(CompositingOracle, FusedTilesGiveTheBitsOfSeparateRenders) {
+    const BlendMode modes[] = {BlendMode::sourceOver, BlendMode::multiply,    BlendMode::overlay,
+                               BlendMode::linearBurn, BlendMode::linearDodge, BlendMode::eraser};
+    const float opacities[] = {1, 1, 0.5f, 0.3f};
+    for (unsigned seed : {1u, 2u, 3u, 4u}) {
+        std::mt19937 random(seed);
+        int n = 0;
+        const auto next = [&] {
+            ++n;
+            return noiseLayer(random, "l" + std::to_string(n), modes[(n + seed) % 6],
+                              opacities[n % 4], n % 2 == 1);
+        };
+        auto hidden = next();
+        hidden->setVisible(false);
+        auto inner = group("inner", {next(), next(), next()});
+        inner->setBlendMode(modes[seed % 6]);
+        auto outer = group("outer", {next(), inner, next()});
+        outer->setOpacity(seed % 2 == 0 ? 0.6f : 1.0f);
+        outer->setBlendMode(modes[(seed + 3) % 6]);
+        auto hiddenGroup = group("hidden group", {next()});
+        hiddenGroup->setVisible(false);
+        const MTLSize size{32, 24, 1};
+        auto canvas = canvasOf(size, {next(), hidden, outer, next(), hiddenGroup, next()});
+
+        RenderedCanvas rendered(canvas);
+        rendered.asBitmap();
+        StepwiseCompositor stepwise(size);
+        EXPECT_EQ(bytesOf(rendered.texture()), bytesOf(stepwise.composite(*canvas)))
+            << "seed " << seed;
+    }
+}
+
+} // namespace
