@@ -105,15 +105,21 @@ TEST(RenderedCanvas, DirtyRegionRules) {
 }
 
 TEST(RenderedCanvas, OnlyTheDirtyRegionIsRecomposited) {
-    auto layer = solidLayer("a", 8, 8, {10, 20, 30, 255});
+    const RGBA8 color{10, 20, 30, 255};
+    auto layer = solidLayer("a", 8, 8, color);
     auto canvas = canvasOf({8, 8, 1}, {layer});
     RenderedCanvas rendered(canvas);
     computeAndWait(rendered);
     layer->setVisible(false);
-    rendered.needsUpdate(makeMTLRegion(0, 0, 4, 8));
+    // Columns 3 to 6 of texture rows 2 to 6, which are bitmap rows 5 down to 1.
+    rendered.needsUpdate(makeMTLRegion(3, 2, 4, 5));
     const auto bitmap = rendered.asBitmap();
-    EXPECT_EQ(pixelAt(*bitmap, 1, 3), white);
-    EXPECT_EQ(pixelAt(*bitmap, 5, 3), (RGBA8{10, 20, 30, 255}));
+    EXPECT_EQ(pixelAt(*bitmap, 3, 5), white);
+    EXPECT_EQ(pixelAt(*bitmap, 6, 1), white);
+    EXPECT_EQ(pixelAt(*bitmap, 2, 3), color);
+    EXPECT_EQ(pixelAt(*bitmap, 7, 3), color);
+    EXPECT_EQ(pixelAt(*bitmap, 4, 0), color);
+    EXPECT_EQ(pixelAt(*bitmap, 4, 6), color);
 }
 
 TEST(RenderedCanvas, TilesOfAtMost2048) {
