@@ -4,12 +4,14 @@
 #include "coding/Coding.hpp"
 #include "gpu/MTLCommandBuffer.hpp"
 #include "gpu/MTLTexture.hpp"
+#include "graphics/NSBitmapImageRep.hpp"
 
 #include <cstdint>
 #include <exception>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmora {
@@ -54,7 +56,8 @@ public:
 
     MTLOrigin origin;
     // The TIFF bytes the texture was last read or written as; empty when the
-    // pixels have changed since.
+    // pixels have changed since. Trusted only while the texture still holds
+    // exactly the pixels they were made from.
     std::vector<uint8_t> cachedTiffData;
 
     const std::shared_ptr<MTLTexture>& texture() const { return texture_; }
@@ -65,13 +68,26 @@ public:
     // the working space's profile, top row first. Waits for pending GPU work;
     // leaves the cache alone.
     std::vector<uint8_t> tiffData() const;
-    // "texture" (TIFF, the cache filled first when empty), "origin", "name".
+    // Makes the cache hold the TIFF of the pixels as every command committed
+    // so far leaves them, rendering only when it is empty or the pixels
+    // changed. Waits for pending GPU work.
+    void refreshCache();
+    // The same for many patches with one wait, the renders in parallel.
+    static void refreshCaches(const std::vector<std::shared_ptr<RasterLayerPatch>>& patches);
+
+    // With this user-info entry set to true, encoding trusts caches that
+    // `refreshCaches` has just checked instead of checking each one again.
+    static constexpr std::string_view cachesRefreshedKey = "velmora.patchCachesRefreshed";
+    // "texture" (TIFF, the cache refreshed first), "origin", "name".
     // A patch moved beyond `maximumCoordinate` is refused, since it could not
     // be read back.
     void encode(Encoder& encoder);
     // Uploads the stored pixels and keeps the bytes as the cache. Throws
     // Error for bytes that are no image or a patch too large or too far away.
+    // When the user info holds a `PatchUploads` under `uploadsKey`, only the
+    // image's header is read here and the pixels wait for its `run()`.
     static std::shared_ptr<RasterLayerPatch> decode(Decoder& decoder);
+    static constexpr std::string_view uploadsKey = "velmora.patchUploads";
 
     // Same origin, size, label and texture object.
     friend bool operator==(const RasterLayerPatch& a, const RasterLayerPatch& b);
@@ -80,7 +96,26 @@ public:
     std::string description() const;
 
 private:
+    friend class PatchUploads;
+    // Uploads the image into the cleared texture and waits for it.
+    void upload(const NSBitmapImageRep& bitmap);
+
     std::shared_ptr<MTLTexture> texture_;
+    // The texture's checksum when `cachedTiffData` was made or read.
+    std::optional<uint64_t> cachedChecksum_;
+};
+
+// Patches decoded with their pixels still to be read: the stored images are
+// decoded in parallel and uploaded by `run()`, which throws
+// RasterLayerPatch::Error when one of them is no readable image.
+class PatchUploads {
+public:
+    void add(std::shared_ptr<RasterLayerPatch> patch) { pending_.push_back(std::move(patch)); }
+    std::size_t count() const { return pending_.size(); }
+    void run();
+
+private:
+    std::vector<std::shared_ptr<RasterLayerPatch>> pending_;
 };
 
 } // namespace velmora

@@ -1,9 +1,13 @@
 #include "Canvas/RasterLayerPatch.hpp"
+#include "Canvas/TextureChecksum.hpp"
 #include "MetalExtensions/MTLGeometryCoding.hpp"
 #include "Rendering/MetalHelper.hpp"
 #include "graphics/ColorManagement.hpp"
 #include "graphics/ImageCodecs.hpp"
 #include "imaging/CIContext.hpp"
+
+#include <tbb/parallel_for.h>
+#include <tbb/parallel_for_each.h>
 
 namespace velmora {
 
@@ -23,26 +27,86 @@ bool isReadable(const MTLOrigin& origin, int64_t width, int64_t height) {
     return origin.z == 0 && withinRange(origin.x, width) && withinRange(origin.y, height);
 }
 
-} // namespace
-
-std::vector<uint8_t> RasterLayerPatch::tiffData() const {
-    // Bitmap renders read the texture at once: let every committed write land.
+void waitForCommittedWork() {
     MetalHelper::shared()->execute([](MetalHelper&, const std::shared_ptr<MTLCommandBuffer>&) {});
+}
+
+std::vector<uint8_t> renderTiff(const std::shared_ptr<MTLTexture>& texture) {
     CIImageOptions options;
     options.colorSpace = ColorManagement::workingColorSpace();
-    const auto image = CIImage::withTexture(texture_, options);
+    const auto image = CIImage::withTexture(texture, options);
     precondition(image.has_value(), "A patch texture gives no image");
     CIContextOptions contextOptions;
     contextOptions.outputPremultiplied = false;
     const CIContext context(contextOptions);
     const auto bitmap =
         context.createBitmap(image->premultiplyingAlpha(),
-                             {{0, 0}, {CGFloat(texture_->width()), CGFloat(texture_->height())}});
+                             {{0, 0}, {CGFloat(texture->width()), CGFloat(texture->height())}});
     precondition(bitmap != nullptr, "A patch texture gives no bitmap");
     ImageEncodingProperties properties;
     properties.compressionMethod = kLZWCompression;
     properties.colorSyncProfileData = ColorManagement::workingColorSpace()->iccData();
     return ImageCodecs::encode(*bitmap, NSBitmapImageFileType::tiff, properties);
+}
+
+ImageInfo readPatchInfo(std::span<const uint8_t> bytes) {
+    ImageInfo info;
+    try {
+        info = ImageCodecs::readInfo(bytes);
+    } catch (const ImageCodecError& error) {
+        throw RasterLayerPatch::Error(std::string("A patch holds no readable image: ") +
+                                      error.what());
+    }
+    const int64_t limit = RasterLayerPatch::maximumSide;
+    if (info.pixelsWide < 1 || info.pixelsHigh < 1 || info.pixelsWide > limit ||
+        info.pixelsHigh > limit) {
+        throw RasterLayerPatch::Error("A patch of " + std::to_string(info.pixelsWide) + " x " +
+                                      std::to_string(info.pixelsHigh) +
+                                      " pixels is larger than any texture.");
+    }
+    return info;
+}
+
+std::shared_ptr<NSBitmapImageRep> decodePatchImage(std::span<const uint8_t> bytes,
+                                                   const ImageInfo& info) {
+    auto bitmap = NSBitmapImageRep::imageRepWithData(bytes);
+    if (!bitmap) {
+        throw RasterLayerPatch::Error("A patch holds no readable image.");
+    }
+    if (bitmap->pixelsWide() != info.pixelsWide || bitmap->pixelsHigh() != info.pixelsHigh) {
+        throw RasterLayerPatch::Error("A patch's image is not the size its header gives.");
+    }
+    return bitmap;
+}
+
+} // namespace
+
+std::vector<uint8_t> RasterLayerPatch::tiffData() const {
+    // Bitmap renders read the texture at once: let every committed write land.
+    waitForCommittedWork();
+    return renderTiff(texture_);
+}
+
+void RasterLayerPatch::refreshCache() {
+    waitForCommittedWork();
+    const uint64_t checksum = textureChecksum(*texture_);
+    if (cachedTiffData.empty() || cachedChecksum_ != checksum) {
+        cachedTiffData = renderTiff(texture_);
+        cachedChecksum_ = checksum;
+    }
+}
+
+void RasterLayerPatch::refreshCaches(
+    const std::vector<std::shared_ptr<RasterLayerPatch>>& patches) {
+    waitForCommittedWork();
+    tbb::parallel_for_each(
+        patches.begin(), patches.end(), [](const std::shared_ptr<RasterLayerPatch>& patch) {
+            const uint64_t checksum = textureChecksum(*patch->texture_);
+            if (patch->cachedTiffData.empty() || patch->cachedChecksum_ != checksum) {
+                patch->cachedTiffData = renderTiff(patch->texture_);
+                patch->cachedChecksum_ = checksum;
+            }
+        });
 }
 
 void RasterLayerPatch::encode(Encoder& encoder) {
@@ -51,8 +115,9 @@ void RasterLayerPatch::encode(Encoder& encoder) {
         throw EncodingError::invalidValue(
             description(), {encoder.codingPath(), "The patch lies outside the readable range."});
     }
-    if (cachedTiffData.empty()) {
-        cachedTiffData = tiffData();
+    const bool* refreshed = userInfoValue<bool>(encoder.userInfo(), cachesRefreshedKey);
+    if (!refreshed || !*refreshed || cachedTiffData.empty() || !cachedChecksum_) {
+        refreshCache();
     }
     KeyedEncodingContainer container = encoder.container();
     container.encode(cachedTiffData, kTextureKey);
@@ -64,33 +129,71 @@ std::shared_ptr<RasterLayerPatch> RasterLayerPatch::decode(Decoder& decoder) {
     const KeyedDecodingContainer container = decoder.container();
     auto bytes = container.decode<std::vector<uint8_t>>(kTextureKey);
     // The header alone tells the size: refuse before decoding any pixel.
-    ImageInfo info;
-    try {
-        info = ImageCodecs::readInfo(bytes);
-    } catch (const ImageCodecError& error) {
-        throw Error(std::string("A patch holds no readable image: ") + error.what());
-    }
-    if (info.pixelsWide < 1 || info.pixelsHigh < 1 || info.pixelsWide > maximumSide ||
-        info.pixelsHigh > maximumSide) {
-        throw Error("A patch of " + std::to_string(info.pixelsWide) + " x " +
-                    std::to_string(info.pixelsHigh) + " pixels is larger than any texture.");
-    }
-    const auto bitmap = NSBitmapImageRep::imageRepWithData(bytes);
-    if (!bitmap) {
-        throw Error("A patch holds no readable image.");
+    const ImageInfo info = readPatchInfo(bytes);
+    const auto* uploads =
+        userInfoValue<std::shared_ptr<PatchUploads>>(decoder.userInfo(), uploadsKey);
+    std::shared_ptr<NSBitmapImageRep> bitmap;
+    if (!uploads || !*uploads) {
+        bitmap = decodePatchImage(bytes, info);
     }
     const MTLOrigin origin = container.decode<MTLOrigin>(kOriginKey);
     const std::string name = container.decode<std::string>(kNameKey);
-    if (!isReadable(origin, bitmap->pixelsWide(), bitmap->pixelsHigh())) {
+    if (!isReadable(origin, info.pixelsWide, info.pixelsHigh)) {
         throw Error("A patch lies too far away: " + velmora::description(origin) + ".");
     }
-    auto patch = make(origin, bitmap->pixelsWide(), bitmap->pixelsHigh(), name);
+    auto patch = make(origin, info.pixelsWide, info.pixelsHigh, name);
+    patch->cachedTiffData = std::move(bytes);
+    if (bitmap) {
+        patch->upload(*bitmap);
+    } else {
+        (*uploads)->add(patch);
+    }
+    return patch;
+}
+
+void RasterLayerPatch::upload(const NSBitmapImageRep& bitmap) {
     MetalHelper& helper = *MetalHelper::shared();
     const auto commandBuffer = helper.commandQueue()->commandBuffer();
-    helper.paste(*bitmap, patch->texture_, ColorManagement::workingColorSpace(), commandBuffer);
+    helper.paste(bitmap, texture_, ColorManagement::workingColorSpace(), commandBuffer);
     commandBuffer->commit();
-    patch->cachedTiffData = std::move(bytes);
-    return patch;
+    // The bytes read are the cache only for the pixels the upload leaves.
+    commandBuffer->waitUntilCompleted();
+    cachedChecksum_ = textureChecksum(*texture_);
+}
+
+void PatchUploads::run() {
+    std::vector<std::shared_ptr<NSBitmapImageRep>> bitmaps(pending_.size());
+    std::vector<std::exception_ptr> errors(pending_.size());
+    tbb::parallel_for(std::size_t(0), pending_.size(), [&](std::size_t i) {
+        try {
+            const auto& patch = pending_[i];
+            const ImageInfo info = readPatchInfo(patch->cachedTiffData);
+            bitmaps[i] = decodePatchImage(patch->cachedTiffData, info);
+        } catch (...) {
+            errors[i] = std::current_exception();
+        }
+    });
+    for (const auto& error : errors) {
+        if (error) {
+            std::rethrow_exception(error);
+        }
+    }
+    MetalHelper& helper = *MetalHelper::shared();
+    std::vector<std::shared_ptr<MTLCommandBuffer>> commandBuffers;
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+        commandBuffers.push_back(helper.commandQueue()->commandBuffer());
+        helper.paste(*bitmaps[i], pending_[i]->texture_, ColorManagement::workingColorSpace(),
+                     commandBuffers.back());
+        commandBuffers.back()->commit();
+    }
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+        commandBuffers[i]->waitUntilCompleted();
+        bitmaps[i].reset();
+    }
+    tbb::parallel_for(std::size_t(0), pending_.size(), [&](std::size_t i) {
+        pending_[i]->cachedChecksum_ = textureChecksum(*pending_[i]->texture_);
+    });
+    pending_.clear();
 }
 
 } // namespace velmora
