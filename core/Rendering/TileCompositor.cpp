@@ -48,6 +48,7 @@ struct DirectLeaf {
     imaging::PixelStorage storage;
     PixelRect extent;
     bool premultiply = false;
+    float scale = 1.0f;
 
     const std::byte* at(int64_t x, int64_t y) const {
         const int64_t r = y - extent.y;
@@ -65,7 +66,8 @@ std::optional<DirectLeaf> directLeaf(const CompositeStep& step) {
     if (s.base == nullptr || s.format != imaging::StorageFormat::rgba8) {
         return std::nullopt;
     }
-    return DirectLeaf{s, {direct->dx, direct->dy, s.width, s.height}, direct->premultiply};
+    return DirectLeaf{
+        s, {direct->dx, direct->dy, s.width, s.height}, direct->premultiply, direct->scale};
 }
 
 void findDirectLeaves(const CompositeStep& step, std::vector<std::optional<DirectLeaf>>& out) {
@@ -159,23 +161,17 @@ private:
     }
 
     // One row pass over two 8-bit inputs, the same bits as the float road.
-    void blendRows(const CompositeStep& step, size_t depth, Block& b,
-                   const std::function<const std::byte*(int64_t)>& above) const {
+    void blendRows(const CompositeStep& step, size_t depth, Block& b, bool premultiplyAbove,
+                   float scale, const std::function<const std::byte*(int64_t)>& above) const {
         const PixelRect& r = b.r;
         const Plane &below = b.below(depth), &out = b.next(depth);
         for (int64_t j = 0; j < r.height; ++j) {
             const int64_t y = r.y + j;
-            const std::byte* a = above(y);
-            const bool premultiplyAbove = step.isLeaf() ? direct_[step.leaf]->premultiply : true;
-            if (step.inverted) {
-                kernels::blendRowRgba8(step.op, below.at(r.x, y), true, a, premultiplyAbove,
-                                       size_t(r.width), imaging::StoredAlpha::unpremultiplied,
-                                       out.at(r.x, y));
-            } else {
-                kernels::blendRowRgba8(step.op, a, premultiplyAbove, below.at(r.x, y), true,
-                                       size_t(r.width), imaging::StoredAlpha::unpremultiplied,
-                                       out.at(r.x, y));
-            }
+            const kernels::RowInput a{above(y), premultiplyAbove, scale};
+            const kernels::RowInput d{below.at(r.x, y), true, 1.0f};
+            kernels::blendRowRgba8(step.op, step.inverted ? d : a, step.inverted ? a : d,
+                                   size_t(r.width), imaging::StoredAlpha::unpremultiplied,
+                                   out.at(r.x, y));
         }
         b.flip(depth);
     }
@@ -188,13 +184,15 @@ private:
         if (!first && step.isLeaf() && direct_[step.leaf] &&
             imaging::intersection(r, direct_[step.leaf]->extent) == r) {
             const DirectLeaf& leaf = *direct_[step.leaf];
-            blendRows(step, depth, b, [&](int64_t y) { return leaf.at(r.x, y); });
+            blendRows(step, depth, b, leaf.premultiply, leaf.scale,
+                      [&](int64_t y) { return leaf.at(r.x, y); });
             return;
         }
-        if (!first && !step.isLeaf() && step.visible && step.opacity == 1) {
+        if (!first && !step.isLeaf() && step.visible) {
             composeChildren(step, depth + 1, b, arena);
             const Plane& group = b.below(depth + 1);
-            blendRows(step, depth, b, [&](int64_t y) { return group.at(r.x, y); });
+            blendRows(step, depth, b, true, step.opacity,
+                      [&](int64_t y) { return group.at(r.x, y); });
             return;
         }
         ScratchScope scope(arena);
