@@ -234,6 +234,15 @@ public:
         child_->collectResources(out);
     }
 
+    std::optional<DirectSource> directSource() const override {
+        auto d = child_->directSource();
+        if (!d || alphaScale_ < 0 || d->scale != 1.0f) {
+            return std::nullopt;
+        }
+        d->scale = alphaScale_;
+        return d;
+    }
+
 protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out,
                   ScratchArena& arena) const override {

@@ -63,6 +63,7 @@ public:
         const PixelSource* source;
         int64_t dx, dy;
         bool premultiply;
+        float scale = 1.0f; // one opacity applied after the read
     };
     virtual std::optional<DirectSource> directSource() const { return std::nullopt; }
     // ...and a blend of two images.

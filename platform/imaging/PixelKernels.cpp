@@ -480,27 +480,30 @@ void blend(BlendOp op, const TileBuffer& f, const TileBuffer& d) {
          d.planes[3], d.count());
 }
 
-void blendRowRgba8(BlendOp op, const std::byte* fg, bool premultiplyForeground, const std::byte* bg,
-                   bool premultiplyBackground, size_t n, StoredAlpha alpha, std::byte* dst,
-                   bool stream) {
+void blendRowRgba8(BlendOp op, const RowInput& fg, const RowInput& bg, size_t n, StoredAlpha alpha,
+                   std::byte* dst, bool stream) {
     size_t done = 0;
     if (avx512::available()) {
-        done = avx512::blendRgba8(op, fg, premultiplyForeground, bg, premultiplyBackground, n,
-                                  alpha, stream, dst);
+        done = avx512::blendRgba8(op, fg, bg, n, alpha, stream, dst);
     } else if (avx2::available()) {
-        done = avx2::blendRgba8(op, fg, premultiplyForeground, bg, premultiplyBackground, n, alpha,
-                                stream, dst);
+        done = avx2::blendRgba8(op, fg, bg, n, alpha, stream, dst);
     }
     constexpr size_t chunk = 64;
     alignas(64) float s[4][chunk], d[4][chunk];
     while (done < n) {
         const size_t m = std::min(chunk, n - done);
-        TileBuffer ts{{s[0], s[1], s[2], s[3]}, int64_t(m), 1};
-        TileBuffer td{{d[0], d[1], d[2], d[3]}, int64_t(m), 1};
-        loadRow(fg + 4 * done, StorageFormat::rgba8, m, premultiplyForeground, s[0], s[1], s[2],
+        const TileBuffer ts{{s[0], s[1], s[2], s[3]}, int64_t(m), 1};
+        const TileBuffer td{{d[0], d[1], d[2], d[3]}, int64_t(m), 1};
+        loadRow(fg.pixels + 4 * done, StorageFormat::rgba8, m, fg.premultiply, s[0], s[1], s[2],
                 s[3]);
-        loadRow(bg + 4 * done, StorageFormat::rgba8, m, premultiplyBackground, d[0], d[1], d[2],
+        loadRow(bg.pixels + 4 * done, StorageFormat::rgba8, m, bg.premultiply, d[0], d[1], d[2],
                 d[3]);
+        if (fg.scale != 1.0f) {
+            scale(ts, fg.scale);
+        }
+        if (bg.scale != 1.0f) {
+            scale(td, bg.scale);
+        }
         blend(op, ts, td);
         storeRow(d[0], d[1], d[2], d[3], m, StorageFormat::rgba8, alpha, dst + 4 * done);
         done += m;

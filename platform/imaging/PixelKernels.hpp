@@ -50,10 +50,18 @@ enum class BlendOp : uint8_t { sourceOver, sourceOut, multiply, overlay, linearB
 // background = op(foreground, background), both premultiplied, same size.
 void blend(BlendOp op, const TileBuffer& foreground, const TileBuffer& background);
 
+// One stored RGBA8 row as a fused blend reads it: premultiplied as it is read
+// when asked, then every channel multiplied by `scale` (an opacity) unless it
+// is 1, the same operations as a tile load followed by `scale`.
+struct RowInput {
+    const std::byte* pixels = nullptr;
+    bool premultiply = false;
+    float scale = 1.0f;
+};
+
 // One row of two stored RGBA8 images blended into a stored RGBA8 row in one
 // pass; the same bits as loading, blending and storing tiles.
-void blendRowRgba8(BlendOp op, const std::byte* foreground, bool premultiplyForeground,
-                   const std::byte* background, bool premultiplyBackground, size_t n,
+void blendRowRgba8(BlendOp op, const RowInput& foreground, const RowInput& background, size_t n,
                    StoredAlpha alpha, std::byte* dst, bool stream = false);
 
 } // namespace velmora::imaging::kernels

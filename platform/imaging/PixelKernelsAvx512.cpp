@@ -79,8 +79,8 @@ size_t storeRgba8(const float*, const float*, const float*, const float*, size_t
                   std::byte*) {
     return 0;
 }
-size_t blendRgba8(BlendOp, const std::byte*, bool, const std::byte*, bool, size_t, StoredAlpha,
-                  bool, std::byte*) {
+size_t blendRgba8(BlendOp, const RowInput&, const RowInput&, size_t, StoredAlpha, bool,
+                  std::byte*) {
     return 0;
 }
 } // namespace velmora::imaging::kernels::avx512

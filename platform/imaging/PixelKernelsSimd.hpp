@@ -17,9 +17,8 @@
     size_t storeRgba8(const float* first, const float* g, const float* third, const float* a,      \
                       size_t n, StoredAlpha alpha, bool stream, std::byte* dst);                   \
     /* Two 8-bit RGBA rows blended into an 8-bit RGBA row without leaving registers. */            \
-    size_t blendRgba8(BlendOp op, const std::byte* foreground, bool premultiplyForeground,         \
-                      const std::byte* background, bool premultiplyBackground, size_t n,           \
-                      StoredAlpha alpha, bool stream, std::byte* dst);
+    size_t blendRgba8(BlendOp op, const RowInput& foreground, const RowInput& background,          \
+                      size_t n, StoredAlpha alpha, bool stream, std::byte* dst);
 
 namespace velmora::imaging::kernels::avx2 {
 VELMORA_SIMD_DECLARATIONS

@@ -12,6 +12,9 @@ struct FusedInput {
     PixelStorage storage;
     PixelRect extent;
     bool premultiply = false;
+    float scale = 1.0f;
+
+    kernels::RowInput row(int64_t x, int64_t y) const { return {pixel(x, y), premultiply, scale}; }
 
     const std::byte* pixel(int64_t x, int64_t y) const {
         const int64_t r = y - extent.y;
@@ -29,7 +32,8 @@ std::optional<FusedInput> fusedInput(const ImageNode& node) {
     if (s.base == nullptr || s.format != StorageFormat::rgba8) {
         return std::nullopt;
     }
-    return FusedInput{s, {direct->dx, direct->dy, s.width, s.height}, direct->premultiply};
+    return FusedInput{
+        s, {direct->dx, direct->dy, s.width, s.height}, direct->premultiply, direct->scale};
 }
 
 // The common case of compositing, one 8-bit layer over another into an 8-bit
@@ -98,11 +102,9 @@ void renderToStorage(const ImageNode& node, const PixelRect& from,
                 };
                 if (fused && fused->covers(rect)) {
                     for (int64_t j = 0; j < h; ++j) {
-                        kernels::blendRowRgba8(
-                            fused->op, fused->foreground.pixel(rect.x, rect.y + j),
-                            fused->foreground.premultiply,
-                            fused->background.pixel(rect.x, rect.y + j),
-                            fused->background.premultiply, size_t(w), target.alpha, out(j), stream);
+                        kernels::blendRowRgba8(fused->op, fused->foreground.row(rect.x, rect.y + j),
+                                               fused->background.row(rect.x, rect.y + j), size_t(w),
+                                               target.alpha, out(j), stream);
                     }
                     continue;
                 }

@@ -178,6 +178,20 @@ TEST(Context, MovedLayersPremultiplyOnReadLikeTheTiledRoad) {
               context.renderBitmap(
                   *CIBlendKernel::overlay()->apply(tiledLayer.premultiplyingAlpha(), below), region,
                   CIFormat::RGBA8));
+    // With the layers' opacities applied, on either side of the blend.
+    const auto withOpacity = [](const CIImage& image, double opacity) {
+        auto filter = CIFilter::named("CIColorMatrix");
+        filter->setValuesForKeys(
+            {{kCIInputImageKey, image}, {"inputAVector", CIVector(0, 0, 0, opacity)}});
+        return *filter->outputImage();
+    };
+    EXPECT_EQ(context.renderBitmap(*CIBlendKernel::sourceOver()->apply(withOpacity(layer, 0.37),
+                                                                       withOpacity(below, 0.8)),
+                                   region, CIFormat::RGBA8),
+              context.renderBitmap(
+                  *CIBlendKernel::sourceOver()->apply(
+                      withOpacity(tiledLayer.premultiplyingAlpha(), 0.37), withOpacity(below, 0.8)),
+                  region, CIFormat::RGBA8));
 }
 
 } // namespace
