@@ -108,6 +108,7 @@ public:
     const double* float64() const { return std::get_if<double>(&storage_); }
     const std::string* text() const { return std::get_if<std::string>(&storage_); }
     const Bytes* data() const { return std::get_if<Bytes>(&storage_); }
+    Bytes* data() { return std::get_if<Bytes>(&storage_); }
     const Array* array() const { return std::get_if<Array>(&storage_); }
     Array* array() { return std::get_if<Array>(&storage_); }
     const CodedDictionary* dictionary() const { return std::get_if<CodedDictionary>(&storage_); }
