@@ -4,6 +4,7 @@
 #include "coding/KeyedUnarchiver.hpp"
 
 #include <cstdlib>
+#include <map>
 
 // Any input either fails to open with KeyedArchiveError or opens; every decode
 // of an opened archive answers a value or nothing with the error kept, and a
@@ -20,6 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         unarchiver->decodeBool(key);
         unarchiver->decodeInt64(key);
         unarchiver->decodeDouble(key);
+        unarchiver->decodeDecodable<std::map<std::string, std::vector<std::int64_t>>>(key);
+        unarchiver->decodeDecodableArray<std::string>(key);
         const auto object = unarchiver->decodeObject(KeyedUnarchiver::propertyListClasses(), key);
         if (object && !unarchiver->error()) {
             KeyedArchiver archiver;

@@ -8,8 +8,8 @@ namespace velmora {
 
 KeyedArchiver::KeyedArchiver(bool requiringSecureCoding)
     : requiresSecureCoding_(requiringSecureCoding) {
+    // Only UID 0 means nil; a text "$null" is archived as an object of its own.
     objects_.push_back("$null");
-    strings_.emplace("$null", 0);
 }
 
 void KeyedArchiver::requireOpen() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "coding/ByteSink.hpp"
+#include "coding/PropertyListEncoder.hpp"
 #include "coding/PropertyListObject.hpp"
 
 #include <cstdint>
@@ -21,6 +22,9 @@ public:
 
     bool requiresSecureCoding() const { return requiresSecureCoding_; }
 
+    // Handed to every value that `encodeEncodable` encodes.
+    CodingUserInfo userInfo;
+
     // Values stored in place under the key.
     void encode(bool value, std::string_view key);
     void encode(std::int64_t value, std::string_view key);
@@ -31,8 +35,13 @@ public:
     // deeper than the property-list limit.
     void encodeObject(PropertyListObject object, std::string_view key);
 
-    // Coded values: implemented beside the property-list back end.
-    template <class T> void encodeEncodable(const T& value, std::string_view key);
+    // Places the value's coded tree under the key as property-list objects.
+    // Throws the value's own encoding errors or EncodingError.
+    template <class T> void encodeEncodable(const T& value, std::string_view key) {
+        PropertyListEncoder encoder;
+        encoder.userInfo = userInfo;
+        encodeObject(encoder.encodeToTopLevelObject(value), key);
+    }
 
     void finishEncoding();
     // The archive as a property list (finishes encoding).

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "coding/PropertyListDecoder.hpp"
 #include "coding/PropertyListObject.hpp"
 
 #include <cstdint>
@@ -30,6 +31,9 @@ public:
     bool requiresSecureCoding() const { return requiresSecureCoding_; }
     void setRequiresSecureCoding(bool value) { requiresSecureCoding_ = value; }
 
+    // Handed to every value that `decodeDecodable` decodes.
+    CodingUserInfo userInfo;
+
     bool containsValue(std::string_view key) const;
     // Missing keys give false and 0.
     bool decodeBool(std::string_view key);
@@ -50,9 +54,26 @@ public:
     // Only without secure coding.
     std::optional<PropertyListObject> decodeObject(std::string_view key);
 
-    // Coded values: implemented beside the property-list back end.
-    template <class T> std::optional<T> decodeDecodable(std::string_view key);
-    template <class T> std::optional<std::vector<T>> decodeDecodableArray(std::string_view key);
+    // A value placed by `encodeEncodable`. Nothing for a missing key; a failure
+    // of the archive or of the value's own decoding answers nothing and is kept
+    // as `error()`, whatever its type.
+    template <class T> std::optional<T> decodeDecodable(std::string_view key) {
+        std::optional<PropertyListObject> object = decodeObject(propertyListClasses(), key);
+        if (!object) {
+            return std::nullopt;
+        }
+        try {
+            PropertyListDecoder decoder;
+            decoder.userInfo = userInfo;
+            return decoder.decode<T>(*object);
+        } catch (...) {
+            failWithError(std::current_exception());
+            return std::nullopt;
+        }
+    }
+    template <class T> std::optional<std::vector<T>> decodeDecodableArray(std::string_view key) {
+        return decodeDecodable<std::vector<T>>(key);
+    }
 
     // The first failure, or null.
     std::exception_ptr error() const { return error_; }
