@@ -4,6 +4,9 @@
 #include "Canvas/RasterLayer.hpp"
 #include "coding/KeyedArchiver.hpp"
 #include "coding/KeyedUnarchiver.hpp"
+#include "coding/PropertyListEncoder.hpp"
+
+#include <tbb/task_group.h>
 
 namespace velmora {
 
@@ -22,11 +25,26 @@ void collectPatches(const Layers& layers, RasterLayer::Patches& patches) {
 KeyedArchiver archiverFor(const LayeredCanvas& canvas, const CanvasPreviews& previews) {
     RasterLayer::Patches patches;
     collectPatches(canvas.immediateLayers(), patches);
-    RasterLayer::Patch::refreshCaches(patches);
     KeyedArchiver archiver(true);
+    // The previews' JPEG encoding is as long as a patch's render: both at once.
+    PropertyListObject previewsObject;
+    tbb::task_group group;
+    group.run([&] {
+        PropertyListEncoder encoder;
+        encoder.userInfo = archiver.userInfo;
+        previewsObject = encoder.encodeToTopLevelObject(previews);
+    });
+    try {
+        RasterLayer::Patch::refreshCaches(patches);
+    } catch (...) {
+        group.wait();
+        throw;
+    }
+    group.wait();
     archiver.userInfo[std::string(RasterLayer::Patch::cachesRefreshedKey)] = true;
     archiver.encodeEncodable(canvas, CanvasArchive::canvasKey);
-    archiver.encodeEncodable(previews, CanvasArchive::previewsKey);
+    // What encodeEncodable places under the key, made above.
+    archiver.encodeObject(std::move(previewsObject), CanvasArchive::previewsKey);
     return archiver;
 }
 
