@@ -1,6 +1,8 @@
 #include "TypedCodable/FamilyDecoding.hpp"
 #include "TypedCodable/TypedCodable.hpp"
 #include "coding/JSONEncoder.hpp"
+#include "coding/KeyedArchiver.hpp"
+#include "coding/KeyedUnarchiver.hpp"
 
 #include <exception>
 #include <gtest/gtest.h>
@@ -386,6 +388,41 @@ TEST(TypedCodable, ArchiveReadersNeverThrow) {
     EXPECT_TRUE(std::dynamic_pointer_cast<Square>(list->front()));
     EXPECT_EQ((decodeDecodableArray<ShapeFamily, Shape>(reader, "badList")), std::nullopt);
     EXPECT_EQ((decodeDecodableArray<ShapeFamily, Shape>(reader, "missing")), std::nullopt);
+}
+
+TEST(TypedCodable, KeyedArchiveReadersOverARealArchive) {
+    struct Unknown {
+        void encode(Encoder& encoder) const { encoder.container().encode("Triangle", "type"); }
+    };
+    KeyedArchiver archiver;
+    archiver.encodeEncodable(sampleShapes()[1], "Layer");
+    archiver.encodeEncodable(sampleShapes(), "Layers");
+    archiver.encodeEncodable(std::make_shared<Label>("note"), "Label");
+    archiver.encodeEncodable(Unknown{}, "Bad");
+    const std::vector<std::uint8_t> data = archiver.encodedData();
+
+    KeyedUnarchiver unarchiver(data);
+    EXPECT_EQ((decodeDecodable<ShapeFamily, Shape>(unarchiver, "Missing")), nullptr);
+    const auto group =
+        std::dynamic_pointer_cast<Group>(decodeDecodable<ShapeFamily, Shape>(unarchiver, "Layer"));
+    ASSERT_TRUE(group);
+    ASSERT_EQ(group->children.size(), 1u);
+    EXPECT_EQ(std::dynamic_pointer_cast<Circle>(group->children[0])->radius, 1.5);
+    const auto list = decodeDecodableArray<ShapeFamily, Shape>(unarchiver, "Layers");
+    ASSERT_TRUE(list.has_value());
+    ASSERT_EQ(list->size(), 3u);
+    EXPECT_TRUE(std::dynamic_pointer_cast<Square>(list->at(0)));
+    EXPECT_EQ((decodeDecodable<ShapeFamily, Shape>(unarchiver, "Label")), nullptr);
+    EXPECT_FALSE(unarchiver.error());
+
+    EXPECT_EQ((decodeDecodable<ShapeFamily, Shape>(unarchiver, "Bad")), nullptr);
+    ASSERT_TRUE(unarchiver.error());
+    try {
+        std::rethrow_exception(unarchiver.error());
+    } catch (const DecodingError& error) {
+        EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted);
+        EXPECT_EQ(describeCodingPath(error.codingPath()), "type");
+    }
 }
 
 } // namespace
