@@ -1,0 +1,1 @@
+velmora_fuzz(canvas_archive CanvasArchiveFuzz.cpp VelmoraCore)
