@@ -1,0 +1,284 @@
+#include "Rendering/StrokeRenderer.hpp"
+
+#include "MetalExtensions/MTLCommandBufferExtensions.hpp"
+#include "MetalExtensions/MTLRegionExtensions.hpp"
+#include "MetalExtensions/MTLTextureExtensions.hpp"
+#include "Rendering/BlendKernel.hpp"
+#include "Rendering/DrawDotsKernel.hpp"
+#include "Rendering/MetalHelper.hpp"
+#include "foundation/CheckedMath.hpp"
+#include "foundation/DispatchQueue.hpp"
+#include "foundation/FatalError.hpp"
+#include "gpu/MTLError.hpp"
+#include "graphics/ColorManagement.hpp"
+
+#include <algorithm>
+#include <string>
+
+namespace velmora {
+
+struct StrokeRenderer::Token {};
+
+std::shared_ptr<StrokeRenderer>
+StrokeRenderer::make(const Renderer::Settings& settings,
+                     std::shared_ptr<StrokesViewModel> strokesViewModel,
+                     const MTLSize& resolution) {
+    return std::make_shared<StrokeRenderer>(Token{}, settings, std::move(strokesViewModel),
+                                            resolution);
+}
+
+StrokeRenderer::StrokeRenderer(Token, const Renderer::Settings& settings,
+                               std::shared_ptr<StrokesViewModel> strokesViewModel,
+                               const MTLSize& resolution)
+    : settings_(settings), strokesViewModel_(std::move(strokesViewModel)) {
+    precondition(strokesViewModel_ != nullptr && settings_.device != nullptr);
+    auto& helper = *MetalHelper::shared();
+    const MTLSize size{resolution.width, resolution.height, 1};
+    auto strokeTexture =
+        helper.makeTexture(size, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
+                           drawingPixelFormat, "Stroke texture");
+    scratchTexture_ =
+        helper.makeTexture(size, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
+                           drawingPixelFormat, "Scratch texture");
+    strokeLayer_ = RasterLayer::make("Internal Stroke Layer", strokeTexture, MTLOriginZero);
+
+    registerDrawDotsKernel();
+    const auto library = settings_.device->newDefaultLibrary();
+    if (library == nullptr) {
+        fatalError("The shader library cannot be loaded");
+    }
+    precondition(!batchSizes.empty() &&
+                 *std::max_element(batchSizes.begin(), batchSizes.end()) * sizeof(DotDesc) <= 4096);
+    for (const int32_t batchSize : batchSizes) {
+        drawPipelineStates_[batchSize] = makeDrawPipeline(batchSize, *library);
+    }
+
+    const auto commandBuffer = helper.commandQueue()->commandBuffer();
+    precondition(commandBuffer != nullptr);
+    commandBuffer->setLabel("Temporary cmd buffer");
+    helper.fill(strokeTexture, *NSColor::clearColor(), MTLRegion{MTLOriginZero, size},
+                commandBuffer);
+    commandBuffer->commit();
+}
+
+std::shared_ptr<MTLComputePipelineState>
+StrokeRenderer::makeDrawPipeline(int32_t batchSize, const MTLLibrary& library) const {
+    MTLFunctionConstantValues constants;
+    constants.setConstantValue(&batchSize, MTLDataType::int_, 0);
+    try {
+        return settings_.device->newComputePipelineState(
+            library.newFunction("drawDots", constants));
+    } catch (const MTLError& e) {
+        fatalError(e.what());
+    }
+}
+
+const std::shared_ptr<MTLTexture>& StrokeRenderer::strokeTexture() {
+    auto& patches = strokeLayer_->patches();
+    if (patches.size() != 1) {
+        fatalError("Internal inconcistency");
+    }
+    patches.front()->cachedTiffData.clear();
+    return patches.front()->texture();
+}
+
+DotDesc StrokeRenderer::dotDesc(const StrokesViewModel::Dot& dot) {
+    DotDesc desc;
+    desc.pos[0] = static_cast<float>(dot.position.x);
+    desc.pos[1] = static_cast<float>(dot.position.y);
+    if (dot.color != nullptr) {
+        desc.color[0] = static_cast<float>(dot.color->redComponent());
+        desc.color[1] = static_cast<float>(dot.color->greenComponent());
+        desc.color[2] = static_cast<float>(dot.color->blueComponent());
+        desc.color[3] = static_cast<float>(dot.color->alphaComponent());
+    }
+    desc.radius = static_cast<float>(dot.radius);
+    desc.hardness = static_cast<float>(dot.hardness);
+    desc.opacity = static_cast<float>(dot.opacity);
+    return desc;
+}
+
+void StrokeRenderer::render(const std::shared_ptr<MTLTexture>& destination,
+                            const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    while (const auto stroke = strokesViewModel_->front()) {
+        const bool begins = strokesInProgress_.empty();
+        strokesInProgress_.insert(stroke->uuid);
+        if (begins) {
+            if (const auto d = delegate()) {
+                d->strokeRendererDidBeginDrawing(*this);
+            }
+        }
+        strokeLayer_->setBlendMode(stroke->erasing ? BlendMode::eraser : BlendMode::normal);
+
+        for (const int32_t batchSize : batchSizes) {
+            const auto n = static_cast<size_t>(batchSize);
+            while (stroke->dots.size() >= n) {
+                const std::vector<StrokesViewModel::Dot> batch(stroke->dots.begin(),
+                                                               stroke->dots.begin() + batchSize);
+                stroke->dots.erase(stroke->dots.begin(), stroke->dots.begin() + batchSize);
+                const auto region = drawDots(batch, destination, commandBuffer);
+                strokeBounds_ = unionWith(strokeBounds_, region);
+                if (const auto d = delegate()) {
+                    d->strokeRendererDidDrawIn(*this, region);
+                }
+            }
+        }
+
+        if (!stroke->finished) {
+            break; // its dots are used up; it comes back once more arrive
+        }
+        addCompletion(*stroke, blendFinishedStroke(destination, commandBuffer), *commandBuffer);
+        strokesViewModel_->popFront();
+    }
+}
+
+MTLRegion StrokeRenderer::drawDots(const std::vector<StrokesViewModel::Dot>& dots,
+                                   const std::shared_ptr<MTLTexture>& destination,
+                                   const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    const auto count = static_cast<int32_t>(dots.size());
+    const auto pipeline = drawPipelineStates_.find(count);
+    if (pipeline == drawPipelineStates_.end()) {
+        fatalError("Unsupported batch size");
+    }
+    std::vector<DotDesc> records;
+    records.reserve(dots.size());
+    MTLRegion region{};
+    for (const auto& dot : dots) {
+        records.push_back(dotDesc(dot));
+        region = unionWith(region, dotRegion(records.back()));
+    }
+    const auto& stroke = strokeTexture();
+    const auto clipped = clipBlitRegions(region, std::min(destination->width(), stroke->width()),
+                                         std::min(destination->height(), stroke->height()));
+    if (!clipped) {
+        return {};
+    }
+    // Only the part inside the textures is dispatched: a stroke dragged far off the
+    // canvas costs nothing and its origin always fits the kernel's integers.
+    const MTLRegion inside = clipped->second;
+    const std::array<int32_t, 2> origin{checked::toInteger<int32_t>(double(inside.origin.x)),
+                                        checked::toInteger<int32_t>(double(inside.origin.y))};
+    compute(*commandBuffer, "Draw " + std::to_string(count) + " dots compute encoder",
+            [&](MTLComputeCommandEncoder& encoder) {
+                encoder.setComputePipelineState(pipeline->second);
+                encoder.setTexture(stroke, 0);
+                encoder.setTexture(scratchTexture_, 1);
+                encoder.setBytes(records.data(), records.size() * sizeof(DotDesc), 2);
+                encoder.setBytes(origin.data(), sizeof(origin), 3);
+                dispatchThreadgroupsForWorkingOn(encoder, inside.size);
+            });
+    blit(*commandBuffer, "Copy from scratch to stroke layer texture",
+         [&](MTLBlitCommandEncoder& encoder) {
+             encoder.copyFromTexture(scratchTexture_, 0, 0, inside.origin, inside.size, stroke, 0,
+                                     0, inside.origin);
+         });
+    return inside;
+}
+
+std::shared_ptr<MTLTexture> StrokeRenderer::snapshotTexture(const std::string& label,
+                                                            const MTLSize& size) {
+    auto& helper = *MetalHelper::shared();
+    auto texture = helper.transferTexture(label, size, MTLPixelFormat::rgba8Unorm);
+    if (pendingSnapshots_.contains(texture.get())) {
+        // Still waiting to be read back for an earlier stroke: this stroke gets its own.
+        texture = helper.makeTexture(size, MTLTextureUsage::shaderReadWrite,
+                                     MTLStorageMode::managed, MTLPixelFormat::rgba8Unorm, label);
+    }
+    pendingSnapshots_.insert(texture.get());
+    return texture;
+}
+
+std::optional<StrokeRenderer::Commit>
+StrokeRenderer::blendFinishedStroke(const std::shared_ptr<MTLTexture>& destination,
+                                    const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    if (isEmpty(strokeBounds_)) {
+        return std::nullopt;
+    }
+    const MTLRegion bounds = strokeBounds_;
+    strokeBounds_ = MTLRegion{};
+    const auto clipped = clipBlitRegions(bounds, destination->width(), destination->height());
+    if (!clipped) {
+        return std::nullopt;
+    }
+    const MTLRegion region = clipped->second;
+    auto& helper = *MetalHelper::shared();
+    const auto& stroke = strokeTexture();
+
+    Commit commit{region, snapshotTexture("beforeStroke8u", region.size),
+                  snapshotTexture("afterStroke8u", region.size), nullptr};
+
+    blit(*commandBuffer, "Copy from active layer to scratch + to beforeTex",
+         [&](MTLBlitCommandEncoder& encoder) {
+             encoder.copyFromTexture(destination, 0, 0, region.origin, region.size, scratchTexture_,
+                                     0, 0, region.origin);
+         });
+    helper.convert(destination, region, commit.before, commandBuffer);
+
+    const CIImageOptions options{ColorManagement::workingColorSpace()};
+    const auto background = CIImage::withTexture(scratchTexture_, options);
+    const auto foreground = CIImage::withTexture(stroke, options);
+    if (!background || !foreground) {
+        fatalError("Internal inconcistency");
+    }
+    const BlendMode mode = strokeLayer_->blendMode();
+    const auto blended = blendKernel(mode)->apply(foreground->premultiplyingAlpha(),
+                                                  background->premultiplyingAlpha());
+    if (!blended) {
+        fatalError("Internal inconcistency");
+    }
+    helper.render(*blended, destination, region.origin, region, commandBuffer,
+                  "Blend stroke to layer (" + std::string(rawValue(mode)) + ")");
+    helper.convert(destination, region, commit.after, commandBuffer);
+    blit(*commandBuffer, "Sync before and after strok textures",
+         [&](MTLBlitCommandEncoder& encoder) {
+             encoder.synchronizeResource(commit.before);
+             encoder.synchronizeResource(commit.after);
+         });
+    // Only what the stroke drew needs clearing, not the whole canvas-sized texture.
+    helper.fill(stroke, *NSColor::clearColor(), region, commandBuffer);
+
+    if (const auto d = delegate()) {
+        commit.layer =
+            d->strokeRendererPasteToActiveLayer(*this, destination, region, commandBuffer);
+    }
+    return commit;
+}
+
+void StrokeRenderer::addCompletion(const Stroke& stroke, std::optional<Commit> commit,
+                                   MTLCommandBuffer& commandBuffer) {
+    // One main-queue turn for the end of drawing, the commit and the redraw, so no
+    // user event lands between releasing the undo lock and registering the undo.
+    commandBuffer.addCompletedHandler([weak = weak_from_this(), uuid = stroke.uuid,
+                                       commit = std::move(commit)](MTLCommandBuffer&) mutable {
+        // The data moves on, so the layer and the snapshots are let go on the main thread.
+        DispatchQueue::main().async([weak, uuid, commit = std::move(commit)] {
+            if (const auto self = weak.lock()) {
+                self->complete(uuid, commit);
+            }
+        });
+    });
+}
+
+void StrokeRenderer::complete(const UUID& stroke, const std::optional<Commit>& commit) {
+    strokesInProgress_.erase(stroke);
+    if (strokesInProgress_.empty()) {
+        if (const auto d = delegate()) {
+            d->strokeRendererDidEndDrawing(*this);
+        }
+    }
+    if (!commit) {
+        return;
+    }
+    auto& helper = *MetalHelper::shared();
+    helper.clearCaches();
+    pendingSnapshots_.erase(commit->before.get());
+    pendingSnapshots_.erase(commit->after.get());
+    if (const auto d = delegate()) {
+        const auto before = helper.makeBitmap(commit->before);
+        const auto after = helper.makeBitmap(commit->after);
+        d->strokeRendererDidCommit(*this, after, before, commit->region.origin, commit->layer);
+        d->strokeRendererDidDrawIn(*this, MTLRegion{commit->region.origin, size(*commit->before)});
+    }
+}
+
+} // namespace velmora

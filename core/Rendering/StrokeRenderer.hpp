@@ -1,0 +1,105 @@
+#pragma once
+
+#include "Canvas/RasterLayer.hpp"
+#include "Rendering/DotDesc.hpp"
+#include "Rendering/Renderer.hpp"
+#include "Rendering/StrokeRendererDelegate.hpp"
+#include "Rendering/StrokesViewModel.hpp"
+#include "foundation/UUID.hpp"
+#include "gpu/MTLCommandBuffer.hpp"
+#include "gpu/MTLLibrary.hpp"
+#include "gpu/MTLTexture.hpp"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+// The format of the stroke, scratch and active-layer copy textures, between which
+// regions are blitted.
+inline constexpr MTLPixelFormat drawingPixelFormat = MTLPixelFormat::rgba32Float;
+
+// Turns the strokes of a stroke queue into pixels: stamps their dots, batch by
+// batch, into the stroke texture (the one patch of `strokeLayer`), and blends each
+// finished stroke into the active layer's copy, with before and after snapshots
+// for undo. Main thread only; GPU work goes into the caller's command buffers.
+class StrokeRenderer : public std::enable_shared_from_this<StrokeRenderer> {
+public:
+    static std::shared_ptr<StrokeRenderer> make(const Renderer::Settings& settings,
+                                                std::shared_ptr<StrokesViewModel> strokesViewModel,
+                                                const MTLSize& resolution);
+    StrokeRenderer(const StrokeRenderer&) = delete;
+    StrokeRenderer& operator=(const StrokeRenderer&) = delete;
+
+    // Taking it counts as writing the stroke layer's patch: its cached image goes.
+    const std::shared_ptr<MTLTexture>& strokeTexture();
+
+    // Stamps every pending dot into the stroke texture and blends each finished
+    // stroke into `destination` (drawingPixelFormat, canvas size). Encodes only.
+    void render(const std::shared_ptr<MTLTexture>& destination,
+                const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
+
+    const Renderer::Settings& settings() const { return settings_; }
+    const std::shared_ptr<StrokesViewModel>& strokesViewModel() const { return strokesViewModel_; }
+    const std::shared_ptr<MTLTexture>& scratchTexture() const { return scratchTexture_; }
+    const std::shared_ptr<RasterLayer>& strokeLayer() const { return strokeLayer_; }
+    // What the current stroke has drawn so far; empty when nothing is pending.
+    const MTLRegion& strokeBounds() const { return strokeBounds_; }
+
+    std::shared_ptr<StrokeRendererDelegate> delegate() const { return delegate_.lock(); }
+    void setDelegate(const std::shared_ptr<StrokeRendererDelegate>& delegate) {
+        delegate_ = delegate;
+    }
+
+    static constexpr std::array<int32_t, 4> batchSizes{85, 32, 8, 1};
+
+    // The record the kernel reads for a dot.
+    static DotDesc dotDesc(const StrokesViewModel::Dot& dot);
+
+    struct Token;
+    StrokeRenderer(Token, const Renderer::Settings& settings,
+                   std::shared_ptr<StrokesViewModel> strokesViewModel, const MTLSize& resolution);
+
+private:
+    using Stroke = StrokesViewModel::Stroke;
+    // A blended stroke's undo data, kept until it is read back.
+    struct Commit {
+        MTLRegion region;
+        std::shared_ptr<MTLTexture> before;
+        std::shared_ptr<MTLTexture> after;
+        std::shared_ptr<RasterLayer> layer;
+    };
+
+    std::shared_ptr<MTLComputePipelineState> makeDrawPipeline(int32_t batchSize,
+                                                              const MTLLibrary& library) const;
+    MTLRegion drawDots(const std::vector<StrokesViewModel::Dot>& dots,
+                       const std::shared_ptr<MTLTexture>& destination,
+                       const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
+    std::optional<Commit>
+    blendFinishedStroke(const std::shared_ptr<MTLTexture>& destination,
+                        const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
+    std::shared_ptr<MTLTexture> snapshotTexture(const std::string& label, const MTLSize& size);
+    void addCompletion(const Stroke& stroke, std::optional<Commit> commit,
+                       MTLCommandBuffer& commandBuffer);
+    void complete(const UUID& stroke, const std::optional<Commit>& commit);
+
+    Renderer::Settings settings_;
+    std::shared_ptr<StrokesViewModel> strokesViewModel_;
+    std::map<int32_t, std::shared_ptr<MTLComputePipelineState>> drawPipelineStates_;
+    std::shared_ptr<MTLTexture> scratchTexture_;
+    std::shared_ptr<RasterLayer> strokeLayer_;
+    MTLRegion strokeBounds_{};
+    std::set<UUID> strokesInProgress_;
+    std::weak_ptr<StrokeRendererDelegate> delegate_;
+    // Snapshot textures of blended strokes not yet read back: the pool hands the
+    // same texture out again, so a later stroke must not write into these.
+    std::set<const MTLTexture*> pendingSnapshots_;
+};
+
+} // namespace velmora

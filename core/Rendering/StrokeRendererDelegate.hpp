@@ -1,0 +1,44 @@
+#pragma once
+
+#include "gpu/MTLCommandBuffer.hpp"
+#include "gpu/MTLGeometry.hpp"
+#include "gpu/MTLTexture.hpp"
+#include "graphics/NSBitmapImageRep.hpp"
+
+#include <memory>
+
+namespace velmora {
+
+class RasterLayer;
+class StrokeRenderer;
+
+// What the stroke renderer tells the one who writes its strokes into the canvas.
+// Every call comes on the main thread.
+class StrokeRendererDelegate {
+public:
+    virtual ~StrokeRendererDelegate() = default;
+
+    // A finished stroke is blended into `texture`: encode the copy of `region` into
+    // the active raster layer on the command buffer, without committing. Returns
+    // the layer written to; the stroke's commit names that same layer, whatever is
+    // active by then.
+    virtual std::shared_ptr<RasterLayer> strokeRendererPasteToActiveLayer(
+        StrokeRenderer& renderer, const std::shared_ptr<MTLTexture>& texture,
+        const MTLRegion& region, const std::shared_ptr<MTLCommandBuffer>& commandBuffer) = 0;
+    // After the blend's command buffer completed: the stroke's region before and
+    // after it, at `origin`, in `layer` (as returned by the paste).
+    virtual void strokeRendererDidCommit(StrokeRenderer& renderer,
+                                         const std::shared_ptr<NSBitmapImageRep>& after,
+                                         const std::shared_ptr<NSBitmapImageRep>& before,
+                                         const MTLOrigin& origin,
+                                         const std::shared_ptr<RasterLayer>& layer) = 0;
+    // Pixels changed there (the region may be empty).
+    virtual void strokeRendererDidDrawIn(StrokeRenderer& renderer, const MTLRegion& region) = 0;
+    // A stroke was taken while none was in progress.
+    virtual void strokeRendererDidBeginDrawing(StrokeRenderer& renderer) = 0;
+    // The last stroke in progress completed. Comes in the same main-queue turn as
+    // that stroke's commit and drawn region, just before them.
+    virtual void strokeRendererDidEndDrawing(StrokeRenderer& renderer) = 0;
+};
+
+} // namespace velmora
