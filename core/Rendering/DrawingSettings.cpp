@@ -1,5 +1,6 @@
 #include "Rendering/DrawingSettings.hpp"
 
+#include "coding/BinaryPropertyListDefaultsFormat.hpp"
 #include "coding/KeyedArchiver.hpp"
 #include "coding/KeyedUnarchiver.hpp"
 #include "foundation/LogHandles.hpp"
@@ -35,7 +36,9 @@ struct ToolBrushes {
 } // namespace
 
 DrawingSettings& DrawingSettings::shared() {
-    static DrawingSettings settings(UserDefaults::standard());
+    // The engine's first use of the standard store: its file is a binary property list.
+    static DrawingSettings settings(
+        (BinaryPropertyListDefaultsFormat::install(), UserDefaults::standard()));
     return settings;
 }
 

@@ -1,4 +1,5 @@
 #include "Rendering/DrawingSettings.hpp"
+#include "coding/BinaryPropertyListDefaultsFormat.hpp"
 #include "coding/KeyedArchiver.hpp"
 #include "coding/KeyedUnarchiver.hpp"
 #include "foundation/UserDefaults.hpp"
@@ -282,4 +283,11 @@ TEST_F(DrawingSettingsTest, StoredFormIsAFlatListOfToolsAndBrushRecords) {
         names[*tool.integer()->int64Value()] = *brush.dictionary()->find("name")->string();
     }
     EXPECT_EQ(names, (std::map<std::int64_t, std::string>{{0, "Pen"}, {1, "Rubber"}}));
+}
+
+TEST(DrawingSettingsShared, TheStandardStoreIsWrittenAsABinaryPropertyList) {
+    DrawingSettings::shared();
+    EXPECT_NE(
+        dynamic_cast<const BinaryPropertyListDefaultsFormat*>(UserDefaults::fileFormat().get()),
+        nullptr);
 }
