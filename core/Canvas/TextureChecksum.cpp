@@ -71,7 +71,7 @@ uint64_t digest(const uint8_t* p, size_t length, uint64_t seed) {
 } // namespace
 
 uint64_t textureChecksum(MTLTexture& texture) {
-    const MTLTextureContents contents = texture.contents();
+    const MTLTextureContents contents = texture.contentsForReading();
     const size_t rowBytes = size_t(contents.width * contents.bytesPerPixel);
     // Fixed bands so that the digest does not depend on how the work is split.
     constexpr int64_t band = 64;

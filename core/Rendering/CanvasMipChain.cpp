@@ -57,15 +57,36 @@ std::shared_ptr<MTLTexture> CanvasMipChain::encodeLevel(const std::shared_ptr<MT
     std::vector<std::shared_ptr<MTLResource>> resources(chain.begin(), chain.end());
     commandBuffer.encodeHostCommand(
         "Canvas levels",
-        [chain] {
+        [chain, made = made_] {
+            std::lock_guard lock(made->mutex);
+            if (made->levels.size() < chain.size() - 1) {
+                made->levels.resize(chain.size() - 1);
+            }
+            // Every level is a function of the texture alone: one made from the same
+            // texture at the same count, and untouched since, still holds.
+            auto current = [&](size_t n) {
+                const Made& m = made->levels[n - 1];
+                return m.source.lock() == chain[0] && m.level.lock() == chain[n] &&
+                       m.sourceGeneration == chain[0]->contentGeneration() &&
+                       m.levelGeneration == chain[n]->contentGeneration();
+            };
+            auto make = [&](size_t n, size_t from, auto reduce) {
+                if (current(n)) {
+                    return;
+                }
+                const uint64_t generation = chain[0]->contentGeneration();
+                reduce(chain[from]->contentsForReading(), chain[n]->contents());
+                made->levels[n - 1] = {chain[0], chain[n], generation,
+                                       chain[n]->contentGeneration()};
+            };
             size_t n = 1;
             // Straight to level 2 in one pass over the texture when it is wanted.
             if (chain.size() > 2) {
-                quarter(chain[0]->contents(), chain[2]->contents());
+                make(2, 0, quarter);
                 n = 3;
             }
             for (; n < chain.size(); ++n) {
-                halve(chain[n - 1]->contents(), chain[n]->contents());
+                make(n, n - 1, halve);
             }
         },
         std::move(resources));

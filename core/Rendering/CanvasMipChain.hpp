@@ -5,14 +5,15 @@
 #include "gpu/MTLTexture.hpp"
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace velmora {
 
-// Box-filtered halvings of a canvas texture, remade on the GPU timeline each time
-// they are asked for, so a strongly reduced canvas is sampled from a level close
-// to its displayed size (reading the texture once, in order) instead of averaging
-// scattered footprints of many texels for every pixel.
+// Box-filtered halvings of a canvas texture, made on the GPU timeline, so a strongly
+// reduced canvas is sampled from a level close to its displayed size (reading the
+// texture once, in order) instead of averaging scattered footprints of many texels
+// for every pixel. A level is remade only when the texture's pixels changed since.
 class CanvasMipChain {
 public:
     explicit CanvasMipChain(std::shared_ptr<MTLDevice> device) : device_(std::move(device)) {}
@@ -35,7 +36,18 @@ public:
     static void quarter(const MTLTextureContents& from, const MTLTextureContents& to);
 
 private:
+    // What a level was made from, read and written only by the commands that make levels.
+    struct Made {
+        std::weak_ptr<MTLTexture> source, level;
+        uint64_t sourceGeneration = 0, levelGeneration = 0;
+    };
+    struct Record {
+        std::mutex mutex;
+        std::vector<Made> levels; // levels[n - 1] is level n
+    };
+
     std::shared_ptr<MTLDevice> device_;
+    std::shared_ptr<Record> made_ = std::make_shared<Record>();
     std::vector<std::shared_ptr<MTLTexture>> levels_; // levels_[0] is level 1
 };
 

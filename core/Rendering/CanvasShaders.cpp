@@ -391,7 +391,7 @@ cpu::VertexOut vertexFunc(const cpu::ArgumentTable& table, uint32_t vertexID) {
 }
 
 void fragmentFunc(const cpu::ArgumentTable& table, const cpu::FragmentSpan& span, float* rgba) {
-    const auto texture = table.texture(1);
+    const auto texture = table.textureForReading(1);
     const bool magnified = table.bytesAs<uint8_t>(0) != 0;
     const double w = static_cast<double>(texture.width), h = static_cast<double>(texture.height);
     const double x = span.varyings[0] * w, y = span.varyings[1] * h;

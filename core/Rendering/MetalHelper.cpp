@@ -260,7 +260,7 @@ void MetalHelper::replaceContents(const std::shared_ptr<MTLTexture>& texture,
     }
     // The copy takes the bitmap's bytes as the texture's pixels: they must have the
     // texture's layout, and the data must hold every row.
-    const int64_t bytesPerPixel = texture->contents().bytesPerPixel;
+    const int64_t bytesPerPixel = texture->contentsForReading().bytesPerPixel;
     const bool rgbaLayout = bitmap.samplesPerPixel() == 4 && bitmap.hasAlpha() &&
                             !contains(bitmap.bitmapFormat(), NSBitmapFormat::alphaFirst) &&
                             !bitmap.isAlphaPremultiplied() &&

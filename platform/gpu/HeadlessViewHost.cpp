@@ -12,7 +12,7 @@ namespace velmora {
 void HeadlessViewHost::displayDrawable(std::shared_ptr<CAMetalDrawable> drawable) {
     std::shared_ptr<NSBitmapImageRep> image;
     if (keepsFrames_) {
-        const auto contents = drawable->texture()->contents();
+        const auto contents = drawable->texture()->contentsForReading();
         const auto layout = cpu::pixelLayout(contents.pixelFormat);
         precondition(layout.has_value(), "Drawable of an unknown pixel format");
         image = NSBitmapImageRep::makeRGBA8(contents.width, contents.height,

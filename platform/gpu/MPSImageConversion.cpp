@@ -49,7 +49,7 @@ struct Plan {
 };
 
 void convertRows(const Plan& plan, int64_t y0, int64_t y1) {
-    const auto src = plan.source->contents();
+    const auto src = plan.source->contentsForReading();
     const auto dst = plan.destination->contents();
     const auto srcLayout = *cpu::pixelLayout(src.pixelFormat);
     const auto dstLayout = *cpu::pixelLayout(dst.pixelFormat);

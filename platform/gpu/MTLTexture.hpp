@@ -42,6 +42,13 @@ public:
     // The memory that commands of a CPU backend read and write while they run on
     // the device's timeline. Allocated on first use; never-written memory reads as zero.
     virtual MTLTextureContents contents() = 0;
+    // The same memory for code that only reads it: unlike contents(), taking it does
+    // not count as a change of the pixels.
+    virtual MTLTextureContents contentsForReading() = 0;
+    // Moves on with every change of the pixels, whichever path makes it: replaceRegion,
+    // every host view taken with contents() (commands that write a texture take one),
+    // clearing. A copy made at one count still matches while the count is the same.
+    virtual uint64_t contentGeneration() const = 0;
 };
 
 } // namespace velmora

@@ -24,7 +24,7 @@ TexturePixelSource::TexturePixelSource(std::shared_ptr<MTLTexture> texture, Stor
       height_(texture_->height()) {}
 
 PixelStorage TexturePixelSource::storage() const {
-    const MTLTextureContents c = texture_->contents();
+    const MTLTextureContents c = texture_->contentsForReading();
     precondition(c.width == width_ && c.height == height_ &&
                      c.bytesPerRow >= c.width * int64_t(bytesPerPixel(format_)),
                  "Texture contents do not match the texture");

@@ -54,6 +54,12 @@ MTLTextureContents ArgumentTable::texture(uint64_t index) const {
     return t->contents();
 }
 
+MTLTextureContents ArgumentTable::textureForReading(uint64_t index) const {
+    const auto& t = textureObject(index);
+    precondition(t != nullptr, "No texture bound at the index a function reads");
+    return t->contentsForReading();
+}
+
 std::span<const uint8_t> ArgumentTable::buffer(uint64_t index) const {
     precondition(index < kMaxBufferBindings, "Buffer index out of range");
     precondition(buffers_[index].isBound(), "No buffer bound at the index a function reads");

@@ -39,6 +39,8 @@ public:
     const std::shared_ptr<MTLTexture>& textureObject(uint64_t index) const;
     // The host memory of the texture bound at `index`; a missing binding stops the program.
     MTLTextureContents texture(uint64_t index) const;
+    // The same for functions that only sample the texture: not counted as a change.
+    MTLTextureContents textureForReading(uint64_t index) const;
     std::span<const uint8_t> buffer(uint64_t index) const;
 
     template <class T> T bytesAs(uint64_t index) const {

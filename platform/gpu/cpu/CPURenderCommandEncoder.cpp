@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace velmora::cpu {
@@ -84,29 +85,51 @@ void CPURenderCommandEncoder::drawPrimitives(MTLPrimitiveType type, uint64_t ver
         {pipeline_, viewport_, vertexArguments_, fragmentArguments_, vertexStart, vertexCount});
 }
 
+namespace {
+
+void fillRow(uint8_t* row, const uint8_t* pixel, int64_t bytesPerPixel, int64_t count) {
+    if (bytesPerPixel == 4) {
+        uint32_t p;
+        std::memcpy(&p, pixel, 4);
+        for (int64_t x = 0; x < count; ++x) {
+            std::memcpy(row + 4 * x, &p, 4);
+        }
+        return;
+    }
+    for (int64_t x = 0; x < count; ++x) {
+        std::memcpy(row + x * bytesPerPixel, pixel, static_cast<size_t>(bytesPerPixel));
+    }
+}
+
+} // namespace
+
 void CPURenderCommandEncoder::finish() {
     buffer_->useResource(attachment_.texture);
     buffer_->addCommand([attachment = attachment_, draws = std::move(draws_)] {
         auto& texture = *attachment.texture;
-        const auto contents = texture.contents();
+        if (attachment.loadAction != MTLLoadAction::clear) {
+            for (const auto& draw : draws) {
+                rasterize(draw, texture);
+            }
+            return;
+        }
         const auto layout = *pixelLayout(texture.pixelFormat());
-        if (attachment.loadAction == MTLLoadAction::clear) {
-            const auto& c = attachment.clearColor;
-            const std::array<float, 4> colour{
-                static_cast<float>(c.red), static_cast<float>(c.green), static_cast<float>(c.blue),
-                static_cast<float>(c.alpha)};
+        const auto& c = attachment.clearColor;
+        const std::array<float, 4> colour{static_cast<float>(c.red), static_cast<float>(c.green),
+                                          static_cast<float>(c.blue), static_cast<float>(c.alpha)};
+        std::array<uint8_t, 16> pixel{};
+        storeRow(layout, colour.data(), pixel.data(), 1);
+        if (draws.empty()) {
+            const auto contents = texture.contents();
             parallelRows(0, contents.height, [&](int64_t y0, int64_t y1) {
-                std::vector<float> row(static_cast<size_t>(contents.width) * 4);
-                for (int64_t x = 0; x < contents.width; ++x) {
-                    std::copy(colour.begin(), colour.end(), row.begin() + 4 * x);
-                }
                 for (int64_t y = y0; y < y1; ++y) {
-                    storeRow(layout, row.data(), contents.row(y), contents.width);
+                    fillRow(contents.row(y), pixel.data(), contents.bytesPerPixel, contents.width);
                 }
             });
+            return;
         }
-        for (const auto& draw : draws) {
-            rasterize(draw, texture);
+        for (size_t i = 0; i < draws.size(); ++i) {
+            rasterize(draws[i], texture, i == 0 ? pixel.data() : nullptr);
         }
     });
 }
@@ -127,7 +150,7 @@ struct Triangle {
 
 } // namespace
 
-void rasterize(const DrawCall& draw, MTLTexture& attachment) {
+void rasterize(const DrawCall& draw, MTLTexture& attachment, const uint8_t* clearPixel) {
     const auto& desc = draw.pipeline->descriptor();
     const auto& vertexBody = *desc.vertexFunction->body();
     const auto& fragmentBody = *desc.fragmentFunction->body();
@@ -136,11 +159,24 @@ void rasterize(const DrawCall& draw, MTLTexture& attachment) {
 
     const auto contents = attachment.contents();
     const auto layout = *pixelLayout(attachment.pixelFormat());
+    auto clearRows = [&](int64_t y0, int64_t y1) {
+        if (clearPixel != nullptr) {
+            for (int64_t y = y0; y < y1; ++y) {
+                fillRow(contents.row(y), clearPixel, contents.bytesPerPixel, contents.width);
+            }
+        }
+    };
+    auto clearAll = [&] {
+        if (clearPixel != nullptr) {
+            parallelRows(0, contents.height, clearRows);
+        }
+    };
     // Pixels the draw can touch: those whose centres lie in the viewport, within the attachment.
     auto firstPixel = [](double edge) { return static_cast<int64_t>(std::ceil(edge - 0.5)); };
     if (!(std::isfinite(vp.originX) && std::isfinite(vp.originY) && std::isfinite(vp.width) &&
           std::isfinite(vp.height) && std::fabs(vp.originX) < 1e9 && std::fabs(vp.originY) < 1e9 &&
           std::fabs(vp.width) < 1e9 && std::fabs(vp.height) < 1e9)) {
+        clearAll();
         return;
     }
     const int64_t clipX0 = std::max<int64_t>(0, firstPixel(vp.originX));
@@ -148,6 +184,7 @@ void rasterize(const DrawCall& draw, MTLTexture& attachment) {
     const int64_t clipX1 = std::min<int64_t>(contents.width, firstPixel(vp.originX + vp.width));
     const int64_t clipY1 = std::min<int64_t>(contents.height, firstPixel(vp.originY + vp.height));
     if (clipX1 <= clipX0 || clipY1 <= clipY0) {
+        clearAll();
         return;
     }
 
@@ -193,16 +230,25 @@ void rasterize(const DrawCall& draw, MTLTexture& attachment) {
         triangles.push_back(t);
     }
     if (triangles.empty()) {
+        clearAll();
         return;
     }
 
-    parallelRows(clipY0, clipY1, [&](int64_t y0, int64_t y1) {
+    const int64_t rows0 = clearPixel != nullptr ? 0 : clipY0;
+    const int64_t rows1 = clearPixel != nullptr ? contents.height : clipY1;
+    struct Span {
+        const Triangle* triangle;
+        int64_t x0, x1; // inclusive
+    };
+    parallelRows(rows0, rows1, [&](int64_t y0, int64_t y1) {
         std::vector<float> colours(static_cast<size_t>(clipX1 - clipX0) * 4);
         std::array<float, kMaxVaryings> start{}, step{};
+        std::vector<Span> spans, covered;
         for (int64_t y = y0; y < y1; ++y) {
             const double yc = static_cast<double>(y) + 0.5;
+            spans.clear();
             for (const auto& t : triangles) {
-                if (y < t.yMin || y > t.yMax) {
+                if (y < clipY0 || y >= clipY1 || y < t.yMin || y > t.yMax) {
                     continue;
                 }
                 const double s = t.area > 0 ? 1.0 : -1.0;
@@ -230,20 +276,42 @@ void rasterize(const DrawCall& draw, MTLTexture& attachment) {
                 hi = std::min(hi, static_cast<double>(clipX1) + 1.0);
                 const int64_t x0 = std::max(clipX0, static_cast<int64_t>(std::ceil(lo - 0.5)));
                 const int64_t x1 = std::min(clipX1 - 1, static_cast<int64_t>(std::floor(hi - 0.5)));
-                if (x1 < x0) {
-                    continue;
+                if (x1 >= x0) {
+                    spans.push_back({&t, x0, x1});
                 }
+            }
+            if (clearPixel != nullptr) {
+                // Only the pixels no span writes take the clear colour.
+                covered = spans;
+                std::sort(covered.begin(), covered.end(),
+                          [](const Span& a, const Span& b) { return a.x0 < b.x0; });
+                int64_t x = 0;
+                for (const auto& c : covered) {
+                    if (c.x0 > x) {
+                        fillRow(contents.row(y) + x * contents.bytesPerPixel, clearPixel,
+                                contents.bytesPerPixel, c.x0 - x);
+                    }
+                    x = std::max(x, c.x1 + 1);
+                }
+                if (x < contents.width) {
+                    fillRow(contents.row(y) + x * contents.bytesPerPixel, clearPixel,
+                            contents.bytesPerPixel, contents.width - x);
+                }
+            }
+            for (const auto& span : spans) {
+                const auto& t = *span.triangle;
                 const auto& a = t.p[0];
-                const double xc = static_cast<double>(x0) + 0.5;
+                const double xc = static_cast<double>(span.x0) + 0.5;
                 for (size_t j = 0; j < varyings; ++j) {
                     start[j] =
                         static_cast<float>(a.v[j] + t.dx[j] * (xc - a.x) + t.dy[j] * (yc - a.y));
                     step[j] = static_cast<float>(t.dx[j]);
                 }
-                const int64_t n = x1 - x0 + 1;
-                fragmentBody.fragment(draw.fragmentArguments, {x0, y, n, start.data(), step.data()},
-                                      colours.data());
-                storeRow(layout, colours.data(), contents.row(y) + x0 * contents.bytesPerPixel, n);
+                const int64_t n = span.x1 - span.x0 + 1;
+                fragmentBody.fragment(draw.fragmentArguments,
+                                      {span.x0, y, n, start.data(), step.data()}, colours.data());
+                storeRow(layout, colours.data(), contents.row(y) + span.x0 * contents.bytesPerPixel,
+                         n);
             }
         }
     });

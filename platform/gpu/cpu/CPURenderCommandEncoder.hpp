@@ -46,7 +46,9 @@ private:
     std::vector<DrawCall> draws_;
 };
 
-// Rasterises the triangles of one draw into the attachment.
-void rasterize(const DrawCall& draw, MTLTexture& attachment);
+// Rasterises the triangles of one draw into the attachment. With `clearPixel` (one
+// pixel in the attachment's format), every row is first set to it, in the same pass,
+// so each row is written while it is in the cache instead of once more beforehand.
+void rasterize(const DrawCall& draw, MTLTexture& attachment, const uint8_t* clearPixel = nullptr);
 
 } // namespace velmora::cpu

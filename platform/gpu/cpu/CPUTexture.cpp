@@ -104,11 +104,17 @@ uint8_t* CPUTexture::memory() const {
 }
 
 MTLTextureContents CPUTexture::contents() {
+    generation_.fetch_add(1);
+    return contentsForReading();
+}
+
+MTLTextureContents CPUTexture::contentsForReading() {
     return {memory(), bytesPerRow_, width(), height(), pixelFormat(), layout_.bytesPerPixel};
 }
 
 void CPUTexture::zeroRows(int64_t y0, int64_t y1) {
     precondition(0 <= y0 && y0 <= y1 && y1 <= height(), "Rows outside the texture");
+    generation_.fetch_add(1);
     uint8_t* begin = memory() + y0 * bytesPerRow_;
     uint8_t* end = memory() + y1 * bytesPerRow_;
     if (onHeap()) {
@@ -148,6 +154,7 @@ void CPUTexture::replaceRegion(MTLRegion region, int64_t mipmapLevel, const void
                                int64_t bytesPerRow) {
     checkHostAccess(region, mipmapLevel, bytesPerRow, "replaceRegion");
     waitForGPUUses();
+    generation_.fetch_add(1);
     const auto rowBytes = static_cast<size_t>(region.size.width * layout_.bytesPerPixel);
     const auto* src = static_cast<const uint8_t*>(bytes);
     uint8_t* base = memory();

@@ -40,6 +40,8 @@ public:
     void getBytes(void* bytes, int64_t bytesPerRow, MTLRegion region,
                   int64_t mipmapLevel) const override;
     MTLTextureContents contents() override;
+    MTLTextureContents contentsForReading() override;
+    uint64_t contentGeneration() const override { return generation_.load(); }
 
     const PixelLayout& layout() const { return layout_; }
     // Sets rows [y0, y1) to zero, giving whole pages back to the system.
@@ -67,6 +69,7 @@ private:
     mutable std::mutex labelMutex_;
     std::optional<std::string> label_;
     mutable std::atomic<int64_t> gpuUses_{0};
+    std::atomic<uint64_t> generation_{0};
 };
 
 } // namespace velmora::cpu

@@ -1,8 +1,12 @@
 #include "Rendering/CanvasMipChain.hpp"
 #include "gpu/MTLDevice.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
+#include <string>
+#include <utility>
 #include <vector>
 
 using namespace velmora;
@@ -103,6 +107,93 @@ TEST(CanvasMipChain, EncodesLevelsOnlyForEightBitColour) {
     const auto contents = level2->contents();
     EXPECT_EQ(contents.row(2)[4 * 4], 200);
     device->setSynchronousCommandExecution(false);
+}
+
+class CanvasMipChainCache : public ::testing::Test {
+protected:
+    void SetUp() override { device->setSynchronousCommandExecution(true); }
+    void TearDown() override { device->setSynchronousCommandExecution(false); }
+
+    std::shared_ptr<MTLTexture> grey(uint8_t value) {
+        auto d = MTLTextureDescriptor::texture2DDescriptor(MTLPixelFormat::rgba8Unorm, 8, 8);
+        d.storageMode = MTLStorageMode::shared;
+        d.usage = MTLTextureUsage::shaderReadWrite;
+        auto t = device->newTexture(d);
+        const std::vector<uint8_t> bytes(8 * 8 * 4, value);
+        t->replaceRegion(MTLRegionMake2D(0, 0, 8, 8), 0, bytes.data(), 32);
+        return t;
+    }
+    // The first channel of the level's first texel.
+    uint8_t level(const std::shared_ptr<MTLTexture>& source, int n) {
+        auto buffer = queue->commandBuffer();
+        const auto made = chain.encodeLevel(source, n, *buffer);
+        buffer->commit();
+        buffer->waitUntilCompleted();
+        return made->contentsForReading().data[0];
+    }
+
+    std::shared_ptr<MTLDevice> device = MTLCreateSystemDefaultDevice();
+    std::shared_ptr<MTLCommandQueue> queue = device->newCommandQueue();
+    CanvasMipChain chain{device};
+};
+
+TEST_F(CanvasMipChainCache, WritesByEveryPathReachTheLevels) {
+    using Write = std::function<void(const std::shared_ptr<MTLTexture>&)>;
+    const std::vector<std::pair<std::string, Write>> writes = {
+        {"replaceRegion",
+         [](const auto& t) {
+             const std::vector<uint8_t> bytes(8 * 8 * 4, 40);
+             t->replaceRegion(MTLRegionMake2D(0, 0, 8, 8), 0, bytes.data(), 32);
+         }},
+        {"host view",
+         [](const auto& t) {
+             const auto c = t->contents();
+             for (int64_t y = 0; y < 8; ++y) {
+                 std::fill(c.row(y), c.row(y) + 32, uint8_t(40));
+             }
+         }},
+        {"blit copy",
+         [this](const auto& t) {
+             auto buffer = queue->commandBuffer();
+             auto e = buffer->blitCommandEncoder();
+             e->copyFromTexture(grey(40), t);
+             e->endEncoding();
+             buffer->commit();
+             buffer->waitUntilCompleted();
+         }},
+        {"host command",
+         [this](const auto& t) {
+             auto buffer = queue->commandBuffer();
+             buffer->encodeHostCommand("paint",
+                                       [t] {
+                                           const auto c = t->contents();
+                                           for (int64_t y = 0; y < 8; ++y) {
+                                               std::fill(c.row(y), c.row(y) + 32, uint8_t(40));
+                                           }
+                                       },
+                                       {t});
+             buffer->commit();
+         }},
+    };
+    for (const int n : {1, 2, 3}) {
+        for (const auto& [name, write] : writes) {
+            auto source = grey(200);
+            ASSERT_EQ(level(source, n), 200) << name;
+            write(source);
+            EXPECT_EQ(level(source, n), 40) << name << ", level " << n;
+        }
+    }
+}
+
+TEST_F(CanvasMipChainCache, UnchangedTextureKeepsItsLevelsAndAnotherGetsItsOwn) {
+    auto a = grey(200), b = grey(30);
+    ASSERT_EQ(level(a, 2), 200);
+    // Bytes changed behind the count's back are not seen: the level was not remade.
+    std::fill(a->contentsForReading().data, a->contentsForReading().data + 4, uint8_t(0));
+    EXPECT_EQ(level(a, 2), 200);
+    EXPECT_EQ(level(b, 2), 30);
+    EXPECT_EQ(level(a, 1), 150) << "level 1 of a made now, from the changed corner";
+    EXPECT_EQ(level(a, 2), 188) << "b's level 2 is not handed out for a";
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 
 using namespace velmora;
 
@@ -120,6 +122,29 @@ TEST_F(RenderTest, ViewportPlacesTheQuadAndClearKeepsTheRest) {
                                                     ? std::array<uint8_t, 4>{0x80, 0x80, 0x80, 0x80}
                                                     : std::array<uint8_t, 4>{255, 0, 0, 255};
             EXPECT_EQ((std::array<uint8_t, 4>{p[0], p[1], p[2], p[3]}), want) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(RenderTest, ClearReachesEveryPixelWhateverTheDrawCovers) {
+    auto source = test::makeTexture(1, 1, MTLPixelFormat::bgra8Unorm);
+    test::writeAll(*source, {10, 20, 30, 40});
+    const std::vector<std::pair<const char*, MTLViewport>> cases = {
+        {"viewport beside the attachment", {20, 0, 4, 4, 0, 1}},
+        {"viewport over the top rows", {0, 0, 5, 2, 0, 1}},
+        {"viewport with no size", {1, 1, 0, 0, 0, 1}},
+    };
+    for (const auto& [name, viewport] : cases) {
+        auto target = attachment(5, 6);
+        test::writeAll(*target, std::vector<uint8_t>(5 * 6 * 4, 77));
+        drawQuad(target, source, viewport, MTLLoadAction::clear);
+        const auto out = test::readAll(*target);
+        for (int64_t y = 0; y < 6; ++y) {
+            for (int64_t x = 0; x < 5; ++x) {
+                const bool drawn = x >= viewport.originX && x < viewport.originX + viewport.width &&
+                                   y >= viewport.originY && y < viewport.originY + viewport.height;
+                EXPECT_EQ(out[(y * 5 + x) * 4], drawn ? 10 : 255) << name << " " << x << "," << y;
+            }
         }
     }
 }
