@@ -6,7 +6,7 @@
 #include "coding/KeyedUnarchiver.hpp"
 #include "coding/PropertyListEncoder.hpp"
 
-#include <tbb/task_group.h>
+#include <future>
 
 namespace velmora {
 
@@ -27,20 +27,16 @@ KeyedArchiver archiverFor(const LayeredCanvas& canvas, const CanvasPreviews& pre
     collectPatches(canvas.immediateLayers(), patches);
     KeyedArchiver archiver(true);
     // The previews' JPEG encoding is as long as a patch's render: both at once.
-    PropertyListObject previewsObject;
-    tbb::task_group group;
-    group.run([&] {
+    // A thread of its own rather than a pool task, so that ThreadSanitizer sees
+    // the hand-over (the pool's library is not instrumented). The future waits
+    // for it also when the patches throw.
+    auto encoding = std::async(std::launch::async, [&] {
         PropertyListEncoder encoder;
         encoder.userInfo = archiver.userInfo;
-        previewsObject = encoder.encodeToTopLevelObject(previews);
+        return encoder.encodeToTopLevelObject(previews);
     });
-    try {
-        RasterLayer::Patch::refreshCaches(patches);
-    } catch (...) {
-        group.wait();
-        throw;
-    }
-    group.wait();
+    RasterLayer::Patch::refreshCaches(patches);
+    PropertyListObject previewsObject = encoding.get();
     archiver.userInfo[std::string(RasterLayer::Patch::cachesRefreshedKey)] = true;
     archiver.encodeEncodable(canvas, CanvasArchive::canvasKey);
     // What encodeEncodable places under the key, made above.

@@ -10,7 +10,27 @@
 #include <tbb/partitioner.h>
 #include <tbb/task_arena.h>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace velmora::cpu {
+
+namespace {
+// Entering the arena from a thread outside it can hand the functor, on the
+// caller's stack, to a worker inside the uninstrumented library: tell
+// ThreadSanitizer about that hand-over and the one back.
+void handOver([[maybe_unused]] const void* token) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(const_cast<void*>(token));
+#endif
+}
+void takeOver([[maybe_unused]] const void* token) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(const_cast<void*>(token));
+#endif
+}
+} // namespace
 
 namespace {
 std::mutex arenaMutex;
@@ -51,7 +71,9 @@ void parallelRows(int64_t begin, int64_t end, const std::function<void(int64_t, 
         run(0);
         return;
     }
+    handOver(&run);
     arena()->execute([&] {
+        takeOver(&run);
         tbb::parallel_for(
             tbb::blocked_range<int64_t>(0, bands, 1),
             [&](const tbb::blocked_range<int64_t>& r) {
@@ -60,7 +82,9 @@ void parallelRows(int64_t begin, int64_t end, const std::function<void(int64_t, 
                 }
             },
             tbb::simple_partitioner());
+        handOver(&run);
     });
+    takeOver(&run);
 }
 
 } // namespace velmora::cpu
