@@ -1,8 +1,8 @@
 #include "Rendering/Brush.hpp"
 
 #include "coding/Coding.hpp"
+#include "foundation/NumberText.hpp"
 
-#include <charconv>
 #include <cmath>
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
@@ -39,14 +39,7 @@ bool canonicallyEquivalent(const std::string& a, const std::string& b) {
 }
 
 std::string floatText(float v) {
-    char buffer[32];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-    std::string text(buffer, ec == std::errc() ? end : buffer);
-    // Whole numbers keep a decimal point, as floats print.
-    if (std::isfinite(v) && text.find_first_of(".e") == std::string::npos) {
-        text += ".0";
-    }
-    return text;
+    return shortestNumberText(v);
 }
 
 } // namespace

@@ -7,10 +7,10 @@
 #include "foundation/DispatchQueue.hpp"
 #include "foundation/FatalError.hpp"
 #include "foundation/LogHandles.hpp"
+#include "foundation/NumberText.hpp"
 #include "graphics/ColorManagement.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 namespace velmora {
@@ -37,13 +37,7 @@ std::int64_t logCoordinate(double v) {
 }
 
 std::string coordinateText(double v) {
-    char buffer[32];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-    std::string text(buffer, ec == std::errc() ? end : buffer);
-    if (std::isfinite(v) && text.find_first_of(".e") == std::string::npos) {
-        text += ".0";
-    }
-    return text;
+    return shortestNumberText(v);
 }
 
 std::string pointText(CGPoint p) {
