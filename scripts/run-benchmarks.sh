@@ -3,10 +3,9 @@
 set -euo pipefail
 dir=${1:-build/release}
 found=0
-for b in "$dir"/bench/bench_*; do
-  [ -x "$b" ] || continue
+while IFS= read -r b; do
   found=1
   echo "== $(basename "$b")"
   "$b" --benchmark_counters_tabular=true
-done
+done < <(find "$dir/bench" -type f -name 'bench_*' -perm -u+x | sort)
 [ "$found" = 1 ] || echo "no benchmarks built"
