@@ -21,16 +21,7 @@ MetalHelper& helper() {
 // Bytes read plus written per second of a parallel 256 MiB memcpy, measured
 // right before each benchmark so that both see the same load.
 double copyBandwidth() {
-    const size_t bytes = size_t(256) << 20;
-    static std::vector<char> src(bytes, 1), dst(bytes, 0);
-    double best = 1e30;
-    for (int i = 0; i < 3; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        bench::parallelCopy(dst.data(), src.data(), bytes);
-        best = std::min(
-            best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-    }
-    return 2.0 * double(bytes) / best;
+    return bench::copyBandwidth(size_t(256) << 20, 3);
 }
 
 std::shared_ptr<MTLTexture> texture(int64_t w, int64_t h, MTLPixelFormat format) {

@@ -1,3 +1,4 @@
+#include "BenchSupport.hpp"
 #include "coding/Coding.hpp"
 #include "coding/JSONDecoder.hpp"
 #include "coding/JSONEncoder.hpp"
@@ -14,14 +15,7 @@ using namespace velmora;
 namespace {
 
 double seconds(const std::function<void()>& work, int repeats) {
-    double best = 1e30;
-    for (int i = 0; i < repeats; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        work();
-        const auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-    }
-    return best;
+    return velmora::bench::bestSeconds(work, repeats);
 }
 
 // A document at artist scale: 40 layers of 8000 x 8000 split into 512 x 512

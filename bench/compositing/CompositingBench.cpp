@@ -19,24 +19,11 @@ constexpr int64_t side = 8000;
 constexpr size_t pixelCount = size_t(side) * size_t(side);
 constexpr int64_t liveSide = 256;
 
-double seconds(const std::function<void()>& work, int repeats) {
-    double best = 1e30;
-    for (int i = 0; i < repeats; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        work();
-        best = std::min(
-            best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-    }
-    return best;
-}
 
 // Bytes read plus written per second of a parallel 1 GiB memcpy, measured
 // right before the case that divides by it.
 double copyBandwidth() {
-    const size_t bytes = size_t(1) << 30;
-    static std::vector<char> src(bytes, 1), dst(bytes, 0);
-    const double t = seconds([&] { bench::parallelCopy(dst.data(), src.data(), bytes); }, 5);
-    return 2.0 * double(bytes) / t;
+    return bench::copyBandwidth();
 }
 
 // A fully painted layer: varied colour and alpha in every pixel, so no blend

@@ -18,25 +18,10 @@ namespace {
 constexpr int64_t side = 8000;
 constexpr double pixels = double(side) * double(side);
 
-double seconds(const std::function<void()>& work, int repeats) {
-    double best = 1e30;
-    for (int i = 0; i < repeats; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        work();
-        best = std::min(
-            best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-    }
-    return best;
-}
 
 // Bytes read plus written per second of a parallel 1 GiB memcpy, measured once.
 double copyBandwidth() {
-    static const double bandwidth = [] {
-        const size_t bytes = size_t(1) << 30;
-        std::vector<char> src(bytes, 1), dst(bytes, 0);
-        const double t = seconds([&] { bench::parallelCopy(dst.data(), src.data(), bytes); }, 5);
-        return 2.0 * double(bytes) / t;
-    }();
+    static const double bandwidth = bench::copyBandwidth();
     return bandwidth;
 }
 
@@ -75,10 +60,7 @@ void fill(const std::shared_ptr<MTLTexture>& t, std::array<float, 4> colour) {
 // The copy measured again right before a benchmark, so that both see the same
 // load on a shared machine.
 double copyBandwidthNow() {
-    const size_t bytes = size_t(1) << 30;
-    static std::vector<char> src(bytes, 1), dst(bytes, 0);
-    const double t = seconds([&] { bench::parallelCopy(dst.data(), src.data(), bytes); }, 3);
-    return 2.0 * double(bytes) / t;
+    return bench::copyBandwidth(size_t(1) << 30, 3);
 }
 
 // Runs `work` per iteration and reports bytes read plus written against the copy.

@@ -28,14 +28,7 @@ constexpr size_t pixelCount = size_t(side) * size_t(side);
 constexpr double bytesPerBlend = double(pixelCount) * 12.0;
 
 double seconds(const std::function<void()>& work, int repeats) {
-    double best = 1e30;
-    for (int i = 0; i < repeats; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        work();
-        const auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-    }
-    return best;
+    return bench::bestSeconds(work, repeats);
 }
 
 // CPU seconds of the whole process (all threads) spent in `work`: on a shared
@@ -50,12 +43,7 @@ double cpuSeconds(const std::function<void()>& work) {
 
 // Bytes read plus written per second of a parallel 1 GiB memcpy, measured once.
 double copyBandwidth() {
-    static const double bandwidth = [] {
-        const size_t bytes = size_t(1) << 30;
-        std::vector<char> src(bytes, 1), dst(bytes, 0);
-        const double t = seconds([&] { bench::parallelCopy(dst.data(), src.data(), bytes); }, 5);
-        return 2.0 * double(bytes) / t;
-    }();
+    static const double bandwidth = bench::copyBandwidth();
     return bandwidth;
 }
 
