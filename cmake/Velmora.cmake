@@ -29,18 +29,27 @@ function(velmora_library name)
     endif()
 endfunction()
 
-# velmora_test(<name> [DEPS <targets>...]): one GoogleTest executable from the
-# *.cpp files of the current folder, registered with CTest.
+# velmora_test(<name> [QT] [DEPS <targets>...]): one GoogleTest executable from
+# the *.cpp files of the current folder, registered with CTest. QT tests get a
+# main() that makes a QApplication first.
 function(velmora_test name)
-    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "QT" "" "DEPS" ${ARGN})
     file(GLOB_RECURSE sources CONFIGURE_DEPENDS
          ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
     if(NOT sources)
         return()
     endif()
-    add_executable(${name} ${sources})
-    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock
-                                          GTest::gtest_main)
+    if(ARG_QT)
+        find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
+        add_executable(${name} ${sources} ${PROJECT_SOURCE_DIR}/tests/support/QtTestMain.cpp)
+        target_link_libraries(${name} PRIVATE ${ARG_DEPS} Qt6::Widgets Qt6::Test
+                                              GTest::gtest GTest::gmock)
+        set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    else()
+        add_executable(${name} ${sources})
+        target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock
+                                              GTest::gtest_main)
+    endif()
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     target_compile_options(${name} PRIVATE ${VELMORA_WARNINGS})
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
