@@ -1,0 +1,106 @@
+#include "desktop/QtMainQueue.hpp"
+
+#include "foundation/FatalError.hpp"
+#include "foundation/MainQueue.hpp"
+#include "foundation/Thread.hpp"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+
+namespace velmora {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One precise single-shot timer armed for the earliest due item. Qt timers fire
+// in whichever loop the main thread is running, so a nested loop drains too.
+class Pump : public QObject {
+public:
+    Pump() {
+        timer_.setSingleShot(true);
+        timer_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] { fire(); });
+    }
+
+    void arm(DispatchTime when) {
+        if (!active_ || (timer_.isActive() && armedAt_ <= when)) {
+            return;
+        }
+        const auto now = Clock::now();
+        const auto delay =
+            when <= now ? 0 : std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
+        armedAt_ = when;
+        timer_.start(static_cast<int>(std::min<long long>(delay, 24LL * 3600 * 1000)));
+    }
+
+    bool isActive() const { return active_; }
+    void setActive(bool active) {
+        active_ = active;
+        if (!active) {
+            timer_.stop();
+        }
+    }
+
+private:
+    void fire() {
+        if (!active_) {
+            return;
+        }
+        // Armed again before running anything: an item that enters a nested loop
+        // leaves the items behind it to run inside that loop.
+        arm(DispatchTime::min());
+        MainQueue::drain();
+    }
+
+    bool active_ = false;
+    QTimer timer_;
+    DispatchTime armedAt_{};
+};
+
+// Never deleted: a worker may still be handing it a wake-up while it is unbound.
+Pump*& pump() {
+    static Pump* shared = nullptr;
+    return shared;
+}
+
+} // namespace
+
+void QtMainQueue::bind() {
+    if (!Thread::isMainThread() || QCoreApplication::instance() == nullptr) {
+        fatalError("The main queue is bound to Qt on the main thread of a running application");
+    }
+    if (isBound()) {
+        return;
+    }
+    if (pump() == nullptr) {
+        pump() = new Pump;
+    }
+    pump()->setActive(true);
+    Pump* target = pump();
+    MainQueue::bind([target](DispatchTime when) {
+        if (Thread::isMainThread()) {
+            target->arm(when);
+        } else {
+            QMetaObject::invokeMethod(
+                target, [target, when] { target->arm(when); }, Qt::QueuedConnection);
+        }
+    });
+}
+
+void QtMainQueue::unbind() {
+    if (!isBound()) {
+        return;
+    }
+    MainQueue::unbind();
+    pump()->setActive(false);
+}
+
+bool QtMainQueue::isBound() {
+    return pump() != nullptr && pump()->isActive();
+}
+
+} // namespace velmora
