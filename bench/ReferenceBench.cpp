@@ -1,7 +1,6 @@
 #include "BenchSupport.hpp"
 
 #include <benchmark/benchmark.h>
-
 #include <vector>
 
 // Memory bandwidth of this machine: the yardstick the other programs print
@@ -17,4 +16,4 @@ static void BM_ParallelCopy1GiB(benchmark::State& state) {
 }
 BENCHMARK(BM_ParallelCopy1GiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-BENCHMARK_MAIN();
+VELMORA_BENCH_MAIN()

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Runs every benchmark program of a release build folder, one after another.
+# Each benchmark reports its cold run apart and the median and spread of the
+# warm ones (VELMORA_BENCH_REPETITIONS of them, at least 5), after the load.
 set -euo pipefail
 dir=${1:-build/release}
 found=0
 while IFS= read -r b; do
   found=1
-  echo "== $(basename "$b")"
+  echo "== $(basename "$b") ($(uptime))"
   "$b" --benchmark_counters_tabular=true
 done < <(find "$dir/bench" -type f -name 'bench_*' -perm -u+x | sort)
 [ "$found" = 1 ] || echo "no benchmarks built"

@@ -115,4 +115,4 @@ BENCHMARK(BM_EncodeLayer)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRea
 
 } // namespace
 
-BENCHMARK_MAIN();
+VELMORA_BENCH_MAIN()

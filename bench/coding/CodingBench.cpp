@@ -218,4 +218,4 @@ void BM_BrushesJSONRoundTrip(benchmark::State& state) {
 BENCHMARK(BM_EncodeDocumentTree)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeDocumentTree)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BrushesJSONRoundTrip)->Iterations(10)->Unit(benchmark::kMillisecond);
-BENCHMARK_MAIN();
+VELMORA_BENCH_MAIN()

@@ -18,7 +18,6 @@ namespace {
 constexpr int64_t side = 8000;
 constexpr double pixels = double(side) * double(side);
 
-
 // Bytes read plus written per second of a parallel 1 GiB memcpy, measured once.
 double copyBandwidth() {
     static const double bandwidth = bench::copyBandwidth();
@@ -144,4 +143,4 @@ BENCHMARK(BM_Convert8000_rgba32Float_to_rgba8)
     ->UseRealTime()
     ->MinTime(1.0);
 
-BENCHMARK_MAIN();
+VELMORA_BENCH_MAIN()

@@ -1,3 +1,4 @@
+#include "BenchSupport.hpp"
 #include "graphics/ColorManagement.hpp"
 #include "graphics/ImageCodecs.hpp"
 #include "graphics/PixelConversion.hpp"
@@ -146,4 +147,4 @@ BENCHMARK(BM_EncodeJPEG)->Arg(256)->Arg(4096)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeJPEG)->Arg(4096)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConvertP3ToSRGB)->Arg(4096)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+VELMORA_BENCH_MAIN()

@@ -1,3 +1,4 @@
+#include "BenchSupport.hpp"
 #include "Canvas/CanvasArchive.hpp"
 #include "Canvas/RasterLayer.hpp"
 #include "Rendering/MetalHelper.hpp"
@@ -224,17 +225,16 @@ void BM_Load(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_SaveAllPatches)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_SaveAllPatches)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_SaveAllPatchesInTurn)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK(BM_SaveAfterSmallStroke)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_SaveUnchanged)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_CheckUnchangedPatches)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_EncodePreviews)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
-BENCHMARK(BM_Load)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_SaveAfterSmallStroke)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_SaveUnchanged)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_CheckUnchangedPatches)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_EncodePreviews)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_Load)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    const int status = bench::runBenchmarks(argc, argv);
     std::filesystem::remove(documentPath());
-    return 0;
+    return status;
 }

@@ -1,3 +1,4 @@
+#include "BenchSupport.hpp"
 #include "coding/AtomicFileWriter.hpp"
 #include "coding/KeyedArchiver.hpp"
 #include "coding/KeyedUnarchiver.hpp"
@@ -143,7 +144,7 @@ void BM_KeyedArchiveWrite1GiB(benchmark::State& state) {
     state.counters["plain_GiB_per_s"] = double(state.iterations()) / plainTime;
     state.counters["peak_extra_MiB"] = double(peak) / (1 << 20);
 }
-BENCHMARK(BM_KeyedArchiveWrite1GiB)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeyedArchiveWrite1GiB)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_KeyedArchiveRead1GiB(benchmark::State& state) {
     payload();
@@ -173,8 +174,8 @@ void BM_KeyedArchiveRead1GiB(benchmark::State& state) {
     state.counters["peak_extra_MiB"] = double(peak) / (1 << 20);
     std::filesystem::remove_all(folder());
 }
-BENCHMARK(BM_KeyedArchiveRead1GiB)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeyedArchiveRead1GiB)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-BENCHMARK_MAIN();
+VELMORA_BENCH_MAIN()

@@ -1,3 +1,4 @@
+#include "BenchSupport.hpp"
 #include "Rendering/DisplayViewModel.hpp"
 #include "Rendering/DrawingDrawable.hpp"
 #include "Rendering/Renderer.hpp"
@@ -139,4 +140,4 @@ BENCHMARK(BM_CanvasFrameZoom4Rotated30)
 
 } // namespace
 
-BENCHMARK_MAIN();
+VELMORA_BENCH_MAIN()

@@ -1,3 +1,4 @@
+#include "BenchSupport.hpp"
 #include "RawInputStabilizer/SmoothedStroke.hpp"
 #include "ReferenceStabilizer.hpp"
 
@@ -101,4 +102,4 @@ BENCHMARK(BM_FullRecomputationStroke)
 
 } // namespace
 
-BENCHMARK_MAIN();
+VELMORA_BENCH_MAIN()
