@@ -1,0 +1,15 @@
+#include "App/AppLogHandles.hpp"
+
+namespace velmora {
+
+namespace {
+constexpr const char* subsystem = "com.tovik.Velmora";
+}
+
+// Leaked so that logging while the process exits still finds it.
+const Logger& logFileResources() {
+    static const Logger* log = new Logger(subsystem, "File Resources");
+    return *log;
+}
+
+} // namespace velmora
