@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QPointingDevice>
 #include <QTabletEvent>
 #include <memory>
@@ -7,21 +8,19 @@
 
 namespace velmora::test {
 
-// Tablet tools and a touch screen as Qt describes them; one object per tool
-// for the whole run, as Qt keeps them.
+// Tablet tools and a touch screen as Qt describes them; one object per tool,
+// owned by the application like Qt's own.
 inline const QPointingDevice* tabletTool(QPointingDevice::PointerType type, qint64 serial) {
-    static std::vector<std::unique_ptr<QPointingDevice>> devices;
+    static std::vector<const QPointingDevice*> devices;
     for (const auto& d : devices) {
         if (d->pointerType() == type && d->uniqueId().numericId() == serial) {
-            return d.get();
+            return d;
         }
     }
-    return devices
-        .emplace_back(std::make_unique<QPointingDevice>(
-            "test tablet", 42, QInputDevice::DeviceType::Stylus, type,
-            QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3,
-            QString(), QPointingDeviceUniqueId::fromNumericId(serial)))
-        .get();
+    return devices.emplace_back(new QPointingDevice(
+        "test tablet", 42, QInputDevice::DeviceType::Stylus, type,
+        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3, QString(),
+        QPointingDeviceUniqueId::fromNumericId(serial), QCoreApplication::instance()));
 }
 
 inline const QPointingDevice* pen(qint64 serial = 1) {
@@ -33,10 +32,11 @@ inline const QPointingDevice* eraser(qint64 serial = 1) {
 }
 
 inline const QPointingDevice* touchScreen() {
-    static QPointingDevice device("test touch screen", 43, QInputDevice::DeviceType::TouchScreen,
-                                  QPointingDevice::PointerType::Finger,
-                                  QInputDevice::Capability::Position, 10, 0);
-    return &device;
+    static const QPointingDevice* device = new QPointingDevice(
+        "test touch screen", 43, QInputDevice::DeviceType::TouchScreen,
+        QPointingDevice::PointerType::Finger, QInputDevice::Capability::Position, 10, 0, QString(),
+        QPointingDeviceUniqueId(), QCoreApplication::instance());
+    return device;
 }
 
 inline QTabletEvent tabletEvent(QEvent::Type type, const QPointingDevice* device, QPointF pos,
