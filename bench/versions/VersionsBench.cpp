@@ -2,9 +2,9 @@
 // before the save and the identity given to its temporary file, against the
 // save itself (temporary file, flush, rename), both timed in the same run.
 
+#include "BenchSupport.hpp"
 #include "desktop/VersionStore.hpp"
 
-#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cerrno>
 #include <chrono>
@@ -119,29 +119,18 @@ void BM_VersionOfA340MBSave(benchmark::State& state) {
     state.SetLabel(links ? "hard link" : "copy");
 }
 
-double statistic(const std::vector<double>& values, double quantile) {
-    std::vector<double> v = values;
-    std::sort(v.begin(), v.end());
-    return v[std::size_t(quantile * double(v.size() - 1) + 0.5)];
-}
-
 } // namespace
 
 BENCHMARK(BM_VersionOfA340MBSave)
     ->Arg(1)
     ->Arg(0)
     ->Iterations(1)
-    ->Repetitions(7)
     ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->ComputeStatistics("min", [](const std::vector<double>& v) { return statistic(v, 0); })
-    ->ComputeStatistics("max", [](const std::vector<double>& v) { return statistic(v, 1); });
+    ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    const int status = velmora::bench::runBenchmarks(argc, argv);
     std::error_code ignored;
     fs::remove_all(scratch(), ignored);
-    return 0;
+    return status;
 }
