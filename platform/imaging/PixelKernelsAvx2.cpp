@@ -48,6 +48,23 @@ struct V {
     VELMORA_V void streami(std::byte* p, I v) {
         _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
     }
+    VELMORA_V F reciprocal(F v) { return _mm256_div_ps(_mm256_set1_ps(1.0f), v); }
+    // Byte k of every 32-bit lane, zero extended.
+    template <int k> VELMORA_V I byteOf(I v) {
+        constexpr char z = char(0x80);
+        const __m128i half =
+            _mm_setr_epi8(k, z, z, z, 4 + k, z, z, z, 8 + k, z, z, z, 12 + k, z, z, z);
+        return _mm256_shuffle_epi8(v, _mm256_broadcastsi128_si256(half));
+    }
+    VELMORA_V I bits(F v) { return _mm256_castps_si256(v); }
+    // (a & mask) | c
+    VELMORA_V I orMasked(I a, I mask, I c) { return _mm256_or_si256(_mm256_and_si256(a, mask), c); }
+    VELMORA_V F abs(F v) {
+        return _mm256_and_ps(v, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
+    }
+    VELMORA_V M both(M a, M b) { return _mm256_and_ps(a, b); }
+    VELMORA_V bool any(M m) { return _mm256_movemask_ps(m) != 0; }
+    VELMORA_V I keepWherei(I v, M m) { return _mm256_and_si256(v, _mm256_castps_si256(m)); }
     VELMORA_V F loadf(const float* p) { return _mm256_loadu_ps(p); }
     VELMORA_V void storef(float* p, F v) { _mm256_storeu_ps(p, v); }
 };

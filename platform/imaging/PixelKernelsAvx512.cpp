@@ -57,6 +57,25 @@ struct V {
     VELMORA_V void streami(std::byte* p, I v) {
         _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v);
     }
+    // 1 / v to within 2^-23 relative: an estimate and one Newton step.
+    VELMORA_V F reciprocal(F v) {
+        const F r = _mm512_rcp14_ps(v);
+        return _mm512_fmadd_ps(r, _mm512_fnmadd_ps(v, r, _mm512_set1_ps(1.0f)), r);
+    }
+    // Byte k of every 32-bit lane, zero extended.
+    template <int k> VELMORA_V I byteOf(I v) {
+        constexpr char z = char(0x80);
+        const I pick = _mm512_broadcast_i32x4(
+            _mm_setr_epi8(k, z, z, z, 4 + k, z, z, z, 8 + k, z, z, z, 12 + k, z, z, z));
+        return _mm512_shuffle_epi8(v, pick);
+    }
+    VELMORA_V I bits(F v) { return _mm512_castps_si512(v); }
+    // (a & mask) | c
+    VELMORA_V I orMasked(I a, I mask, I c) { return _mm512_ternarylogic_epi32(a, mask, c, 0xEA); }
+    VELMORA_V F abs(F v) { return _mm512_abs_ps(v); }
+    VELMORA_V M both(M a, M b) { return _kand_mask16(a, b); }
+    VELMORA_V bool any(M m) { return m != 0; }
+    VELMORA_V I keepWherei(I v, M m) { return _mm512_maskz_mov_epi32(m, v); }
     VELMORA_V F loadf(const float* p) { return _mm512_loadu_ps(p); }
     VELMORA_V void storef(float* p, F v) { _mm512_storeu_ps(p, v); }
 };
