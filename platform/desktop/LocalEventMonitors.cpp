@@ -130,21 +130,47 @@ bool LocalEventMonitors::dispatch(const NSEvent& event) {
 }
 
 void LocalEventMonitors::trackProximity(const QEvent& event, const NSEvent& built) {
+    const int64_t tool = built.deviceID();
     if (event.type() == QEvent::TabletEnterProximity) {
-        toolsInProximity_.insert(built.deviceID());
-    } else if (event.type() == QEvent::TabletLeaveProximity) {
-        toolsInProximity_.erase(built.deviceID());
-    } else if (isTabletPointer(event.type()) && toolsInProximity_.insert(built.deviceID()).second) {
-        NSEvent::Values entering;
-        entering.type = NSEventType::tabletProximity;
-        entering.subtype = NSEventSubtype::tabletProximity;
-        entering.timestamp = built.timestamp();
-        entering.modifierFlags = built.modifierFlags();
-        entering.deviceID = built.deviceID();
-        entering.pointingDeviceType = built.pointingDeviceType();
-        entering.isEnteringProximity = true;
-        dispatch(NSEvent(std::move(entering)));
+        toolsInProximity_.insert(tool);
+        if (enteredUnannounced_ == tool) {
+            enteredUnannounced_.reset();
+        }
+        return;
     }
+    if (event.type() == QEvent::TabletLeaveProximity) {
+        toolsInProximity_.erase(tool);
+        if (enteredUnannounced_ == tool) {
+            enteredUnannounced_.reset();
+        }
+        return;
+    }
+    if (!isTabletPointer(event.type()) || toolsInProximity_.contains(tool)) {
+        return;
+    }
+    // Without proximity events a turned pen would stay the eraser: the tool we
+    // let in on our own leaves when another one shows up.
+    if (enteredUnannounced_) {
+        toolsInProximity_.erase(*enteredUnannounced_);
+        dispatch(proximityEvent(built, *enteredUnannounced_, enteredUnannouncedType_, false));
+    }
+    toolsInProximity_.insert(tool);
+    enteredUnannounced_ = tool;
+    enteredUnannouncedType_ = built.pointingDeviceType();
+    dispatch(proximityEvent(built, tool, built.pointingDeviceType(), true));
+}
+
+NSEvent LocalEventMonitors::proximityEvent(const NSEvent& cause, int64_t tool,
+                                           NSPointingDeviceType type, bool entering) {
+    NSEvent::Values v;
+    v.type = NSEventType::tabletProximity;
+    v.subtype = NSEventSubtype::tabletProximity;
+    v.timestamp = cause.timestamp();
+    v.modifierFlags = cause.modifierFlags();
+    v.deviceID = tool;
+    v.pointingDeviceType = type;
+    v.isEnteringProximity = entering;
+    return NSEvent(std::move(v));
 }
 
 bool LocalEventMonitors::eventFilter(QObject* receiver, QEvent* event) {

@@ -22,7 +22,8 @@ namespace velmora {
 // It also keeps which tablet tools are near the tablet: a tool whose first
 // event came without a proximity event (a pen held near the tablet at launch, a
 // driver that reports no proximity) gets an entering-proximity event delivered
-// to the monitors before that event, so that it counts as a pen, not a touch.
+// to the monitors before that event, so that it counts as a pen, not a touch;
+// the tool let in so before leaves first.
 class LocalEventMonitors final : public QObject {
 public:
     // Main thread; none without an application.
@@ -59,11 +60,16 @@ private:
     // False when a monitor stopped the event.
     bool dispatch(const NSEvent& event);
     void trackProximity(const QEvent& event, const NSEvent& built);
+    static NSEvent proximityEvent(const NSEvent& cause, int64_t tool, NSPointingDeviceType type,
+                                  bool entering);
 
     std::vector<std::shared_ptr<Entry>> entries_;
     uint64_t nextID_ = 1;
     std::optional<Delivery> last_;
     std::set<int64_t> toolsInProximity_;
+    // The tool last let in without a proximity event of its own.
+    std::optional<int64_t> enteredUnannounced_;
+    NSPointingDeviceType enteredUnannouncedType_ = NSPointingDeviceType::unknown;
 };
 
 } // namespace velmora

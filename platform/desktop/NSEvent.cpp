@@ -124,11 +124,27 @@ NSEventType pointerType(QEvent::Type qtType, Qt::MouseButton button, Qt::MouseBu
 }
 
 // Qt reports one phase for a whole scroll; the platform tells finger scrolling
-// from the momentum that follows it.
+// from the momentum that follows it. One Qt event may be built more than once
+// (by the monitors, then by its receiver): it gets the same phases each time.
 struct ScrollPhases {
+    using Key = std::tuple<quint64, int, QPoint, QPoint>;
+    using Phases = std::pair<NSEventPhase, NSEventPhase>;
     bool inMomentum = false;
+    std::optional<Key> lastKey;
+    Phases last;
 
-    std::pair<NSEventPhase, NSEventPhase> next(Qt::ScrollPhase phase) {
+    Phases next(const QWheelEvent& event) {
+        const Key key{event.timestamp(), int(event.phase()), event.angleDelta(),
+                      event.pixelDelta()};
+        if (lastKey == key) {
+            return last;
+        }
+        lastKey = key;
+        last = advance(event.phase());
+        return last;
+    }
+
+    Phases advance(Qt::ScrollPhase phase) {
         switch (phase) {
         case Qt::ScrollBegin:
             inMomentum = false;
@@ -159,10 +175,40 @@ ScrollPhases& scrollPhases() {
     return phases;
 }
 
-// The first magnify or rotate event after a gesture began carries `began`.
-bool& gestureJustBegan() {
-    static bool began = false;
-    return began;
+// The first magnify or rotate event after a gesture began carries `began`; the
+// same event built again keeps its phase.
+struct GesturePhases {
+    using Key = std::tuple<quint64, int, qreal>;
+    bool justBegan = false;
+    std::optional<Key> lastKey;
+    NSEventPhase last = NSEventPhase::none;
+
+    NSEventPhase next(const QNativeGestureEvent& event) {
+        const Key key{event.timestamp(), int(event.gestureType()), event.value()};
+        if (lastKey == key) {
+            return last;
+        }
+        lastKey = key;
+        switch (event.gestureType()) {
+        case Qt::BeginNativeGesture:
+            justBegan = true;
+            last = NSEventPhase::began;
+            break;
+        case Qt::EndNativeGesture:
+            justBegan = false;
+            last = NSEventPhase::ended;
+            break;
+        default:
+            last = std::exchange(justBegan, false) ? NSEventPhase::began : NSEventPhase::changed;
+            break;
+        }
+        return last;
+    }
+};
+
+GesturePhases& gesturePhases() {
+    static GesturePhases phases;
+    return phases;
 }
 
 std::atomic<int>& altWheelSwapSetting() {
@@ -266,7 +312,7 @@ NSEvent NSEvent::fromWheelEvent(const QWheelEvent& event, const QWidget& receive
     v.scrollingDeltaY = scrolling.y();
     v.deltaX = lines.x();
     v.deltaY = lines.y();
-    std::tie(v.phase, v.momentumPhase) = scrollPhases().next(event.phase());
+    std::tie(v.phase, v.momentumPhase) = scrollPhases().next(event);
     return NSEvent(std::move(v));
 }
 
@@ -278,31 +324,25 @@ std::optional<NSEvent> NSEvent::fromNativeGestureEvent(const QNativeGestureEvent
     v.locationInWindow = windowLocation(receiver, event.position());
     v.window = receiver.window();
     v.deviceID = InputDeviceIDs::idFor(event.pointingDevice());
-    const auto inGesturePhase = [] {
-        const bool began = std::exchange(gestureJustBegan(), false);
-        return began ? NSEventPhase::began : NSEventPhase::changed;
-    };
     switch (event.gestureType()) {
     case Qt::BeginNativeGesture:
-        gestureJustBegan() = true;
         v.type = NSEventType::beginGesture;
-        v.phase = NSEventPhase::began;
+        v.phase = gesturePhases().next(event);
         break;
     case Qt::EndNativeGesture:
-        gestureJustBegan() = false;
         v.type = NSEventType::endGesture;
-        v.phase = NSEventPhase::ended;
+        v.phase = gesturePhases().next(event);
         break;
     case Qt::ZoomNativeGesture:
         v.type = NSEventType::magnify;
         v.magnification = event.value();
-        v.phase = inGesturePhase();
+        v.phase = gesturePhases().next(event);
         break;
     case Qt::RotateNativeGesture:
         // Qt turns clockwise; the platform counter-clockwise.
         v.type = NSEventType::rotate;
         v.rotation = float(-event.value());
-        v.phase = inGesturePhase();
+        v.phase = gesturePhases().next(event);
         break;
     case Qt::SwipeNativeGesture: {
         // Qt gives the swipe's angle: 0 rightward, 90 upward, 180 leftward.

@@ -163,6 +163,19 @@ TEST(LocalEventMonitorTest, AToolWithoutProximityEventsEntersBeforeItsFirstEvent
     EXPECT_EQ(seen, (std::vector<std::string>{"enter", "down", "other", "leave", "enter", "down"}));
     EXPECT_EQ(toolID, NSEvent::fromProximityEvent(test::proximityEvent(true, tool)).deviceID());
 
+    // Turning the pen over without proximity events: the pen leaves, the eraser enters.
+    seen.clear();
+    std::vector<NSPointingDeviceType> types;
+    monitors.add(NSEventMask::tabletProximity, [&](const NSEvent& e) {
+        types.push_back(e.pointingDeviceType());
+        return e;
+    });
+    sendTablet(widget, test::tabletEvent(QEvent::TabletPress, test::eraser(8), {1, 1}), 14);
+    sendTablet(widget, test::tabletEvent(QEvent::TabletPress, tool, {1, 1}), 15);
+    EXPECT_EQ(seen, (std::vector<std::string>{"leave", "enter", "down", "leave", "enter", "down"}));
+    EXPECT_EQ(types, (std::vector{NSPointingDeviceType::pen, NSPointingDeviceType::eraser,
+                                  NSPointingDeviceType::eraser, NSPointingDeviceType::pen}));
+
     // A tool that announced itself gets no second entering event.
     seen.clear();
     sendProximity(true, test::pen(9));

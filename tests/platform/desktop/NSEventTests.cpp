@@ -184,9 +184,15 @@ TEST(NSEventTest, ScrollPhasesTellFingersFromMomentum) {
         {Qt::ScrollEnd, {NSEventPhase::none, NSEventPhase::ended}},
         {Qt::ScrollBegin, {NSEventPhase::began, NSEventPhase::none}},
     };
+    quint64 time = 1000;
     for (const auto& [qt, expected] : steps) {
-        const auto e = NSEvent::fromWheelEvent(wheel({0, 1}, {0, 8}, Qt::NoModifier, qt), *w.view);
+        auto event = wheel({0, 1}, {0, 8}, Qt::NoModifier, qt);
+        event.setTimestamp(++time);
+        const auto e = NSEvent::fromWheelEvent(event, *w.view);
         EXPECT_EQ(std::make_pair(e.phase(), e.momentumPhase()), expected) << int(qt);
+        // Built again by its receiver after the monitors, it keeps its phases.
+        const auto again = NSEvent::fromWheelEvent(event, *w.view);
+        EXPECT_EQ(std::make_pair(again.phase(), again.momentumPhase()), expected) << int(qt);
     }
 }
 
@@ -197,6 +203,7 @@ TEST(NSEventTest, GesturesBecomeMagnifyRotateAndUnitSwipes) {
     };
     EXPECT_EQ(build(Qt::BeginNativeGesture, 0)->type(), NSEventType::beginGesture);
     const auto first = build(Qt::ZoomNativeGesture, 0.2);
+    EXPECT_EQ(build(Qt::ZoomNativeGesture, 0.2)->phase(), NSEventPhase::began) << "built again";
     const auto second = build(Qt::RotateNativeGesture, 15);
     EXPECT_EQ(build(Qt::EndNativeGesture, 0)->phase(), NSEventPhase::ended);
     EXPECT_EQ(first->type(), NSEventType::magnify);
