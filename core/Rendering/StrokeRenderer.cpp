@@ -161,17 +161,14 @@ MTLRegion StrokeRenderer::drawDots(const std::vector<StrokesViewModel::Dot>& dot
     compute(*commandBuffer, "Draw " + std::to_string(count) + " dots compute encoder",
             [&](MTLComputeCommandEncoder& encoder) {
                 encoder.setComputePipelineState(pipeline->second);
+                // Stamped in place: each pixel depends only on its own value and
+                // the dots, so reading and writing one texture gives the same bits.
                 encoder.setTexture(stroke, 0);
-                encoder.setTexture(scratchTexture_, 1);
+                encoder.setTexture(stroke, 1);
                 encoder.setBytes(records.data(), records.size() * sizeof(DotDesc), 2);
                 encoder.setBytes(origin.data(), sizeof(origin), 3);
                 dispatchThreadgroupsForWorkingOn(encoder, inside.size);
             });
-    blit(*commandBuffer, "Copy from scratch to stroke layer texture",
-         [&](MTLBlitCommandEncoder& encoder) {
-             encoder.copyFromTexture(scratchTexture_, 0, 0, inside.origin, inside.size, stroke, 0,
-                                     0, inside.origin);
-         });
     return inside;
 }
 

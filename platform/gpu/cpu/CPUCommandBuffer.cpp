@@ -6,6 +6,7 @@
 #include "gpu/cpu/CPUDevice.hpp"
 #include "gpu/cpu/CPURenderCommandEncoder.hpp"
 #include "gpu/cpu/CPUTexture.hpp"
+#include "gpu/cpu/ShaderFunctions.hpp"
 #include "gpu/cpu/Timeline.hpp"
 
 #include <exception>
@@ -94,7 +95,32 @@ void CPUCommandBuffer::encodeHostCommand(std::string label, std::function<void()
 }
 
 void CPUCommandBuffer::addCommand(std::function<void()> command) {
-    commands_.push_back(std::move(command));
+    commands_.push_back({std::move(command), nullptr, {}});
+}
+
+void CPUCommandBuffer::addDispatch(std::shared_ptr<const FunctionBody> body,
+                                   ComputeArguments arguments) {
+    commands_.push_back({nullptr, std::move(body), std::move(arguments)});
+}
+
+size_t CPUCommandBuffer::runCommands(size_t index) {
+    const Command& command = commands_[index];
+    if (command.body == nullptr) {
+        command.work();
+        return index + 1;
+    }
+    const ComputeKernel& kernel = command.body->kernel;
+    if (!kernel.runTogether) {
+        runComputeKernel(kernel, command.arguments);
+        return index + 1;
+    }
+    std::vector<const ComputeArguments*> together;
+    size_t end = index;
+    for (; end < commands_.size() && commands_[end].body == command.body; ++end) {
+        together.push_back(&commands_[end].arguments);
+    }
+    kernel.runTogether(together);
+    return end;
 }
 
 void CPUCommandBuffer::useResource(const std::shared_ptr<MTLResource>& resource) {
@@ -147,9 +173,9 @@ void CPUCommandBuffer::run() {
         h(*this);
     }
     bool failed = false;
-    for (auto& command : commands_) {
+    for (size_t next = 0; next < commands_.size();) {
         try {
-            command();
+            next = runCommands(next);
         } catch (const std::exception& e) {
             std::lock_guard lock(mutex_);
             error_ = e.what();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gpu/MTLCommandBuffer.hpp"
+#include "gpu/cpu/ShaderFunctions.hpp"
 
 #include <atomic>
 #include <memory>
@@ -42,6 +43,7 @@ public:
 
     // For the encoders of this buffer.
     void addCommand(std::function<void()> command);
+    void addDispatch(std::shared_ptr<const FunctionBody> body, ComputeArguments arguments);
     void useResource(const std::shared_ptr<MTLResource>& resource);
     size_t appendTrace(MTLCommandTraceEntry entry);
     void setTraceLabel(size_t index, std::optional<std::string> label);
@@ -51,13 +53,22 @@ private:
     void beginEncoding();
     void checkNotCommitted(const char* what) const;
     void run();
+    // Runs the command at `index`, or the run of dispatches that can go together
+    // starting there; returns the index after them.
+    size_t runCommands(size_t index);
 
     std::shared_ptr<CPUDevice> device_;
     mutable std::mutex mutex_;
     std::optional<std::string> label_;
     std::atomic<MTLCommandBufferStatus> status_{MTLCommandBufferStatus::notEnqueued};
     std::optional<std::string> error_;
-    std::vector<std::function<void()>> commands_;
+    // A command: host work, or a compute dispatch (body and arguments).
+    struct Command {
+        std::function<void()> work;
+        std::shared_ptr<const FunctionBody> body;
+        ComputeArguments arguments;
+    };
+    std::vector<Command> commands_;
     std::vector<std::shared_ptr<MTLResource>> resources_;
     std::set<const MTLResource*> resourceSet_;
     std::vector<Handler> scheduledHandlers_;

@@ -55,9 +55,7 @@ void CPUComputeCommandEncoder::dispatchThreadgroups(MTLSize groups, MTLSize thre
     for (const auto& b : table_.buffers()) {
         buffer_->useResource(b.buffer);
     }
-    buffer_->addCommand([body = pipeline_->function()->body(), arguments = std::move(arguments)] {
-        runComputeKernel(body->kernel, arguments);
-    });
+    buffer_->addDispatch(pipeline_->function()->body(), std::move(arguments));
 }
 
 void runComputeKernel(const ComputeKernel& kernel, const ComputeArguments& arguments) {

@@ -43,6 +43,12 @@ struct ComputeKernel {
     // Function constants the kernel needs: index and type. Taking the function
     // without them fails.
     std::vector<std::pair<uint64_t, MTLDataType>> requiredConstants;
+    // Optional: runs consecutive dispatches of the kernel in one command buffer as one
+    // piece of work, so the workers are woken once for all of them. Only for kernels
+    // whose every written pixel depends on nothing but the same pixel of the bound
+    // textures and the arguments: any split that keeps each pixel's dispatches in
+    // order then gives the same bits.
+    std::function<void(const std::vector<const ComputeArguments*>&)> runTogether;
 };
 
 inline constexpr size_t kMaxVaryings = 8;
