@@ -1,10 +1,12 @@
 #include "desktop/MTKViewHostWidget.hpp"
+#include "desktop/QtMainQueue.hpp"
 #include "foundation/MainQueue.hpp"
 #include "gpu/CAMetalDrawable.hpp"
 #include "gpu/MTLDevice.hpp"
 
 #include <QCoreApplication>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QMimeData>
 #include <QPixmap>
 #include <QScreen>
@@ -152,6 +154,20 @@ TEST_F(MTKViewHostWidgetTest, PresentingOnlyPostsAndTheNewestFrameWins) {
     EXPECT_EQ(widget->shownDrawable()->drawableID(), 2u);
     EXPECT_EQ(painted, std::vector<uint64_t>{2});
     EXPECT_EQ(view->drawablesInUse(), 1u) << "a frame replaced before it was shown goes back";
+}
+
+TEST_F(MTKViewHostWidgetTest, AnUnpausedViewIsDrawnAndShownFromQtsLoop) {
+    QtMainQueue::bind();
+    view->setPaused(false);
+    QElapsedTimer clock;
+    clock.start();
+    while (painted.size() < 3 && clock.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    view->setPaused(true);
+    QtMainQueue::unbind();
+    ASSERT_GE(painted.size(), 3u);
+    EXPECT_LT(painted[0], painted[2]) << "newer frames replace older ones";
 }
 
 TEST_F(MTKViewHostWidgetTest, DropsOfferingNoRegisteredTypeAreNotOffered) {

@@ -2,9 +2,12 @@
 #include "platform/desktop/InputTestSupport.hpp"
 
 #include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
+#include <QScreen>
 #include <QWheelEvent>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -222,6 +225,12 @@ TEST(NSEventTest, GesturesBecomeMagnifyRotateAndUnitSwipes) {
         EXPECT_EQ(e->deltaY(), dy) << angle;
     }
     EXPECT_FALSE(build(Qt::PanNativeGesture, 1));
+}
+
+TEST(NSEventTest, MouseLocationIsInScreenPointsUpFromThePrimaryScreensBottom) {
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QCursor::setPos(screen.x() + 10, screen.y() + 30);
+    EXPECT_EQ(NSEvent::mouseLocation(), (CGPoint{10, CGFloat(screen.height() - 30)}));
 }
 
 TEST(NSEventTest, MouseCoalescingIsQtsEventCompression) {
