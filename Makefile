@@ -37,8 +37,16 @@ fuzz:
 	  -DVELMORA_SANITIZE=address,undefined
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
 
-run: deps
-	cmake -S . -B $(REL_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF
+# Needs a display: a desktop session's (X11, or Wayland through XWayland) or a
+# virtual X server's. Checked before anything is built.
+run:
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "make run: no display (neither DISPLAY nor WAYLAND_DISPLAY is set). Without a desktop session, run:" >&2; \
+	  echo "  xvfb-run -a make run" >&2; \
+	  exit 1; \
+	fi
+	@bash scripts/install-deps.sh build
+	cmake -S . -B $(REL_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF -DVELMORA_APP=ON
 	cmake --build $(REL_DIR) -j $(JOBS) --target Velmora
 	$(REL_DIR)/app/Velmora
 

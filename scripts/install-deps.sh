@@ -11,6 +11,8 @@ build_pkgs=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev
   locales
+  xvfb xauth x11-utils imagemagick
+  shared-mime-info desktop-file-utils
 )
 bench_pkgs=(libpixman-1-dev libmypaint-dev)
 fuzz_pkgs=(clang-16 libclang-rt-16-dev)

@@ -1,5 +1,6 @@
 #include "foundation/DispatchQueue.hpp"
 
+#include "foundation/DispatchWorkItem.hpp"
 #include "foundation/FatalError.hpp"
 #include "foundation/Thread.hpp"
 #include "foundation/WorkList.hpp"
@@ -206,6 +207,10 @@ DispatchQueue& DispatchQueue::global(DispatchQoS qos) {
 
 void DispatchQueue::async(std::function<void()> work) const {
     core_->enqueue(std::move(work), std::nullopt);
+}
+
+void DispatchQueue::async(const DispatchWorkItem& item) const {
+    core_->enqueue([item] { item.perform(); }, std::nullopt);
 }
 
 void DispatchQueue::asyncAfter(DispatchTime deadline, std::function<void()> work) const {

@@ -12,6 +12,8 @@
 
 namespace velmora {
 
+class DispatchWorkItem;
+
 // Quality of service: how urgent a queue's work is. Threads of background and
 // utility queues run at a lower scheduling priority; the others keep the
 // process's (raising it needs privileges a desktop user does not have).
@@ -86,6 +88,8 @@ public:
     DispatchQoS qos() const { return core_->qos(); }
 
     void async(std::function<void()> work) const;
+    // Runs `item` in its turn unless it was cancelled by then.
+    void async(const DispatchWorkItem& item) const;
     void asyncAfter(DispatchTime deadline, std::function<void()> work) const;
     void asyncAfter(std::chrono::nanoseconds delay, std::function<void()> work) const {
         asyncAfter(std::chrono::steady_clock::now() + delay, std::move(work));

@@ -10,6 +10,10 @@ namespace velmora {
 [[noreturn]] void fatalError(std::string_view message = {},
                              std::source_location where = std::source_location::current());
 
+// The line the first `fatalError` of the process printed, without its newline;
+// empty before. Kept in static memory, so a crash handler may read it.
+std::string_view lastFatalErrorMessage() noexcept;
+
 // Stops the program unless `condition` holds; the guard of every invariant that
 // protects memory safety.
 inline void precondition(bool condition, std::string_view message = {},
