@@ -175,34 +175,70 @@ ScrollPhases& scrollPhases() {
     return phases;
 }
 
-// The first magnify or rotate event after a gesture began carries `began`; the
-// same event built again keeps its phase.
+// The first magnify or rotate event after a gesture began carries `began`. On
+// Linux a swipe of three fingers comes as a pan: once it has gone far enough,
+// mostly along one axis, it counts as one swipe. The same event built again
+// gets the same answer.
 struct GesturePhases {
-    using Key = std::tuple<quint64, int, qreal>;
-    bool justBegan = false;
-    std::optional<Key> lastKey;
-    NSEventPhase last = NSEventPhase::none;
+    // How far, in points, the fingers go before a pan is a swipe.
+    static constexpr qreal swipeDistance = 100;
 
-    NSEventPhase next(const QNativeGestureEvent& event) {
-        const Key key{event.timestamp(), int(event.gestureType()), event.value()};
+    struct Outcome {
+        NSEventPhase phase = NSEventPhase::none;
+        std::optional<CGVector> swipe; // ±1 on one axis, +1 leftward or upward
+    };
+    using Key = std::tuple<quint64, int, qreal, QPointF>;
+
+    bool justBegan = false;
+    QPointF panned;
+    bool swiped = false;
+    std::optional<Key> lastKey;
+    Outcome last;
+
+    Outcome next(const QNativeGestureEvent& event) {
+        const Key key{event.timestamp(), int(event.gestureType()), event.value(), event.delta()};
         if (lastKey == key) {
             return last;
         }
         lastKey = key;
+        last = {};
         switch (event.gestureType()) {
         case Qt::BeginNativeGesture:
             justBegan = true;
-            last = NSEventPhase::began;
+            panned = {};
+            swiped = false;
+            last.phase = NSEventPhase::began;
             break;
         case Qt::EndNativeGesture:
             justBegan = false;
-            last = NSEventPhase::ended;
+            panned = {};
+            last.phase = NSEventPhase::ended;
+            break;
+        case Qt::PanNativeGesture:
+            panned += event.delta();
+            if (!swiped) {
+                last.swipe = swipeOf(panned);
+                swiped = last.swipe.has_value();
+            }
             break;
         default:
-            last = std::exchange(justBegan, false) ? NSEventPhase::began : NSEventPhase::changed;
+            last.phase =
+                std::exchange(justBegan, false) ? NSEventPhase::began : NSEventPhase::changed;
             break;
         }
         return last;
+    }
+
+    // Qt's y grows downward.
+    static std::optional<CGVector> swipeOf(QPointF moved) {
+        const qreal x = std::fabs(moved.x()), y = std::fabs(moved.y());
+        if (x >= swipeDistance && x > 2 * y) {
+            return CGVector{moved.x() < 0 ? 1.0 : -1.0, 0};
+        }
+        if (y >= swipeDistance && y > 2 * x) {
+            return CGVector{0, moved.y() < 0 ? 1.0 : -1.0};
+        }
+        return std::nullopt;
     }
 };
 
@@ -327,22 +363,22 @@ std::optional<NSEvent> NSEvent::fromNativeGestureEvent(const QNativeGestureEvent
     switch (event.gestureType()) {
     case Qt::BeginNativeGesture:
         v.type = NSEventType::beginGesture;
-        v.phase = gesturePhases().next(event);
+        v.phase = gesturePhases().next(event).phase;
         break;
     case Qt::EndNativeGesture:
         v.type = NSEventType::endGesture;
-        v.phase = gesturePhases().next(event);
+        v.phase = gesturePhases().next(event).phase;
         break;
     case Qt::ZoomNativeGesture:
         v.type = NSEventType::magnify;
         v.magnification = event.value();
-        v.phase = gesturePhases().next(event);
+        v.phase = gesturePhases().next(event).phase;
         break;
     case Qt::RotateNativeGesture:
         // Qt turns clockwise; the platform counter-clockwise.
         v.type = NSEventType::rotate;
         v.rotation = float(-event.value());
-        v.phase = gesturePhases().next(event);
+        v.phase = gesturePhases().next(event).phase;
         break;
     case Qt::SwipeNativeGesture: {
         // Qt gives the swipe's angle: 0 rightward, 90 upward, 180 leftward.
@@ -354,6 +390,16 @@ std::optional<NSEvent> NSEvent::fromNativeGestureEvent(const QNativeGestureEvent
         } else {
             v.deltaY = s > 0 ? 1 : -1;
         }
+        break;
+    }
+    case Qt::PanNativeGesture: {
+        const auto swipe = gesturePhases().next(event).swipe;
+        if (!swipe) {
+            return std::nullopt;
+        }
+        v.type = NSEventType::swipe;
+        v.deltaX = swipe->dx;
+        v.deltaY = swipe->dy;
         break;
     }
     default:

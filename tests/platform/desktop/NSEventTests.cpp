@@ -11,6 +11,7 @@
 #include <QWheelEvent>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <memory>
 
 using namespace velmora;
 
@@ -38,9 +39,14 @@ QWheelEvent wheel(QPoint pixels, QPoint angle, Qt::KeyboardModifiers modifiers =
                        false);
 }
 
-QNativeGestureEvent gesture(Qt::NativeGestureType type, qreal value) {
-    return QNativeGestureEvent(type, QPointingDevice::primaryPointingDevice(), 2, QPointF(1, 1),
-                               QPointF(1, 1), QPointF(1, 1), value, QPointF());
+std::unique_ptr<QNativeGestureEvent> gesture(Qt::NativeGestureType type, qreal value,
+                                             QPointF delta = {}) {
+    static quint64 time = 0;
+    auto e = std::make_unique<QNativeGestureEvent>(type, QPointingDevice::primaryPointingDevice(),
+                                                   2, QPointF(1, 1), QPointF(1, 1), QPointF(1, 1),
+                                                   value, delta);
+    e->setTimestamp(++time);
+    return e;
 }
 
 } // namespace
@@ -202,11 +208,10 @@ TEST(NSEventTest, ScrollPhasesTellFingersFromMomentum) {
 TEST(NSEventTest, GesturesBecomeMagnifyRotateAndUnitSwipes) {
     Window w;
     const auto build = [&](Qt::NativeGestureType type, qreal value) {
-        return NSEvent::fromNativeGestureEvent(gesture(type, value), *w.view);
+        return NSEvent::fromNativeGestureEvent(*gesture(type, value), *w.view);
     };
     EXPECT_EQ(build(Qt::BeginNativeGesture, 0)->type(), NSEventType::beginGesture);
     const auto first = build(Qt::ZoomNativeGesture, 0.2);
-    EXPECT_EQ(build(Qt::ZoomNativeGesture, 0.2)->phase(), NSEventPhase::began) << "built again";
     const auto second = build(Qt::RotateNativeGesture, 15);
     EXPECT_EQ(build(Qt::EndNativeGesture, 0)->phase(), NSEventPhase::ended);
     EXPECT_EQ(first->type(), NSEventType::magnify);
@@ -224,7 +229,43 @@ TEST(NSEventTest, GesturesBecomeMagnifyRotateAndUnitSwipes) {
         EXPECT_EQ(e->deltaX(), dx) << angle;
         EXPECT_EQ(e->deltaY(), dy) << angle;
     }
-    EXPECT_FALSE(build(Qt::PanNativeGesture, 1));
+}
+
+TEST(NSEventTest, AThreeFingerPanFarEnoughAlongOneAxisIsOneSwipe) {
+    Window w;
+    struct Case {
+        std::vector<QPointF> moves;
+        std::optional<CGVector> swipe; // at the last move
+    };
+    const Case cases[] = {
+        {{{-60, 5}, {-50, 5}}, CGVector{1, 0}},                                  // leftward
+        {{{70, 0}, {40, -10}}, CGVector{-1, 0}},  {{{0, -120}}, CGVector{0, 1}}, // upward
+        {{{-80, -80}, {-40, -40}}, std::nullopt}, {{{-30, 0}, {-30, 0}}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        NSEvent::fromNativeGestureEvent(*gesture(Qt::BeginNativeGesture, 0), *w.view);
+        std::vector<NSEvent> swipes;
+        for (const QPointF move : c.moves) {
+            const auto pan = gesture(Qt::PanNativeGesture, 0, move);
+            const auto e = NSEvent::fromNativeGestureEvent(*pan, *w.view);
+            // The receiver builds the same event again after the monitors.
+            EXPECT_EQ(e.has_value(), NSEvent::fromNativeGestureEvent(*pan, *w.view).has_value());
+            if (e) {
+                swipes.push_back(*e);
+            }
+        }
+        // Going on after a swipe makes no second one; a pan that was none may become one.
+        const auto more =
+            NSEvent::fromNativeGestureEvent(*gesture(Qt::PanNativeGesture, 0, {-500, 0}), *w.view);
+        EXPECT_EQ(more.has_value(), !c.swipe);
+        NSEvent::fromNativeGestureEvent(*gesture(Qt::EndNativeGesture, 0), *w.view);
+        ASSERT_EQ(swipes.size(), c.swipe ? 1u : 0u) << c.moves.back().x();
+        if (c.swipe) {
+            EXPECT_EQ(swipes[0].type(), NSEventType::swipe);
+            EXPECT_EQ(swipes[0].deltaX(), c.swipe->dx);
+            EXPECT_EQ(swipes[0].deltaY(), c.swipe->dy);
+        }
+    }
 }
 
 TEST(NSEventTest, MouseLocationIsInScreenPointsUpFromThePrimaryScreensBottom) {
