@@ -8,7 +8,6 @@
 #include "gpu/MTLDevice.hpp"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
