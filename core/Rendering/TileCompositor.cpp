@@ -7,6 +7,7 @@
 #include "imaging/TileRenderer.hpp"
 
 #include <array>
+#include <cstring>
 #include <functional>
 #include <optional>
 
@@ -57,8 +58,8 @@ struct DirectLeaf {
     }
 };
 
-std::optional<DirectLeaf> directLeaf(const CompositeStep& step) {
-    const auto direct = step.image->directSource();
+std::optional<DirectLeaf> directLeaf(const imaging::ImageNode& node) {
+    const auto direct = node.directSource();
     if (!direct) {
         return std::nullopt;
     }
@@ -70,10 +71,75 @@ std::optional<DirectLeaf> directLeaf(const CompositeStep& step) {
         s, {direct->dx, direct->dy, s.width, s.height}, direct->premultiply, direct->scale};
 }
 
-void findDirectLeaves(const CompositeStep& step, std::vector<std::optional<DirectLeaf>>& out) {
+// The live picture of the active layer: a float stroke texture painted over
+// (or erasing) the layer's 8-bit pixels. Where the stroke holds only zero bits
+// either blend gives the layer's pixels unchanged (S + D·1, D·(1 − 0)), so
+// those blocks read the layer directly, as any other layer.
+struct StrokedLeaf {
+    DirectLeaf layer;
+    imaging::PixelStorage stroke;
+    PixelRect strokeExtent;
+
+    bool strokeEmptyIn(const PixelRect& r) const {
+        const PixelRect inside = imaging::intersection(r, strokeExtent);
+        if (inside.isEmpty() || stroke.base == nullptr) {
+            return true;
+        }
+        for (int64_t y = inside.y; y < inside.maxY(); ++y) {
+            const int64_t ry = y - strokeExtent.y;
+            const int64_t row = stroke.topRowFirst ? stroke.height - 1 - ry : ry;
+            const std::byte* p = stroke.base + size_t(row) * stroke.bytesPerRow +
+                                 size_t(inside.x - strokeExtent.x) * 16;
+            uint64_t bits = 0;
+            for (size_t i = 0; i < size_t(inside.width) * 2; ++i) {
+                uint64_t w;
+                std::memcpy(&w, p + 8 * i, 8);
+                bits |= w;
+            }
+            if (bits != 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+std::optional<StrokedLeaf> strokedLeaf(const CompositeStep& step) {
+    const auto inputs = step.image->blendInputs();
+    if (!inputs) {
+        return std::nullopt;
+    }
+    using kernels::BlendOp;
+    const imaging::ImageNode* strokeNode = inputs->op == BlendOp::sourceOver  ? inputs->foreground
+                                           : inputs->op == BlendOp::sourceOut ? inputs->background
+                                                                              : nullptr;
+    const imaging::ImageNode* layerNode =
+        strokeNode == inputs->foreground ? inputs->background : inputs->foreground;
+    if (strokeNode == nullptr) {
+        return std::nullopt;
+    }
+    const auto layer = directLeaf(*layerNode);
+    const auto stroke = strokeNode->directSource();
+    if (!layer || !stroke) {
+        return std::nullopt;
+    }
+    const imaging::PixelStorage s = stroke->source->storage();
+    if (s.format != imaging::StorageFormat::rgba32Float) {
+        return std::nullopt;
+    }
+    return StrokedLeaf{*layer, s, {stroke->dx, stroke->dy, s.width, s.height}};
+}
+
+struct Leaves {
+    std::vector<std::optional<DirectLeaf>> direct;
+    std::vector<std::optional<StrokedLeaf>> stroked;
+};
+
+void findDirectLeaves(const CompositeStep& step, Leaves& out) {
     if (step.isLeaf()) {
-        precondition(step.leaf == out.size(), "Leaves out of order");
-        out.push_back(directLeaf(step));
+        precondition(step.leaf == out.direct.size(), "Leaves out of order");
+        out.direct.push_back(directLeaf(*step.image));
+        out.stroked.push_back(out.direct.back() ? std::nullopt : strokedLeaf(step));
         return;
     }
     for (const auto& child : step.children) {
@@ -83,10 +149,9 @@ void findDirectLeaves(const CompositeStep& step, std::vector<std::optional<Direc
 
 class TileJob {
 public:
-    TileJob(const CompositeStep& root, size_t depths, Plane destination, bool stream,
-            std::vector<std::optional<DirectLeaf>> direct)
+    TileJob(const CompositeStep& root, size_t depths, Plane destination, bool stream, Leaves leaves)
         : root_(root), depths_(depths), destination_(destination), stream_(stream),
-          direct_(std::move(direct)) {}
+          leaves_(std::move(leaves)) {}
 
     void run(const PixelRect& r, ScratchArena& arena) const {
         ScratchScope scope(arena);
@@ -102,6 +167,17 @@ public:
                 plane.x = -r.x;
                 plane.y = -r.y;
             }
+        }
+        if (root_.visible && root_.opacity == 1) {
+            // Reading the root's 8-bit result and writing it straight again
+            // changes no bits but colour under zero alpha: one copy.
+            composeChildren(root_, 1, block, arena);
+            const Plane& result = block.below(1);
+            for (int64_t j = 0; j < r.height; ++j) {
+                kernels::restoreStraightRgba8(result.at(r.x, r.y + j), size_t(r.width),
+                                              destination_.at(r.x, r.y + j));
+            }
+            return;
         }
         const TileBuffer result = arena.allocate(r.width, r.height);
         groupImage(root_, 1, block, result, arena);
@@ -176,19 +252,38 @@ private:
         b.flip(depth);
     }
 
+    // The leaf's 8-bit pixels when they can be read straight from memory over `r`.
+    const DirectLeaf* directOver(const CompositeStep& step, const PixelRect& r) const {
+        const DirectLeaf* leaf = nullptr;
+        if (const auto& direct = leaves_.direct[step.leaf]) {
+            leaf = &*direct;
+        } else if (const auto& stroked = leaves_.stroked[step.leaf];
+                   stroked && stroked->strokeEmptyIn(r)) {
+            leaf = &stroked->layer;
+        }
+        return leaf && imaging::intersection(r, leaf->extent) == r ? leaf : nullptr;
+    }
+
     // The step over what lies below it at `depth` (transparency for the
     // first), rounded to 8 bits at that depth.
     void blendStep(const CompositeStep& step, size_t depth, bool first, Block& b,
                    ScratchArena& arena) const {
         const PixelRect& r = b.r;
-        if (!first && step.isLeaf() && direct_[step.leaf] &&
-            imaging::intersection(r, direct_[step.leaf]->extent) == r) {
-            const DirectLeaf& leaf = *direct_[step.leaf];
+        if (first) {
+            // Zero bytes read as the transparent start, so the first step takes
+            // the same one-pass roads as the others.
+            const Plane& below = b.below(depth);
+            for (int64_t j = 0; j < r.height; ++j) {
+                std::memset(below.at(r.x, r.y + j), 0, size_t(r.width) * 4);
+            }
+        }
+        if (const DirectLeaf* direct = step.isLeaf() ? directOver(step, r) : nullptr) {
+            const DirectLeaf& leaf = *direct;
             blendRows(step, depth, b, leaf.premultiply, leaf.scale,
                       [&](int64_t y) { return leaf.at(r.x, y); });
             return;
         }
-        if (!first && !step.isLeaf() && step.visible) {
+        if (!step.isLeaf() && step.visible) {
             composeChildren(step, depth + 1, b, arena);
             const Plane& group = b.below(depth + 1);
             blendRows(step, depth, b, true, step.opacity,
@@ -203,11 +298,7 @@ private:
         } else {
             groupImage(step, depth + 1, b, above, arena);
         }
-        if (first) {
-            kernels::clear(below);
-        } else {
-            load(b.below(depth), r, below);
-        }
+        load(b.below(depth), r, below);
         const TileBuffer& result = step.inverted ? above : below;
         if (step.inverted) {
             kernels::blend(step.op, below, above);
@@ -222,7 +313,7 @@ private:
     size_t depths_;
     Plane destination_;
     bool stream_;
-    std::vector<std::optional<DirectLeaf>> direct_;
+    Leaves leaves_;
 };
 
 void numberLeaves(CompositeStep& step, size_t& next) {
@@ -279,11 +370,11 @@ void encodeTileComposite(const CompositeStep& root, const MTLRegion& tile,
         [step, tile, intermediates, destination, scratch] {
             // Large tiles are written past the caches: nothing reads them soon.
             const bool stream = tile.size.width * tile.size.height >= (int64_t(1) << 20);
-            std::vector<std::optional<DirectLeaf>> direct;
-            findDirectLeaves(*step, direct);
+            Leaves leaves;
+            findDirectLeaves(*step, leaves);
             const TileJob job(*step, intermediates.size(),
                               planeOf(*destination, tile.origin.x, tile.origin.y), stream,
-                              std::move(direct));
+                              std::move(leaves));
             const int64_t bw = imaging::renderTileWidth, bh = imaging::renderTileHeight;
             const int64_t columns = (tile.size.width + bw - 1) / bw;
             const int64_t rows = (tile.size.height + bh - 1) / bh;

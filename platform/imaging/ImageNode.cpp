@@ -308,6 +308,10 @@ public:
         return BlendInputs{op_, fg_.get(), bg_.get()};
     }
 
+    kernels::BlendOp op() const { return op_; }
+    const NodeRef& foreground() const { return fg_; }
+    const NodeRef& background() const { return bg_; }
+
 protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out,
                   ScratchArena& arena) const override {
@@ -360,6 +364,12 @@ NodeRef cropNode(NodeRef child, const CGRect& rect) {
 }
 
 NodeRef translateNode(NodeRef child, int64_t dx, int64_t dy) {
+    // Whole-pixel moves commute with per-pixel blends; moved inputs keep the
+    // blend visible to the one-pass paths that read stored rows directly.
+    if (const auto* blend = dynamic_cast<const BlendNode*>(child.get())) {
+        return blendNode(blend->op(), translateNode(blend->foreground(), dx, dy),
+                         translateNode(blend->background(), dx, dy));
+    }
     return std::make_shared<TranslateNode>(std::move(child), dx, dy);
 }
 

@@ -333,7 +333,21 @@ void colorMatrixLoop(float* __restrict r, float* __restrict g, float* __restrict
     }
 }
 
+VELMORA_VECTORISED
+void restoreStraightLoop(const std::byte* __restrict src, size_t n, std::byte* __restrict dst) {
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t p;
+        std::memcpy(&p, src + 4 * i, 4);
+        p = (p >> 24) != 0 ? p : 0;
+        std::memcpy(dst + 4 * i, &p, 4);
+    }
+}
+
 } // namespace
+
+void restoreStraightRgba8(const std::byte* src, size_t n, std::byte* dst) {
+    restoreStraightLoop(src, n, dst);
+}
 
 float unorm8ToFloat(uint8_t v) {
     return fromByte(v);

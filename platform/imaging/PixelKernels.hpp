@@ -64,4 +64,8 @@ struct RowInput {
 void blendRowRgba8(BlendOp op, const RowInput& foreground, const RowInput& background, size_t n,
                    StoredAlpha alpha, std::byte* dst, bool stream = false);
 
+// Straight RGBA8 pixels loaded premultiplied and stored straight again, in
+// one copy: the same bits, except that colour is 0 where alpha is.
+void restoreStraightRgba8(const std::byte* src, size_t n, std::byte* dst);
+
 } // namespace velmora::imaging::kernels

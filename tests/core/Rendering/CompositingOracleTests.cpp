@@ -2,8 +2,10 @@
 #include "Extensions/CIImageExtensions.hpp"
 #include "MetalExtensions/MTLCommandBufferExtensions.hpp"
 #include "Rendering/BlendKernel.hpp"
+#include "Rendering/LiveRenderedCanvas.hpp"
 #include "graphics/NSColor.hpp"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -19,7 +21,10 @@ class StepwiseCompositor {
 public:
     explicit StepwiseCompositor(MTLSize size) : size_(size) {}
 
-    std::shared_ptr<MTLTexture> composite(const LayeredCanvas& canvas) {
+    // `picture` gives a layer's picture; by default its image with its alpha.
+    std::shared_ptr<MTLTexture>
+    composite(const LayeredCanvas& canvas,
+              const std::function<CIImage(const Layer&, const MTLRegion&)>& picture = {}) {
         MetalHelper& helper = *MetalHelper::shared();
         const MTLRegion region{MTLOriginZero, size_};
         auto output = makeTexture("output");
@@ -27,7 +32,8 @@ public:
             {},
             [&](const std::shared_ptr<Layer>& layer, const std::vector<std::shared_ptr<Layer>>&)
                 -> std::optional<RenderedCanvas::LayerNode> {
-                CIImage image = layer->applyingAlpha(layer->image(region));
+                CIImage image =
+                    picture ? picture(*layer, region) : layer->applyingAlpha(layer->image(region));
                 if (dynamic_cast<RasterLayer*>(layer.get()) && image.isEmpty()) {
                     return std::nullopt;
                 }
@@ -154,6 +160,48 @@ TEST(CompositingOracle, FusedTilesGiveTheBitsOfSeparateRenders) {
         StepwiseCompositor stepwise(size);
         EXPECT_EQ(bytesOf(rendered.texture()), bytesOf(stepwise.composite(*canvas)))
             << "seed " << seed;
+    }
+}
+
+// The live stroke over the active layer, painting and erasing, empty in some
+// rows and not in others: blocks under an empty stroke read the layer directly.
+TEST(CompositingOracle, LiveStrokeGivesTheBitsOfSeparateRenders) {
+    for (const BlendMode strokeMode : {BlendMode::sourceOver, BlendMode::eraser}) {
+        std::mt19937 random(9);
+        auto below = noiseLayer(random, "below", BlendMode::sourceOver, 1, true);
+        auto active = noiseLayer(random, "active", BlendMode::multiply, 1, true);
+        auto above = noiseLayer(random, "above", BlendMode::linearDodge, 1, false);
+        const MTLSize size{32, 24, 1};
+        auto canvas = canvasOf(size, {below, active, above}, active);
+        auto strokeTexture = MetalHelper::shared()->makeTexture(
+            size, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
+            MTLPixelFormat::rgba32Float, "stroke");
+        const auto contents = strokeTexture->contents();
+        for (int64_t y = 7; y < 12; ++y) {
+            auto* row = reinterpret_cast<float*>(contents.row(y));
+            for (int64_t x = 3; x < 20; ++x) {
+                const float a = float(x % 4) / 3.0f;
+                row[4 * x] = 0.25f * a;
+                row[4 * x + 1] = 0.5f * a;
+                row[4 * x + 2] = 0.75f * a;
+                row[4 * x + 3] = a;
+            }
+        }
+        auto stroke = RasterLayer::make("stroke", strokeTexture, MTLOriginZero);
+        stroke->setBlendMode(strokeMode);
+
+        LiveRenderedCanvas rendered(canvas, stroke);
+        rendered.asBitmap();
+        StepwiseCompositor stepwise(size);
+        const auto expected =
+            stepwise.composite(*canvas, [&](const Layer& layer, const MTLRegion& region) {
+                if (&layer != active.get()) {
+                    return layer.applyingAlpha(layer.image(region));
+                }
+                return layer.applyingAlpha(
+                    *blendKernel(strokeMode)->apply(stroke->image(region), layer.image(region)));
+            });
+        EXPECT_EQ(bytesOf(rendered.texture()), bytesOf(expected)) << int(strokeMode);
     }
 }
 

@@ -94,4 +94,21 @@ TEST(ExactBlend, HalvesAndExtremeAlphas) {
     }
 }
 
+// Every colour under every alpha.
+TEST(ExactBlend, RestoringStraightPixelsMatchesALoadAndStore) {
+    std::vector<uint32_t> straight(65536);
+    for (uint32_t i = 0; i < straight.size(); ++i) {
+        straight[i] = (((i & 0xFF) * 0x010101u) ^ 0x00A05Au) | (i >> 8) << 24;
+    }
+    const size_t n = straight.size();
+    std::vector<float> planes(4 * n);
+    float* f[4] = {planes.data(), planes.data() + n, planes.data() + 2 * n, planes.data() + 3 * n};
+    loadRow(bytes(straight), StorageFormat::rgba8, n, true, f[0], f[1], f[2], f[3]);
+    std::vector<uint32_t> expected(n), actual(n);
+    storeRow(f[0], f[1], f[2], f[3], n, StorageFormat::rgba8, StoredAlpha::unpremultiplied,
+             reinterpret_cast<std::byte*>(expected.data()));
+    restoreStraightRgba8(bytes(straight), n, reinterpret_cast<std::byte*>(actual.data()));
+    EXPECT_EQ(actual, expected);
+}
+
 } // namespace
