@@ -1,0 +1,36 @@
+#pragma once
+
+#include "Canvas/LayeredCanvas.hpp"
+#include "Canvas/PreviewCanvas.hpp"
+#include "graphics/NSBitmapImageRep.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace velmora {
+
+// The application's own document: the canvas and the previews of its
+// flattened picture in one keyed archive.
+namespace NativeDocument {
+
+// Throws KeyedArchiveError for data that is no keyed archive at all;
+// DocumentError unsupportedImageSize for a canvas larger than 8000 x 8000 and
+// unsupportedFormat for anything else amiss.
+std::shared_ptr<LayeredCanvas> readCanvas(std::span<const std::uint8_t> data);
+// Reads only the previews, for a document that is viewed. Throws as
+// `readCanvas`; a document without previews is unsupportedFormat.
+std::shared_ptr<PreviewCanvas> readPreviewCanvas(std::span<const std::uint8_t> data);
+
+// The canvas with the standard previews of `flattened`.
+std::vector<std::uint8_t> data(const LayeredCanvas& canvas,
+                               const std::shared_ptr<NSBitmapImageRep>& flattened);
+// The same streamed to `path` through a temporary file beside it.
+void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
+           const std::shared_ptr<NSBitmapImageRep>& flattened);
+
+} // namespace NativeDocument
+
+} // namespace velmora
