@@ -6,7 +6,7 @@ TSAN_DIR := build/tsan
 FUZZ_DIR := build/fuzz
 CMAKE_COMMON := -G Ninja -Wno-dev
 
-.PHONY: deps test bench tsan fuzz run clean format
+.PHONY: deps test bench tsan fuzz run install clean format
 
 deps:
 	@bash scripts/install-deps.sh build
@@ -49,6 +49,21 @@ run:
 	cmake -S . -B $(REL_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF -DVELMORA_APP=ON
 	cmake --build $(REL_DIR) -j $(JOBS) --target Velmora
 	$(REL_DIR)/app/Velmora
+
+# Installs the program, its library, its factory brushes and the desktop files
+# under PREFIX (within DESTDIR when set); the desktop's MIME and launcher
+# databases are refreshed only for a real install.
+PREFIX ?= /usr/local
+install:
+	@bash scripts/install-deps.sh build
+	cmake -S . -B $(REL_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF \
+	  -DVELMORA_BENCH=OFF -DVELMORA_APP=ON -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(REL_DIR) -j $(JOBS)
+	DESTDIR="$(DESTDIR)" cmake --install $(REL_DIR)
+	@if [ -z "$(DESTDIR)" ]; then \
+	  update-mime-database "$(PREFIX)/share/mime" && \
+	  update-desktop-database "$(PREFIX)/share/applications"; \
+	fi
 
 format:
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i

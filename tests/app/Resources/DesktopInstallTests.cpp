@@ -1,0 +1,54 @@
+#include <QCoreApplication>
+#include <QMimeDatabase>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace {
+
+int run(const QString& program, const QStringList& arguments,
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000)) {
+        return -1;
+    }
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+// Run by the test below in a process of its own, since the MIME database is
+// read from XDG_DATA_DIRS once per process.
+TEST(DesktopInstallChild, NativeDocumentsAreNamedByTheInstalledType) {
+    if (qEnvironmentVariableIsEmpty("VELMORA_INSTALL_CHECK")) {
+        GTEST_SKIP() << "run by DesktopInstall";
+    }
+    const QMimeDatabase database;
+    EXPECT_EQ(database.mimeTypeForFile("a.velmora", QMimeDatabase::MatchExtension).name(),
+              "application/x-velmora-image");
+}
+
+TEST(DesktopInstall, DesktopFilesInstallValidateAndNameTheNativeType) {
+    QTemporaryDir destination;
+    ASSERT_TRUE(destination.isValid());
+    const QString prefix = destination.path() + "/usr";
+    ASSERT_EQ(run("cmake",
+                  {"--install", VELMORA_BUILD_DIR, "--component", "desktop", "--prefix", prefix}),
+              0);
+    const QString desktop = prefix + "/share/applications/com.tovik.Velmora.desktop";
+    ASSERT_TRUE(std::filesystem::exists(desktop.toStdString()));
+    EXPECT_EQ(run("desktop-file-validate", {desktop}), 0);
+    ASSERT_EQ(run("update-mime-database", {prefix + "/share/mime"}), 0);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_DATA_DIRS", prefix + "/share");
+    environment.insert("XDG_DATA_HOME", destination.path() + "/home");
+    environment.insert("VELMORA_INSTALL_CHECK", "1");
+    EXPECT_EQ(run(QCoreApplication::applicationFilePath(), {"--gtest_filter=DesktopInstallChild.*"},
+                  environment),
+              0);
+}
+
+} // namespace
