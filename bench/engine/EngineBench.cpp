@@ -30,11 +30,12 @@ using namespace velmora;
 using Clock = std::chrono::steady_clock;
 
 // A painting session as an artist has it: an 8000 x 8000 canvas of ten painted
-// layers shown fitted in a 4K view, and a ten-second stroke of radius 40
+// layers shown fitted in a 4K view, and ten-second strokes of radius 40
 // replayed in real time at 240 samples a second while the view's own clock
-// draws the frames. Reports per-frame times, the time from a sample's enqueue
-// to the presented frame that first shows what it drew, the time a finished
-// stroke takes to be blended and handed over, and the peak resident memory.
+// draws the frames, one stroke a repetition on the same canvas. Reports per-frame times, the time
+// from a sample's enqueue to the presented frame that first shows what it drew, the time a finished
+// stroke takes to be blended and handed over, the minor page faults of a stroke
+// and the peak resident memory.
 namespace {
 
 constexpr int64_t side = 8000;
@@ -196,24 +197,33 @@ double peakResidentGiB() {
     return double(usage.ru_maxrss) / (1024.0 * 1024.0); // kilobytes on Linux
 }
 
-void BM_PaintingSession(benchmark::State& state) {
-    cpu::setWorkerThreadCount(int(state.range(0)));
-    const int fps = int(state.range(1));
+long minorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+// One canvas and its engine, kept across the repetitions of a case: each
+// repetition paints one more stroke, so the first (cold) one finds fresh memory
+// and the others show what painting costs once the engine has settled.
+struct Session {
     UserDefaults defaults{std::nullopt};
     DrawingSettings settings{defaults};
-    settings.setPersistentTool(DrawingTool::brush);
-    Brush brush;
-    brush.size = 80; // radius 40
-    brush.hardness = 0.7f;
-    brush.opacity = 0.9f;
-    brush.sizeDependsOnPressure = true;
-    brush.sizeMinRatio = 0.5f;
-    settings.setBaseBrush(brush);
-    settings.color = NSColor::colorWithSRGBRed(0.8, 0.3, 0.1, 1);
+    std::shared_ptr<TimingHost> host = std::make_shared<TimingHost>();
+    std::shared_ptr<Controller> c = std::make_shared<Controller>();
+    std::shared_ptr<StrokesViewModel> strokes;
+    double setupGiB = 0;
 
-    for (auto _ : state) {
-        auto host = std::make_shared<TimingHost>();
-        auto c = std::make_shared<Controller>();
+    explicit Session(int fps) {
+        settings.setPersistentTool(DrawingTool::brush);
+        Brush brush;
+        brush.size = 80; // radius 40
+        brush.hardness = 0.7f;
+        brush.opacity = 0.9f;
+        brush.sizeDependsOnPressure = true;
+        brush.sizeMinRatio = 0.5f;
+        settings.setBaseBrush(brush);
+        settings.color = NSColor::colorWithSRGBRed(0.8, 0.3, 0.1, 1);
         c->canvas = paintedCanvas();
         c->view = MTKView::make(MTLCreateSystemDefaultDevice());
         c->view->setHost(host);
@@ -223,7 +233,7 @@ void BM_PaintingSession(benchmark::State& state) {
         c->renderer = Renderer::make(c->view, c->view->device());
         auto model = std::make_shared<DisplayViewModel>();
         model->resetTransform({3840, 2160}, {double(side), double(side)}, true);
-        auto strokes = StrokesViewModel::make(settings);
+        strokes = StrokesViewModel::make(settings);
         c->drawable = std::make_shared<DrawingDrawable>(c->renderer->settings(), model,
                                                         MTLSize{side, side, 1});
         c->strokeRenderer =
@@ -240,8 +250,33 @@ void BM_PaintingSession(benchmark::State& state) {
         c->view->draw();
         MetalHelper::shared()->execute([](MetalHelper&, const auto&) {});
         MainQueue::runUntilIdle();
+        setupGiB = peakResidentGiB();
+    }
+};
+
+void BM_PaintingSession(benchmark::State& state) {
+    cpu::setWorkerThreadCount(int(state.range(0)));
+    const int fps = int(state.range(1));
+    // Kept to the end of the process: the engine outlives the benchmark library's teardown.
+    static auto* sessions = new std::map<int, std::unique_ptr<Session>>();
+    auto& session = (*sessions)[fps];
+    if (session == nullptr) {
+        session = std::make_unique<Session>(fps);
+    }
+    const auto& c = session->c;
+    const auto& strokes = session->strokes;
+    const auto& host = session->host;
+
+    for (auto _ : state) {
         c->frames.clear();
-        state.counters["setup_GiB"] = peakResidentGiB();
+        c->samplesReady = c->samplesStamped = 0;
+        {
+            std::lock_guard lock(host->mutex);
+            host->shown.clear();
+        }
+        state.counters["setup_GiB"] = session->setupGiB;
+        const long faultsBefore = minorFaults();
+        const auto droppedBefore = c->view->droppedFrameCount();
 
         // A looping path over the middle of the canvas with the pressure
         // swelling and easing, as a tablet reports it.
@@ -272,6 +307,7 @@ void BM_PaintingSession(benchmark::State& state) {
                             std::chrono::seconds(60));
         MetalHelper::shared()->execute([](MetalHelper&, const auto&) {});
         MainQueue::runUntilIdle();
+        state.counters["minor_faults"] = double(minorFaults() - faultsBefore);
 
         // Frame figures: the compute work's run on the timeline, how long it waited
         // there behind earlier work, and the time from the frame's start until
@@ -301,7 +337,7 @@ void BM_PaintingSession(benchmark::State& state) {
             }
         }
         state.counters["frames"] = double(c->frames.size());
-        state.counters["view_dropped"] = double(c->view->droppedFrameCount());
+        state.counters["view_dropped"] = double(c->view->droppedFrameCount() - droppedBefore);
         state.counters["compute_med_ms"] = percentile(compute, 0.5);
         state.counters["compute_p99_ms"] = percentile(compute, 0.99);
         state.counters["compute_max_ms"] = percentile(compute, 1.0);
@@ -332,4 +368,4 @@ BENCHMARK(BM_PaintingSession)
 
 } // namespace
 
-BENCHMARK_MAIN();
+VELMORA_BENCH_MAIN()

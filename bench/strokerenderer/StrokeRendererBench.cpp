@@ -1,3 +1,4 @@
+#include "BenchSupport.hpp"
 #include "Canvas/RasterLayer.hpp"
 #include "Rendering/MetalHelper.hpp"
 #include "Rendering/StrokeRenderer.hpp"
@@ -11,6 +12,7 @@
 #include <memory>
 #include <numbers>
 #include <omp.h>
+#include <sys/resource.h>
 #include <vector>
 
 extern "C" {
@@ -113,6 +115,12 @@ void BM_LibMyPaintDrawDab(benchmark::State& state) {
         dabPixels(radius) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+long minorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
 // Pastes into a raster layer, as the drawing controller does.
 class PastingDelegate : public StrokeRendererDelegate {
 public:
@@ -151,13 +159,18 @@ void BM_FinishStroke(benchmark::State& state) {
     stampAndClose();
     e.frame();
     MainQueue::runUntilIdle();
+    long faults = 0;
     for (auto _ : state) {
         state.PauseTiming();
         stampAndClose();
+        const long before = minorFaults();
         state.ResumeTiming();
         e.frame();
         MainQueue::runUntilIdle();
+        faults += minorFaults() - before;
     }
+    state.counters["minor_faults"] =
+        benchmark::Counter(double(faults), benchmark::Counter::kAvgIterations);
     e.renderer->setDelegate(nullptr);
     cpu::setWorkerThreadCount(0);
 }
@@ -174,4 +187,4 @@ BENCHMARK(BM_LibMyPaintDrawDab)
     ->UseRealTime();
 BENCHMARK(BM_FinishStroke)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-BENCHMARK_MAIN();
+VELMORA_BENCH_MAIN()

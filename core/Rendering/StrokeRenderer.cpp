@@ -30,7 +30,8 @@ StrokeRenderer::make(const Renderer::Settings& settings,
 StrokeRenderer::StrokeRenderer(Token, const Renderer::Settings& settings,
                                std::shared_ptr<StrokesViewModel> strokesViewModel,
                                const MTLSize& resolution)
-    : settings_(settings), strokesViewModel_(std::move(strokesViewModel)) {
+    : settings_(settings), strokesViewModel_(std::move(strokesViewModel)),
+      tiles_(MTLSize{resolution.width, resolution.height, 1}) {
     precondition(strokesViewModel_ != nullptr && settings_.device != nullptr);
     auto& helper = *MetalHelper::shared();
     const MTLSize size{resolution.width, resolution.height, 1};
@@ -153,6 +154,9 @@ MTLRegion StrokeRenderer::drawDots(const std::vector<StrokesViewModel::Dot>& dot
     if (!clipped) {
         return {};
     }
+    for (const DotDesc& record : records) {
+        tiles_.mark(dotRegion(record));
+    }
     // Only the part inside the textures is dispatched: a stroke dragged far off the
     // canvas costs nothing and its origin always fits the kernel's integers.
     const MTLRegion inside = clipped->second;
@@ -189,50 +193,36 @@ std::optional<StrokeRenderer::Commit>
 StrokeRenderer::blendFinishedStroke(const std::shared_ptr<MTLTexture>& destination,
                                     const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
     if (isEmpty(strokeBounds_)) {
+        tiles_.clear();
         return std::nullopt;
     }
     const MTLRegion bounds = strokeBounds_;
     strokeBounds_ = MTLRegion{};
     const auto clipped = clipBlitRegions(bounds, destination->width(), destination->height());
     if (!clipped) {
+        tiles_.clear();
         return std::nullopt;
     }
     const MTLRegion region = clipped->second;
-    auto& helper = *MetalHelper::shared();
     const auto& stroke = strokeTexture();
 
     Commit commit{region, snapshotTexture("beforeStroke8u", region.size),
                   snapshotTexture("afterStroke8u", region.size), nullptr};
 
-    blit(*commandBuffer, "Copy from active layer to scratch + to beforeTex",
-         [&](MTLBlitCommandEncoder& encoder) {
-             encoder.copyFromTexture(destination, 0, 0, region.origin, region.size, scratchTexture_,
-                                     0, 0, region.origin);
-         });
-    helper.convert(destination, region, commit.before, commandBuffer);
-
-    const CIImageOptions options{ColorManagement::workingColorSpace()};
-    const auto background = CIImage::withTexture(scratchTexture_, options);
-    const auto foreground = CIImage::withTexture(stroke, options);
-    if (!background || !foreground) {
-        fatalError("Internal inconcistency");
-    }
     const BlendMode mode = strokeLayer_->blendMode();
-    const auto blended = blendKernel(mode)->apply(foreground->premultiplyingAlpha(),
-                                                  background->premultiplyingAlpha());
-    if (!blended) {
-        fatalError("Internal inconcistency");
-    }
-    helper.render(*blended, destination, region.origin, region, commandBuffer,
-                  "Blend stroke to layer (" + std::string(rawValue(mode)) + ")");
-    helper.convert(destination, region, commit.after, commandBuffer);
+    precondition(mode == BlendMode::normal || mode == BlendMode::eraser,
+                 "The stroke layer blends by source-over or the eraser");
+    // Blend, snapshots and clearing in one pass that reads each pixel once and
+    // touches only the tiles the stroke drew in.
+    commandBuffer->pushDebugGroup("Blend stroke to layer (" + std::string(rawValue(mode)) + ")");
+    tiles_.encodeFinish(stroke, destination, region, mode == BlendMode::eraser, commit.before,
+                        commit.after, *commandBuffer);
+    commandBuffer->popDebugGroup();
     blit(*commandBuffer, "Sync before and after strok textures",
          [&](MTLBlitCommandEncoder& encoder) {
              encoder.synchronizeResource(commit.before);
              encoder.synchronizeResource(commit.after);
          });
-    // Only what the stroke drew needs clearing, not the whole canvas-sized texture.
-    helper.fill(stroke, *NSColor::clearColor(), region, commandBuffer);
 
     if (const auto d = delegate()) {
         commit.layer =

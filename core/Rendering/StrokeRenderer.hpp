@@ -4,6 +4,7 @@
 #include "Rendering/DotDesc.hpp"
 #include "Rendering/Renderer.hpp"
 #include "Rendering/StrokeRendererDelegate.hpp"
+#include "Rendering/StrokeTiles.hpp"
 #include "Rendering/StrokesViewModel.hpp"
 #include "foundation/UUID.hpp"
 #include "gpu/MTLCommandBuffer.hpp"
@@ -96,6 +97,8 @@ private:
     std::shared_ptr<RasterLayer> strokeLayer_;
     MTLRegion strokeBounds_{};
     std::set<UUID> strokesInProgress_;
+    // Where the current stroke has drawn, tile by tile.
+    StrokeTiles tiles_;
     std::weak_ptr<StrokeRendererDelegate> delegate_;
     // Snapshot textures of blended strokes not yet read back: the pool hands the
     // same texture out again, so a later stroke must not write into these.

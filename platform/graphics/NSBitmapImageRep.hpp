@@ -4,6 +4,7 @@
 #include "graphics/BitmapRepresentable.hpp"
 #include "graphics/CGGeometry.hpp"
 #include "graphics/NSColorSpace.hpp"
+#include "graphics/PixelAllocator.hpp"
 #include "graphics/PixelConversion.hpp"
 
 #include <cstdint>
@@ -126,7 +127,7 @@ private:
     int64_t bytesPerRow_;
     int bitsPerPixel_;
     CGSize size_;
-    std::vector<uint8_t> data_;
+    std::vector<uint8_t, PixelAllocator<uint8_t>> data_;
 };
 
 using NSBitmapImageRepRef = std::shared_ptr<NSBitmapImageRep>;

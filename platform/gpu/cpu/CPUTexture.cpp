@@ -27,6 +27,37 @@ size_t pageSize() {
     static const size_t size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     return size;
 }
+
+// Textures at least this large (but for float ones) start on a huge-page
+// boundary and ask for huge pages: one fault brings in 2 MiB, and painting over a
+// large canvas faults hundreds of times fewer.
+constexpr size_t kHugePage = size_t(2) << 20;
+
+// Anonymous zero memory of `bytes`, huge-page aligned when that large and allowed.
+uint8_t* mapZeroes(size_t bytes, bool allowHuge) {
+    const bool huge = allowHuge && bytes >= kHugePage;
+    const size_t slack = huge ? kHugePage : 0;
+    void* p = mmap(nullptr, bytes + slack, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    precondition(p != MAP_FAILED, "Out of memory for a texture");
+    auto* base = static_cast<uint8_t*>(p);
+    if (!huge) {
+        return base;
+    }
+    auto* aligned =
+        reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(base) + slack - 1) / slack * slack);
+    if (aligned > base) {
+        munmap(base, static_cast<size_t>(aligned - base));
+    }
+    const size_t tail = slack - static_cast<size_t>(aligned - base);
+    if (tail > 0) {
+        munmap(aligned + bytes, tail);
+    }
+#ifdef MADV_HUGEPAGE
+    madvise(aligned, bytes, MADV_HUGEPAGE); // only a hint: without huge pages all still works
+#endif
+    return aligned;
+}
 } // namespace
 
 CPUTexture::CPUTexture(std::shared_ptr<CPUDevice> device, const MTLTextureDescriptor& descriptor,
@@ -94,10 +125,9 @@ uint8_t* CPUTexture::memory() const {
             device_->noteAllocation(static_cast<int64_t>(byteCount_));
             return;
         }
-        void* p = mmap(nullptr, byteCount_, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        precondition(p != MAP_FAILED, "Out of memory for a texture");
-        memory_.store(static_cast<uint8_t*>(p));
+        // Float working copies of the canvas are touched only where strokes go: in
+        // 2 MiB pages every stroke would keep whole 16-row bands of them.
+        memory_.store(mapZeroes(byteCount_, layout_.bytesPerPixel < 16));
         device_->noteAllocation(static_cast<int64_t>(byteCount_));
     });
     return memory_.load();
@@ -112,12 +142,17 @@ MTLTextureContents CPUTexture::contentsForReading() {
     return {memory(), bytesPerRow_, width(), height(), pixelFormat(), layout_.bytesPerPixel};
 }
 
-void CPUTexture::zeroRows(int64_t y0, int64_t y1) {
+void CPUTexture::zeroRows(int64_t y0, int64_t y1, bool release) {
     precondition(0 <= y0 && y0 <= y1 && y1 <= height(), "Rows outside the texture");
     generation_.fetch_add(1);
-    uint8_t* begin = memory() + y0 * bytesPerRow_;
-    uint8_t* end = memory() + y1 * bytesPerRow_;
-    if (onHeap()) {
+    uint8_t* memory = memory_.load();
+    if (memory == nullptr) {
+        return; // never written: reads as zero already
+    }
+    uint8_t* begin = memory + y0 * bytesPerRow_;
+    uint8_t* end = memory + y1 * bytesPerRow_;
+    if (!release || onHeap()) {
+        // Pages that stay are not faulted in again by the next write.
         std::memset(begin, 0, static_cast<size_t>(end - begin));
         return;
     }

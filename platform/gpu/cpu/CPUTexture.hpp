@@ -13,7 +13,8 @@ namespace velmora::cpu {
 class CPUDevice;
 
 // A 2D texture in host memory. The memory is an anonymous mapping made on first
-// use, so pages never written cost nothing and read as zero.
+// use, so pages never written cost nothing and read as zero; large ones of up to
+// 8 bytes a pixel use huge pages where the system offers them.
 class CPUTexture final : public MTLTexture {
 public:
     CPUTexture(std::shared_ptr<CPUDevice> device, const MTLTextureDescriptor& descriptor,
@@ -44,8 +45,10 @@ public:
     uint64_t contentGeneration() const override { return generation_.load(); }
 
     const PixelLayout& layout() const { return layout_; }
-    // Sets rows [y0, y1) to zero, giving whole pages back to the system.
-    void zeroRows(int64_t y0, int64_t y1);
+    // Sets rows [y0, y1) to zero. With `release` (the whole texture is being
+    // cleared) whole pages go back to the system; otherwise, while the texture is
+    // in use, zeros are written so painting never faults the pages in again.
+    void zeroRows(int64_t y0, int64_t y1, bool release);
 
     // Committed command buffers that use the texture and have not completed. CPU
     // reads and writes wait for them, so they never race with queued commands.

@@ -98,8 +98,10 @@ void runFill(const ComputeArguments& args, const ThreadRect& band) {
                                   [](uint8_t b) { return b == 0; });
     auto* cpuTexture = dynamic_cast<CPUTexture*>(object.get());
     if (zero && x0 == 0 && x1 == texture.width && cpuTexture != nullptr) {
-        // Whole rows of zeros: hand the pages back instead of writing them.
-        cpuTexture->zeroRows(y0, y1);
+        // Clearing the whole texture gives its pages back; clearing a part writes zeros.
+        const bool whole =
+            origin.x == 0 && origin.y == 0 && size.x >= texture.width && size.y >= texture.height;
+        cpuTexture->zeroRows(y0, y1, whole);
         return;
     }
     const bool contiguous = x0 == 0 && x1 == texture.width;

@@ -108,7 +108,7 @@ TEST(PixelIO, FloatToUnorm8RoundsAndClamps) {
 TEST(PixelIO, LongRowsRoundLikeSinglePixels) {
     // Long rows take the vectorised and streaming paths; odd lengths leave a tail.
     const auto layout = *cpu::pixelLayout(MTLPixelFormat::rgba8Unorm);
-    for (const int64_t n : {3, 1030, 4099}) {
+    for (const int64_t n : {3, 13, 64, 1023, 1030, 4099}) {
         std::vector<float> in(static_cast<size_t>(n) * 4);
         for (size_t i = 0; i < in.size(); ++i) {
             in[i] = static_cast<float>(i % 601) / 500.0f - 0.1f;

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "gpu/MTLCommandBuffer.hpp"
+#include "gpu/MTLGeometry.hpp"
+#include "gpu/MTLTexture.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace velmora {
+
+// The 64 × 64 tiles of the canvas that hold pixels of the stroke being drawn, so
+// that finishing it reads and writes those tiles only. Main thread only.
+class StrokeTiles {
+public:
+    static constexpr int64_t tileSide = 64;
+
+    explicit StrokeTiles(const MTLSize& canvasSize);
+
+    // The tiles the region (clipped to the canvas) meets now hold stroke pixels.
+    void mark(const MTLRegion& region);
+    bool isMarked(int64_t column, int64_t row) const;
+    void clear();
+
+    // Encodes, as one pass over the rows of `region` (inside the canvas), the
+    // finish of the stroke: `before` (rgba8Unorm, the region's size) gets the
+    // destination's pixels; in the marked tiles the stroke (straight RGBA floats)
+    // is blended into the destination by source-over, or by the eraser when
+    // `erasing`, rounding exactly as the image graph does, and cleared; `after`
+    // gets the result. Tiles without stroke pixels are read once and left as they
+    // are. The marks go with the work; the tiles are clear again for the next stroke.
+    void encodeFinish(const std::shared_ptr<MTLTexture>& stroke,
+                      const std::shared_ptr<MTLTexture>& destination, const MTLRegion& region,
+                      bool erasing, const std::shared_ptr<MTLTexture>& before,
+                      const std::shared_ptr<MTLTexture>& after, MTLCommandBuffer& commandBuffer);
+
+private:
+    int64_t columns_, rows_;
+    std::vector<uint8_t> marks_;
+};
+
+} // namespace velmora

@@ -1,0 +1,205 @@
+#include "MetalExtensions/MTLTextureExtensions.hpp"
+#include "Rendering/BlendKernel.hpp"
+#include "Rendering/MetalHelper.hpp"
+#include "Rendering/StrokeRenderer.hpp"
+#include "foundation/MainQueue.hpp"
+#include "foundation/UserDefaults.hpp"
+#include "graphics/ColorManagement.hpp"
+
+#include <chrono>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+#include <vector>
+
+using namespace velmora;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int64_t kWidth = 300, kHeight = 200;
+
+class Delegate : public StrokeRendererDelegate {
+public:
+    MTLRegion pasted{};
+    std::shared_ptr<NSBitmapImageRep> after, before;
+    std::shared_ptr<RasterLayer>
+    strokeRendererPasteToActiveLayer(StrokeRenderer&, const std::shared_ptr<MTLTexture>&,
+                                     const MTLRegion& region,
+                                     const std::shared_ptr<MTLCommandBuffer>&) override {
+        pasted = region;
+        return nullptr;
+    }
+    void strokeRendererDidCommit(StrokeRenderer&, const std::shared_ptr<NSBitmapImageRep>& a,
+                                 const std::shared_ptr<NSBitmapImageRep>& b, const MTLOrigin&,
+                                 const std::shared_ptr<RasterLayer>&) override {
+        after = a;
+        before = b;
+    }
+    void strokeRendererDidDrawIn(StrokeRenderer&, const MTLRegion&) override {}
+    void strokeRendererDidBeginDrawing(StrokeRenderer&) override {}
+    void strokeRendererDidEndDrawing(StrokeRenderer&) override {}
+};
+
+std::shared_ptr<MTLTexture> texture(MTLPixelFormat format, const MTLSize& size,
+                                    const std::vector<uint8_t>* bytes = nullptr) {
+    auto t = MetalHelper::shared()->makeTexture(size, MTLTextureUsage::shaderReadWrite,
+                                                MTLStorageMode::managed, format, std::nullopt);
+    if (bytes != nullptr) {
+        std::memcpy(t->contents().data, bytes->data(), bytes->size());
+    }
+    return t;
+}
+
+std::vector<uint8_t> bytesOf(const std::shared_ptr<MTLTexture>& t) {
+    const auto c = t->contentsForReading();
+    return {c.data, c.data + c.bytesPerRow * c.height};
+}
+
+std::vector<uint8_t> bytesOf(const NSBitmapImageRep& b) {
+    return {b.bitmapData(), b.bitmapData() + b.bytesPerRow() * b.pixelsHigh()};
+}
+
+// A layer copy as 8-bit layers give it, colour 0 under alpha 0.
+std::vector<uint8_t> layerCopy(std::mt19937& random) {
+    std::vector<float> pixels(size_t(kWidth * kHeight * 4));
+    for (size_t i = 0; i < pixels.size(); i += 4) {
+        const float a = random() % 4 == 0 ? 0.0f : float(random() % 256) / 255.0f;
+        for (int c = 0; c < 3; ++c) {
+            pixels[i + size_t(c)] = a > 0 ? float(random() % 256) / 255.0f : 0;
+        }
+        pixels[i + 3] = a;
+    }
+    std::vector<uint8_t> bytes(pixels.size() * 4);
+    std::memcpy(bytes.data(), pixels.data(), bytes.size());
+    return bytes;
+}
+
+// The finish over the stroke's whole box through the image graph: snapshots by
+// pixel-format conversion, the stroke premultiplied and blended over the
+// premultiplied layer copy, rendered back straight.
+struct WholeBox {
+    std::vector<uint8_t> destination, before, after;
+};
+WholeBox finishWholeBox(const std::vector<uint8_t>& layer, const std::vector<uint8_t>& stroke,
+                        const MTLRegion& region, BlendMode mode) {
+    const MTLSize size{kWidth, kHeight, 1};
+    const auto destination = texture(MTLPixelFormat::rgba32Float, size, &layer);
+    const auto background = texture(MTLPixelFormat::rgba32Float, size, &layer);
+    const auto foreground = texture(MTLPixelFormat::rgba32Float, size, &stroke);
+    const auto before = texture(MTLPixelFormat::rgba8Unorm, region.size);
+    const auto after = texture(MTLPixelFormat::rgba8Unorm, region.size);
+    MetalHelper::shared()->execute([&](MetalHelper& helper, const auto& commandBuffer) {
+        helper.convert(destination, region, before, commandBuffer);
+        const CIImageOptions options{ColorManagement::workingColorSpace()};
+        const auto blended = blendKernel(mode)->apply(
+            CIImage::withTexture(foreground, options)->premultiplyingAlpha(),
+            CIImage::withTexture(background, options)->premultiplyingAlpha());
+        helper.render(*blended, destination, region.origin, region, commandBuffer);
+        helper.convert(destination, region, after, commandBuffer);
+    });
+    return {bytesOf(destination), bytesOf(before), bytesOf(after)};
+}
+
+struct Case {
+    const char* name;
+    bool erasing;
+    float radius;
+    float spread; // how far the dots wander, partly off the canvas
+    int dots;
+};
+
+// Finishing only the tiles that hold the stroke gives the layer copy and both
+// snapshots the same bits as finishing the stroke's whole box did wherever the
+// stroke has pixels, leaves the rest as it was, and leaves the stroke texture clear.
+TEST(StrokeTiles, FinishingTheStrokesTilesMatchesFinishingItsWholeBox) {
+    UserDefaults defaults(std::nullopt);
+    DrawingSettings settings(defaults);
+    for (const Case& c : std::vector<Case>{{"a few small dots", false, 3, 80, 6},
+                                           {"a long painted stroke", false, 12, 400, 120},
+                                           {"an erasing stroke", true, 20, 300, 40},
+                                           {"large dots over the edges", false, 90, 600, 9}}) {
+        SCOPED_TRACE(c.name);
+        std::mt19937 random(uint32_t(c.dots));
+        std::uniform_real_distribution<float> unit(0, 1);
+        const auto queue = StrokesViewModel::make(settings);
+        const auto renderer =
+            StrokeRenderer::make({MetalHelper::shared()->device(), MTLPixelFormat::bgra8Unorm},
+                                 queue, {kWidth, kHeight, 1});
+        const auto delegate = std::make_shared<Delegate>();
+        renderer->setDelegate(delegate);
+        const auto layer = layerCopy(random);
+        const auto destination = texture(MTLPixelFormat::rgba32Float, {kWidth, kHeight, 1}, &layer);
+
+        std::vector<StrokesViewModel::Dot> dots;
+        CGPoint at{unit(random) * kWidth, unit(random) * kHeight};
+        for (int i = 0; i < c.dots; ++i) {
+            at = {at.x + (unit(random) - 0.5) * c.spread / 4, at.y + (unit(random) - 0.5) * 20};
+            const auto color =
+                c.erasing ? nullptr
+                          : NSColor::colorWithSRGBRed(unit(random), unit(random), unit(random), 1);
+            dots.push_back({at, color, c.radius * (0.5 + unit(random)), unit(random),
+                            0.2 + 0.8 * unit(random)});
+        }
+        queue->appendDots(dots);
+        const auto frame = [&] {
+            const auto commandBuffer = MetalHelper::shared()->commandQueue()->commandBuffer();
+            renderer->render(destination, commandBuffer);
+            commandBuffer->commit();
+            commandBuffer->waitUntilCompleted();
+        };
+        frame();
+        const auto stroke = bytesOf(renderer->strokeTexture());
+        bool closed = false;
+        queue->closeStroke([&] { closed = true; });
+        ASSERT_TRUE(MainQueue::runUntil([&] { return closed; }, 10s));
+        if (c.erasing) {
+            queue->front()->erasing = true;
+        }
+        frame();
+        MainQueue::runUntilIdle();
+        ASSERT_NE(delegate->after, nullptr);
+
+        const auto expected = finishWholeBox(layer, stroke, delegate->pasted,
+                                             c.erasing ? BlendMode::eraser : BlendMode::normal);
+        // Where the stroke has pixels, the same bits; elsewhere the whole box sent the
+        // pixel through premultiplying and back, which the tiles may leave out.
+        const auto got = bytesOf(destination);
+        const auto before = bytesOf(*delegate->before), after = bytesOf(*delegate->after);
+        EXPECT_TRUE(before == expected.before);
+        const MTLRegion& r = delegate->pasted;
+        int stroked = 0;
+        for (int64_t y = 0; y < kHeight; ++y) {
+            for (int64_t x = 0; x < kWidth; ++x) {
+                const size_t at = size_t(y * kWidth + x) * 16;
+                const auto same = [&](const std::vector<uint8_t>& a, const std::vector<uint8_t>& b,
+                                      size_t i, size_t n) {
+                    return std::memcmp(a.data() + i, b.data() + i, n) == 0;
+                };
+                const bool inBox = x >= r.origin.x && y >= r.origin.y &&
+                                   x < r.origin.x + r.size.width && y < r.origin.y + r.size.height;
+                const size_t snap =
+                    inBox ? size_t((y - r.origin.y) * r.size.width + (x - r.origin.x)) * 4 : 0;
+                const bool hasStroke =
+                    std::any_of(stroke.begin() + long(at), stroke.begin() + long(at + 16),
+                                [](uint8_t b) { return b != 0; });
+                if (hasStroke) {
+                    ++stroked;
+                    ASSERT_TRUE(same(got, expected.destination, at, 16)) << x << ", " << y;
+                    ASSERT_TRUE(same(after, expected.after, snap, 4)) << x << ", " << y;
+                } else {
+                    ASSERT_TRUE(same(got, expected.destination, at, 16) || same(got, layer, at, 16))
+                        << x << ", " << y;
+                    ASSERT_TRUE(!inBox || same(after, expected.after, snap, 4) ||
+                                same(after, before, snap, 4))
+                        << x << ", " << y;
+                }
+            }
+        }
+        EXPECT_GT(stroked, 0);
+        const auto cleared = bytesOf(renderer->strokeTexture());
+        EXPECT_TRUE(std::all_of(cleared.begin(), cleared.end(), [](uint8_t b) { return b == 0; }));
+    }
+}
+
+} // namespace
