@@ -1,6 +1,7 @@
 #include "Canvas/RasterLayer.hpp"
 #include "MetalExtensions/MTLCommandBufferExtensions.hpp"
 #include "Rendering/MetalHelper.hpp"
+#include "gpu/MPSImageConversion.hpp"
 #include "graphics/ColorManagement.hpp"
 
 #include <algorithm>
@@ -116,17 +117,17 @@ void RasterLayer::paste(const std::shared_ptr<MTLTexture>& source, const MTLRegi
         return;
     }
     const auto target = patch(region, commandBuffer);
-    MetalHelper& helper = *MetalHelper::shared();
-    const auto intermediate = helper.makeTexture(
-        {region.size.width, region.size.height, 1}, MTLTextureUsage::shaderReadWrite,
-        MTLStorageMode::private_, MTLPixelFormat::rgba8Unorm, std::nullopt);
-    helper.convert(source, region, intermediate, commandBuffer);
-    const MTLOrigin offset = makeMTLOrigin(region.origin - target->origin);
+    precondition(source->pixelFormat() != target->texture()->pixelFormat(),
+                 "Calling useless conversion while both texture have same pixel format");
+    // Converted straight into the patch: no texture of the region's size made and
+    // copied for every stroke.
+    MPSImageConversion conversion(MetalHelper::shared()->device(), MPSAlphaType::nonPremultiplied,
+                                  MPSAlphaType::nonPremultiplied, std::nullopt, std::nullopt);
+    conversion.setOffset({target->origin.x, target->origin.y, 0});
+    conversion.setClipRect({makeMTLOrigin(region.origin - target->origin), region.size});
+    conversion.setLabel("Convert pixel format");
     target->cachedTiffData.clear();
-    blit(*commandBuffer, std::nullopt, [&](MTLBlitCommandEncoder& encoder) {
-        helper.encodePaste(intermediate, wholeTexture(*intermediate), target->texture(), offset,
-                           encoder);
-    });
+    conversion.encode(*commandBuffer, source, target->texture());
 }
 
 } // namespace velmora

@@ -161,6 +161,11 @@ struct SpanAvx2 {
 
     __attribute__((target("avx2"))) VELMORA_INLINE void group(float* p, int32_t x,
                                                               __m256 live) const {
+        // A dab never gives more than its alpha: pixels already there need no coverage.
+        const __m256 old = alphaPlane(p);
+        if (_mm256_movemask_ps(_mm256_and_ps(live, _mm256_cmp_ps(old, alpha, _CMP_LT_OQ))) == 0) {
+            return;
+        }
         const __m256 xs = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(x), order));
         const __m256 dx = _mm256_sub_ps(_mm256_add_ps(xs, half), cx);
         const __m256 d = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(dx, dx), dy2));
@@ -169,7 +174,7 @@ struct SpanAvx2 {
         const __m256 smooth =
             _mm256_mul_ps(_mm256_mul_ps(t, t), _mm256_sub_ps(three, _mm256_mul_ps(two, t)));
         const __m256 a = _mm256_mul_ps(_mm256_sub_ps(one, smooth), alpha);
-        const __m256 raises = _mm256_and_ps(live, _mm256_cmp_ps(a, alphaPlane(p), _CMP_GT_OQ));
+        const __m256 raises = _mm256_and_ps(live, _mm256_cmp_ps(a, old, _CMP_GT_OQ));
         if (_mm256_movemask_ps(raises) == 0) {
             return;
         }

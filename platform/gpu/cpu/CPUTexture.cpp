@@ -4,10 +4,12 @@
 #include "foundation/FatalError.hpp"
 #include "gpu/cpu/CPUDevice.hpp"
 #include "gpu/cpu/Timeline.hpp"
+#include "gpu/cpu/Workers.hpp"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
@@ -57,6 +59,23 @@ uint8_t* mapZeroes(size_t bytes, bool allowHuge) {
     madvise(aligned, bytes, MADV_HUGEPAGE); // only a hint: without huge pages all still works
 #endif
     return aligned;
+}
+// Copies of a few megabytes and more (a stroke's snapshots read back) go over
+// the workers; a host copy is memory-bound and one core leaves most of it idle.
+constexpr size_t kParallelCopyBytes = size_t(4) << 20;
+
+void copyRows(int64_t rows, size_t rowBytes, const std::function<void(int64_t)>& copyRow) {
+    if (size_t(rows) * rowBytes < kParallelCopyBytes || Timeline::isTimelineThread()) {
+        for (int64_t r = 0; r < rows; ++r) {
+            copyRow(r);
+        }
+        return;
+    }
+    parallelRows(0, rows, [&](int64_t r0, int64_t r1) {
+        for (int64_t r = r0; r < r1; ++r) {
+            copyRow(r);
+        }
+    });
 }
 } // namespace
 
@@ -193,11 +212,11 @@ void CPUTexture::replaceRegion(MTLRegion region, int64_t mipmapLevel, const void
     const auto rowBytes = static_cast<size_t>(region.size.width * layout_.bytesPerPixel);
     const auto* src = static_cast<const uint8_t*>(bytes);
     uint8_t* base = memory();
-    for (int64_t r = 0; r < region.size.height; ++r) {
+    copyRows(region.size.height, rowBytes, [&](int64_t r) {
         std::memcpy(base + (region.origin.y + r) * bytesPerRow_ +
                         region.origin.x * layout_.bytesPerPixel,
                     src + r * bytesPerRow, rowBytes);
-    }
+    });
 }
 
 void CPUTexture::getBytes(void* bytes, int64_t bytesPerRow, MTLRegion region,
@@ -207,12 +226,12 @@ void CPUTexture::getBytes(void* bytes, int64_t bytesPerRow, MTLRegion region,
     const auto rowBytes = static_cast<size_t>(region.size.width * layout_.bytesPerPixel);
     auto* dst = static_cast<uint8_t*>(bytes);
     const uint8_t* base = memory();
-    for (int64_t r = 0; r < region.size.height; ++r) {
+    copyRows(region.size.height, rowBytes, [&](int64_t r) {
         std::memcpy(dst + r * bytesPerRow,
                     base + (region.origin.y + r) * bytesPerRow_ +
                         region.origin.x * layout_.bytesPerPixel,
                     rowBytes);
-    }
+    });
 }
 
 void CPUTexture::beginGPUUse() {
