@@ -160,6 +160,10 @@ void VersionStore::adoptIdentity(const URL& document, const fs::path& temporary)
     }
 }
 
+void VersionStore::adoptIdentity(const URL& document) noexcept {
+    adoptIdentity(document, document.filePath());
+}
+
 void VersionStore::replaceFile(const URL& document, std::span<const std::uint8_t> bytes) {
     const fs::path path = document.filePath();
     try {

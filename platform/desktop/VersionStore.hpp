@@ -38,7 +38,9 @@ struct DocumentVersion {
 //   2. writes the new contents to a temporary file beside `url`;
 //   3. adoptIdentity(url, temporary)    once the contents are written;
 //   4. flushes the temporary file and renames it over `url`.
-// replaceFile() does all four. Several processes may share one store.
+// replaceFile() does all four. A writer that keeps its temporary file to
+// itself calls keepVersion(url), writes, then adoptIdentity(url). Several
+// processes may share one store.
 class VersionStore {
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
@@ -78,6 +80,9 @@ public:
     // the history follows the new file. Never throws: a store that cannot
     // record the identity only loses the history's link, and says so in the log.
     void adoptIdentity(const URL& document, const std::filesystem::path& temporary) noexcept;
+    // The same for a writer that hides its temporary file: called once the
+    // new file is in place, it finds the document by its path.
+    void adoptIdentity(const URL& document) noexcept;
 
     // A whole save by the sequence above. The file keeps the permissions of
     // the one it replaces (0644 less the umask for a new one). Throws

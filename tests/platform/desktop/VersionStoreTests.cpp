@@ -1,5 +1,6 @@
 #include "desktop/VersionStore.hpp"
 #include "desktop/VersionStoreFiles.hpp"
+#include "foundation/AtomicFile.hpp"
 
 #include <csignal>
 #include <cstdlib>
@@ -107,6 +108,13 @@ TEST_F(VersionStoreTest, KeepsEachSavedStateNewestFirstWithItsSaveTime) {
     EXPECT_EQ(contents(url.filePath()), "three");
     EXPECT_EQ(store.totalSize(), 11u);
 
+    // A store that cannot keep a version says so, and saving goes on without it.
+    std::ofstream(scratch / "blocked") << "a file where a folder should be";
+    VersionStore blocked(scratch / "blocked" / "Versions", options());
+    EXPECT_THROW(blocked.keepVersion(url), std::system_error);
+    save(blocked, url, "four", clock);
+    EXPECT_EQ(contents(url.filePath()), "four");
+
     // The folders the store made are private.
     for (const fs::path& folder : {storeFolder(), storeFolder().parent_path()}) {
         struct stat status {};
@@ -120,16 +128,30 @@ TEST_F(VersionStoreTest, HistoryFollowsTheDocumentThroughRenamesAndMoves) {
         std::string name;
         bool attributes;
         bool links;
+        bool hiddenTemporary; // the writer renames its own temporary file
     };
-    for (const Case& c : {Case{"identity attribute, hard links", true, true},
-                          Case{"recorded stamps only, copies", false, false}}) {
+    for (const Case& c : {Case{"identity attribute, hard links", true, true, false},
+                          Case{"recorded stamps only, copies", false, false, false},
+                          Case{"writer hides its temporary file", true, true, true},
+                          Case{"hidden temporary file, no attributes", false, true, true}}) {
         SCOPED_TRACE(c.name);
         VersionStore store(storeFolder() / c.name, options(c.attributes, c.links));
+        const auto saveAs = [&](const URL& url, const std::string& text, TimePoint savedAt) {
+            if (!c.hiddenTemporary) {
+                return save(store, url, text, savedAt);
+            }
+            store.keepVersion(url);
+            writeFileAtomically(
+                url.filePath(),
+                std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+            store.adoptIdentity(url);
+            setSavedAt(url.filePath(), savedAt);
+        };
         const URL first = document(c.name + " a.velmora");
         const URL other = document(c.name + " b.velmora");
-        save(store, first, "a1", clock - 50min);
-        save(store, first, "a2", clock - 40min);
-        save(store, other, "b1", clock - 50min);
+        saveAs(first, "a1", clock - 50min);
+        saveAs(first, "a2", clock - 40min);
+        saveAs(other, "b1", clock - 50min);
 
         fs::create_directories(scratch / "Documents" / "Moved");
         const URL renamed = URL::fileURL(scratch / "Documents" / "Moved" / (c.name + " c.velmora"));
@@ -137,12 +159,12 @@ TEST_F(VersionStoreTest, HistoryFollowsTheDocumentThroughRenamesAndMoves) {
         EXPECT_EQ(texts(store.versions(renamed)), std::vector<std::string>{"a1"});
         EXPECT_TRUE(store.versions(first).empty());
 
-        save(store, renamed, "a3", clock - 30min);
+        saveAs(renamed, "a3", clock - 30min);
         EXPECT_EQ(texts(store.versions(renamed)), (std::vector<std::string>{"a2", "a1"}));
         // Another program writes a new file in its place, without the attribute.
         fs::remove(renamed.filePath());
         std::ofstream(renamed.filePath()) << "outside";
-        save(store, renamed, "a4", clock - 10min);
+        saveAs(renamed, "a4", clock - 10min);
         // "a3" went without a save through the store: it has no version.
         EXPECT_EQ(texts(store.versions(renamed)),
                   (std::vector<std::string>{"outside", "a2", "a1"}));
