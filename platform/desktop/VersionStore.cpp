@@ -53,21 +53,26 @@ bool isInside(const fs::path& path, const fs::path& folder) {
 
 } // namespace
 
-// The store's lock, making its folder first for writers.
+// The store's lock. Writers make the folder first and must have the lock;
+// readers go on without it when it cannot be taken, as listing changes nothing.
 class VersionStore::Lock {
 public:
-    Lock(const VersionStore& store, bool exclusive)
-        : lock_(prepared(store, exclusive), exclusive) {}
-
-private:
-    static fs::path prepared(const VersionStore& store, bool exclusive) {
+    Lock(const VersionStore& store, bool exclusive) {
+        const fs::path file = store.folder_ / ".lock";
         if (exclusive) {
             makeFolders(store.folder_);
+            lock_.emplace(file, true);
+            return;
         }
-        return store.folder_ / ".lock";
+        try {
+            lock_.emplace(file, false);
+        } catch (const std::system_error& error) {
+            versionLogs().error("Listing versions unlocked: %{public}s", error.what());
+        }
     }
 
-    FolderLock lock_;
+private:
+    std::optional<FolderLock> lock_;
 };
 
 VersionStore::VersionStore(fs::path folder) : VersionStore(std::move(folder), Options()) {}
@@ -237,9 +242,13 @@ std::vector<DocumentVersion> VersionStore::versions(const URL& document) const {
     return list;
 }
 
-void VersionStore::thin() {
-    const Lock lock(*this, true);
-    thinLocked({});
+void VersionStore::thin() noexcept {
+    try {
+        const Lock lock(*this, true);
+        thinLocked({});
+    } catch (const std::exception& error) {
+        versionLogs().error("Cannot thin the versions: %{public}s", error.what());
+    }
 }
 
 void VersionStore::discard(const fs::path& version) const {
@@ -250,7 +259,15 @@ void VersionStore::discard(const fs::path& version) const {
     }
 }
 
-void VersionStore::thinLocked(const fs::path& keep) {
+void VersionStore::thinLocked(const fs::path& keep) noexcept {
+    try {
+        thinOrThrow(keep);
+    } catch (const std::exception& error) {
+        versionLogs().error("Cannot thin the versions: %{public}s", error.what());
+    }
+}
+
+void VersionStore::thinOrThrow(const fs::path& keep) {
     const auto time = now();
     const VersionStoreIdentities identities(folder_, options_.extendedAttributes);
     std::vector<fs::path> remaining;

@@ -85,7 +85,7 @@ public:
     void adoptIdentity(const URL& document) noexcept;
 
     // A whole save by the sequence above. The file keeps the permissions of
-    // the one it replaces (0644 less the umask for a new one). Throws
+    // the one it replaces (0666 less the umask for a new one). Throws
     // std::system_error when the file cannot be written, leaving `document`
     // as it was; a version that cannot be kept is logged and the save goes on.
     void replaceFile(const URL& document, std::span<const std::uint8_t> bytes);
@@ -97,7 +97,8 @@ public:
     // Thins every document's versions, holds the store to its size limit and
     // removes copies left unfinished by a killed process. Versions thinned out
     // leave the store at once; their files are deleted on a background queue.
-    void thin();
+    // Failures are logged, never thrown: thinning is tried again at each keep.
+    void thin() noexcept;
 
     // Bytes taken by every kept version.
     std::uint64_t totalSize() const;
@@ -106,7 +107,8 @@ private:
     class Lock;
 
     void discard(const std::filesystem::path& version) const;
-    void thinLocked(const std::filesystem::path& keep);
+    void thinLocked(const std::filesystem::path& keep) noexcept;
+    void thinOrThrow(const std::filesystem::path& keep);
     std::chrono::system_clock::time_point now() const;
 
     std::filesystem::path folder_;
