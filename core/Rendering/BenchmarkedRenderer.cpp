@@ -34,7 +34,11 @@ void BenchmarkedRenderer::draw(MTKView& view) {
 }
 
 void BenchmarkedRenderer::tick() {
-    liveView();
+    // A window closed with a live scope still held leaves its renderer a while.
+    if (viewIfAlive() == nullptr) {
+        drawCount_ = 0;
+        return;
+    }
     if (drawCount_ % 60 != 0) {
         renderingStatisticsLogs().log("%d fps with %{public}@/%{public}@", drawCount_,
                                       formattedByteCount(device()->currentAllocatedSize()),

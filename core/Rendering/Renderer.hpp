@@ -78,6 +78,8 @@ protected:
     // The parts of set-up that need the renderer to be owned.
     virtual void didMake();
     std::shared_ptr<MTKView> liveView() const;
+    // None once the view is gone.
+    std::shared_ptr<MTKView> viewIfAlive() const { return metalView_.lock(); }
 
 private:
     void closeLiveScope();

@@ -254,3 +254,13 @@ TEST_F(RendererTest, BenchmarkTimerLetsGoOfItsRenderer) {
 }
 
 } // namespace
+
+TEST_F(RendererTest, BenchmarkTickWithoutItsViewDoesNothing) {
+    auto benchmarked = BenchmarkedRenderer::make(view, device);
+    view->draw();
+    const auto scope = benchmarked->makeLiveScope();
+    view = nullptr;
+    LogCapture capture;
+    benchmarked->tick();
+    EXPECT_TRUE(capture.messages(kStatistics).empty());
+}

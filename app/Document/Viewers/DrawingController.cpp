@@ -1,0 +1,237 @@
+#include "Document/Viewers/DrawingController.hpp"
+
+#include "Canvas/RasterLayer.hpp"
+#include "MetalExtensions/MTLSizeExtensions.hpp"
+#include "Rendering/BenchmarkedRenderer.hpp"
+#include "Rendering/MetalHelper.hpp"
+#include "foundation/FatalError.hpp"
+#include "foundation/LogHandles.hpp"
+#include "graphics/ImageCodecs.hpp"
+
+#include <exception>
+
+namespace velmora {
+
+DrawingController::DrawingController(Token, std::shared_ptr<Renderer> renderer)
+    : renderer_(std::move(renderer)) {}
+
+DrawingController::~DrawingController() = default;
+
+std::shared_ptr<DrawingController> DrawingController::make(
+    std::shared_ptr<Renderer> renderer, std::shared_ptr<DisplayViewModel> displayViewModel,
+    const std::shared_ptr<LayeredCanvas>& canvas, const std::shared_ptr<UndoLockable>& undoLockable,
+    const std::shared_ptr<RegistrationUndoManager>& undoManager,
+    const std::shared_ptr<BitmapReceiver>& bitmapReceiver, DrawingSettings& settings) {
+    precondition(renderer != nullptr && canvas != nullptr, "A drawing controller needs a canvas");
+    auto c = std::make_shared<DrawingController>(Token{}, std::move(renderer));
+    c->canvas_ = canvas;
+    c->undoLockable_ = undoLockable;
+    c->undoManager_ = undoManager;
+    c->canvasResolution_ = canvas->size();
+    c->strokesViewModel_ = StrokesViewModel::make(settings);
+    const Renderer::Settings rendererSettings = c->renderer_->settings();
+    c->drawable_ = std::make_shared<DrawingDrawable>(rendererSettings, std::move(displayViewModel),
+                                                     c->canvasResolution_);
+    c->strokeRenderer_ =
+        StrokeRenderer::make(rendererSettings, c->strokesViewModel_, c->canvasResolution_);
+    c->renderedCanvas_ =
+        std::make_shared<LiveRenderedCanvas>(canvas, c->strokeRenderer_->strokeLayer());
+    c->strokeRenderer_->setDelegate(c);
+
+    // Dots are stamped before the rendered canvas re-composites in each frame.
+    c->renderer_->computables.emplace_back(std::static_pointer_cast<RendererComputable>(c));
+    c->renderer_->computables.emplace_back(c->renderedCanvas_);
+    c->renderer_->drawables.emplace_back(std::static_pointer_cast<RendererDrawable>(c));
+
+    std::weak_ptr<DrawingController> weak = c;
+    c->activeLayerObservation_ = canvas->observeActiveLayer([weak](LayeredCanvas& changed) {
+        if (const auto self = weak.lock()) {
+            self->activeLayerDidChange(changed);
+        }
+    });
+    c->activeLayerDidChange(*canvas);
+
+    canvas->delegates() += std::static_pointer_cast<LayeredCanvasDelegate>(c);
+    canvas->layerTree()->recursiveForEach([&](const std::shared_ptr<Layer>& layer, const auto&) {
+        layer->delegates() += std::static_pointer_cast<LayerDelegate>(c);
+    });
+    if (bitmapReceiver != nullptr) {
+        bitmapReceiver->setBitmapProvider(c);
+    }
+    return c;
+}
+
+std::shared_ptr<DrawingController> DrawingController::setUp(
+    const std::shared_ptr<DrawingController>& current, const std::shared_ptr<MTKView>& view,
+    std::shared_ptr<DisplayViewModel> displayViewModel,
+    const std::shared_ptr<LayeredCanvas>& canvas, const std::shared_ptr<UndoLockable>& undoLockable,
+    const std::shared_ptr<UndoManager>& undoManager,
+    const std::shared_ptr<BitmapReceiver>& bitmapReceiver, DrawingSettings& settings) {
+    if (current != nullptr && current->canvas() == canvas) {
+        return current;
+    }
+    if (undoManager == nullptr) {
+        fatalError("A document without an undo manager");
+    }
+    if (current != nullptr) {
+        undoManager->removeAllActions(current);
+    }
+    const auto device = MTLCreateSystemDefaultDevice();
+    if (device == nullptr) {
+        fatalError("No Metal device");
+    }
+    userActionsLogs().log("Created canvas of size %{public}@ with %d layers: %{public}@",
+                          description(canvas->size()), int64_t(canvas->immediateLayers().size()),
+                          canvas->description());
+    auto renderer = BenchmarkedRenderer::make(view, device);
+    return make(std::move(renderer), std::move(displayViewModel), canvas, undoLockable, undoManager,
+                bitmapReceiver, settings);
+}
+
+void DrawingController::activeLayerDidChange(LayeredCanvas& canvas) {
+    const auto layer = canvas.activeLayer();
+    userActionsLogs().log("Active layer is now %{public}@",
+                          layer ? layer->debugDescription() : std::string("nil"));
+    userActionsLogs().signpost(SignpostType::event, "Active Layer", OSSignpostID::exclusive,
+                               "%{public}@", layer ? layer->name() : std::string("nil"));
+    currentRenderedLayer_ = nullptr;
+    if (layer != nullptr) {
+        currentRenderedLayer_ = std::make_shared<OpaqueRenderedLayer>(canvas.size(), pool_, layer);
+    }
+}
+
+void DrawingController::compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    // Without an active layer the queued strokes wait.
+    if (currentRenderedLayer_ != nullptr) {
+        strokeRenderer_->render(currentRenderedLayer_->texture(), commandBuffer);
+    }
+}
+
+void DrawingController::render(MTLViewport viewport,
+                               const MTLRenderPassDescriptor& renderPassDescriptor,
+                               const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    const auto canvas = canvas_.lock();
+    const bool hasLayers = canvas != nullptr && !canvas->immediateLayers().empty();
+    drawable_->render(hasLayers ? renderedCanvas_->texture() : nullptr, viewport,
+                      renderPassDescriptor, *commandBuffer);
+}
+
+std::shared_ptr<RasterLayer> DrawingController::strokeRendererPasteToActiveLayer(
+    StrokeRenderer&, const std::shared_ptr<MTLTexture>& texture, const MTLRegion& region,
+    const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    const auto canvas = canvas_.lock();
+    const auto active = canvas ? canvas->activeLayer() : nullptr;
+    const auto layer = std::dynamic_pointer_cast<RasterLayer>(active);
+    if (layer == nullptr) {
+        // The tools start strokes on raster layers only; this one changed while
+        // the stroke waited for its frame.
+        drawingEngineLogs().error(
+            "Stroke dropped: the active layer %{public}@ is not a raster layer",
+            active ? active->debugDescription() : std::string("nil"));
+        return nullptr;
+    }
+    layer->paste(texture, region, commandBuffer);
+    return layer;
+}
+
+void DrawingController::strokeRendererDidCommit(StrokeRenderer&,
+                                                const std::shared_ptr<NSBitmapImageRep>& after,
+                                                const std::shared_ptr<NSBitmapImageRep>& before,
+                                                const MTLOrigin& origin,
+                                                const std::shared_ptr<RasterLayer>& layer) {
+    // The layer is the one the stroke was pasted into, whatever is active now;
+    // none when it was written nowhere.
+    if (layer == nullptr || after == nullptr || before == nullptr) {
+        return;
+    }
+    ImageEncodingProperties properties;
+    properties.compressionMethod = 5; // LZW
+    const auto encoding = [properties](std::shared_ptr<NSBitmapImageRep> bitmap) {
+        return EncodedSnapshot(
+            DispatchQueue::global(DispatchQoS::defaultQoS),
+            [bitmap = std::move(bitmap), properties](auto fulfill, auto reject) {
+                auto data = bitmap->representation(NSBitmapImageFileType::tiff, properties);
+                if (!data) {
+                    reject(
+                        std::make_exception_ptr(std::runtime_error("Stroke snapshot not encoded")));
+                    return;
+                }
+                fulfill(std::move(*data));
+            });
+    };
+    registerStrokeUndo(layer->uuid(), encoding(before), encoding(after), origin);
+}
+
+void DrawingController::registerStrokeUndo(const UUID& layerID, EncodedSnapshot restore,
+                                           EncodedSnapshot other, const MTLOrigin& origin) {
+    const auto manager = undoManager();
+    if (manager == nullptr) {
+        return;
+    }
+    manager->registerUndo<DrawingController>(
+        shared_from_this(), [layerID, restore, other, origin](DrawingController& self) {
+            self.restoreStroke(layerID, restore, other, origin);
+        });
+    manager->setActionName("Stroke");
+}
+
+void DrawingController::restoreStroke(const UUID& layerID, const EncodedSnapshot& restore,
+                                      const EncodedSnapshot& other, const MTLOrigin& origin) {
+    const auto canvas = canvas_.lock();
+    if (canvas == nullptr) {
+        return;
+    }
+    const auto layer = std::dynamic_pointer_cast<RasterLayer>((*canvas)[layerID]);
+    if (layer == nullptr) {
+        fatalError("Internal inconcistency");
+    }
+    std::vector<uint8_t> data;
+    try {
+        data = restore.await();
+    } catch (const std::exception& error) {
+        fatalError(std::string("A stroke's snapshot was not encoded: ") + error.what());
+    }
+    const auto bitmap = NSBitmapImageRep::imageRepWithData(data);
+    if (bitmap == nullptr) {
+        fatalError("A stroke's snapshot could not be read back");
+    }
+    layer->paste(*bitmap, origin);
+    const MTLRegion region{origin, bitmap->pixelSize()};
+    if (currentRenderedLayer_ != nullptr) {
+        currentRenderedLayer_->updateRegion(region);
+    }
+    renderedCanvas_->needsUpdate(region);
+    if (const auto d = delegate()) {
+        if (const auto view = d->canvasView()) {
+            view->draw();
+        }
+    }
+    MetalHelper::shared()->clearCaches();
+    registerStrokeUndo(layerID, other, restore, origin);
+}
+
+void DrawingController::strokeRendererDidDrawIn(StrokeRenderer&, const MTLRegion& region) {
+    renderedCanvas_->needsUpdate(region);
+    // While live the view draws every frame anyway.
+    if (strokeLiveScope_ == nullptr) {
+        renderer_->needsDisplay();
+    }
+}
+
+void DrawingController::strokeRendererDidBeginDrawing(StrokeRenderer&) {
+    if (const auto lockable = undoLockable_.lock()) {
+        undoLock_ = lockable->makeUndoLock();
+    }
+    strokeLiveScope_ = renderer_->makeLiveScope();
+}
+
+void DrawingController::strokeRendererDidEndDrawing(StrokeRenderer&) {
+    undoLock_ = nullptr;
+    strokeLiveScope_ = nullptr;
+}
+
+std::shared_ptr<NSBitmapImageRep> DrawingController::bitmap() {
+    return renderedCanvas_->asBitmap();
+}
+
+} // namespace velmora
