@@ -12,4 +12,9 @@ const Logger& logFileResources() {
     return *log;
 }
 
+const Logger& logDeviceInput() {
+    static const Logger* log = new Logger(subsystem, "Device Input");
+    return *log;
+}
+
 } // namespace velmora
