@@ -1,0 +1,377 @@
+// Painting in the canvas view's window, on the painting session's scene (ten
+// 8000 x 8000 layers) in a 1920 x 1080-point view at backing scale 2:
+// - a stroke replayed as pen tablet events posted to the view at 240 samples a
+//   second: the time from posting a sample to the end of the paint that first
+//   shows its dots, next to the engine's part of it (from the sample reaching
+//   the stroke queue to the frame's render work completing), same run;
+// - undo and redo of a stroke over 4000 x 4000 pixels, right after it and once
+//   its snapshots are encoded: the main thread's time and the time to the
+//   painted frame, as ratios to the engine's finish time for that stroke and to
+//   a parallel copy of its region.
+#include "BenchSupport.hpp"
+#include "Document/Viewers/DrawingController.hpp"
+#include "Document/Viewers/Viewer.hpp"
+#include "Rendering/MetalHelper.hpp"
+#include "desktop/QtMainQueue.hpp"
+#include "engine/PaintingScene.hpp"
+#include "foundation/MainQueue.hpp"
+#include "foundation/UserDefaults.hpp"
+#include "gpu/CAMetalDrawable.hpp"
+
+#include <QApplication>
+#include <QPointingDevice>
+#include <QTabletEvent>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cmath>
+#include <map>
+#include <vector>
+
+using namespace velmora;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr double sampleRate = 240;
+constexpr double strokeSeconds = 5;
+
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) {
+        return 0;
+    }
+    std::sort(v.begin(), v.end());
+    return v[size_t(std::min(double(v.size() - 1), std::ceil(p * double(v.size())) - 1))];
+}
+
+class BenchDocument : public UndoLockable,
+                      public BitmapReceiver,
+                      public std::enable_shared_from_this<BenchDocument> {
+public:
+    std::shared_ptr<UndoLock> makeUndoLock() override {
+        struct Lock : UndoLock {
+            std::shared_ptr<BenchDocument> document;
+        };
+        auto lock = std::make_shared<Lock>();
+        lock->document = shared_from_this();
+        return lock;
+    }
+    std::shared_ptr<BitmapProvider> bitmapProvider() const override { return provider.lock(); }
+    void setBitmapProvider(const std::shared_ptr<BitmapProvider>& p) override { provider = p; }
+    std::shared_ptr<UndoManager> undoManager = std::make_shared<UndoManager>();
+    std::weak_ptr<BitmapProvider> provider;
+};
+
+struct ViewDelegate : DrawingControllerDelegate {
+    std::shared_ptr<MTKView> canvasView() override { return view; }
+    std::shared_ptr<MTKView> view;
+};
+
+// The brush tool's pen path until the tool itself exists: view points to
+// drawable pixels to canvas pixels, into the stroke queue; pen up closes it.
+class PenResponder : public ToolResponder {
+public:
+    std::shared_ptr<NSCursor> cursor() const override { return NSCursor::arrowCursor(); }
+    void flagsChanged(const NSEvent&) override {}
+    void mouseDown(const NSEvent& e, CGPoint p) override { enqueue(e, p); }
+    void mouseDragged(const NSEvent& e, CGPoint p) override { enqueue(e, p); }
+    void mouseUp(const NSEvent&, CGPoint) override {
+        controller->strokesViewModel()->closeStroke([] {});
+    }
+    void scrollWheel(const NSEvent&, CGPoint) override {}
+    void swipe(const NSEvent&) override {}
+
+    void enqueue(const NSEvent& e, CGPoint p) {
+        const CGSize bounds = metal->boundsSize(), drawable = metal->drawableSize();
+        const CGPoint pixels{p.x * drawable.width / bounds.width,
+                             p.y * drawable.height / bounds.height};
+        const CGPoint canvas = transform().inverted().apply(pixels);
+        enqueuedAt.push_back(Clock::now());
+        controller->strokesViewModel()->enqueuePointEvent(canvas, e.pressure(), [this](bool) {
+            ready += 1;
+            controller->renderer()->needsDisplay();
+        });
+    }
+    CGAffineTransform transform() const {
+        return controller->drawable()->displayViewModel()->transform();
+    }
+
+    std::shared_ptr<DrawingController> controller;
+    std::shared_ptr<MTKView> metal;
+    std::vector<Clock::time_point> enqueuedAt;
+    int ready = 0;
+};
+
+// Notes, for each frame, how many samples were ready when it began, which
+// drawable it drew into and when its render work completed.
+struct FrameProbe : RendererComputable, RendererDrawable {
+    struct Frame {
+        int ready = 0;
+        uint64_t drawableID = 0;
+        std::shared_ptr<std::atomic<Clock::rep>> rendered =
+            std::make_shared<std::atomic<Clock::rep>>(0);
+    };
+    void compute(const std::shared_ptr<MTLCommandBuffer>&) override {
+        frames.push_back({pen->ready});
+    }
+    void render(MTLViewport, const MTLRenderPassDescriptor&,
+                const std::shared_ptr<MTLCommandBuffer>& buffer) override {
+        if (frames.empty()) {
+            return;
+        }
+        if (const auto d = view->currentDrawable()) {
+            frames.back().drawableID = d->drawableID();
+        }
+        buffer->addCompletedHandler([slot = frames.back().rendered](MTLCommandBuffer&) {
+            slot->store(Clock::now().time_since_epoch().count());
+        });
+    }
+    std::shared_ptr<PenResponder> pen;
+    std::shared_ptr<MTKView> view;
+    std::vector<Frame> frames;
+};
+
+struct Session {
+    UserDefaults defaults{std::nullopt};
+    DrawingSettings settings{defaults};
+    std::shared_ptr<BenchDocument> document = std::make_shared<BenchDocument>();
+    std::shared_ptr<LayeredCanvas> canvas = bench::scene::paintedCanvas();
+    Viewer viewer;
+    std::shared_ptr<DisplayViewModel> model = std::make_shared<DisplayViewModel>();
+    std::shared_ptr<ViewDelegate> delegate = std::make_shared<ViewDelegate>();
+    std::shared_ptr<DrawingController> controller;
+    std::shared_ptr<PenResponder> pen = std::make_shared<PenResponder>();
+    std::shared_ptr<FrameProbe> probe = std::make_shared<FrameProbe>();
+    std::map<uint64_t, Clock::time_point> painted;
+    uint64_t paintCount = 0;
+    bool scaled = false;
+
+    Session() {
+        settings.setPersistentTool(DrawingTool::brush);
+        Brush brush;
+        brush.size = 80; // radius 40
+        brush.hardness = 0.7f;
+        brush.opacity = 0.9f;
+        brush.sizeDependsOnPressure = true;
+        brush.sizeMinRatio = 0.5f;
+        settings.setBaseBrush(brush);
+        settings.color = NSColor::colorWithSRGBRed(0.8, 0.3, 0.1, 1);
+        viewer.resize(1920, 1080);
+        viewer.show();
+        QApplication::processEvents();
+        const auto metal = viewer.view();
+        scaled = metal->drawableSize() == CGSize{3840, 2160};
+        metal->setPreferredFramesPerSecond(60);
+        model->resetTransform(metal->drawableSize(), {8000, 8000}, true);
+        controller = DrawingController::setUp(nullptr, metal, model, canvas, document,
+                                              document->undoManager, document, settings);
+        metal->setClearColor(viewer.backgroundClearColor());
+        delegate->view = metal;
+        controller->setDelegate(delegate);
+        pen->controller = controller;
+        pen->metal = metal;
+        viewer.setToolResponder(pen);
+        probe->pen = pen;
+        probe->view = metal;
+        auto& renderer = *controller->renderer();
+        renderer.computables.insert(renderer.computables.begin(), Renderer::WeakComputable(probe));
+        renderer.drawables.emplace_back(probe);
+        viewer.setFramePaintedHook([this](uint64_t id, Clock::time_point at) {
+            painted.emplace(id, at);
+            paintCount += 1;
+        });
+        // The first frame composites the whole canvas.
+        waitForPaint([&] { metal->draw(); });
+    }
+
+    void runUntil(const std::function<bool()>& done) {
+        const auto deadline = Clock::now() + std::chrono::seconds(120);
+        while (!done() && Clock::now() < deadline) {
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        }
+    }
+    // Runs `work` and returns when the frame it asked for was painted.
+    Clock::time_point waitForPaint(const std::function<void()>& work) {
+        const uint64_t before = paintCount;
+        work();
+        runUntil([&] { return paintCount > before; });
+        return Clock::now();
+    }
+    // Lets the stroke's completion and undo group finish.
+    void settle() {
+        runUntil([&] { return !controller->isDrawing(); });
+        MetalHelper::shared()->execute([](MetalHelper&, const auto&) {});
+        for (int i = 0; i < 3; ++i) {
+            QApplication::processEvents();
+            MainQueue::runUntilIdle();
+        }
+    }
+};
+
+Session& session() {
+    static auto* s = new Session(); // outlives the benchmark library's teardown
+    return *s;
+}
+
+const QPointingDevice* penDevice() {
+    static const QPointingDevice* device = new QPointingDevice(
+        "bench tablet", 4242, QInputDevice::DeviceType::Stylus, QPointingDevice::PointerType::Pen,
+        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3, QString(),
+        QPointingDeviceUniqueId::fromNumericId(7), QCoreApplication::instance());
+    return device;
+}
+
+void BM_PenToPaintedFrame(benchmark::State& state) {
+    auto& s = session();
+    if (!s.scaled) {
+        state.SkipWithError("the view's backing scale is not 2");
+        return;
+    }
+    for (auto _ : state) {
+        s.probe->frames.clear();
+        s.pen->enqueuedAt.clear();
+        s.pen->ready = 0;
+        s.painted.clear();
+        const int count = int(sampleRate * strokeSeconds);
+        std::vector<Clock::time_point> posted(static_cast<size_t>(count));
+        const CGAffineTransform toDrawable = s.pen->transform();
+        const auto t0 = Clock::now() + std::chrono::milliseconds(5);
+        for (int i = 0; i < count; ++i) {
+            const double t = i / sampleRate;
+            const CGPoint canvas{4000 + 2600 * std::sin(0.9 * t) + 500 * std::sin(5.1 * t),
+                                 4000 + 2400 * std::sin(1.3 * t + 0.5) + 400 * std::cos(4.3 * t)};
+            const CGPoint px = toDrawable.apply(canvas);
+            const QPointF at(px.x / 2, s.viewer.height() - px.y / 2);
+            const qreal pressure = 0.55 + 0.45 * std::sin(2.2 * t);
+            const auto type = i == 0           ? QEvent::TabletPress
+                              : i == count - 1 ? QEvent::TabletRelease
+                                               : QEvent::TabletMove;
+            const auto due = t0 + std::chrono::nanoseconds(int64_t(t * 1e9));
+            DispatchQueue::main().asyncAfter(due, [&, i, at, pressure, type] {
+                posted[size_t(i)] = Clock::now();
+                QCoreApplication::postEvent(
+                    &s.viewer, new QTabletEvent(type, penDevice(), at, s.viewer.mapToGlobal(at),
+                                                type == QEvent::TabletRelease ? 0 : pressure, 0, 0,
+                                                0, 0, 0, Qt::NoModifier, Qt::LeftButton,
+                                                type == QEvent::TabletRelease
+                                                    ? Qt::NoButton
+                                                    : Qt::MouseButtons(Qt::LeftButton)));
+            });
+        }
+        s.runUntil([&] { return s.pen->ready >= count - 1 && !s.controller->isDrawing(); });
+        s.settle();
+
+        // The painted time of each frame's picture, or of the next one painted
+        // when the view showed a newer drawable instead.
+        const auto& frames = s.probe->frames;
+        std::vector<std::optional<Clock::time_point>> shown(frames.size());
+        std::optional<Clock::time_point> next;
+        for (size_t f = frames.size(); f-- > 0;) {
+            if (const auto it = s.painted.find(frames[f].drawableID); it != s.painted.end()) {
+                next = it->second;
+            }
+            shown[f] = next;
+        }
+        std::vector<double> widget, engine;
+        int sample = 0;
+        for (size_t f = 0; f < frames.size(); ++f) {
+            const Clock::time_point rendered{Clock::duration(frames[f].rendered->load())};
+            for (; sample < frames[f].ready && sample < int(s.pen->enqueuedAt.size()); ++sample) {
+                if (shown[f]) {
+                    widget.push_back(ms(*shown[f] - posted[size_t(sample)]));
+                }
+                if (frames[f].rendered->load() != 0) {
+                    engine.push_back(ms(rendered - s.pen->enqueuedAt[size_t(sample)]));
+                }
+            }
+        }
+        const double interval = 1000.0 / 60.0;
+        state.counters["samples"] = double(widget.size());
+        state.counters["widget_med_ms"] = percentile(widget, 0.5);
+        state.counters["widget_p99_ms"] = percentile(widget, 0.99);
+        state.counters["engine_med_ms"] = percentile(engine, 0.5);
+        state.counters["engine_p99_ms"] = percentile(engine, 0.99);
+        state.counters["added_med_frames"] =
+            (percentile(widget, 0.5) - percentile(engine, 0.5)) / interval;
+        state.counters["added_p99_frames"] =
+            (percentile(widget, 0.99) - percentile(engine, 0.99)) / interval;
+    }
+}
+BENCHMARK(BM_PenToPaintedFrame)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// A stroke over a 4000 x 4000 region, straight into the stroke queue; the time
+// from closing it until its undo entry is registered.
+double paintLargeStroke(Session& s) {
+    for (double d = 2040; d <= 5960; d += 4) {
+        s.controller->strokesViewModel()->enqueuePointEvent(
+            {d, 8000 - d}, 1, [&s](bool) { s.controller->renderer()->needsDisplay(); });
+        if (int(d) % 400 == 0) {
+            QApplication::processEvents();
+        }
+    }
+    const auto closed = Clock::now();
+    s.controller->strokesViewModel()->closeStroke([] {});
+    s.runUntil([&] { return !s.controller->isDrawing() && s.document->undoManager->canUndo(); });
+    const double finish = ms(Clock::now() - closed);
+    s.settle();
+    return finish;
+}
+
+void BM_UndoRedoLargeStroke(benchmark::State& state) {
+    auto& s = session();
+    const bool encoded = state.range(0) != 0;
+    const size_t regionBytes = size_t(4080) * 4080 * 4;
+    static std::vector<char> src(regionBytes, 1), dst(regionBytes, 0);
+    for (auto _ : state) {
+        s.document->undoManager->removeAllActions();
+        const double finish = paintLargeStroke(s);
+        if (encoded) {
+            // Both snapshots are LZW-encoded on the default queue meanwhile.
+            QThread::msleep(3000);
+        }
+        auto& undo = *s.document->undoManager;
+        for (const bool redo : {false, true}) {
+            const auto t0 = Clock::now();
+            Clock::time_point returned;
+            const auto painted = s.waitForPaint([&] {
+                redo ? undo.redo() : undo.undo();
+                returned = Clock::now();
+            });
+            const char* name = redo ? "redo" : "undo";
+            state.counters[std::string(name) + "_main_ms"] = ms(returned - t0);
+            state.counters[std::string(name) + "_painted_ms"] = ms(painted - t0);
+            state.counters[std::string(name) + "_to_finish"] = ms(painted - t0) / finish;
+        }
+        bench::parallelCopy(dst.data(), src.data(), regionBytes);
+        const auto c0 = Clock::now();
+        bench::parallelCopy(dst.data(), src.data(), regionBytes);
+        const double copy = ms(Clock::now() - c0);
+        state.counters["finish_ms"] = finish;
+        state.counters["region_copy_ms"] = copy;
+        state.counters["undo_to_copy"] = state.counters["undo_painted_ms"] / copy;
+        state.counters["redo_to_copy"] = state.counters["redo_painted_ms"] / copy;
+    }
+}
+BENCHMARK(BM_UndoRedoLargeStroke)
+    ->ArgNames({"encoded"})
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Our painting, not a display server's, at the backing scale of a HiDPI screen.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_SCALE_FACTOR", "2");
+    QApplication app(argc, argv);
+    QtMainQueue::bind();
+    return bench::runBenchmarks(argc, argv);
+}
