@@ -46,7 +46,7 @@ NSBitmapImageRep::NSBitmapImageRep(int64_t pixelsWide, int64_t pixelsHigh, int b
       colorSpaceName_(std::move(colorSpaceName)), colorSpace_(std::move(colorSpace)),
       bitmapFormat_(bitmapFormat), bytesPerRow_(bytesPerRow),
       bitsPerPixel_(bitsPerPixel), size_{double(pixelsWide), double(pixelsHigh)},
-      data_(dataSize, 0) {}
+      data_(dataSize) {}
 
 std::shared_ptr<NSBitmapImageRep> NSBitmapImageRep::make(int64_t pixelsWide, int64_t pixelsHigh,
                                                          int bitsPerSample, int samplesPerPixel,
