@@ -1,0 +1,410 @@
+#include "desktop/NSDocument.hpp"
+
+#include "desktop/NSDocumentController.hpp"
+#include "desktop/NSMenuItem.hpp"
+#include "desktop/NSWindow.hpp"
+#include "desktop/NSWindowController.hpp"
+#include "desktop/UndoManager.hpp"
+#include "foundation/AtomicFile.hpp"
+#include "foundation/Timer.hpp"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+namespace velmora {
+
+namespace {
+
+NSDocument::Interval& autosaveDelayValue() {
+    static NSDocument::Interval delay{15.0};
+    return delay;
+}
+
+int nextUntitledNumber() {
+    static int next = 0;
+    return ++next;
+}
+
+std::string fileName(const URL& url) {
+    return url.filePath().stem().string();
+}
+
+} // namespace
+
+NSDocument::NSDocument() {
+    setAction("saveDocument:", [this](NSObject*) { saveDocument(); });
+    setAction("saveDocumentAs:", [this](NSObject*) { saveDocumentAs(); });
+    setAction("revertDocumentToSaved:", [this](NSObject*) { revertToSaved(); });
+}
+
+bool NSDocument::validateMenuItem(const NSMenuItem& item) {
+    if (item.action() == "revertDocumentToSaved:") {
+        return fileURL_.has_value() && isDocumentEdited();
+    }
+    return true;
+}
+
+NSDocument::~NSDocument() {
+    if (autosaveTimer_) {
+        autosaveTimer_->invalidate();
+    }
+}
+
+std::string NSDocument::displayName() const {
+    if (!displayName_.empty()) {
+        return displayName_;
+    }
+    if (fileURL_) {
+        return fileName(*fileURL_);
+    }
+    auto& self = const_cast<NSDocument&>(*this);
+    if (self.untitledNumber_ == 0) {
+        self.untitledNumber_ = nextUntitledNumber();
+    }
+    return untitledNumber_ == 1 ? "Untitled" : "Untitled " + std::to_string(untitledNumber_);
+}
+
+std::shared_ptr<UndoManager> NSDocument::undoManager() {
+    if (!undoManager_) {
+        undoManager_ = std::make_shared<UndoManager>();
+        observeUndoManager();
+    }
+    return undoManager_;
+}
+
+void NSDocument::setUndoManager(std::shared_ptr<UndoManager> undoManager) {
+    undoManager_ = std::move(undoManager);
+    observeUndoManager();
+}
+
+void NSDocument::observeUndoManager() {
+    undoObservers_.clear();
+    if (!undoManager_) {
+        return;
+    }
+    auto& center = NotificationCenter::defaultCenter();
+    const struct {
+        const char* name;
+        NSDocumentChangeType change;
+    } links[] = {
+        {UndoManager::didCloseUndoGroupNotification, NSDocumentChangeType::changeDone},
+        {UndoManager::didUndoChangeNotification, NSDocumentChangeType::changeUndone},
+        {UndoManager::didRedoChangeNotification, NSDocumentChangeType::changeRedone},
+    };
+    for (const auto& link : links) {
+        undoObservers_.push_back(center.addObserver(
+            link.name, undoManager_.get(), std::nullopt,
+            [this, change = link.change](const Notification&) { updateChangeCount(change); }));
+    }
+}
+
+void NSDocument::updateChangeCount(NSDocumentChangeType change) {
+    switch (change) {
+    case NSDocumentChangeType::changeDone:
+    case NSDocumentChangeType::changeRedone:
+        // A new edit while the saved state lies on the redo stack throws it away.
+        if (change == NSDocumentChangeType::changeDone && changeCount_ < 0) {
+            savedStateLost_ = true;
+        }
+        ++changeCount_;
+        break;
+    case NSDocumentChangeType::changeUndone:
+        --changeCount_;
+        break;
+    case NSDocumentChangeType::changeCleared:
+    case NSDocumentChangeType::changeReadOtherContents:
+    case NSDocumentChangeType::changeAutosaved:
+        changeCount_ = 0;
+        savedStateLost_ = false;
+        break;
+    }
+    scheduleAutosave();
+}
+
+NSDocument::Interval NSDocument::autosaveDelay() {
+    return autosaveDelayValue();
+}
+
+void NSDocument::setAutosaveDelay(Interval delay) {
+    autosaveDelayValue() = delay;
+}
+
+void NSDocument::scheduleAutosave() {
+    if (autosaveTimer_) {
+        autosaveTimer_->invalidate();
+        autosaveTimer_.reset();
+    }
+    if (!isDocumentEdited() || !fileURL_ || !autosavesInPlace()) {
+        return;
+    }
+    autosaveTimer_ =
+        Timer::scheduledTimer(autosaveDelay(), false, [weak = weakAs<NSDocument>()](Timer&) {
+            if (const auto self = weak.lock()) {
+                self->autosaveInPlaceIfNeeded();
+            }
+        });
+}
+
+void NSDocument::read(const URL& url, const std::string& typeName) {
+    std::ifstream file(url.filePath(), std::ios::binary);
+    if (!file) {
+        throw Error({"The document \"" + url.lastPathComponent() + "\" could not be opened.",
+                     "The file does not exist or cannot be read."});
+    }
+    Data bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) {
+        throw Error({"The document \"" + url.lastPathComponent() + "\" could not be opened.",
+                     "The file cannot be read."});
+    }
+    read(bytes, typeName);
+}
+
+void NSDocument::read(const Data&, const std::string& typeName) {
+    throw Error({"The document could not be opened.",
+                 "Documents of type " + typeName + " cannot be read."});
+}
+
+NSDocument::Data NSDocument::data(const std::string& typeName) {
+    throw Error({"The document could not be saved.",
+                 "Documents of type " + typeName + " cannot be written."});
+}
+
+void NSDocument::write(const URL& url, const std::string& typeName) {
+    const Data bytes = data(typeName);
+    try {
+        writeFileAtomically(url.filePath(), bytes, 0644);
+    } catch (const std::exception& error) {
+        throw Error({"The document \"" + displayName() + "\" could not be saved as \"" +
+                         url.lastPathComponent() + "\".",
+                     error.what()});
+    }
+}
+
+bool NSDocument::save(const URL& url, const std::string& typeName, NSSaveOperationType operation) {
+    try {
+        write(url, typeName);
+    } catch (const std::exception& error) {
+        presentError(error);
+        return false;
+    }
+    if (operation != NSSaveOperationType::saveToOperation) {
+        const bool moved = fileURL_ != url;
+        fileURL_ = url;
+        fileType_ = typeName;
+        if (moved) {
+            displayName_.clear();
+        }
+        updateChangeCount(NSDocumentChangeType::changeCleared);
+        if (operation != NSSaveOperationType::autosaveInPlaceOperation) {
+            NSDocumentController::shared().noteNewRecentDocument(*this);
+        }
+    }
+    return true;
+}
+
+bool NSDocument::saveDocument() {
+    if (!fileURL_) {
+        return saveDocumentAs();
+    }
+    return save(*fileURL_, fileType_, NSSaveOperationType::saveOperation);
+}
+
+bool NSDocument::saveDocumentAs() {
+    const auto destination = runSavePanel();
+    if (!destination) {
+        return false;
+    }
+    return save(destination->url, destination->typeName, NSSaveOperationType::saveAsOperation);
+}
+
+bool NSDocument::autosaveInPlaceIfNeeded() {
+    if (!isDocumentEdited() || !fileURL_ || !autosavesInPlace()) {
+        return true;
+    }
+    return save(*fileURL_, fileType_, NSSaveOperationType::autosaveInPlaceOperation);
+}
+
+bool NSDocument::revertToSaved() {
+    if (!fileURL_) {
+        return false;
+    }
+    try {
+        read(*fileURL_, fileType_);
+    } catch (const std::exception& error) {
+        presentError(error);
+        return false;
+    }
+    if (undoManager_) {
+        undoManager_->removeAllActions();
+    }
+    updateChangeCount(NSDocumentChangeType::changeCleared);
+    return true;
+}
+
+std::string NSDocument::fileTypeFromLastRunSavePanel() const {
+    return fileType_;
+}
+
+std::vector<std::string> NSDocument::writableTypes() const {
+    std::vector<std::string> types;
+    for (const auto& type : NSDocumentController::shared().documentTypes()) {
+        if (type.writable) {
+            types.push_back(type.identifier);
+        }
+    }
+    return types;
+}
+
+void NSDocument::addWindowController(const std::shared_ptr<NSWindowController>& controller) {
+    if (!controller ||
+        std::ranges::find(windowControllers_, controller) != windowControllers_.end()) {
+        return;
+    }
+    windowControllers_.push_back(controller);
+    controller->setDocument(sharedAs<NSDocument>());
+    const auto weak = weakAs<NSDocument>();
+    controller->shouldCloseHandler = [weak](NSWindowController& closing,
+                                            std::function<void(bool)> reply) {
+        if (const auto self = weak.lock()) {
+            self->shouldCloseWindowController(closing, reply);
+        } else {
+            reply(true);
+        }
+    };
+    controller->willCloseHandler = [weak](NSWindowController& closing) {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        const auto held = closing.sharedAs<NSWindowController>();
+        self->removeWindowController(held);
+        if (self->windowControllers_.empty() && !self->closed_) {
+            self->close();
+        }
+    };
+}
+
+void NSDocument::removeWindowController(const std::shared_ptr<NSWindowController>& controller) {
+    const auto found = std::ranges::find(windowControllers_, controller);
+    if (found == windowControllers_.end()) {
+        return;
+    }
+    const auto held = *found;
+    windowControllers_.erase(found);
+    held->shouldCloseHandler = nullptr;
+    held->willCloseHandler = nullptr;
+    held->setDocument({});
+}
+
+void NSDocument::showWindows() {
+    for (const auto& controller : std::vector(windowControllers_)) {
+        controller->showWindow(this);
+    }
+}
+
+bool NSDocument::canClose() {
+    if (!isDocumentEdited()) {
+        return true;
+    }
+    if (autosavesInPlace() && fileURL_) {
+        return autosaveInPlaceIfNeeded();
+    }
+    switch (askToSaveChanges()) {
+    case SaveChangesAnswer::save:
+        return saveDocument();
+    case SaveChangesAnswer::dontSave:
+        return true;
+    case SaveChangesAnswer::cancel:
+        return false;
+    }
+    return false;
+}
+
+void NSDocument::shouldCloseWindowController(NSWindowController& controller,
+                                             const std::function<void(bool)>& reply) {
+    const bool last =
+        windowControllers_.size() == 1 && windowControllers_.front().get() == &controller;
+    reply(!last || canClose());
+}
+
+void NSDocument::close() {
+    if (closed_) {
+        return;
+    }
+    closed_ = true;
+    const auto keep = sharedAs<NSDocument>();
+    if (autosaveTimer_) {
+        autosaveTimer_->invalidate();
+        autosaveTimer_.reset();
+    }
+    for (const auto& controller : std::vector(windowControllers_)) {
+        removeWindowController(controller);
+        controller->close();
+    }
+    NSDocumentController::shared().removeDocument(this);
+}
+
+void NSDocument::presentError(const std::exception& error) {
+    QMessageBox box(QMessageBox::Warning, QString(), QString::fromStdString(error.what()));
+    if (const auto* described = dynamic_cast<const DescribedError*>(&error)) {
+        const ErrorDescription description = described->errorDescription();
+        box.setText(QString::fromStdString(description.messageText));
+        box.setInformativeText(QString::fromStdString(description.informativeText));
+    }
+    box.exec();
+}
+
+NSDocument::SaveChangesAnswer NSDocument::askToSaveChanges() {
+    QMessageBox box(
+        QMessageBox::Warning, QString(),
+        QString::fromStdString("Do you want to save the changes made to the document \"" +
+                               displayName() + "\"?"));
+    box.setInformativeText("Your changes will be lost if you don't save them.");
+    QPushButton* save = box.addButton(fileURL_ ? "Save" : "Save…", QMessageBox::AcceptRole);
+    QPushButton* dontSave = box.addButton("Don't Save", QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton("Cancel", QMessageBox::RejectRole);
+    box.setDefaultButton(save);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == save) {
+        return SaveChangesAnswer::save;
+    }
+    return box.clickedButton() == dontSave ? SaveChangesAnswer::dontSave
+                                           : SaveChangesAnswer::cancel;
+}
+
+std::optional<NSDocument::SaveDestination> NSDocument::runSavePanel() {
+    const auto writable = writableTypes();
+    const auto& controller = NSDocumentController::shared();
+    QStringList filters;
+    for (const auto& identifier : writable) {
+        if (const auto* type = controller.documentType(identifier)) {
+            QStringList patterns;
+            for (const auto& extension : type->extensions) {
+                patterns << QString::fromStdString("*." + extension);
+            }
+            filters << QString::fromStdString(type->name.empty() ? identifier : type->name) + " (" +
+                           patterns.join(' ') + ")";
+        }
+    }
+    QFileDialog dialog(nullptr, QString(), QString::fromStdString(displayName()));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    std::string typeName = fileTypeFromLastRunSavePanel();
+    const auto chosen = filters.indexOf(dialog.selectedNameFilter());
+    if (chosen >= 0 && static_cast<std::size_t>(chosen) < writable.size()) {
+        typeName = writable[static_cast<std::size_t>(chosen)];
+    }
+    return SaveDestination{URL::fileURL(dialog.selectedFiles().front().toStdString(), false),
+                           typeName};
+}
+
+} // namespace velmora
