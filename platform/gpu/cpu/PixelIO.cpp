@@ -177,23 +177,38 @@ constexpr int64_t kStreamingPixels = 1024;
 #if defined(__x86_64__) && defined(__GNUC__)
 // The same rounding as unorm8, eight pixels at a time: the packs work within
 // 128-bit halves, so the pixels come out 0 2 4 6 1 3 5 7 and are put back in order.
-__attribute__((target("avx2"))) inline __m256i unorm8Avx2(const float* p) {
-    const __m256 v =
-        _mm256_min_ps(_mm256_max_ps(_mm256_loadu_ps(p), _mm256_setzero_ps()), _mm256_set1_ps(1.0f));
+__attribute__((target("avx2"))) inline __m256i unorm8Avx2(const float* p, bool bgra) {
+    __m256 v = _mm256_loadu_ps(p);
+    if (bgra) {
+        v = _mm256_shuffle_ps(v, v, _MM_SHUFFLE(3, 0, 1, 2));
+    }
+    // max(v, 0) gives 0 for NaN, as unorm8 does.
+    v = _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(1.0f));
     return _mm256_cvttps_epi32(
         _mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(255.0f)), _mm256_set1_ps(0.5f)));
 }
 
-__attribute__((target("avx2"))) int64_t storeRGBA8Avx2(const float* rgba, uint8_t* dst, int64_t n) {
+// `stream` needs `dst` on a 32-byte boundary.
+__attribute__((target("avx2"))) int64_t storeRGBA8Avx2(const float* rgba, uint8_t* dst, int64_t n,
+                                                       bool bgra, bool stream) {
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     int64_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const float* p = rgba + 4 * i;
-        const __m256i words =
-            _mm256_packus_epi16(_mm256_packs_epi32(unorm8Avx2(p), unorm8Avx2(p + 8)),
-                                _mm256_packs_epi32(unorm8Avx2(p + 16), unorm8Avx2(p + 24)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * i),
-                            _mm256_permutevar8x32_epi32(words, order));
+        const __m256i words = _mm256_permutevar8x32_epi32(
+            _mm256_packus_epi16(
+                _mm256_packs_epi32(unorm8Avx2(p, bgra), unorm8Avx2(p + 8, bgra)),
+                _mm256_packs_epi32(unorm8Avx2(p + 16, bgra), unorm8Avx2(p + 24, bgra))),
+            order);
+        auto* out = reinterpret_cast<__m256i*>(dst + 4 * i);
+        if (stream) {
+            _mm256_stream_si256(out, words);
+        } else {
+            _mm256_storeu_si256(out, words);
+        }
+    }
+    if (stream) {
+        _mm_sfence();
     }
     return i;
 }
@@ -207,8 +222,10 @@ bool hasAvx2() {
 // The same rounding as unorm8, four pixels at a time; `bgra` swaps red and blue.
 int64_t storeRGBA8Vector(const float* rgba, uint8_t* dst, int64_t n, bool bgra = false) {
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (!bgra && n < kStreamingPixels && hasAvx2()) {
-        return storeRGBA8Avx2(rgba, dst, n);
+    const bool stream = n >= kStreamingPixels;
+    if (hasAvx2() && (!stream || reinterpret_cast<uintptr_t>(dst) % 32 == 0)) {
+        // Long rows bypass the cache: nothing reads them back soon.
+        return storeRGBA8Avx2(rgba, dst, n, bgra, stream);
     }
 #endif
 #ifdef __SSE2__

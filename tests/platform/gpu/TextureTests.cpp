@@ -108,6 +108,7 @@ TEST(PixelIO, FloatToUnorm8RoundsAndClamps) {
 TEST(PixelIO, LongRowsRoundLikeSinglePixels) {
     // Long rows take the vectorised and streaming paths; odd lengths leave a tail.
     const auto layout = *cpu::pixelLayout(MTLPixelFormat::rgba8Unorm);
+    const auto bgra = *cpu::pixelLayout(MTLPixelFormat::bgra8Unorm);
     for (const int64_t n : {3, 13, 64, 1023, 1030, 4099}) {
         std::vector<float> in(static_cast<size_t>(n) * 4);
         for (size_t i = 0; i < in.size(); ++i) {
@@ -118,6 +119,11 @@ TEST(PixelIO, LongRowsRoundLikeSinglePixels) {
         cpu::storeRow(layout, in.data(), out.data(), n);
         for (size_t i = 0; i < in.size(); ++i) {
             ASSERT_EQ(out[i], cpu::unorm8(in[i])) << n << " " << i;
+        }
+        cpu::storeRow(bgra, in.data(), out.data(), n);
+        for (size_t i = 0; i < in.size(); ++i) {
+            const size_t swapped = i % 4 == 3 ? i : i - i % 4 + 2 - i % 4;
+            ASSERT_EQ(out[i], cpu::unorm8(in[swapped])) << n << " bgra " << i;
         }
     }
 }
