@@ -46,14 +46,58 @@ void KeyedArchiver::encodeObject(PropertyListObject object, std::string_view key
 }
 
 PropertyListUID KeyedArchiver::classRecord(std::string_view name) {
-    auto [it, inserted] = classes_.try_emplace(std::string(name), objects_.size());
+    const std::string_view chain[] = {name};
+    return classRecord(chain);
+}
+
+PropertyListUID KeyedArchiver::classRecord(std::span<const std::string_view> classes) {
+    auto [it, inserted] = classes_.try_emplace(std::string(classes.front()), objects_.size());
     if (inserted) {
+        PropertyListArray chain;
+        for (std::string_view name : classes) {
+            chain.push_back(name);
+        }
+        if (classes.back() != "NSObject") {
+            chain.push_back("NSObject");
+        }
         PropertyListDictionary record;
-        record.append("$classname", name);
-        record.append("$classes", PropertyListArray{name, "NSObject"});
+        record.append("$classname", classes.front());
+        record.append("$classes", std::move(chain));
         objects_.push_back(std::move(record));
     }
     return PropertyListUID{it->second};
+}
+
+void KeyedArchiver::encodeRecord(std::span<const std::string_view> classes,
+                                 PropertyListDictionary fields, std::string_view key) {
+    requireOpen();
+    if (classes.empty() || classes.front().empty()) {
+        throw KeyedArchiveError(KeyedArchiveError::Code::invalidValue,
+                                "An archived object needs a class");
+    }
+    using Kind = PropertyListObject::Kind;
+    PropertyListDictionary record;
+    for (auto& entry : fields.takeEntries()) {
+        const Kind kind = entry.value.kind();
+        if (kind != Kind::boolean && kind != Kind::integer && kind != Kind::real &&
+            kind != Kind::data) {
+            throw KeyedArchiveError(KeyedArchiveError::Code::invalidValue,
+                                    "The field \"" + entry.key + "\" of an archived " +
+                                        std::string(classes.front()) +
+                                        " is not a Boolean, number or data");
+        }
+        if (entry.key == "$class") {
+            throw KeyedArchiveError(KeyedArchiveError::Code::invalidValue,
+                                    "An archived object's field cannot be named \"$class\"");
+        }
+        record.append(std::move(entry.key), std::move(entry.value));
+    }
+    // The record takes its place before its class record, as the platform's archiver does.
+    const std::size_t index = objects_.size();
+    objects_.emplace_back();
+    record.append("$class", classRecord(classes));
+    objects_[index] = std::move(record);
+    top_.set(std::string(key), PropertyListUID{index});
 }
 
 // Returns the UID that refers to the archived object.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -43,6 +44,13 @@ public:
         encodeObject(encoder.encodeToTopLevelObject(value), key);
     }
 
+    // An object of another class, written as the platform writes an object that
+    // encodes itself: a record of `fields` (Booleans, numbers and data, stored
+    // in place) whose class record names `classes`, most derived first.
+    // Throws KeyedArchiveError for a field of another kind or no class.
+    void encodeRecord(std::span<const std::string_view> classes, PropertyListDictionary fields,
+                      std::string_view key);
+
     void finishEncoding();
     // The archive as a property list (finishes encoding).
     const PropertyListObject& archive();
@@ -54,6 +62,7 @@ public:
 private:
     PropertyListObject archiveObject(PropertyListObject&& object, std::size_t depth);
     PropertyListUID classRecord(std::string_view name);
+    PropertyListUID classRecord(std::span<const std::string_view> classes);
     void requireOpen() const;
 
     bool requiresSecureCoding_;

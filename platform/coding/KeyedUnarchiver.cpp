@@ -398,6 +398,57 @@ std::optional<PropertyListObject> KeyedUnarchiver::decodeObject(std::string_view
     return decodeObject(any, key);
 }
 
+std::optional<PropertyListDictionary> KeyedUnarchiver::decodeRecord(std::string_view className,
+                                                                    std::string_view key) {
+    const PropertyListObject* v = topValue(key);
+    if (error_ || v == nullptr) {
+        return std::nullopt;
+    }
+    const auto refuse = [&](Code code, const std::string& message) {
+        failWithError(std::make_exception_ptr(KeyedArchiveError(code, message)));
+        return std::nullopt;
+    };
+    const PropertyListUID* uid = v->uid();
+    if (uid == nullptr || uid->value >= objects().size()) {
+        return refuse(Code::corrupt,
+                      "The value for key \"" + std::string(key) + "\" is no object reference");
+    }
+    if (uid->value == 0) {
+        return std::nullopt;
+    }
+    const PropertyListDictionary* record = objects()[uid->value].dictionary();
+    const PropertyListObject* classRef = record != nullptr ? record->find("$class") : nullptr;
+    if (classRef == nullptr || classRef->uid() == nullptr ||
+        classRef->uid()->value >= objects().size() ||
+        objects()[classRef->uid()->value].dictionary() == nullptr) {
+        return refuse(Code::corrupt,
+                      "The value for key \"" + std::string(key) + "\" is no object record");
+    }
+    const PropertyListDictionary& classRecord = *objects()[classRef->uid()->value].dictionary();
+    const PropertyListObject* name = classRecord.find("$classname");
+    const PropertyListObject* chain = classRecord.find("$classes");
+    bool matches = name != nullptr && name->string() != nullptr && *name->string() == className;
+    if (!matches && chain != nullptr && chain->array() != nullptr) {
+        for (const PropertyListObject& entry : *chain->array()) {
+            matches = matches || (entry.string() != nullptr && *entry.string() == className);
+        }
+    }
+    if (!matches) {
+        return refuse(Code::classNotAllowed,
+                      "The value for key \"" + std::string(key) + "\" was of unexpected class \"" +
+                          (name != nullptr && name->string() != nullptr ? *name->string()
+                                                                        : std::string("?")) +
+                          "\"");
+    }
+    PropertyListDictionary fields;
+    for (const auto& entry : record->entries()) {
+        if (entry.key != "$class") {
+            fields.append(entry.key, entry.value);
+        }
+    }
+    return fields;
+}
+
 std::span<const std::string_view> KeyedUnarchiver::propertyListClasses() {
     return plistClasses;
 }

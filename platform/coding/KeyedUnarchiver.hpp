@@ -75,6 +75,13 @@ public:
         return decodeDecodable<std::vector<T>>(key);
     }
 
+    // The fields (without "$class") of the object record under the key whose
+    // class is `className` or derives from it. Nothing for a missing key or
+    // the null object; a value of another form or class answers nothing and
+    // is kept as `error()`.
+    std::optional<PropertyListDictionary> decodeRecord(std::string_view className,
+                                                       std::string_view key);
+
     // The first failure, or null.
     std::exception_ptr error() const { return error_; }
     void failWithError(std::exception_ptr error);

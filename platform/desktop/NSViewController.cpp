@@ -187,6 +187,39 @@ void NSViewController::recordPresentation(const std::shared_ptr<NSViewController
     presented_.push_back({controller, std::move(dismiss)});
 }
 
+void NSViewController::presentViewController(std::shared_ptr<NSViewController> controller,
+                                             CGRect rect, QWidget* view, NSRectEdge preferredEdge,
+                                             NSPopoverBehavior behavior) {
+    if (!controller || !view) {
+        return;
+    }
+    auto popover = std::make_shared<NSPopover>();
+    popover->behavior = behavior;
+    popover->setContentViewController(controller);
+    std::weak_ptr<NSViewController> weakSelf = weakAs<NSViewController>();
+    std::weak_ptr<NSViewController> weakShown = controller;
+    popover->didCloseHandler = [weakSelf, weakShown] {
+        std::shared_ptr<NSViewController> self = weakSelf.lock();
+        std::shared_ptr<NSViewController> shown = weakShown.lock();
+        if (self && shown) {
+            self->forgetPresentation(shown);
+        }
+    };
+    recordPresentation(controller, [popover] { popover->close(); });
+    popover->show(rect, view, preferredEdge);
+}
+
+void NSViewController::forgetPresentation(const std::shared_ptr<NSViewController>& controller) {
+    auto found = std::find_if(presented_.begin(), presented_.end(),
+                              [&](const Presentation& p) { return p.controller == controller; });
+    if (found != presented_.end()) {
+        // Destroyed after the erase: it may hold what is closing now.
+        Presentation ended = std::move(*found);
+        presented_.erase(found);
+        ended.controller->presenting_.reset();
+    }
+}
+
 void NSViewController::dismissViewController(const std::shared_ptr<NSViewController>& controller) {
     auto found = std::find_if(presented_.begin(), presented_.end(),
                               [&](const Presentation& p) { return p.controller == controller; });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "desktop/NSPopover.hpp"
 #include "desktop/NSResponder.hpp"
 #include "desktop/NSStoryboardSegue.hpp"
 
@@ -68,6 +69,9 @@ public:
 
     // Shows the controller in a sheet over this view's window (which must exist).
     void presentViewControllerAsSheet(std::shared_ptr<NSViewController> controller);
+    // Shows the controller in a popover beside `rect` (in `view`'s points, y up).
+    void presentViewController(std::shared_ptr<NSViewController> controller, CGRect rect,
+                               QWidget* view, NSRectEdge preferredEdge, NSPopoverBehavior behavior);
     virtual void dismissViewController(const std::shared_ptr<NSViewController>& controller);
     // Dismissed by the presenting controller; a controller that was not
     // presented closes its window.
@@ -113,6 +117,8 @@ private:
     // `will` then not: the two steps of appearing (or disappearing).
     void propagateAppearance(bool appear, bool will);
     void runSegue(const Segue& segue, NSObject* sender);
+    // Drops the record of a presentation that ended by itself.
+    void forgetPresentation(const std::shared_ptr<NSViewController>& controller);
 
     QPointer<QWidget> view_;
     bool loadingView_ = false;

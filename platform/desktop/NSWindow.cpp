@@ -4,6 +4,7 @@
 #include "desktop/NSViewController.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "desktop/NSWindowWidget.hpp"
+#include "desktop/NotificationCenter.hpp"
 #include "foundation/FatalError.hpp"
 #include "foundation/UserDefaults.hpp"
 
@@ -789,6 +790,7 @@ void NSWindow::post(std::string_view name) {
             observer(*this, name);
         }
     }
+    NotificationCenter::defaultCenter().post(std::string(name), this);
 }
 
 } // namespace velmora

@@ -183,8 +183,9 @@ public:
     // On screen, front to back.
     static std::vector<std::shared_ptr<NSWindow>> orderedWindows();
 
-    // Observers of every window's notifications (the names above); the
-    // notification centre bridges them. Removal inside a call is safe.
+    // Observers of every window's notifications (the names above), which are
+    // also posted to the default notification centre with the window as the
+    // object. Removal inside a call is safe.
     using Observer = std::function<void(NSWindow& window, std::string_view name)>;
     static std::uint64_t addObserver(Observer observer);
     static void removeObserver(std::uint64_t token);

@@ -2,6 +2,7 @@
 #include "desktop/NSViewController.hpp"
 #include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
+#include "desktop/NotificationCenter.hpp"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -224,4 +225,19 @@ TEST(NSWindowTest, SheetTakesTheKeyboardAndReturnsItWithTheResponse) {
     EXPECT_TRUE(parent->isKeyWindow());
     EXPECT_EQ(parent->attachedSheet(), nullptr);
     parent->close();
+}
+
+TEST(NSWindowTest, NotificationsReachTheNotificationCenterWithTheWindow) {
+    auto window = makeWindow("N");
+    std::vector<std::string> heard;
+    auto token = NotificationCenter::defaultCenter().addObserver(
+        std::string(NSWindow::didBecomeKeyNotification), window.get(), std::nullopt,
+        [&](const Notification& n) { heard.push_back(n.name); });
+    auto other = makeWindow("O");
+    other->makeKeyAndOrderFront();
+    window->makeKeyAndOrderFront();
+    EXPECT_EQ(heard, std::vector<std::string>{"NSWindowDidBecomeKeyNotification"});
+    NotificationCenter::defaultCenter().removeObserver(token);
+    window->close();
+    other->close();
 }
