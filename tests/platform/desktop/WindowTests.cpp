@@ -1,10 +1,15 @@
 #include "desktop/NSPanel.hpp"
+#include "desktop/NSTitlebarAccessoryViewController.hpp"
 #include "desktop/NSViewController.hpp"
 #include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "desktop/NotificationCenter.hpp"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -240,4 +245,41 @@ TEST(NSWindowTest, NotificationsReachTheNotificationCenterWithTheWindow) {
     NotificationCenter::defaultCenter().removeObserver(token);
     window->close();
     other->close();
+}
+
+TEST(NSWindowTest, PressingATextFieldLetsAPanelTakeTheKeyboard) {
+    auto document = makeWindow("D");
+    auto panel = std::make_shared<NSPanel>();
+    panel->setHidesOnDeactivate(false);
+    panel->setBecomesKeyOnlyIfNeeded(true);
+    auto* content = new QWidget;
+    auto* button = new QPushButton("Add", content);
+    auto* field = new QLineEdit(content);
+    field->move(0, 40);
+    panel->setContentView(content);
+    document->makeKeyAndOrderFront();
+    panel->orderFront();
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_TRUE(document->isKeyWindow()) << "a button does not need the keyboard";
+    QTest::mouseClick(field, Qt::LeftButton);
+    EXPECT_TRUE(panel->isKeyWindow());
+    EXPECT_TRUE(document->isMainWindow());
+    panel->close();
+    EXPECT_TRUE(document->isKeyWindow()) << "the main window takes the keyboard back";
+    document->close();
+}
+
+TEST(NSWindowTest, RightTitlebarAccessoriesSitAtTheStatusBarsRightEnd) {
+    auto window = makeWindow("T");
+    auto accessory = std::make_shared<NSTitlebarAccessoryViewController>();
+    accessory->layoutAttribute = NSLayoutAttribute::right;
+    window->addTitlebarAccessoryViewController(accessory);
+    auto* bar = window->widget()->findChild<QStatusBar*>();
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(accessory->view()->parentWidget(), bar);
+    window->makeKeyAndOrderFront();
+    EXPECT_TRUE(accessory->isViewAppeared());
+    window->close();
+    EXPECT_FALSE(accessory->isViewAppeared());
 }
