@@ -1,0 +1,54 @@
+#include "UtilityPanels/UtilityPanelStoryboards.hpp"
+
+#include "Rendering/DrawingSettings.hpp"
+#include "UtilityPanels/ToolSettings/NotApplicableTabViewController.hpp"
+#include "UtilityPanels/ToolSettings/ToolSettingsViewController.hpp"
+#include "UtilityPanels/ToolSettings/ToolSettingsWindowController.hpp"
+#include "UtilityPanels/Tools/ToolsViewController.hpp"
+#include "UtilityPanels/Tools/ToolsWindowController.hpp"
+#include "desktop/NSPanel.hpp"
+#include "desktop/NSStoryboard.hpp"
+
+namespace velmora {
+
+namespace {
+
+// First-run places, from the visible area's bottom left: side by side.
+constexpr CGPoint toolsOrigin{0, 0};
+constexpr CGPoint toolSettingsOrigin{80, 0};
+
+template <class Controller>
+std::shared_ptr<Controller>
+makeController(CGPoint origin, std::string title, CGSize size,
+               std::function<std::shared_ptr<NSViewController>()> content) {
+    auto controller = std::make_shared<Controller>();
+    controller->defaultFrameOrigin = origin;
+    controller->setWindowLoader([title, size, content] {
+        auto panel = std::make_shared<NSPanel>(CGRect{{0, 0}, size});
+        panel->setTitle(title);
+        panel->setContentViewController(content());
+        return panel;
+    });
+    return controller;
+}
+
+} // namespace
+
+void registerUtilityPanelStoryboards() {
+    NSStoryboard::registerController("Tools", "Tools", [] {
+        return makeController<ToolsWindowController>(toolsOrigin, "Tools", {68, 160}, [] {
+            return std::make_shared<ToolsViewController>();
+        });
+    });
+    NSStoryboard::registerController("Tool Settings", "ToolSettings", [] {
+        return makeController<ToolSettingsWindowController>(
+            toolSettingsOrigin,
+            ToolSettingsWindowController::titleForTool(DrawingSettings::shared().currentTool()),
+            {290, 420}, [] {
+                return std::make_shared<NotApplicableTabViewController>(
+                    std::make_shared<ToolSettingsViewController>());
+            });
+    });
+}
+
+} // namespace velmora
