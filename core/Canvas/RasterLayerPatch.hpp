@@ -99,10 +99,14 @@ private:
     friend class PatchUploads;
     // Uploads the image into the cleared texture and waits for it.
     void upload(const NSBitmapImageRep& bitmap);
+    // Whether the cache holds the pixels as they are: told by the texture's
+    // change count, without reading a pixel.
+    bool cacheIsCurrent() const;
+    void renderCache();
 
     std::shared_ptr<MTLTexture> texture_;
-    // The texture's checksum when `cachedTiffData` was made or read.
-    std::optional<uint64_t> cachedChecksum_;
+    // The texture's change count when `cachedTiffData` was made or read.
+    std::optional<uint64_t> cachedGeneration_;
 };
 
 // Patches decoded with their pixels still to be read: the stored images are

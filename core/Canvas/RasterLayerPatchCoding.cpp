@@ -1,5 +1,4 @@
 #include "Canvas/RasterLayerPatch.hpp"
-#include "Canvas/TextureChecksum.hpp"
 #include "MetalExtensions/MTLGeometryCoding.hpp"
 #include "Rendering/MetalHelper.hpp"
 #include "graphics/ColorManagement.hpp"
@@ -87,26 +86,34 @@ std::vector<uint8_t> RasterLayerPatch::tiffData() const {
     return renderTiff(texture_);
 }
 
+bool RasterLayerPatch::cacheIsCurrent() const {
+    return !cachedTiffData.empty() && cachedGeneration_ == texture_->contentGeneration();
+}
+
+void RasterLayerPatch::renderCache() {
+    // The count before the render: a write that lands during it is seen next time.
+    const uint64_t generation = texture_->contentGeneration();
+    cachedTiffData = renderTiff(texture_);
+    cachedGeneration_ = generation;
+}
+
 void RasterLayerPatch::refreshCache() {
     waitForCommittedWork();
-    const uint64_t checksum = textureChecksum(*texture_);
-    if (cachedTiffData.empty() || cachedChecksum_ != checksum) {
-        cachedTiffData = renderTiff(texture_);
-        cachedChecksum_ = checksum;
+    if (!cacheIsCurrent()) {
+        renderCache();
     }
 }
 
 void RasterLayerPatch::refreshCaches(
     const std::vector<std::shared_ptr<RasterLayerPatch>>& patches) {
     waitForCommittedWork();
-    tbb::parallel_for_each(
-        patches.begin(), patches.end(), [](const std::shared_ptr<RasterLayerPatch>& patch) {
-            const uint64_t checksum = textureChecksum(*patch->texture_);
-            if (patch->cachedTiffData.empty() || patch->cachedChecksum_ != checksum) {
-                patch->cachedTiffData = renderTiff(patch->texture_);
-                patch->cachedChecksum_ = checksum;
-            }
-        });
+    // Only changed patches are rendered; each render also splits its own work.
+    tbb::parallel_for_each(patches.begin(), patches.end(),
+                           [](const std::shared_ptr<RasterLayerPatch>& patch) {
+                               if (!patch->cacheIsCurrent()) {
+                                   patch->renderCache();
+                               }
+                           });
 }
 
 void RasterLayerPatch::encode(Encoder& encoder) {
@@ -116,7 +123,7 @@ void RasterLayerPatch::encode(Encoder& encoder) {
             description(), {encoder.codingPath(), "The patch lies outside the readable range."});
     }
     const bool* refreshed = userInfoValue<bool>(encoder.userInfo(), cachesRefreshedKey);
-    if (!refreshed || !*refreshed || cachedTiffData.empty() || !cachedChecksum_) {
+    if (!refreshed || !*refreshed || cachedTiffData.empty() || !cachedGeneration_) {
         refreshCache();
     }
     KeyedEncodingContainer container = encoder.container();
@@ -158,7 +165,7 @@ void RasterLayerPatch::upload(const NSBitmapImageRep& bitmap) {
     commandBuffer->commit();
     // The bytes read are the cache only for the pixels the upload leaves.
     commandBuffer->waitUntilCompleted();
-    cachedChecksum_ = textureChecksum(*texture_);
+    cachedGeneration_ = texture_->contentGeneration();
 }
 
 void PatchUploads::run() {
@@ -190,9 +197,9 @@ void PatchUploads::run() {
         commandBuffers[i]->waitUntilCompleted();
         bitmaps[i].reset();
     }
-    tbb::parallel_for(std::size_t(0), pending_.size(), [&](std::size_t i) {
-        pending_[i]->cachedChecksum_ = textureChecksum(*pending_[i]->texture_);
-    });
+    for (const auto& patch : pending_) {
+        patch->cachedGeneration_ = patch->texture_->contentGeneration();
+    }
     pending_.clear();
 }
 

@@ -1,3 +1,4 @@
+#include "foundation/FatalError.hpp"
 #include "graphics/CodecSupport.hpp"
 #include "graphics/ColorManagement.hpp"
 
@@ -6,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <tbb/parallel_for.h>
 #include <tiffio.h>
 
 namespace velmora::codec {
@@ -41,6 +43,9 @@ tmsize_t writeProc(thandle_t h, void* buffer, tmsize_t n) {
     auto* f = static_cast<MemoryFile*>(h);
     if (f->out == nullptr || n < 0) {
         return -1;
+    }
+    if (n == 0) {
+        return 0;
     }
     const uint64_t end = f->position + static_cast<uint64_t>(n);
     if (end > f->out->size()) {
@@ -512,6 +517,101 @@ NSBitmapImageRepRef tiffDecode(std::span<const uint8_t> data, const ImageDecodin
     return decodeThroughRGBAImage(tif.get(), f, file);
 }
 
+namespace {
+
+// The fields every strip's encoding depends on, shared by the file and the
+// bands encoded on their own.
+struct StripForm {
+    uint32_t width = 0;
+    bool alpha = false;
+    int method = COMPRESSION_NONE;
+};
+
+void setStripForm(TIFF* t, const StripForm& form, uint32_t height) {
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, form.width);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, form.alpha ? 4 : 3);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, form.method);
+    if (form.method == COMPRESSION_LZW) {
+        TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    }
+    if (form.alpha) {
+        const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
+        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
+    }
+}
+
+// Rows [y0, y1) of the bitmap as scanlines 0, 1, ... of `t`.
+void writeRows(TIFF* t, RowReader& rows, const StripForm& form, uint32_t y0, uint32_t y1,
+               MemoryFile& file) {
+    std::vector<uint8_t> line(size_t(form.width) * (form.alpha ? 4 : 3));
+    for (uint32_t y = y0; y < y1; ++y) {
+        const uint8_t* rgba = rows.row(y);
+        if (form.alpha) {
+            std::memcpy(line.data(), rgba, line.size());
+        } else {
+            for (uint32_t x = 0; x < form.width; ++x) {
+                std::memcpy(&line[size_t(x) * 3], rgba + size_t(x) * 4, 3);
+            }
+        }
+        if (TIFFWriteScanline(t, line.data(), y - y0, 0) != 1) {
+            fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
+        }
+    }
+}
+
+// Strips are compressed each on its own, so bands of whole strips are encoded
+// in parallel, each as a TIFF of its own whose strips are then taken raw.
+std::vector<std::vector<uint8_t>> encodeStrips(const NSBitmapImageRep& bitmap,
+                                               const CGColorSpaceRef& space, const StripForm& form,
+                                               uint32_t height, uint32_t rowsPerStrip) {
+    const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
+    const size_t stripBytes = size_t(rowsPerStrip) * form.width * 4;
+    const uint32_t stripsPerBand =
+        uint32_t(std::max<size_t>(1, (size_t(1) << 21) / std::max<size_t>(stripBytes, 1)));
+    const uint32_t bands = (strips + stripsPerBand - 1) / stripsPerBand;
+    std::vector<std::vector<uint8_t>> encoded(strips);
+    tbb::parallel_for(uint32_t(0), bands, [&](uint32_t band) {
+        const uint32_t firstStrip = band * stripsPerBand;
+        const uint32_t y0 = firstStrip * rowsPerStrip;
+        const uint32_t y1 = std::min(height, y0 + stripsPerBand * rowsPerStrip);
+        RowReader rows(bitmap, space);
+        std::vector<uint8_t> out;
+        MemoryFile file;
+        file.out = &out;
+        auto tif = open(file, "wm");
+        if (tif == nullptr) {
+            fail(Kind::encodingFailed, "TIFF writer could not start: " + file.error);
+        }
+        TIFF* t = tif.get();
+        setStripForm(t, form, y1 - y0);
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+        writeRows(t, rows, form, y0, y1, file);
+        // The strips' data written, the directory (with their places) still in memory.
+        if (!TIFFFlushData(t)) {
+            fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
+        }
+        const uint32_t count = TIFFNumberOfStrips(t);
+        precondition(firstStrip + count <= strips, "A band holds more strips than its rows");
+        for (uint32_t s = 0; s < count; ++s) {
+            const uint64_t offset = TIFFGetStrileOffset(t, s);
+            const uint64_t size = TIFFGetStrileByteCount(t, s);
+            if (offset > out.size() || size > out.size() - offset) {
+                fail(Kind::encodingFailed, "TIFF writer lost a strip");
+            }
+            encoded[firstStrip + s].assign(out.begin() + std::ptrdiff_t(offset),
+                                           out.begin() + std::ptrdiff_t(offset + size));
+        }
+    });
+    return encoded;
+}
+
+} // namespace
+
 std::vector<uint8_t> tiffEncode(const NSBitmapImageRep& bitmap,
                                 const ImageEncodingProperties& properties) {
     const int method = properties.compressionMethod.value_or(COMPRESSION_NONE);
@@ -519,9 +619,9 @@ std::vector<uint8_t> tiffEncode(const NSBitmapImageRep& bitmap,
         fail(Kind::encodingFailed, "Unsupported TIFF compression " + std::to_string(method));
     }
     const auto space = targetSpace(bitmap, properties);
-    RowReader rows(bitmap, space);
-    const bool alpha = bitmap.hasAlpha();
-    const uint32_t width = static_cast<uint32_t>(bitmap.pixelsWide());
+    RowReader rows(bitmap, space); // refuses layouts it cannot read before any work
+    const StripForm form{static_cast<uint32_t>(bitmap.pixelsWide()), bitmap.hasAlpha(), method};
+    const uint32_t width = form.width;
     const uint32_t height = static_cast<uint32_t>(bitmap.pixelsHigh());
 
     std::vector<uint8_t> out;
@@ -533,44 +633,28 @@ std::vector<uint8_t> tiffEncode(const NSBitmapImageRep& bitmap,
             fail(Kind::encodingFailed, "TIFF writer could not start: " + file.error);
         }
         TIFF* t = tif.get();
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
-        TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
-        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, alpha ? 4 : 3);
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-        TIFFSetField(t, TIFFTAG_COMPRESSION, method);
-        if (method == COMPRESSION_LZW) {
-            TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-        }
-        if (alpha) {
-            const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
-            TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
-        }
+        setStripForm(t, form, height);
         const auto size = bitmap.size();
         const float dpiX = size.width > 0 ? float(72.0 * width / size.width) : 72.0f;
         const float dpiY = size.height > 0 ? float(72.0 * height / size.height) : 72.0f;
         TIFFSetField(t, TIFFTAG_XRESOLUTION, dpiX);
         TIFFSetField(t, TIFFTAG_YRESOLUTION, dpiY);
         TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+        const uint32_t rowsPerStrip = TIFFDefaultStripSize(t, 0);
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
         const auto& icc = space->iccData();
         TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.data());
 
-        std::vector<uint8_t> line(size_t(width) * (alpha ? 4 : 3));
-        for (uint32_t y = 0; y < height; ++y) {
-            const uint8_t* rgba = rows.row(y);
-            if (alpha) {
-                std::memcpy(line.data(), rgba, line.size());
-            } else {
-                for (uint32_t x = 0; x < width; ++x) {
-                    std::memcpy(&line[size_t(x) * 3], rgba + size_t(x) * 4, 3);
+        if (height > rowsPerStrip) {
+            const auto strips = encodeStrips(bitmap, space, form, height, rowsPerStrip);
+            for (uint32_t s = 0; s < strips.size(); ++s) {
+                if (TIFFWriteRawStrip(t, s, const_cast<uint8_t*>(strips[s].data()),
+                                      tmsize_t(strips[s].size())) < 0) {
+                    fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
                 }
             }
-            if (TIFFWriteScanline(t, line.data(), y, 0) != 1) {
-                fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
-            }
+        } else {
+            writeRows(t, rows, form, 0, height, file);
         }
         if (!TIFFFlush(t)) {
             fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);

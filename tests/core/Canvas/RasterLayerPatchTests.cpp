@@ -198,3 +198,25 @@ TEST(RasterLayerPatch, RefreshingManyPatchesRendersOnlyTheChangedOnes) {
         EXPECT_EQ(patches[i]->cachedTiffData, patches[i]->tiffData()) << i;
     }
 }
+
+// A save knows an unchanged patch by its texture's change count alone: pixels
+// altered where nothing counts the change (a view for reading) are not even
+// looked at, and the stored bytes are reused as they are.
+TEST(RasterLayerPatch, UnchangedPatchesAreKnownWithoutReadingTheirPixels) {
+    const auto layer = raster("L");
+    layer->paste(*lopsidedBitmap(4, 4), {0, 0, 0});
+    layer->paste(*lopsidedBitmap(4, 4), {10, 0, 0});
+    const auto patches = layer->patches();
+    ASSERT_EQ(patches.size(), 2u);
+    Patch::refreshCaches(patches);
+    const std::vector<uint8_t> storedBefore = patches[1]->cachedTiffData;
+    const uint8_t* const cache = patches[1]->cachedTiffData.data();
+    patches[1]->texture()->contentsForReading().row(0)[0] ^= 0xFF;
+
+    layer->paste(*lopsidedBitmap(1, 1), {1, 1, 0});
+    Patch::refreshCaches(patches);
+    EXPECT_EQ(patches[0]->cachedTiffData, patches[0]->tiffData()) << "the changed one";
+    EXPECT_EQ(patches[1]->cachedTiffData.data(), cache);
+    EXPECT_EQ(patches[1]->cachedTiffData, storedBefore);
+    EXPECT_EQ(storedTexture(encodeTree(patches[1])), storedBefore);
+}
