@@ -9,6 +9,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 #include <optional>
+#include <tbb/parallel_for.h>
 
 namespace velmora::codec {
 
@@ -206,6 +207,10 @@ struct EncodeSession {
     double dpiX = 72, dpiY = 72;
     std::vector<uint8_t> line;
     std::string pendingError;
+    // For a band of a larger picture: its first row there, and a restart
+    // after every MCU row with the standard tables, so that bands join.
+    uint32_t firstRow = 0;
+    bool band = false;
 
     ~EncodeSession() {
         if (created) {
@@ -236,7 +241,10 @@ bool runEncode(EncodeSession* s) {
             s->cinfo.comp_info[c].v_samp_factor = 1;
         }
     }
-    s->cinfo.optimize_coding = TRUE;
+    s->cinfo.optimize_coding = s->band ? FALSE : TRUE;
+    if (s->band) {
+        s->cinfo.restart_in_rows = 1;
+    }
     if (s->dpiX != 72 || s->dpiY != 72) {
         s->cinfo.density_unit = 1;
         s->cinfo.X_density = static_cast<UINT16>(std::clamp(s->dpiX, 1.0, 65535.0));
@@ -245,7 +253,7 @@ bool runEncode(EncodeSession* s) {
     jpeg_start_compress(&s->cinfo, TRUE);
     jpeg_write_icc_profile(&s->cinfo, s->icc->data(), static_cast<unsigned int>(s->icc->size()));
     while (s->cinfo.next_scanline < s->height) {
-        const uint8_t* rgba = s->rows->row(s->cinfo.next_scanline);
+        const uint8_t* rgba = s->rows->row(s->firstRow + s->cinfo.next_scanline);
         for (uint32_t x = 0; x < s->width; ++x) {
             // No alpha in JPEG: the colour is shown over black, as premultiplied.
             const uint32_t a = rgba[x * 4 + 3];
@@ -286,31 +294,124 @@ NSBitmapImageRepRef jpegDecode(std::span<const uint8_t> data, const ImageDecodin
     return s.builder->finish();
 }
 
-std::vector<uint8_t> jpegEncode(const NSBitmapImageRep& bitmap,
-                                const ImageEncodingProperties& properties) {
-    const auto space = targetSpace(bitmap, properties);
-    RowReader rows(bitmap, space);
+namespace {
+
+struct EncodeSettings {
+    int quality = 75;
+    const std::vector<uint8_t>* icc = nullptr;
+    uint32_t width = 0;
+    double dpiX = 72, dpiY = 72;
+};
+
+std::vector<uint8_t> encodeRows(const EncodeSettings& settings, RowReader& rows, uint32_t firstRow,
+                                uint32_t height, bool band) {
     EncodeSession s;
     installErrors(s.err);
     s.cinfo.err = &s.err.base;
     s.rows = &rows;
-    const double factor = properties.compressionFactor.value_or(0.75);
-    s.quality = static_cast<int>(std::lround(std::clamp(factor, 0.0, 1.0) * 100));
-    s.icc = &space->iccData();
-    s.width = static_cast<uint32_t>(bitmap.pixelsWide());
-    s.height = static_cast<uint32_t>(bitmap.pixelsHigh());
-    if (bitmap.size().width > 0 && bitmap.size().height > 0) {
-        s.dpiX = std::round(72.0 * s.width / bitmap.size().width);
-        s.dpiY = std::round(72.0 * s.height / bitmap.size().height);
-    }
-    if (s.width > JPEG_MAX_DIMENSION || s.height > JPEG_MAX_DIMENSION) {
-        fail(Kind::encodingFailed, "The image is too large for JPEG");
-    }
+    s.quality = settings.quality;
+    s.icc = settings.icc;
+    s.width = settings.width;
+    s.height = height;
+    s.dpiX = settings.dpiX;
+    s.dpiY = settings.dpiY;
+    s.firstRow = firstRow;
+    s.band = band;
     s.line.resize(size_t(s.width) * 3);
     if (!runEncode(&s)) {
         fail(Kind::encodingFailed, "JPEG: " + s.pendingError);
     }
     return std::vector<uint8_t>(s.buffer, s.buffer + s.size);
+}
+
+// Where the entropy-coded data of a one-scan JPEG begins (after its SOS segment).
+size_t scanStart(const std::vector<uint8_t>& jpeg) {
+    for (size_t i = 2; i + 4 <= jpeg.size();) {
+        if (jpeg[i] != 0xFF) {
+            break;
+        }
+        const uint8_t marker = jpeg[i + 1];
+        const size_t length = size_t(jpeg[i + 2]) << 8 | jpeg[i + 3];
+        if (marker == 0xDA) {
+            return i + 2 + length;
+        }
+        i += 2 + length;
+    }
+    fail(Kind::encodingFailed, "JPEG band without a scan");
+}
+
+// Bands of whole MCU rows are encoded at once, each with a restart after every
+// MCU row, and joined into one scan with the restarts numbered on. The
+// coefficients are those of one encode (restarts and Huffman coding lose
+// nothing), so the picture decodes to the same pixels.
+std::vector<uint8_t> encodeBands(const NSBitmapImageRep& bitmap, const CGColorSpaceRef& space,
+                                 const EncodeSettings& settings, uint32_t height) {
+    constexpr uint32_t mcuRows = 16; // a multiple of every MCU height we write
+    constexpr uint32_t bandRows = 16 * mcuRows;
+    const uint32_t bands = (height + bandRows - 1) / bandRows;
+    std::vector<std::vector<uint8_t>> parts(bands);
+    tbb::parallel_for(uint32_t(0), bands, [&](uint32_t b) {
+        RowReader rows(bitmap, space);
+        const uint32_t y0 = b * bandRows;
+        parts[b] = encodeRows(settings, rows, y0, std::min(height, y0 + bandRows) - y0, true);
+    });
+    std::vector<uint8_t> out(parts[0].begin(),
+                             parts[0].begin() + std::ptrdiff_t(scanStart(parts[0])));
+    // The frame header's height becomes the whole picture's.
+    for (size_t i = 2; i + 9 <= out.size(); i += 2 + (size_t(out[i + 2]) << 8 | out[i + 3])) {
+        if (out[i + 1] >= 0xC0 && out[i + 1] <= 0xC2) {
+            out[i + 5] = uint8_t(height >> 8);
+            out[i + 6] = uint8_t(height);
+            break;
+        }
+    }
+    uint32_t restart = 0; // restarts so far, numbered modulo 8
+    for (uint32_t b = 0; b < bands; ++b) {
+        const std::vector<uint8_t>& part = parts[b];
+        if (b > 0) {
+            out.push_back(0xFF);
+            out.push_back(uint8_t(0xD0 + restart++ % 8));
+        }
+        const size_t end = part.size() - 2; // before EOI
+        for (size_t i = scanStart(part); i < end; ++i) {
+            out.push_back(part[i]);
+            // Stuffed 0xFF bytes are followed by 0, markers by their code.
+            if (part[i] == 0xFF && i + 1 < end && part[i + 1] >= 0xD0 && part[i + 1] <= 0xD7) {
+                out.push_back(uint8_t(0xD0 + restart++ % 8));
+                ++i;
+            }
+        }
+    }
+    out.push_back(0xFF);
+    out.push_back(0xD9);
+    return out;
+}
+
+} // namespace
+
+std::vector<uint8_t> jpegEncode(const NSBitmapImageRep& bitmap,
+                                const ImageEncodingProperties& properties) {
+    const auto space = targetSpace(bitmap, properties);
+    RowReader rows(bitmap, space);
+    EncodeSettings settings;
+    const double factor = properties.compressionFactor.value_or(0.75);
+    settings.quality = static_cast<int>(std::lround(std::clamp(factor, 0.0, 1.0) * 100));
+    settings.icc = &space->iccData();
+    settings.width = static_cast<uint32_t>(bitmap.pixelsWide());
+    const uint32_t height = static_cast<uint32_t>(bitmap.pixelsHigh());
+    if (bitmap.size().width > 0 && bitmap.size().height > 0) {
+        settings.dpiX = std::round(72.0 * settings.width / bitmap.size().width);
+        settings.dpiY = std::round(72.0 * height / bitmap.size().height);
+    }
+    if (settings.width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) {
+        fail(Kind::encodingFailed, "The image is too large for JPEG");
+    }
+    // Pictures of many bands are encoded in parallel; small ones keep the
+    // smallest file, with tables made for them.
+    if (size_t(settings.width) * height >= (size_t(1) << 20) && height > 256) {
+        return encodeBands(bitmap, space, settings, height);
+    }
+    return encodeRows(settings, rows, 0, height, false);
 }
 
 } // namespace velmora::codec
