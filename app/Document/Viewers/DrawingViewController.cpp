@@ -1,0 +1,205 @@
+#include "Document/Viewers/DrawingViewController.hpp"
+
+#include "foundation/DispatchQueue.hpp"
+#include "foundation/FatalError.hpp"
+
+namespace velmora {
+
+namespace {
+
+constexpr CGFloat squareRootOfTwo = 1.4142135623730951;
+constexpr CGFloat halfSquareRootOfTwo = 0.7071067811865475;
+
+} // namespace
+
+DrawingViewController::DrawingViewController(DrawingSettings& settings) : settings_(settings) {
+    setAction("resetCanvasTransform:", [this](NSObject*) { resetCanvasTransform(false); });
+    setAction("resetCanvasTransformAndFit:", [this](NSObject*) { resetCanvasTransform(true); });
+    setAction("rotateClockwise:", [this](NSObject*) { rotateCanvas(-22.5); });
+    setAction("rotateCounterClockwise:", [this](NSObject*) { rotateCanvas(22.5); });
+    setAction("zoomIn:", [this](NSObject*) { zoomCanvas(squareRootOfTwo); });
+    setAction("zoomOut:", [this](NSObject*) { zoomCanvas(halfSquareRootOfTwo); });
+}
+
+DrawingViewController::~DrawingViewController() {
+    // Scopes first: they hold the renderer the controller owns.
+    liveScopes_.clear();
+    drawingController_ = nullptr;
+    gesturesProvider_ = nullptr;
+}
+
+std::shared_ptr<DrawingViewController> DrawingViewController::self() {
+    return sharedAs<DrawingViewController>();
+}
+
+void DrawingViewController::loadView() {
+    auto* viewer = new Viewer(Viewer::Origin::layout);
+    metalView_ = viewer->view();
+    setView(viewer);
+}
+
+Viewer& DrawingViewController::viewer() {
+    auto* viewer = dynamic_cast<Viewer*>(view());
+    if (viewer == nullptr) {
+        fatalError("The canvas tab's view is not a canvas view");
+    }
+    return *viewer;
+}
+
+void DrawingViewController::viewDidLoad() {
+    NSViewController::viewDidLoad();
+    updateActiveToolResponder();
+    viewer().setViewerDelegate(self());
+    settings_.delegates += std::static_pointer_cast<DrawingSettingsDelegate>(self());
+    displayViewModel_->delegates += std::static_pointer_cast<DisplayViewModelDelegate>(self());
+}
+
+std::shared_ptr<UndoManager> DrawingViewController::undoManager() {
+    return NSViewController::undoManager();
+}
+
+void DrawingViewController::setUpCanvas(const std::shared_ptr<LayeredCanvas>& canvas,
+                                        const std::shared_ptr<UndoLockable>& undoLockable,
+                                        const std::shared_ptr<UndoManager>& undoManager,
+                                        const std::shared_ptr<BitmapReceiver>& bitmapReceiver) {
+    Viewer& view = viewer();
+    const auto previous = drawingController_;
+    drawingController_ =
+        DrawingController::setUp(previous, metalView_, displayViewModel_, canvas, undoLockable,
+                                 undoManager, bitmapReceiver, settings_);
+    if (drawingController_ == previous) {
+        return;
+    }
+    // Gestures under way held the old renderer.
+    liveScopes_.clear();
+    metalView_->setClearColor(view.backgroundClearColor());
+    drawingController_->setDelegate(self());
+    metalView_->setNeedsDisplay(true);
+    // Once the window has laid the view out.
+    DispatchQueue::main().async([weak = std::weak_ptr<DrawingViewController>(self())] {
+        if (const auto controller = weak.lock()) {
+            controller->resetCanvasTransform(true);
+        }
+    });
+}
+
+CGSize DrawingViewController::pointsToPixels() {
+    const CGSize bounds = metalView_->boundsSize(), drawable = metalView_->drawableSize();
+    return {bounds.width > 0 ? drawable.width / bounds.width : 1,
+            bounds.height > 0 ? drawable.height / bounds.height : 1};
+}
+
+CGPoint DrawingViewController::canvasPoint(CGPoint viewPoint) {
+    const CGSize scale = pointsToPixels();
+    const CGPoint pixels{viewPoint.x * scale.width, viewPoint.y * scale.height};
+    return displayViewModel_->transform().inverted().apply(pixels);
+}
+
+void DrawingViewController::resetCanvasTransform(bool fit) {
+    if (drawingController_ == nullptr) {
+        return;
+    }
+    const CGSize bounds = metalView_->boundsSize(), scale = pointsToPixels();
+    const MTLSize resolution = drawingController_->canvasResolution();
+    displayViewModel_->resetTransform({bounds.width * scale.width, bounds.height * scale.height},
+                                      {CGFloat(resolution.width), CGFloat(resolution.height)}, fit);
+    metalView_->setNeedsDisplay(true);
+}
+
+void DrawingViewController::rotateCanvas(CGFloat degrees) {
+    const CGSize bounds = metalView_->boundsSize();
+    displayViewModel_->rotate(degrees, canvasPoint({bounds.width / 2, bounds.height / 2}), true);
+    metalView_->setNeedsDisplay(true);
+}
+
+void DrawingViewController::zoomCanvas(CGFloat factor) {
+    const CGSize bounds = metalView_->boundsSize();
+    displayViewModel_->magnify(factor, canvasPoint({bounds.width / 2, bounds.height / 2}), true);
+    metalView_->setNeedsDisplay(true);
+}
+
+void DrawingViewController::selectTool(const std::optional<std::string>& identifier) {
+    if (!identifier) {
+        return;
+    }
+    if (*identifier == "moveTool") {
+        settings_.setPersistentTool(DrawingTool::move);
+    } else if (*identifier == "brushTool") {
+        settings_.setPersistentTool(DrawingTool::brush);
+    } else if (*identifier == "eraserTool") {
+        settings_.setPersistentTool(DrawingTool::eraser);
+    } else {
+        fatalError("Unknown identifier: " + *identifier);
+    }
+}
+
+bool DrawingViewController::validateItem(std::string_view identifier) {
+    if (!identifier.ends_with("Tool")) {
+        return true;
+    }
+    // Tools are not switched while a stroke or a drag holds an undo lock.
+    return undoManager() != nullptr;
+}
+
+void DrawingViewController::drawingSettingsDidUpdateActiveTool(DrawingSettings&, DrawingTool) {
+    updateActiveToolResponder();
+}
+
+void DrawingViewController::updateActiveToolResponder() {
+    // Until the brush and move tools exist every tool is the common one.
+    if (commonToolResponder_ == nullptr) {
+        commonToolResponder_ = std::make_shared<CommonToolResponder>(self());
+    }
+    activeCommonToolResponder_ = commonToolResponder_;
+    Viewer& view = viewer();
+    view.setToolResponder(activeCommonToolResponder_);
+    gesturesProvider_ = nullptr;
+    gesturesProvider_ = GesturesProvider::make(view, activeCommonToolResponder_, self());
+    updateViewerCursor();
+}
+
+void DrawingViewController::updateViewerCursor() {
+    viewer().refreshCursor();
+}
+
+void DrawingViewController::zoom(CGFloat factor, CGPoint at, GesturePhase phase) {
+    displayViewModel_->magnify(factor, canvasPoint(at), phase == GesturePhase::ended);
+    updateLiveScope("Magnify", phase);
+}
+
+void DrawingViewController::rotate(CGFloat degrees, CGPoint at, GesturePhase phase) {
+    displayViewModel_->rotate(degrees, canvasPoint(at), phase == GesturePhase::ended);
+    updateLiveScope("Rotate", phase);
+}
+
+void DrawingViewController::updateLiveScope(const std::string& name, GesturePhase phase) {
+    // A gesture before any canvas has no renderer to keep running.
+    const auto renderer = drawingController_ ? drawingController_->renderer() : nullptr;
+    switch (phase) {
+    case GesturePhase::began:
+        if (renderer != nullptr) {
+            liveScopes_[name] = renderer->makeLiveScope();
+        }
+        break;
+    case GesturePhase::changed:
+        break;
+    case GesturePhase::ended:
+        liveScopes_.erase(name);
+        break;
+    case GesturePhase::none:
+        if (renderer != nullptr) {
+            renderer->needsDisplay();
+        }
+        break;
+    }
+}
+
+NSDragOperation DrawingViewController::viewerDraggingEntered(Viewer&, const NSDraggingInfo&) {
+    return NSDragOperation::none;
+}
+
+bool DrawingViewController::viewerPerformDragOperation(Viewer&, const NSDraggingInfo&) {
+    return false;
+}
+
+} // namespace velmora

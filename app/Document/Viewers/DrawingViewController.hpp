@@ -1,0 +1,118 @@
+#pragma once
+
+#include "Document/Viewers/DrawingController.hpp"
+#include "Document/Viewers/GesturesProvider.hpp"
+#include "Document/Viewers/Viewer.hpp"
+#include "Rendering/DisplayViewModel.hpp"
+#include "Rendering/DrawingSettings.hpp"
+#include "ToolResponders/CommonToolResponder.hpp"
+#include "desktop/NSViewController.hpp"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+// The canvas tab of a document window: its view is the canvas view. Owns the
+// window's display transform, the tool responders and the gestures provider,
+// and the drawing controller of the canvas shown; carries the canvas commands
+// (reset and fit, rotate, zoom, tool selection) and turns gestures into
+// display changes, drawing continuously while one lasts. Main thread only.
+class DrawingViewController : public NSViewController,
+                              public DrawingSettingsDelegate,
+                              public DisplayViewModelDelegate,
+                              public GesturesProviderDelegate,
+                              public ViewerDelegate,
+                              public DrawingControllerDelegate,
+                              public CommonToolResponderDelegate {
+public:
+    explicit DrawingViewController(DrawingSettings& settings = DrawingSettings::shared());
+    ~DrawingViewController() override;
+
+    // The canvas view, made as the window's layout makes it.
+    void loadView() override;
+    void viewDidLoad() override;
+    Viewer& viewer();
+
+    std::shared_ptr<DisplayViewModel> displayViewModel() const override {
+        return displayViewModel_;
+    }
+    const std::shared_ptr<DrawingController>& drawingController() const {
+        return drawingController_;
+    }
+    const std::shared_ptr<GesturesProvider>& gesturesProvider() const { return gesturesProvider_; }
+    const std::shared_ptr<CommonToolResponder>& activeCommonToolResponder() const {
+        return activeCommonToolResponder_;
+    }
+    bool hasLiveScope(const std::string& name) const { return liveScopes_.contains(name); }
+
+    // Shows the canvas: a new drawing controller on a new renderer, unless the
+    // canvas is shown already; then fits it, a main-queue turn later.
+    void setUpCanvas(const std::shared_ptr<LayeredCanvas>& canvas,
+                     const std::shared_ptr<UndoLockable>& undoLockable,
+                     const std::shared_ptr<UndoManager>& undoManager,
+                     const std::shared_ptr<BitmapReceiver>& bitmapReceiver);
+
+    // Menu commands, also reachable as responder actions by their selectors.
+    void resetCanvasTransform(bool fit);
+    void rotateCanvas(CGFloat degrees);
+    void zoomCanvas(CGFloat factor);
+    // "moveTool", "brushTool" or "eraserTool"; none does nothing and any other
+    // identifier stops the program.
+    void selectTool(const std::optional<std::string>& identifier);
+    // An item that is no tool is enabled; a tool item only while an undo
+    // manager can be reached (none while an undo lock is held).
+    bool validateItem(std::string_view identifier);
+
+    // The tool in force is the view's responder and the gestures' scroll source.
+    void updateActiveToolResponder();
+    // The tool's cursor changed.
+    void updateViewerCursor();
+
+    // From view points to canvas pixels through the display transform.
+    CGPoint canvasPoint(CGPoint viewPoint);
+
+    // NSResponder, CommonToolResponderDelegate.
+    std::shared_ptr<UndoManager> undoManager() override;
+
+    // DrawingSettingsDelegate.
+    void drawingSettingsWillChangeActiveBrush(DrawingSettings&, const Brush&) override {}
+    void drawingSettingsDidChangeActiveBrush(DrawingSettings&, const Brush&) override {}
+    void drawingSettingsDidUpdateActiveTool(DrawingSettings&, DrawingTool) override;
+
+    // DisplayViewModelDelegate: the canvas information comes with the tools.
+    void displayViewModelDidUpdateZoom(DisplayViewModel&, CGFloat) override {}
+    void displayViewModelDidUpdateRotation(DisplayViewModel&, CGFloat) override {}
+
+    // GesturesProviderDelegate.
+    void zoom(CGFloat factor, CGPoint at, GesturePhase phase) override;
+    void rotate(CGFloat degrees, CGPoint at, GesturePhase phase) override;
+    void updateLiveScope(const std::string& name, GesturePhase phase) override;
+
+    // ViewerDelegate: drops wait for the document's drop handler.
+    NSDragOperation viewerDraggingEntered(Viewer&, const NSDraggingInfo&) override;
+    bool viewerPerformDragOperation(Viewer&, const NSDraggingInfo&) override;
+
+    // DrawingControllerDelegate.
+    std::shared_ptr<MTKView> canvasView() override { return metalView_; }
+
+private:
+    CGSize pointsToPixels();
+    std::shared_ptr<DrawingViewController> self();
+
+    DrawingSettings& settings_;
+    std::shared_ptr<DisplayViewModel> displayViewModel_ = std::make_shared<DisplayViewModel>();
+    // Kept past the view's widget, so a renderer finishing a stroke after the
+    // window closed still finds its view.
+    std::shared_ptr<MTKView> metalView_;
+    std::shared_ptr<GesturesProvider> gesturesProvider_;
+    std::shared_ptr<DrawingController> drawingController_;
+    std::map<std::string, std::shared_ptr<Renderer::LiveScope>> liveScopes_;
+    std::shared_ptr<CommonToolResponder> activeCommonToolResponder_;
+    std::shared_ptr<CommonToolResponder> commonToolResponder_;
+};
+
+} // namespace velmora

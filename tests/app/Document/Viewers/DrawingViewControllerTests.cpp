@@ -1,0 +1,169 @@
+#include "Document/Viewers/DrawingViewController.hpp"
+#include "DrawingTestSupport.hpp"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace velmora;
+using namespace velmora::testing;
+
+namespace {
+
+// Stands for the window and its document up the responder chain: the undo
+// manager is hidden while a lock is held.
+struct DocumentResponder : NSResponder {
+    std::shared_ptr<UndoManager> undoManager() override {
+        return document->locksHeld > 0 ? nullptr : document->undoManager;
+    }
+    std::shared_ptr<TestDocument> document;
+};
+
+CGFloat scaleOf(const CGAffineTransform& t) {
+    return std::hypot(t.a, t.b);
+}
+
+CGFloat degreesOf(const CGAffineTransform& t) {
+    return std::atan2(t.b, t.a) * 180 / M_PI;
+}
+
+class DrawingViewControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        chain->document = document;
+        controller->setNextResponder(chain);
+        controller->view()->resize(side, side);
+        controller->view()->show();
+        controller->viewer().updateViewGeometry();
+    }
+    void TearDown() override {
+        controller = nullptr;
+        MainQueue::runUntilIdle();
+    }
+    void setUpCanvas() {
+        controller->setUpCanvas(canvas, document, document->undoManager, document);
+        MainQueue::runUntilIdle(); // the fit
+    }
+    void settle() {
+        const auto barrier = device->newCommandQueue()->commandBuffer();
+        barrier->commit();
+        barrier->waitUntilCompleted();
+        MainQueue::runUntilIdle();
+    }
+    // A stroke queued and taken by a frame: the lock is held until it is done.
+    void beginStroke() {
+        const auto strokes = controller->drawingController()->strokesViewModel();
+        int done = 0;
+        for (const auto& p : diagonal()) {
+            strokes->enqueuePointEvent(p, 0.8f, [&](bool) { done += 1; });
+        }
+        MainQueue::runUntil([&] { return done == int(diagonal().size()); },
+                            std::chrono::seconds(20));
+        controller->canvasView()->draw();
+    }
+
+    TestDrawingSettings settings;
+    std::shared_ptr<MTLDevice> device = MTLCreateSystemDefaultDevice();
+    std::shared_ptr<TestDocument> document = std::make_shared<TestDocument>();
+    std::shared_ptr<DocumentResponder> chain = std::make_shared<DocumentResponder>();
+    std::shared_ptr<LayeredCanvas> canvas = LayeredCanvas::make({side, side, 1});
+    std::shared_ptr<DrawingViewController> controller =
+        std::make_shared<DrawingViewController>(settings.settings);
+};
+
+} // namespace
+
+TEST_F(DrawingViewControllerTest, ZoomAndRotateCommandsTurnAboutTheViewCentre) {
+    setUpCanvas();
+    const auto fitted = controller->displayViewModel()->transform();
+    const CGPoint centre = controller->canvasPoint({side / 2.0, side / 2.0});
+    EXPECT_NEAR(scaleOf(fitted), 0.95, 1e-9) << "fitted a main-queue turn after the set-up";
+    for (const auto* action : {"zoomIn:", "zoomIn:", "zoomOut:", "zoomOut:"}) {
+        EXPECT_TRUE(controller->tryToPerform(action, nullptr));
+    }
+    EXPECT_NEAR(scaleOf(controller->displayViewModel()->transform()), scaleOf(fitted), 1e-9);
+    for (int i = 0; i < 4; ++i) {
+        controller->tryToPerform("rotateClockwise:", nullptr);
+    }
+    EXPECT_NEAR(degreesOf(controller->displayViewModel()->transform()), -90, 1e-6);
+    const CGPoint after = controller->canvasPoint({side / 2.0, side / 2.0});
+    EXPECT_NEAR(after.x, centre.x, 1e-6);
+    EXPECT_NEAR(after.y, centre.y, 1e-6);
+}
+
+TEST_F(DrawingViewControllerTest, ToolItemsAreDisabledWhileAStrokeHoldsTheLock) {
+    setUpCanvas();
+    EXPECT_TRUE(controller->validateItem("brushTool"));
+    beginStroke();
+    ASSERT_EQ(document->locksHeld, 1);
+    EXPECT_FALSE(controller->validateItem("brushTool"));
+    EXPECT_FALSE(controller->validateItem("moveTool"));
+    EXPECT_TRUE(controller->validateItem("zoomIn"));
+    EXPECT_TRUE(controller->validateItem(""));
+    controller->drawingController()->strokesViewModel()->closeStroke([] {});
+    MainQueue::runUntilIdle();
+    for (int i = 0; i < 10 && controller->drawingController()->isDrawing(); ++i) {
+        controller->canvasView()->draw();
+        settle();
+    }
+    EXPECT_TRUE(controller->validateItem("eraserTool"));
+}
+
+TEST_F(DrawingViewControllerTest, AGestureKeepsOneLiveScopeAndAWheelStepOneFrame) {
+    setUpCanvas();
+    const auto& renderer = *controller->drawingController()->renderer();
+    controller->zoom(1.2, {10, 10}, GesturePhase::began);
+    controller->zoom(1.1, {10, 10}, GesturePhase::changed);
+    EXPECT_TRUE(controller->hasLiveScope("Magnify"));
+    EXPECT_EQ(renderer.activeLiveRenderingCount(), 1);
+    controller->zoom(1.0, {10, 10}, GesturePhase::ended);
+    EXPECT_FALSE(controller->hasLiveScope("Magnify"));
+    EXPECT_FALSE(renderer.isLiveRendering());
+
+    settle();
+    const int64_t frames = renderer.drawCounter();
+    controller->updateLiveScope("Pan", GesturePhase::none);
+    controller->updateLiveScope("Pan", GesturePhase::none);
+    MainQueue::runUntilIdle();
+    EXPECT_EQ(renderer.drawCounter(), frames + 1);
+    EXPECT_FALSE(renderer.isLiveRendering());
+}
+
+TEST_F(DrawingViewControllerTest, ChoosingAToolRebuildsTheGesturesAndKeepsTheResponder) {
+    const std::weak_ptr<GesturesProvider> first = controller->gesturesProvider();
+    const auto responder = controller->activeCommonToolResponder();
+    ASSERT_FALSE(first.expired());
+    EXPECT_EQ(controller->viewer().toolResponder(),
+              std::static_pointer_cast<ToolResponder>(responder));
+    controller->selectTool("moveTool");
+    EXPECT_EQ(settings.settings.persistentTool(), DrawingTool::move);
+    EXPECT_TRUE(first.expired()) << "the provider was rebuilt";
+    EXPECT_EQ(controller->viewer().gestureRecognizerCount(), 1u);
+    controller->selectTool("brushTool");
+    EXPECT_EQ(controller->activeCommonToolResponder(), responder);
+    controller->selectTool(std::nullopt);
+    EXPECT_EQ(settings.settings.persistentTool(), DrawingTool::brush);
+}
+
+TEST_F(DrawingViewControllerTest, TheSameCanvasKeepsItsController) {
+    setUpCanvas();
+    const auto shown = controller->drawingController();
+    setUpCanvas();
+    EXPECT_EQ(controller->drawingController(), shown);
+}
+
+TEST_F(DrawingViewControllerTest, AWindowClosedMidStrokeLetsTheDocumentGo) {
+    setUpCanvas();
+    beginStroke();
+    ASSERT_EQ(document->locksHeld, 1);
+    controller->drawingController()->strokesViewModel()->closeStroke([] {});
+    controller->canvasView()->draw();
+    // The window's widgets go first; the stroke's completion is still pending.
+    delete controller->view();
+    settle();
+    std::weak_ptr<TestDocument> weak = document;
+    document = nullptr;
+    chain->document = nullptr;
+    controller = nullptr;
+    settle();
+    EXPECT_TRUE(weak.expired());
+}
