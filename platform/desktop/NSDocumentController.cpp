@@ -1,4 +1,5 @@
 #include "desktop/NSDocumentController.hpp"
+#include "desktop/NSPresentedError.hpp"
 
 #include "desktop/NSDocument.hpp"
 #include "desktop/NSWindow.hpp"
@@ -20,6 +21,9 @@ NSDocumentController*& firstController() {
 }
 
 void showError(const std::exception& error) {
+    if (dynamic_cast<const NSPresentedError*>(&error) != nullptr) {
+        return;
+    }
     QMessageBox box(QMessageBox::Warning, QString(), QString::fromStdString(error.what()));
     if (const auto* described = dynamic_cast<const DescribedError*>(&error)) {
         box.setText(QString::fromStdString(described->errorDescription().messageText));

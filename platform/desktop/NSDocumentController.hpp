@@ -51,7 +51,7 @@ public:
     std::string defaultType() const;
     const NSDocumentType* documentType(std::string_view identifier) const;
     // By the file's extension, ignoring case; throws NSDocument::Error for none.
-    std::string typeForContents(const URL& url) const;
+    virtual std::string typeForContents(const URL& url) const;
 
     const std::vector<std::shared_ptr<NSDocument>>& documents() const { return documents_; }
     void addDocument(std::shared_ptr<NSDocument> document);
