@@ -1,0 +1,315 @@
+#include "Document/Document.hpp"
+
+#include "App/AppLogHandles.hpp"
+#include "App/Preferences.hpp"
+#include "Document/DocumentConversionController.hpp"
+#include "Document/DocumentConversionDecision.hpp"
+#include "Document/DocumentError.hpp"
+#include "Document/FlatExport.hpp"
+#include "Document/ImageDropHandler.hpp"
+#include "Document/ImageImport.hpp"
+#include "Document/NativeDocument.hpp"
+#include "Document/SaveAccessoryViewController.hpp"
+#include "Extensions/AppKitExtensions.hpp"
+#include "desktop/NSPresentedError.hpp"
+#include "desktop/NSSavePanel.hpp"
+#include "desktop/VersionStore.hpp"
+#include "foundation/AtomicFile.hpp"
+#include "foundation/FatalError.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <unistd.h>
+
+namespace velmora {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The whole file in one read of its size.
+NSDocument::Data readFile(const URL& url) {
+    const auto fail = [&](const std::string& why) {
+        return NSDocument::Error(
+            {"The document \"" + url.lastPathComponent() + "\" could not be opened.", why});
+    };
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(url.path().c_str(), "rb"),
+                                                         &std::fclose);
+    if (!file) {
+        throw fail("The file does not exist or cannot be read.");
+    }
+    std::error_code error;
+    const auto size = fs::file_size(url.filePath(), error);
+    if (error || !fs::is_regular_file(url.filePath())) {
+        throw fail("The file cannot be read.");
+    }
+    NSDocument::Data bytes(size);
+    if (size != 0 && std::fread(bytes.data(), 1, size, file.get()) != size) {
+        throw fail("The file cannot be read.");
+    }
+    return bytes;
+}
+
+DocumentFileType fileTypeOrThrow(const std::string& typeName) {
+    const auto type = DocumentFileTypes::fileType(typeName);
+    if (!type) {
+        throw DocumentError::unsupportedFormat();
+    }
+    return *type;
+}
+
+// A temporary file beside `url`, removed unless released.
+class TemporaryBeside {
+public:
+    explicit TemporaryBeside(const URL& url) {
+        std::string pattern =
+            (url.filePath().parent_path() / ("." + url.lastPathComponent() + ".XXXXXX")).string();
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0) {
+            throw std::system_error(errno, std::generic_category(), "mkstemp");
+        }
+        ::close(fd);
+        path_ = pattern;
+    }
+    ~TemporaryBeside() {
+        if (!path_.empty()) {
+            std::error_code ignored;
+            fs::remove(path_, ignored);
+        }
+    }
+    TemporaryBeside(const TemporaryBeside&) = delete;
+    TemporaryBeside& operator=(const TemporaryBeside&) = delete;
+    const fs::path& path() const { return path_; }
+    void release() { path_.clear(); }
+
+private:
+    fs::path path_;
+};
+
+} // namespace
+
+Document::Document() : versionStore(VersionStore::standard()) {}
+
+Document::~Document() = default;
+
+std::shared_ptr<LayeredCanvas> Document::layeredCanvas() const {
+    if (!content_) {
+        return nullptr;
+    }
+    const auto* canvas = std::get_if<std::shared_ptr<LayeredCanvas>>(&*content_);
+    return canvas ? *canvas : nullptr;
+}
+
+std::shared_ptr<PreviewCanvas> Document::previewCanvas() const {
+    if (!content_) {
+        return nullptr;
+    }
+    const auto* preview = std::get_if<std::shared_ptr<PreviewCanvas>>(&*content_);
+    return preview ? *preview : nullptr;
+}
+
+void Document::setContent(std::optional<Content> content) {
+    content_ = std::move(content);
+    if (const auto canvas = layeredCanvas()) {
+        const std::weak_ptr<Document> weak = sharedAs<Document>();
+        imageDropHandler_ =
+            std::make_shared<ImageDropHandler>(canvas, [weak](const std::exception& error) {
+                if (const auto self = weak.lock()) {
+                    self->runAlert(error);
+                }
+            });
+    } else {
+        imageDropHandler_.reset();
+    }
+    delegates | [this](DocumentDelegate& delegate) { delegate.documentContentDidChange(*this); };
+}
+
+SaveAccessoryViewController& Document::accessoryViewController() {
+    if (!accessoryViewController_) {
+        accessoryViewController_ = SaveAccessoryViewController::make();
+        accessoryViewController_->writableTypes = writableTypes();
+    }
+    return *accessoryViewController_;
+}
+
+DocumentConversionController& Document::conversionController() {
+    if (!conversionController_) {
+        conversionController_ = DocumentConversionController::make();
+    }
+    return *conversionController_;
+}
+
+bool Document::autosavesInPlace() const {
+    return fileType() == DocumentFileTypes::identifier(FileType::velmora);
+}
+
+std::vector<std::string> Document::writableTypes() const {
+    return DocumentFileTypes::writableIdentifiers();
+}
+
+std::string Document::fileTypeFromLastRunSavePanel() const {
+    auto& accessory = const_cast<Document&>(*this).accessoryViewController();
+    const auto identifier = accessory.selectedIdentifier();
+    if (!identifier || !DocumentFileTypes::fileType(*identifier)) {
+        fatalError("The save panel's format is none of the document types");
+    }
+    return *identifier;
+}
+
+void Document::read(const URL& url, const std::string& typeName) {
+    // Only a first read opens the file for editing: a revert or a reload
+    // replaces content that is there already.
+    const bool opening = !content_ && !viewingMode_;
+    try {
+        const FileType type = fileTypeOrThrow(typeName);
+        read(readFile(url), typeName);
+        if (opening && shouldConvertOpenedDocument(type, Preferences::shared(), [&] {
+                return conversionController().runModal(url);
+            })) {
+            convertToNativeType();
+        }
+    } catch (const std::exception& error) {
+        if (!modalErrorOpenHandler) {
+            throw;
+        }
+        runAlert(error);
+        throw NSPresentedError(std::current_exception());
+    }
+}
+
+void Document::read(const Data& data, const std::string& typeName) {
+    const FileType type = fileTypeOrThrow(typeName);
+    const bool native = type == FileType::velmora;
+    Content content;
+    if (viewingMode_) {
+        content = native ? NativeDocument::readPreviewCanvas(data)
+                         : std::make_shared<PreviewCanvas>(
+                               *ImageImport::bitmap(data, ImageImport::CheckOrder::formatFirst,
+                                                    DocumentError::Kind::unsupportedFormat));
+    } else if (native) {
+        content = NativeDocument::readCanvas(data);
+    } else {
+        const auto bitmap = ImageImport::bitmap(data, ImageImport::CheckOrder::formatFirst,
+                                                DocumentError::Kind::unsupportedFormat);
+        content = LayeredCanvas::make(*bitmap, displayName());
+    }
+    setContent(std::move(content));
+}
+
+Document::Flattened Document::flattened(const std::string& typeName) const {
+    const auto canvas = layeredCanvas();
+    if (!canvas) {
+        throw DocumentError::missingCanvas();
+    }
+    const auto provider = bitmapProvider();
+    if (!provider) {
+        throw DocumentError::missingCanvas();
+    }
+    // Refused before the canvas is flattened, which costs a read-back.
+    const auto type = DocumentFileTypes::fileType(typeName);
+    if (!type || !DocumentFileTypes::isWritable(*type)) {
+        throw DocumentError::unsupportedFormat();
+    }
+    return {canvas, provider->bitmap(), *type};
+}
+
+NSDocument::Data Document::data(const std::string& typeName) {
+    const Flattened flat = flattened(typeName);
+    if (flat.type == FileType::velmora) {
+        return NativeDocument::data(*flat.canvas, flat.bitmap);
+    }
+    return FlatExport::data(*flat.bitmap, flat.type);
+}
+
+void Document::write(const URL& url, const std::string& typeName) {
+    const Flattened flat = flattened(typeName);
+    try {
+        if (flat.type == FileType::velmora) {
+            writeNative(url, flat);
+        } else {
+            const auto bytes = FlatExport::data(*flat.bitmap, flat.type);
+            if (versionStore) {
+                versionStore->replaceFile(url, bytes);
+            } else {
+                writeFileAtomically(url.filePath(), bytes, 0644);
+            }
+        }
+    } catch (const std::system_error& error) {
+        throw Error({"The document \"" + displayName() + "\" could not be saved as \"" +
+                         url.lastPathComponent() + "\".",
+                     error.what()});
+    }
+}
+
+// Streamed through the archive's own atomic write; with a version store, the
+// store's sequence around it: keep, write beside, adopt the identity, rename.
+void Document::writeNative(const URL& url, const Flattened& flat) {
+    if (!versionStore) {
+        NativeDocument::write(url.filePath(), *flat.canvas, flat.bitmap);
+        return;
+    }
+    try {
+        versionStore->keepVersion(url);
+    } catch (const std::exception& error) {
+        logFileResources().error("No version kept of %{public}@: %{public}@", url.path(),
+                                 error.what());
+    }
+    TemporaryBeside temporary(url);
+    NativeDocument::write(temporary.path(), *flat.canvas, flat.bitmap);
+    std::error_code error;
+    const auto status = fs::status(url.filePath(), error);
+    fs::permissions(temporary.path(), fs::exists(status) ? status.permissions() : fs::perms(0644),
+                    error);
+    versionStore->adoptIdentity(url, temporary.path());
+    fs::rename(temporary.path(), url.filePath());
+    temporary.release();
+}
+
+void Document::convertToNativeType() {
+    const auto native = std::string(DocumentFileTypes::identifier(FileType::velmora));
+    if (fileType() == native) {
+        fatalError("Converting a document that has the native type already");
+    }
+    setFileType(native);
+    if (const auto url = fileURL()) {
+        setDisplayName(url->filePath().stem().string());
+    }
+    setFileURL(std::nullopt);
+}
+
+void Document::runAlert(const std::exception& error) {
+    makeAlert(error)->runModal();
+}
+
+void Document::presentError(const std::exception& error) {
+    if (dynamic_cast<const NSPresentedError*>(&error) == nullptr) {
+        runAlert(error);
+    }
+}
+
+bool Document::prepareSavePanel(NSSavePanel& panel) {
+    panel.setExtensionHidden(false);
+    auto& accessory = accessoryViewController();
+    accessory.savePanel = panel.sharedAs<NSSavePanel>();
+    panel.accessoryView = accessory.view();
+    accessory.viewWillAppear();
+    return true;
+}
+
+std::optional<NSDocument::SaveDestination> Document::runSavePanel() {
+    const auto panel = NSSavePanel::savePanel();
+    panel->nameFieldStringValue = displayName();
+    if (const auto url = fileURL()) {
+        panel->directoryURL = url->deletingLastPathComponent();
+    }
+    if (!prepareSavePanel(*panel) || panel->runModal() != NSModalResponseOK || !panel->url()) {
+        return std::nullopt;
+    }
+    return SaveDestination{*panel->url(), fileTypeFromLastRunSavePanel()};
+}
+
+} // namespace velmora

@@ -1,0 +1,131 @@
+#include "Document/Document.hpp"
+#include "Document/DocumentController.hpp"
+#include "Document/DocumentError.hpp"
+#include "Document/FrontDocumentController.hpp"
+#include "app/Document/DocumentTestSupport.hpp"
+#include "desktop/NSAlert.hpp"
+#include "desktop/NSPresentedError.hpp"
+#include "desktop/NSWindow.hpp"
+#include "desktop/NSWindowController.hpp"
+#include "foundation/MainQueue.hpp"
+#include "foundation/UserDefaults.hpp"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace velmora {
+namespace {
+
+struct RecentRecorder : DocumentControllerDelegate {
+    int calls = 0;
+    void documentControllerDidChangeRecentDocuments(DocumentController&) override { ++calls; }
+};
+
+TEST(DocumentController, TypesByExtensionAndOneAlertPerFailedOpen) {
+    QTemporaryDir temporary;
+    const std::filesystem::path folder = temporary.path().toStdString();
+    const auto controller = std::make_shared<DocumentController>();
+    EXPECT_EQ(controller->defaultType(), "com.tovik.velmora-image");
+    for (const auto& [name, type] : {std::pair{"a.TIFF", "public.tiff"},
+                                     {"b.JPG", "public.jpeg"},
+                                     {"c.velmora", "com.tovik.velmora-image"}}) {
+        EXPECT_EQ(controller->typeForContents(URL::fileURL(folder / name, false)), type);
+    }
+    int alerts = 0;
+    NSAlert::setTestResponder([&](const NSAlert&) {
+        ++alerts;
+        return NSAlertFirstButtonReturn;
+    });
+    test::writeFile(folder / "grey.png", test::blankPng(3, 2, 8, PNG_COLOR_TYPE_GRAY));
+    test::writeFile(folder / "notes.txt", {'h', 'i'});
+    struct Case {
+        const char* file;
+        bool shownByDocument;
+    };
+    for (const auto& c : {Case{"grey.png", true}, Case{"notes.txt", false}}) {
+        alerts = 0;
+        std::exception_ptr failure;
+        controller->openDocument(URL::fileURL(folder / c.file, false), false,
+                                 [&](auto document, bool, std::exception_ptr error) {
+                                     EXPECT_EQ(document, nullptr);
+                                     failure = error;
+                                 });
+        ASSERT_TRUE(failure) << c.file;
+        EXPECT_EQ(alerts, c.shownByDocument ? 1 : 0) << c.file;
+        try {
+            std::rethrow_exception(failure);
+        } catch (const NSPresentedError&) {
+            EXPECT_TRUE(c.shownByDocument) << "marked as shown, so the controller adds none";
+        } catch (const DocumentError& error) {
+            EXPECT_FALSE(c.shownByDocument);
+            EXPECT_EQ(error.kind(), DocumentError::Kind::unsupportedFormat);
+        }
+    }
+    EXPECT_TRUE(controller->documents().empty());
+    NSAlert::setTestResponder(nullptr);
+}
+
+TEST(DocumentController, RecentDocumentsTellTheDelegate) {
+    const auto controller = std::make_shared<DocumentController>();
+    const auto recorder = std::make_shared<RecentRecorder>();
+    controller->delegate = recorder;
+    controller->noteNewRecentDocumentURL(URL::fileURL("/tmp/a.velmora", false));
+    EXPECT_EQ(recorder->calls, 0) << "in a later turn";
+    MainQueue::runUntilIdle();
+    EXPECT_EQ(recorder->calls, 1);
+    controller->clearRecentDocuments();
+    EXPECT_EQ(recorder->calls, 2) << "at once";
+    EXPECT_TRUE(controller->recentDocumentURLs().empty());
+}
+
+// A document with one shown window.
+std::shared_ptr<Document> documentWithWindow() {
+    auto document = std::make_shared<Document>();
+    const auto controller = std::make_shared<NSWindowController>(std::make_shared<NSWindow>());
+    document->addWindowController(controller);
+    NSDocumentController::shared().addDocument(document);
+    controller->showWindow();
+    return document;
+}
+
+TEST(FrontDocumentController, FollowsTheFrontWindowAndLetsClosedDocumentsGo) {
+    const auto controller = std::make_shared<DocumentController>();
+    FrontDocumentController tracker;
+    std::vector<const NSDocument*> seen;
+    const auto observation = tracker.observeFrontDocument(
+        NSKeyValueObservingOptions::initial | NSKeyValueObservingOptions::newValue,
+        [&](const auto& change) {
+            seen.push_back(change.newValue ? change.newValue->lock().get() : nullptr);
+        });
+    ASSERT_EQ(seen.size(), 1u) << "the initial value";
+    EXPECT_EQ(seen.back(), nullptr);
+
+    auto back = documentWithWindow();
+    auto front = documentWithWindow();
+    const auto post = [] {
+        NotificationCenter::defaultCenter().post(std::string(mainWindowChangedNotification));
+    };
+    post();
+    EXPECT_EQ(tracker.frontDocument(), front);
+    post();
+    EXPECT_EQ(seen.size(), 2u) << "no change, no notification";
+    back->windowControllers().front()->window()->makeKeyAndOrderFront();
+    post();
+    EXPECT_EQ(tracker.frontDocument(), back);
+
+    const std::weak_ptr<Document> closed = back;
+    back->close();
+    back.reset();
+    MainQueue::runUntilIdle();
+    EXPECT_EQ(tracker.frontDocument(), front);
+    EXPECT_TRUE(closed.expired()) << "the tracker keeps no closed document";
+    front->close();
+    MainQueue::runUntilIdle();
+    EXPECT_EQ(tracker.frontDocument(), nullptr);
+    ASSERT_EQ(seen.size(), 5u);
+    EXPECT_EQ(seen[3], front.get());
+    EXPECT_EQ(seen[4], nullptr);
+}
+
+} // namespace
+} // namespace velmora
