@@ -1,0 +1,213 @@
+// Saving, opening and exporting an 8000 x 8000 canvas of four painted layers
+// through the document, against the engine calls the document makes, in the
+// same iteration: the ratio is what the document layer adds.
+
+#include "BenchSupport.hpp"
+#include "Canvas/CanvasArchive.hpp"
+#include "Canvas/RasterLayer.hpp"
+#include "Document/Document.hpp"
+#include "Document/FlatExport.hpp"
+#include "Rendering/RenderedCanvas.hpp"
+#include "foundation/AtomicFile.hpp"
+#include "graphics/ColorManagement.hpp"
+#include "graphics/ImageCodecs.hpp"
+
+#include <QApplication>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <tbb/parallel_for.h>
+#include <unistd.h>
+
+using namespace velmora;
+
+namespace {
+
+constexpr int64_t side = 8000;
+constexpr int layerCount = 4;
+const std::string nativeType = "com.tovik.velmora-image";
+
+double seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// The patches benchmark's painting: gradients with grain and soft transparent
+// blobs, different per layer, which compress like paint.
+std::shared_ptr<NSBitmapImageRep> painting(int seed) {
+    auto bitmap = NSBitmapImageRep::makeRGBA8(side, side, ColorManagement::workingNSColorSpace());
+    tbb::parallel_for(int64_t(0), side, [&](int64_t y) {
+        uint8_t* row = bitmap->row(y);
+        uint32_t grain = uint32_t(y * 2654435761u + uint32_t(seed) * 40503u);
+        for (int64_t x = 0; x < side; ++x) {
+            grain = grain * 1664525u + 1013904223u;
+            const int g = int(grain >> 29);
+            const double wave =
+                std::sin(double(x + 97 * seed) / 311.0) * std::cos(double(y) / 173.0);
+            row[4 * x + 0] = uint8_t((x * 255 / side + g) & 0xFF);
+            row[4 * x + 1] = uint8_t(int(127.5 + 120 * wave) + g);
+            row[4 * x + 2] = uint8_t(((x + y + 500 * seed) / 40) & 0xFF);
+            row[4 * x + 3] = uint8_t(wave > 0.6 ? 255 - int(200 * (wave - 0.6)) : 255);
+        }
+    });
+    return bitmap;
+}
+
+// The window's drawing controller stands in as a rendered canvas.
+struct RenderedProvider : BitmapProvider {
+    explicit RenderedProvider(const std::shared_ptr<LayeredCanvas>& canvas) : rendered(canvas) {}
+    std::shared_ptr<NSBitmapImageRep> bitmap() override { return rendered.asBitmap(); }
+    RenderedCanvas rendered;
+};
+
+struct Fixture {
+    std::shared_ptr<LayeredCanvas> canvas;
+    std::shared_ptr<Document> document;
+    std::shared_ptr<RenderedProvider> provider;
+    RasterLayer::Patches patches;
+    std::filesystem::path folder;
+};
+
+Fixture& fixture() {
+    static Fixture f = [] {
+        Fixture f;
+        Layers layers;
+        for (int i = 0; i < layerCount; ++i) {
+            auto layer = RasterLayer::make("Layer " + std::to_string(i + 1), *painting(i));
+            f.patches.insert(f.patches.end(), layer->patches().begin(), layer->patches().end());
+            layers.push_back(std::move(layer));
+        }
+        f.canvas = LayeredCanvas::make({side, side, 1}, layers[0]);
+        f.canvas->setImmediateLayers(layers);
+        f.document = std::make_shared<Document>();
+        f.document->versionStore = nullptr; // the engine keeps none either
+        f.document->setContent(Document::Content(f.canvas));
+        f.provider = std::make_shared<RenderedProvider>(f.canvas);
+        f.document->setBitmapProvider(f.provider);
+        f.folder = std::filesystem::temp_directory_path() /
+                   ("velmora-document-bench-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(f.folder);
+        return f;
+    }();
+    return f;
+}
+
+void forgetCaches() {
+    for (const auto& patch : fixture().patches) {
+        patch->cachedTiffData.clear();
+    }
+}
+
+// Runs the document's way and the engine's way once each per iteration, in
+// alternating order, and reports both and their ratio.
+void compare(benchmark::State& state, const std::function<void()>& prepare,
+             const std::function<void()>& document, const std::function<void()>& engine) {
+    double documentTotal = 0, engineTotal = 0;
+    bool documentFirst = true;
+    for (auto _ : state) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool runDocument = (turn == 0) == documentFirst;
+            prepare();
+            const auto t0 = std::chrono::steady_clock::now();
+            (runDocument ? document : engine)();
+            (runDocument ? documentTotal : engineTotal) += seconds(t0);
+        }
+        documentFirst = !documentFirst;
+    }
+    const double n = double(state.iterations());
+    state.SetIterationTime((documentTotal + engineTotal) / n);
+    state.counters["document_s"] = documentTotal / n;
+    state.counters["engine_s"] = engineTotal / n;
+    state.counters["document_per_engine"] = documentTotal / engineTotal;
+}
+
+void nativeEngineSave(const std::filesystem::path& path) {
+    Fixture& f = fixture();
+    const auto bitmap = f.provider->rendered.asBitmap();
+    const auto previews = CanvasPreviews::makeStandardPreviews(bitmap);
+    CanvasArchive::write(path, *f.canvas, *previews);
+}
+
+void BM_NativeSaveAllPatches(benchmark::State& state) {
+    Fixture& f = fixture();
+    const URL url = URL::fileURL(f.folder / "all.velmora", false);
+    compare(
+        state, forgetCaches, [&] { f.document->write(url, nativeType); },
+        [&] { nativeEngineSave(f.folder / "all-engine.velmora"); });
+}
+
+void BM_NativeSaveUnchanged(benchmark::State& state) {
+    Fixture& f = fixture();
+    const URL url = URL::fileURL(f.folder / "same.velmora", false);
+    f.document->write(url, nativeType);
+    compare(
+        state, [] {}, [&] { f.document->write(url, nativeType); },
+        [&] { nativeEngineSave(f.folder / "same-engine.velmora"); });
+}
+
+std::vector<uint8_t> readWhole(const std::filesystem::path& path) {
+    std::vector<uint8_t> bytes(std::filesystem::file_size(path));
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    const size_t read = std::fread(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    bytes.resize(read);
+    return bytes;
+}
+
+void BM_NativeOpen(benchmark::State& state) {
+    Fixture& f = fixture();
+    const auto path = f.folder / "open.velmora";
+    nativeEngineSave(path);
+    const URL url = URL::fileURL(path, false);
+    compare(
+        state, [] {},
+        [&] {
+            const auto document = std::make_shared<Document>();
+            document->read(url, nativeType);
+            benchmark::DoNotOptimize(document->layeredCanvas());
+        },
+        [&] { benchmark::DoNotOptimize(CanvasArchive::readCanvas(readWhole(path))); });
+}
+
+void flatExport(benchmark::State& state, DocumentFileType type, const char* extension) {
+    Fixture& f = fixture();
+    const std::string identifier(DocumentFileTypes::identifier(type));
+    const URL url = URL::fileURL(f.folder / (std::string("export.") + extension), false);
+    const auto engineFile = f.folder / (std::string("export-engine.") + extension);
+    compare(
+        state, [] {}, [&] { f.document->write(url, identifier); },
+        [&] {
+            const auto bitmap = f.provider->rendered.asBitmap();
+            const auto bytes = ImageCodecs::encode(*bitmap, FlatExport::bitmapFileType(type),
+                                                   FlatExport::properties(type));
+            writeFileAtomically(engineFile, bytes, 0644);
+        });
+}
+
+void BM_ExportPNG(benchmark::State& state) {
+    flatExport(state, DocumentFileType::png, "png");
+}
+void BM_ExportTIFF(benchmark::State& state) {
+    flatExport(state, DocumentFileType::tiff, "tiff");
+}
+
+BENCHMARK(BM_NativeSaveAllPatches)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_NativeSaveUnchanged)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_NativeOpen)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_ExportPNG)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_ExportTIFF)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // No user files: the preferences and versions stay in memory.
+    setenv("VELMORA_TEST", "1", 1);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int result = bench::runBenchmarks(argc, argv);
+    std::filesystem::remove_all(std::filesystem::temp_directory_path() /
+                                ("velmora-document-bench-" + std::to_string(::getpid())));
+    return result;
+}
