@@ -4,6 +4,8 @@
 #include "UtilityPanels/ToolSettings/NotApplicableTabViewController.hpp"
 #include "UtilityPanels/ToolSettings/ToolSettingsViewController.hpp"
 #include "UtilityPanels/ToolSettings/ToolSettingsWindowController.hpp"
+#include "UtilityPanels/Tools/ToolsPresetsViewController.hpp"
+#include "UtilityPanels/Tools/ToolsPresetsWindowController.hpp"
 #include "UtilityPanels/Tools/ToolsViewController.hpp"
 #include "UtilityPanels/Tools/ToolsWindowController.hpp"
 #include "desktop/NSPanel.hpp"
@@ -16,6 +18,7 @@ namespace {
 // First-run places, from the visible area's bottom left: side by side.
 constexpr CGPoint toolsOrigin{0, 0};
 constexpr CGPoint toolSettingsOrigin{80, 0};
+constexpr CGPoint presetsOrigin{380, 0};
 
 template <class Controller>
 std::shared_ptr<Controller>
@@ -35,6 +38,11 @@ makeController(CGPoint origin, std::string title, CGSize size,
 } // namespace
 
 void registerUtilityPanelStoryboards() {
+    NSStoryboard::registerController("Tools Presets", "PresetsPanel", [] {
+        return makeController<ToolsPresetsWindowController>(
+            presetsOrigin, "Brush Presets", {220, 320},
+            [] { return std::make_shared<ToolsPresetsViewController>(); });
+    });
     NSStoryboard::registerController("Tools", "Tools", [] {
         return makeController<ToolsWindowController>(toolsOrigin, "Tools", {68, 160}, [] {
             return std::make_shared<ToolsViewController>();

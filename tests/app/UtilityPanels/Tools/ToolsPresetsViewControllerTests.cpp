@@ -1,0 +1,211 @@
+#include "Rendering/DrawingSettings.hpp"
+#include "UtilityPanels/Tools/BrushListModel.hpp"
+#include "UtilityPanels/Tools/BrushTableView.hpp"
+#include "UtilityPanels/Tools/ToolsPresetsViewController.hpp"
+#include "UtilityPanels/Tools/ToolsPresetsWindowController.hpp"
+#include "UtilityPanels/UtilityPanelStoryboards.hpp"
+#include "desktop/NSAlert.hpp"
+#include "desktop/NSSegmentedControl.hpp"
+#include "desktop/NSStoryboard.hpp"
+#include "desktop/NSWindow.hpp"
+
+#include <QLineEdit>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ToolsPresetsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        settings.setUsingStylusEraser(false);
+        settings.setPersistentTool(DrawingTool::brush);
+        auto store = std::make_unique<BrushStore>(std::nullopt, URL::fileURL(folder, true));
+        for (const char* name : {"A", "B", "C", "D"}) {
+            Brush brush;
+            brush.name = name;
+            store->add(brush, store->brushesOrder().size());
+        }
+        panel = std::make_shared<ToolsPresetsViewController>(std::move(store));
+        panel->askConfirmationToDeleteBrush = [this](const std::string& name) {
+            asked.push_back(name);
+            return answer;
+        };
+        panel->loadViewIfNeeded();
+    }
+    void TearDown() override { settings.setPersistentTool(DrawingTool::brush); }
+
+    std::vector<std::string> names() {
+        std::vector<std::string> result;
+        for (int row = 0; row < panel->model().rowCount(); ++row) {
+            result.push_back(panel->model().index(row, 0).data().toString().toStdString());
+        }
+        return result;
+    }
+    const Brush& brushAt(int row) {
+        return panel->brushStore()
+            .brushes()
+            .at(panel->brushStore().brushesOrder()[std::size_t(row)])
+            .brush;
+    }
+    std::unique_ptr<QMimeData> dragOf(int row) {
+        return std::unique_ptr<QMimeData>(panel->model().mimeData({panel->model().index(row, 0)}));
+    }
+    std::size_t fileCount() {
+        return std::size_t(std::distance(fs::directory_iterator(folder), {}));
+    }
+
+    QTemporaryDir temporary;
+    fs::path folder = fs::path(temporary.path().toStdString()) / "Brushes";
+    DrawingSettings& settings = DrawingSettings::shared();
+    std::shared_ptr<ToolsPresetsViewController> panel;
+    std::vector<std::string> asked;
+    bool answer = true;
+};
+
+TEST_F(ToolsPresetsTest, RowsAreDroppedBetweenRowsOnly) {
+    BrushListModel& model = panel->model();
+    const auto drag = dragOf(0);
+    EXPECT_EQ(drag->data("Velmora.Brush").toStdString(), brushAt(0).uuid.uuidString());
+    // Onto a row: refused while dragging.
+    EXPECT_FALSE(model.canDropMimeData(drag.get(), Qt::CopyAction, -1, -1, model.index(2, 0)));
+    EXPECT_TRUE(model.canDropMimeData(drag.get(), Qt::CopyAction, 2, 0, {}));
+    // Above itself or above the next row: nothing moves.
+    for (int row : {0, 1}) {
+        EXPECT_FALSE(model.dropMimeData(drag.get(), Qt::CopyAction, row, 0, {})) << row;
+    }
+    EXPECT_EQ(names(), (std::vector<std::string>{"A", "B", "C", "D"}));
+    // Row 0 above row 3 goes to position 2; below the last row to the end.
+    EXPECT_TRUE(model.dropMimeData(drag.get(), Qt::CopyAction, 3, 0, {}));
+    EXPECT_EQ(names(), (std::vector<std::string>{"B", "C", "A", "D"}));
+    EXPECT_TRUE(model.dropMimeData(dragOf(0).get(), Qt::CopyAction, -1, -1, {}));
+    EXPECT_EQ(names(), (std::vector<std::string>{"C", "A", "D", "B"}));
+    // Texts that name no brush are refused.
+    QMimeData stranger;
+    stranger.setData("Velmora.Brush", "not a uuid");
+    EXPECT_FALSE(model.dropMimeData(&stranger, Qt::CopyAction, 0, 0, {}));
+    stranger.setData("Velmora.Brush", QByteArray::fromStdString(UUID().uuidString()));
+    EXPECT_FALSE(model.dropMimeData(&stranger, Qt::CopyAction, 0, 0, {}));
+}
+
+TEST_F(ToolsPresetsTest, NewAddsACopyOfTheLiveBrushAfterTheSelection) {
+    panel->selectRow(2);
+    EXPECT_EQ(settings.baseBrush().name, "C");
+    settings.modifyLiveBrush([](Brush& brush) { brush.size = 321; });
+    panel->segmentedControl->performClick(0);
+    EXPECT_EQ(names(), (std::vector<std::string>{"A", "B", "C", "New Brush", "D"}));
+    EXPECT_EQ(panel->selectedRow(), 3);
+    EXPECT_EQ(brushAt(3).size, 321);
+    EXPECT_NE(brushAt(3).uuid, brushAt(2).uuid);
+    EXPECT_EQ(settings.baseBrush().uuid, brushAt(3).uuid);
+
+    panel->tableView->clearSelection();
+    EXPECT_FALSE(panel->segmentedControl->isEnabled(1));
+    panel->segmentedControl->performClick(0);
+    EXPECT_EQ(names().front(), "New Brush");
+    EXPECT_EQ(panel->selectedRow(), 0);
+}
+
+TEST_F(ToolsPresetsTest, DeleteAsksThenSelectsTheRowBefore) {
+    panel->selectRow(3);
+    answer = false;
+    const std::size_t files = fileCount();
+    panel->segmentedControl->performClick(1);
+    EXPECT_EQ(asked, std::vector<std::string>{"D"});
+    EXPECT_EQ(names().size(), 4u);
+    EXPECT_EQ(fileCount(), files);
+    EXPECT_EQ(panel->selectedRow(), 3);
+
+    answer = true;
+    panel->segmentedControl->performClick(1);
+    EXPECT_EQ(names(), (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_EQ(fileCount(), files - 1);
+    EXPECT_EQ(panel->selectedRow(), 2);
+    panel->selectRow(0);
+    panel->segmentedControl->performClick(1);
+    EXPECT_EQ(names(), (std::vector<std::string>{"B", "C"}));
+    EXPECT_EQ(panel->selectedRow(), 0);
+}
+
+TEST_F(ToolsPresetsTest, TheSavedBrushOfTheToolIsSelected) {
+    panel->selectRow(1);
+    EXPECT_EQ(settings.baseBrush().name, "B");
+    // The eraser's saved brush is not in the library: row 0 becomes it.
+    settings.setPersistentTool(DrawingTool::eraser);
+    EXPECT_EQ(panel->selectedRow(), 0);
+    EXPECT_EQ(settings.baseBrush().name, "A");
+    settings.setBaseBrush(brushAt(2));
+    EXPECT_EQ(panel->selectedRow(), 2);
+    settings.setPersistentTool(DrawingTool::brush);
+    EXPECT_EQ(panel->selectedRow(), 1);
+}
+
+TEST_F(ToolsPresetsTest, RenamingGoesToTheStoredBrush) {
+    const UUID uuid = brushAt(1).uuid;
+    panel->renameBrush(uuid, "Renamed");
+    EXPECT_EQ(names()[1], "Renamed");
+    const auto written = fs::last_write_time(panel->brushStore().brushes().at(uuid).url.path());
+    const std::size_t files = fileCount();
+    panel->renameBrush(uuid, "Renamed");
+    EXPECT_EQ(fileCount(), files);
+    EXPECT_EQ(fs::last_write_time(panel->brushStore().brushes().at(uuid).url.path()), written);
+    panel->renameBrush(UUID(), "Ghost"); // a deleted brush: nothing happens
+    EXPECT_EQ(names().size(), 4u);
+}
+
+TEST_F(ToolsPresetsTest, ARowEditorRenamesTheBrushOfItsRowWhenMade) {
+    QAbstractItemDelegate* delegate = panel->tableView->itemDelegate();
+    const QModelIndex row2 = panel->model().index(2, 0);
+    std::unique_ptr<QWidget> editor(delegate->createEditor(panel->tableView->viewport(), {}, row2));
+    auto* cell = dynamic_cast<QLineEdit*>(editor.get());
+    ASSERT_TRUE(cell);
+    delegate->setEditorData(cell, row2);
+    EXPECT_EQ(cell->text(), "C");
+    // The rows move under the editor: the name still goes to "C".
+    panel->model().dropMimeData(dragOf(2).get(), Qt::CopyAction, 0, 0, {});
+    cell->setText("Charcoal");
+    delegate->setModelData(cell, &panel->model(), row2);
+    EXPECT_EQ(names(), (std::vector<std::string>{"Charcoal", "A", "B", "D"}));
+}
+
+TEST(ToolsPresetsPanelTest, TheDeleteAlertNamesTheBrushAndDefaultsToCancel) {
+    std::vector<std::string> texts;
+    NSAlert::setTestResponder([&](const NSAlert& alert) {
+        texts = alert.buttonTitles();
+        texts.insert(texts.begin(), {alert.messageText, alert.informativeText});
+        return NSModalResponse(NSAlertFirstButtonReturn + 1);
+    });
+    ToolsPresetsViewController panel(std::make_unique<BrushStore>(
+        std::nullopt, URL::fileURL(QTemporaryDir().path().toStdString(), true)));
+    EXPECT_TRUE(panel.askConfirmationToDeleteBrush("Ink"));
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "Do you want to permanently delete the brush \"Ink\"?",
+                         "This action cannot be undone.", "Cancel", "Delete Brush"}));
+    NSAlert::setTestResponder([](const NSAlert&) { return NSAlertFirstButtonReturn; });
+    EXPECT_FALSE(panel.askConfirmationToDeleteBrush("Ink"));
+    NSAlert::setTestResponder({});
+}
+
+TEST(ToolsPresetsPanelTest, TheStoryboardBuildsThePanelOverTheUsersLibrary) {
+    QTemporaryDir data;
+    const QByteArray old = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    registerUtilityPanelStoryboards();
+    auto controller = NSStoryboard::instantiateController<ToolsPresetsWindowController>(
+        "Tools Presets", "PresetsPanel");
+    auto panel =
+        std::dynamic_pointer_cast<ToolsPresetsViewController>(controller->contentViewController());
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->brushStore().userBrushesDirUrl().path(),
+              (fs::path(data.path().toStdString()) / "velmora" / "Brushes").string());
+    EXPECT_EQ(controller->window()->title(), "Brush Presets");
+    qputenv("XDG_DATA_HOME", old);
+}
+
+} // namespace
+} // namespace velmora
