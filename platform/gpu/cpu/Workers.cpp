@@ -77,9 +77,12 @@ void parallelRows(int64_t begin, int64_t end, const std::function<void(int64_t, 
         tbb::parallel_for(
             tbb::blocked_range<int64_t>(0, bands, 1),
             [&](const tbb::blocked_range<int64_t>& r) {
+                // Another thread inside the arena (a second caller) may run this band.
+                takeOver(&run);
                 for (int64_t b = r.begin(); b < r.end(); ++b) {
                     run(b);
                 }
+                handOver(&run);
             },
             tbb::simple_partitioner());
         handOver(&run);
