@@ -9,10 +9,14 @@
 #include "Document/ImageDropHandler.hpp"
 #include "Document/ImageImport.hpp"
 #include "Document/NativeDocument.hpp"
+#include "Document/OpenSaveStoryboard.hpp"
 #include "Document/SaveAccessoryViewController.hpp"
 #include "Extensions/AppKitExtensions.hpp"
 #include "desktop/NSPresentedError.hpp"
 #include "desktop/NSSavePanel.hpp"
+#include "desktop/NSStoryboard.hpp"
+#include "desktop/NSViewController.hpp"
+#include "desktop/NSWindowController.hpp"
 #include "desktop/VersionStore.hpp"
 #include "foundation/AtomicFile.hpp"
 #include "foundation/FatalError.hpp"
@@ -128,9 +132,21 @@ void Document::setContent(std::optional<Content> content) {
     delegates | [this](DocumentDelegate& delegate) { delegate.documentContentDidChange(*this); };
 }
 
+namespace {
+
+void ensureOpenSaveStoryboard() {
+    if (!NSStoryboard::hasController("OpenSave", "SaveAccessoryView")) {
+        registerOpenSaveStoryboard();
+    }
+}
+
+} // namespace
+
 SaveAccessoryViewController& Document::accessoryViewController() {
     if (!accessoryViewController_) {
-        accessoryViewController_ = SaveAccessoryViewController::make();
+        ensureOpenSaveStoryboard();
+        accessoryViewController_ =
+            instantiateController<SaveAccessoryViewController>("OpenSave", "SaveAccessoryView");
         accessoryViewController_->writableTypes = writableTypes();
     }
     return *accessoryViewController_;
@@ -138,9 +154,22 @@ SaveAccessoryViewController& Document::accessoryViewController() {
 
 DocumentConversionController& Document::conversionController() {
     if (!conversionController_) {
-        conversionController_ = DocumentConversionController::make();
+        ensureOpenSaveStoryboard();
+        conversionController_ = instantiateController<DocumentConversionController>(
+            "OpenSave", "DocumentFormatConversionPanel");
     }
     return *conversionController_;
+}
+
+void Document::makeWindowControllers() {
+    const auto controller =
+        instantiateController<NSWindowController>("Document", "Document Window Controller");
+    addWindowController(controller);
+    const auto content = controller->contentViewController();
+    if (!content) {
+        fatalError("The document window has no content view controller");
+    }
+    content->setRepresentedObject(sharedAs<Document>());
 }
 
 bool Document::autosavesInPlace() const {

@@ -67,6 +67,9 @@ public:
     // The native type only: a flat image would lose its original and be
     // flattened silently.
     bool autosavesInPlace() const override;
+    // The window controller "Document Window Controller" of the storyboard
+    // "Document", its content view controller representing this document.
+    void makeWindowControllers() override;
     std::vector<std::string> writableTypes() const override;
     std::string fileTypeFromLastRunSavePanel() const override;
 

@@ -5,6 +5,8 @@
 #include "app/Document/DocumentTestSupport.hpp"
 #include "desktop/NSAlert.hpp"
 #include "desktop/NSPresentedError.hpp"
+#include "desktop/NSStoryboard.hpp"
+#include "desktop/NSViewController.hpp"
 #include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "foundation/MainQueue.hpp"
@@ -76,6 +78,21 @@ TEST(DocumentController, RecentDocumentsTellTheDelegate) {
     controller->clearRecentDocuments();
     EXPECT_EQ(recorder->calls, 2) << "at once";
     EXPECT_TRUE(controller->recentDocumentURLs().empty());
+}
+
+TEST(Document, WindowFromTheStoryboardRepresentsTheDocument) {
+    const auto controller = std::make_shared<DocumentController>();
+    NSStoryboard::registerController("Document", "Document Window Controller", [] {
+        auto window = std::make_shared<NSWindow>();
+        window->setContentViewController(std::make_shared<NSViewController>());
+        return std::make_shared<NSWindowController>(window);
+    });
+    const auto document = std::make_shared<Document>();
+    document->makeWindowControllers();
+    ASSERT_EQ(document->windowControllers().size(), 1u);
+    EXPECT_EQ(document->windowControllers().front()->contentViewController()->representedObject(),
+              document);
+    document->close();
 }
 
 // A document with one shown window.
