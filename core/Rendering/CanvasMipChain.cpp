@@ -22,6 +22,33 @@ namespace {
 int64_t half(int64_t n) {
     return (n + 1) / 2;
 }
+
+using Rect = CanvasMipChain::Rect;
+
+Rect wholeOf(const MTLTexture& t) {
+    return {0, 0, t.width(), t.height()};
+}
+
+bool isEmptyRegion(const MTLRegion& r) {
+    return r.size.width < 1 || r.size.height < 1;
+}
+
+// The texels of a level `scale` times smaller that a changed region of the texture reaches.
+Rect reducedRect(const MTLRegion& changed, int64_t scale, const MTLTexture& level) {
+    const auto down = [&](int64_t v) { return v >= 0 ? v / scale : 0; };
+    const auto up = [&](int64_t v) { return v > 0 ? (v + scale - 1) / scale : 0; };
+    return {std::min(down(changed.origin.x), level.width()),
+            std::min(down(changed.origin.y), level.height()),
+            std::min(up(changed.origin.x + changed.size.width), level.width()),
+            std::min(up(changed.origin.y + changed.size.height), level.height())};
+}
+
+void halveRect(const MTLTextureContents& from, const MTLTextureContents& to, const Rect& r) {
+    CanvasMipChain::halve(from, to, r);
+}
+void quarterRect(const MTLTextureContents& from, const MTLTextureContents& to, const Rect& r) {
+    CanvasMipChain::quarter(from, to, r);
+}
 } // namespace
 
 std::shared_ptr<MTLTexture> CanvasMipChain::encodeLevel(const std::shared_ptr<MTLTexture>& source,
@@ -63,30 +90,35 @@ std::shared_ptr<MTLTexture> CanvasMipChain::encodeLevel(const std::shared_ptr<MT
                 made->levels.resize(chain.size() - 1);
             }
             // Every level is a function of the texture alone: one made from the same
-            // texture at the same count, and untouched since, still holds.
-            auto current = [&](size_t n) {
-                const Made& m = made->levels[n - 1];
-                return m.source.lock() == chain[0] && m.level.lock() == chain[n] &&
-                       m.sourceGeneration == chain[0]->contentGeneration() &&
-                       m.levelGeneration == chain[n]->contentGeneration();
-            };
+            // texture at the same count, and untouched since, still holds; one made
+            // from it before a change whose region is known is remade there only.
             auto make = [&](size_t n, size_t from, auto reduce) {
-                if (current(n)) {
-                    return;
-                }
+                Made& m = made->levels[n - 1];
                 const uint64_t generation = chain[0]->contentGeneration();
-                reduce(chain[from]->contentsForReading(), chain[n]->contents());
-                made->levels[n - 1] = {chain[0], chain[n], generation,
-                                       chain[n]->contentGeneration()};
+                Rect rect = wholeOf(*chain[n]);
+                if (m.source.lock() == chain[0] && m.level.lock() == chain[n] &&
+                    m.levelGeneration == chain[n]->contentGeneration()) {
+                    const auto changed = chain[0]->changedSince(m.sourceGeneration);
+                    if (changed && isEmptyRegion(*changed)) {
+                        return;
+                    }
+                    if (changed) {
+                        rect = reducedRect(*changed, int64_t(1) << n, *chain[n]);
+                    }
+                }
+                const MTLRegion written{{rect.x0, rect.y0, 0},
+                                        {rect.x1 - rect.x0, rect.y1 - rect.y0, 1}};
+                reduce(chain[from]->contentsForReading(), chain[n]->contents(written), rect);
+                m = {chain[0], chain[n], generation, chain[n]->contentGeneration()};
             };
             size_t n = 1;
             // Straight to level 2 in one pass over the texture when it is wanted.
             if (chain.size() > 2) {
-                make(2, 0, quarter);
+                make(2, 0, quarterRect);
                 n = 3;
             }
             for (; n < chain.size(); ++n) {
-                make(n, n - 1, halve);
+                make(n, n - 1, halveRect);
             }
         },
         std::move(resources));
@@ -94,17 +126,25 @@ std::shared_ptr<MTLTexture> CanvasMipChain::encodeLevel(const std::shared_ptr<MT
 }
 
 void CanvasMipChain::halve(const MTLTextureContents& from, const MTLTextureContents& to) {
+    halve(from, to, {0, 0, to.width, to.height});
+}
+
+void CanvasMipChain::halve(const MTLTextureContents& from, const MTLTextureContents& to,
+                           const Rect& r) {
     precondition(to.width == half(from.width) && to.height == half(from.height) &&
                      from.bytesPerPixel == 4 && to.bytesPerPixel == 4,
                  "Level of another size");
-    cpu::parallelRows(0, to.height, [&](int64_t y0, int64_t y1) {
+    precondition(0 <= r.x0 && r.x0 <= r.x1 && r.x1 <= to.width && 0 <= r.y0 && r.y0 <= r.y1 &&
+                     r.y1 <= to.height,
+                 "Texels outside the level");
+    cpu::parallelRows(r.y0, r.y1, [&](int64_t y0, int64_t y1) {
         const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
         for (int64_t y = y0; y < y1; ++y) {
             const uint8_t* a = from.row(2 * y);
             const uint8_t* b = from.row(std::min(2 * y + 1, from.height - 1));
             uint8_t* out = to.row(y);
-            const int64_t pairs = from.width / 2; // whole 2 x 2 blocks
-            int64_t x = 0;
+            const int64_t pairs = std::min(from.width / 2, r.x1); // whole 2 x 2 blocks
+            int64_t x = r.x0;
             // Four output texels from eight texels of each row.
             for (; x + 4 <= pairs; x += 4) {
                 const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8 * x));
@@ -128,7 +168,7 @@ void CanvasMipChain::halve(const MTLTextureContents& from, const MTLTextureConte
                 const __m128i s1 = _mm_srli_epi16(_mm_add_epi16(sums(a1, b1), two), 2);
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm_packus_epi16(s0, s1));
             }
-            for (; x < to.width; ++x) {
+            for (; x < r.x1; ++x) {
                 const int64_t x0 = 2 * x, x1 = std::min(2 * x + 1, from.width - 1);
                 for (int c = 0; c < 4; ++c) {
                     const int sum = a[4 * x0 + c] + a[4 * x1 + c] + b[4 * x0 + c] + b[4 * x1 + c];
@@ -140,10 +180,18 @@ void CanvasMipChain::halve(const MTLTextureContents& from, const MTLTextureConte
 }
 
 void CanvasMipChain::quarter(const MTLTextureContents& from, const MTLTextureContents& to) {
+    quarter(from, to, {0, 0, to.width, to.height});
+}
+
+void CanvasMipChain::quarter(const MTLTextureContents& from, const MTLTextureContents& to,
+                             const Rect& r) {
     precondition(to.width == half(half(from.width)) && to.height == half(half(from.height)) &&
                      from.bytesPerPixel == 4 && to.bytesPerPixel == 4,
                  "Level of another size");
-    cpu::parallelRows(0, to.height, [&](int64_t y0, int64_t y1) {
+    precondition(0 <= r.x0 && r.x0 <= r.x1 && r.x1 <= to.width && 0 <= r.y0 && r.y0 <= r.y1 &&
+                     r.y1 <= to.height,
+                 "Texels outside the level");
+    cpu::parallelRows(r.y0, r.y1, [&](int64_t y0, int64_t y1) {
         const __m128i zero = _mm_setzero_si128(), eight = _mm_set1_epi16(8);
         for (int64_t y = y0; y < y1; ++y) {
             const uint8_t* rows[4];
@@ -151,8 +199,8 @@ void CanvasMipChain::quarter(const MTLTextureContents& from, const MTLTextureCon
                 rows[j] = from.row(std::min(4 * y + j, from.height - 1));
             }
             uint8_t* out = to.row(y);
-            const int64_t blocks = from.width / 4; // whole 4 x 4 blocks
-            int64_t x = 0;
+            const int64_t blocks = std::min(from.width / 4, r.x1); // whole 4 x 4 blocks
+            int64_t x = r.x0;
             for (; x < blocks; ++x) {
                 __m128i lo = zero, hi = zero;
                 for (const uint8_t* r : rows) {
@@ -166,7 +214,7 @@ void CanvasMipChain::quarter(const MTLTextureContents& from, const MTLTextureCon
                 const int packed = _mm_cvtsi128_si32(_mm_packus_epi16(sum, zero));
                 std::memcpy(out + 4 * x, &packed, 4);
             }
-            for (; x < to.width; ++x) {
+            for (; x < r.x1; ++x) {
                 for (int c = 0; c < 4; ++c) {
                     int sum = 0;
                     for (const uint8_t* r : rows) {

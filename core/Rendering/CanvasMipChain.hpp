@@ -28,12 +28,20 @@ public:
     std::shared_ptr<MTLTexture> encodeLevel(const std::shared_ptr<MTLTexture>& source, int level,
                                             MTLCommandBuffer& commandBuffer);
 
+    // Texels [x0, x1) x [y0, y1) of a level.
+    struct Rect {
+        int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    };
+
     // The halving itself: each texel the rounded mean of the 2 x 2 block above it,
-    // an odd last row or column counted twice.
+    // an odd last row or column counted twice; all of `to`, or only `r` of it.
     static void halve(const MTLTextureContents& from, const MTLTextureContents& to);
+    static void halve(const MTLTextureContents& from, const MTLTextureContents& to, const Rect& r);
     // Two halvings at once: each texel the rounded mean of the 4 x 4 block above it,
     // edge rows and columns repeated to fill a block.
     static void quarter(const MTLTextureContents& from, const MTLTextureContents& to);
+    static void quarter(const MTLTextureContents& from, const MTLTextureContents& to,
+                        const Rect& r);
 
 private:
     // What a level was made from, read and written only by the commands that make levels.

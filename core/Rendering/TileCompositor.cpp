@@ -335,12 +335,13 @@ void collect(const CompositeStep& step, std::vector<std::shared_ptr<MTLResource>
     }
 }
 
-Plane planeOf(MTLTexture& texture, int64_t x, int64_t y) {
+// The destination, of which only `tile` is written.
+Plane planeOf(MTLTexture& texture, const MTLRegion& tile) {
     precondition(texture.pixelFormat() == MTLPixelFormat::rgba8Unorm,
                  "Compositing needs rgba8Unorm textures");
     return {imaging::textureStorage(texture, imaging::StorageFormat::rgba8,
-                                    imaging::StoredAlpha::unpremultiplied),
-            x, y};
+                                    imaging::StoredAlpha::unpremultiplied, tile),
+            tile.origin.x, tile.origin.y};
 }
 
 } // namespace
@@ -372,8 +373,7 @@ void encodeTileComposite(const CompositeStep& root, const MTLRegion& tile,
             const bool stream = tile.size.width * tile.size.height >= (int64_t(1) << 20);
             Leaves leaves;
             findDirectLeaves(*step, leaves);
-            const TileJob job(*step, intermediates.size(),
-                              planeOf(*destination, tile.origin.x, tile.origin.y), stream,
+            const TileJob job(*step, intermediates.size(), planeOf(*destination, tile), stream,
                               std::move(leaves));
             const int64_t bw = imaging::renderTileWidth, bh = imaging::renderTileHeight;
             const int64_t columns = (tile.size.width + bw - 1) / bw;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace velmora {
 
@@ -49,6 +50,20 @@ public:
     // every host view taken with contents() (commands that write a texture take one),
     // clearing. A copy made at one count still matches while the count is the same.
     virtual uint64_t contentGeneration() const = 0;
+    // contents() for a writer that changes only `written`: the change count moves
+    // on as well, and the region is kept beside it for changedSince().
+    virtual MTLTextureContents contents(const MTLRegion& written) {
+        (void)written;
+        return contents();
+    }
+    // The region changed since the count was `generation`, when every change since
+    // told its region (empty: nothing changed); none when that is not known.
+    virtual std::optional<MTLRegion> changedSince(uint64_t generation) const {
+        if (generation == contentGeneration()) {
+            return MTLRegion{};
+        }
+        return std::nullopt;
+    }
 };
 
 } // namespace velmora

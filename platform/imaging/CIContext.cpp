@@ -178,8 +178,12 @@ CIRenderTask CIContext::startTask(const CIImage& image, const CGRect& fromRect,
     buffer->encodeHostCommand(
         "Render image",
         [node, from, x, y, texture, format = *format, alpha, pool = pool_] {
-            const imaging::MutablePixelStorage target =
-                imaging::textureStorage(*texture, format, alpha);
+            const imaging::PixelRect written = imaging::intersection(
+                imaging::PixelRect{x, y, from.width, from.height},
+                imaging::PixelRect{0, 0, texture->width(), texture->height()});
+            const imaging::MutablePixelStorage target = imaging::textureStorage(
+                *texture, format, alpha,
+                MTLRegion{{written.x, written.y, 0}, {written.width, written.height, 1}});
             imaging::renderToStorage(*node, from, target, x, y, *pool);
         },
         std::move(resources));

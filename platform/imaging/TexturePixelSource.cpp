@@ -36,8 +36,9 @@ PixelStorage TexturePixelSource::storage() const {
             false};
 }
 
-MutablePixelStorage textureStorage(MTLTexture& texture, StorageFormat format, StoredAlpha alpha) {
-    const MTLTextureContents c = texture.contents();
+MutablePixelStorage textureStorage(MTLTexture& texture, StorageFormat format, StoredAlpha alpha,
+                                   const std::optional<MTLRegion>& written) {
+    const MTLTextureContents c = written ? texture.contents(*written) : texture.contents();
     precondition(c.data != nullptr && c.bytesPerRow >= c.width * int64_t(bytesPerPixel(format)),
                  "Texture contents do not match the texture");
     return {reinterpret_cast<std::byte*>(c.data),

@@ -29,6 +29,8 @@ private:
 };
 
 // Where a render into a texture writes, taken when the render runs.
-MutablePixelStorage textureStorage(MTLTexture& texture, StorageFormat format, StoredAlpha alpha);
+// `written`, when given, is the only region the caller changes.
+MutablePixelStorage textureStorage(MTLTexture& texture, StorageFormat format, StoredAlpha alpha,
+                                   const std::optional<MTLRegion>& written = std::nullopt);
 
 } // namespace velmora::imaging

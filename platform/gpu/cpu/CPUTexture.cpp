@@ -153,8 +153,54 @@ uint8_t* CPUTexture::memory() const {
 }
 
 MTLTextureContents CPUTexture::contents() {
-    generation_.fetch_add(1);
+    noteChange(std::nullopt);
     return contentsForReading();
+}
+
+MTLTextureContents CPUTexture::contents(const MTLRegion& written) {
+    noteChange(written);
+    return contentsForReading();
+}
+
+void CPUTexture::noteChange(const std::optional<MTLRegion>& region) {
+    std::lock_guard lock(changesMutex_);
+    const uint64_t generation = generation_.fetch_add(1) + 1;
+    if (!region) {
+        changes_.clear();
+        return;
+    }
+    constexpr size_t kept = 64;
+    if (changes_.size() == kept) {
+        changes_.erase(changes_.begin());
+    }
+    changes_.push_back({generation, *region});
+}
+
+std::optional<MTLRegion> CPUTexture::changedSince(uint64_t generation) const {
+    std::lock_guard lock(changesMutex_);
+    const uint64_t now = generation_.load();
+    if (generation == now) {
+        return MTLRegion{};
+    }
+    // Every count after `generation` must be one of the kept changes.
+    if (generation > now || changes_.empty() || changes_.front().generation > generation + 1 ||
+        changes_.back().generation != now) {
+        return std::nullopt;
+    }
+    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+    for (const Change& c : changes_) {
+        if (c.generation <= generation || c.region.size.width < 1 || c.region.size.height < 1) {
+            continue;
+        }
+        x0 = std::min(x0, c.region.origin.x);
+        y0 = std::min(y0, c.region.origin.y);
+        x1 = std::max(x1, c.region.origin.x + c.region.size.width);
+        y1 = std::max(y1, c.region.origin.y + c.region.size.height);
+    }
+    if (x0 > x1) {
+        return MTLRegion{};
+    }
+    return MTLRegion{{x0, y0, 0}, {x1 - x0, y1 - y0, 1}};
 }
 
 MTLTextureContents CPUTexture::contentsForReading() {
@@ -163,7 +209,7 @@ MTLTextureContents CPUTexture::contentsForReading() {
 
 void CPUTexture::zeroRows(int64_t y0, int64_t y1, bool release) {
     precondition(0 <= y0 && y0 <= y1 && y1 <= height(), "Rows outside the texture");
-    generation_.fetch_add(1);
+    noteChange(MTLRegion{{0, y0, 0}, {width(), y1 - y0, 1}});
     uint8_t* memory = memory_.load();
     if (memory == nullptr) {
         return; // never written: reads as zero already
@@ -208,7 +254,7 @@ void CPUTexture::replaceRegion(MTLRegion region, int64_t mipmapLevel, const void
                                int64_t bytesPerRow) {
     checkHostAccess(region, mipmapLevel, bytesPerRow, "replaceRegion");
     waitForGPUUses();
-    generation_.fetch_add(1);
+    noteChange(region);
     const auto rowBytes = static_cast<size_t>(region.size.width * layout_.bytesPerPixel);
     const auto* src = static_cast<const uint8_t*>(bytes);
     uint8_t* base = memory();

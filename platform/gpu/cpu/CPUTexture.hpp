@@ -7,6 +7,8 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 namespace velmora::cpu {
 
@@ -43,6 +45,8 @@ public:
     MTLTextureContents contents() override;
     MTLTextureContents contentsForReading() override;
     uint64_t contentGeneration() const override { return generation_.load(); }
+    MTLTextureContents contents(const MTLRegion& written) override;
+    std::optional<MTLRegion> changedSince(uint64_t generation) const override;
 
     const PixelLayout& layout() const { return layout_; }
     // Sets rows [y0, y1) to zero. With `release` (the whole texture is being
@@ -73,6 +77,15 @@ private:
     std::optional<std::string> label_;
     mutable std::atomic<int64_t> gpuUses_{0};
     std::atomic<uint64_t> generation_{0};
+    // The regions of the latest changes that told theirs, by the count each one
+    // moved to; a change without one leaves a gap that makes earlier counts unknown.
+    void noteChange(const std::optional<MTLRegion>& region);
+    struct Change {
+        uint64_t generation;
+        MTLRegion region;
+    };
+    mutable std::mutex changesMutex_;
+    std::vector<Change> changes_;
 };
 
 } // namespace velmora::cpu

@@ -196,4 +196,64 @@ TEST_F(CanvasMipChainCache, UnchangedTextureKeepsItsLevelsAndAnotherGetsItsOwn) 
     EXPECT_EQ(level(a, 2), 188) << "b's level 2 is not handed out for a";
 }
 
+// Writes that tell their region have the levels remade only there, with the
+// texels of a full rebuild; a write that does not tell remakes everything.
+TEST_F(CanvasMipChainCache, LevelsAreRemadeOnlyWhereTheTextureChanged) {
+    const int64_t side = 37; // odd sides: edge texels repeat at every level
+    auto make = [&] {
+        auto d = MTLTextureDescriptor::texture2DDescriptor(MTLPixelFormat::rgba8Unorm, side, side);
+        d.storageMode = MTLStorageMode::shared;
+        auto t = device->newTexture(d);
+        std::vector<uint8_t> bytes(size_t(side * side * 4));
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = uint8_t(i * 7 + i / 13);
+        }
+        t->replaceRegion(MTLRegionMake2D(0, 0, side, side), 0, bytes.data(), side * 4);
+        return t;
+    };
+    auto levelBytes = [](const std::shared_ptr<MTLTexture>& t) {
+        const auto c = t->contentsForReading();
+        std::vector<uint8_t> out;
+        for (int64_t y = 0; y < c.height; ++y) {
+            out.insert(out.end(), c.row(y), c.row(y) + c.width * 4);
+        }
+        return out;
+    };
+    auto encode = [&](CanvasMipChain& c, const std::shared_ptr<MTLTexture>& t, int n) {
+        auto buffer = queue->commandBuffer();
+        auto made = c.encodeLevel(t, n, *buffer);
+        buffer->commit();
+        buffer->waitUntilCompleted();
+        return made;
+    };
+    const MTLRegion regions[] = {MTLRegionMake2D(5, 9, 3, 2), MTLRegionMake2D(30, 33, 7, 4),
+                                 MTLRegionMake2D(0, 0, 1, 1)};
+    for (const int n : {1, 2, 3, 4}) {
+        for (const MTLRegion& r : regions) {
+            auto source = make();
+            const auto level = encode(chain, source, n);
+            // A texel far from the change, altered unseen: it stays, so the level
+            // was not remade there.
+            const int64_t farX = r.origin.x < side / 2 ? level->width() - 1 : 0;
+            uint8_t* far = level->contentsForReading().row(level->height() - 1) + 4 * farX;
+            const uint8_t farBefore = far[0];
+            far[0] ^= 0x5A;
+            const std::vector<uint8_t> paint(size_t(r.size.width * r.size.height * 4), 255);
+            source->replaceRegion(r, 0, paint.data(), r.size.width * 4);
+            encode(chain, source, n);
+            EXPECT_EQ(far[0], uint8_t(farBefore ^ 0x5A)) << "level " << n;
+            far[0] = farBefore;
+            CanvasMipChain fresh(device);
+            EXPECT_EQ(levelBytes(level), levelBytes(encode(fresh, source, n))) << "level " << n;
+
+            // A host view that tells nothing: the whole level is made again.
+            far[0] ^= 0x5A;
+            source->contents().row(0)[0] = 1;
+            encode(chain, source, n);
+            CanvasMipChain again(device);
+            EXPECT_EQ(levelBytes(level), levelBytes(encode(again, source, n))) << "level " << n;
+        }
+    }
+}
+
 } // namespace
