@@ -86,7 +86,7 @@ void NSApplication::finishLaunching() {
         try {
             controller.openUntitledDocumentAndDisplay(true);
         } catch (const std::exception& error) {
-            NSDocument().presentError(error);
+            NSDocument::presentErrorModally(error);
         }
     }
     center.post(std::string(didFinishLaunchingNotification), this);

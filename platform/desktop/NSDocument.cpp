@@ -1,17 +1,18 @@
 #include "desktop/NSDocument.hpp"
 
+#include "desktop/NSAlert.hpp"
 #include "desktop/NSDocumentController.hpp"
 #include "desktop/NSMenuItem.hpp"
+#include "desktop/NSPresentedError.hpp"
+#include "desktop/NSSavePanel.hpp"
 #include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "desktop/UndoManager.hpp"
 #include "foundation/AtomicFile.hpp"
 #include "foundation/Timer.hpp"
 
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QPushButton>
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 
@@ -245,7 +246,24 @@ bool NSDocument::revertToSaved() {
     return true;
 }
 
+bool NSDocument::prepareSavePanel(NSSavePanel&) {
+    return true;
+}
+
 std::string NSDocument::fileTypeFromLastRunSavePanel() const {
+    if (lastSavePanelURL_) {
+        const auto& controller = NSDocumentController::shared();
+        std::string extension = lastSavePanelURL_->pathExtension();
+        std::ranges::transform(extension, extension.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        for (const auto& identifier : writableTypes()) {
+            const auto* type = controller.documentType(identifier);
+            if (type != nullptr &&
+                std::ranges::find(type->extensions, extension) != type->extensions.end()) {
+                return identifier;
+            }
+        }
+    }
     return fileType_;
 }
 
@@ -349,62 +367,50 @@ void NSDocument::close() {
 }
 
 void NSDocument::presentError(const std::exception& error) {
-    QMessageBox box(QMessageBox::Warning, QString(), QString::fromStdString(error.what()));
+    presentErrorModally(error);
+}
+
+void NSDocument::presentErrorModally(const std::exception& error) {
+    if (dynamic_cast<const NSPresentedError*>(&error) != nullptr) {
+        return; // its thrower has shown it already
+    }
+    NSAlert alert;
+    alert.messageText = error.what();
     if (const auto* described = dynamic_cast<const DescribedError*>(&error)) {
         const ErrorDescription description = described->errorDescription();
-        box.setText(QString::fromStdString(description.messageText));
-        box.setInformativeText(QString::fromStdString(description.informativeText));
+        alert.messageText = description.messageText;
+        alert.informativeText = description.informativeText;
     }
-    box.exec();
+    alert.runModal();
 }
 
 NSDocument::SaveChangesAnswer NSDocument::askToSaveChanges() {
-    QMessageBox box(
-        QMessageBox::Warning, QString(),
-        QString::fromStdString("Do you want to save the changes made to the document \"" +
-                               displayName() + "\"?"));
-    box.setInformativeText("Your changes will be lost if you don't save them.");
-    QPushButton* save = box.addButton(fileURL_ ? "Save" : "Save…", QMessageBox::AcceptRole);
-    QPushButton* dontSave = box.addButton("Don't Save", QMessageBox::DestructiveRole);
-    QPushButton* cancel = box.addButton("Cancel", QMessageBox::RejectRole);
-    box.setDefaultButton(save);
-    box.setEscapeButton(cancel);
-    box.exec();
-    if (box.clickedButton() == save) {
+    NSAlert alert;
+    alert.messageText =
+        "Do you want to save the changes made to the document \"" + displayName() + "\"?";
+    alert.informativeText = "Your changes will be lost if you don't save them.";
+    const NSModalResponse save = alert.addButtonWithTitle(fileURL_ ? "Save" : "Save…");
+    const NSModalResponse dontSave = alert.addButtonWithTitle("Don't Save");
+    alert.addButtonWithTitle("Cancel");
+    const NSModalResponse answer = alert.runModal();
+    if (answer == save) {
         return SaveChangesAnswer::save;
     }
-    return box.clickedButton() == dontSave ? SaveChangesAnswer::dontSave
-                                           : SaveChangesAnswer::cancel;
+    return answer == dontSave ? SaveChangesAnswer::dontSave : SaveChangesAnswer::cancel;
 }
 
 std::optional<NSDocument::SaveDestination> NSDocument::runSavePanel() {
-    const auto writable = writableTypes();
-    const auto& controller = NSDocumentController::shared();
-    QStringList filters;
-    for (const auto& identifier : writable) {
-        if (const auto* type = controller.documentType(identifier)) {
-            QStringList patterns;
-            for (const auto& extension : type->extensions) {
-                patterns << QString::fromStdString("*." + extension);
-            }
-            filters << QString::fromStdString(type->name.empty() ? identifier : type->name) + " (" +
-                           patterns.join(' ') + ")";
-        }
+    const auto panel = NSSavePanel::savePanel();
+    panel->nameFieldStringValue = displayName();
+    panel->setAllowedFileTypes(writableTypes());
+    if (fileURL_) {
+        panel->directoryURL = fileURL_->deletingLastPathComponent();
     }
-    QFileDialog dialog(nullptr, QString(), QString::fromStdString(displayName()));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilters(filters);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    if (!prepareSavePanel(*panel) || panel->runModal() != NSModalResponseOK || !panel->url()) {
         return std::nullopt;
     }
-    std::string typeName = fileTypeFromLastRunSavePanel();
-    const auto chosen = filters.indexOf(dialog.selectedNameFilter());
-    if (chosen >= 0 && static_cast<std::size_t>(chosen) < writable.size()) {
-        typeName = writable[static_cast<std::size_t>(chosen)];
-    }
-    return SaveDestination{URL::fileURL(dialog.selectedFiles().front().toStdString(), false),
-                           typeName};
+    lastSavePanelURL_ = panel->url();
+    return SaveDestination{*panel->url(), fileTypeFromLastRunSavePanel()};
 }
 
 } // namespace velmora

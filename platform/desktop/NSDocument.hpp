@@ -16,6 +16,7 @@
 
 namespace velmora {
 
+class NSSavePanel;
 class NSWindowController;
 class Timer;
 class UndoManager;
@@ -110,7 +111,10 @@ public:
     // "revertDocumentToSaved:": reads the file again and forgets every change.
     bool revertToSaved();
 
-    // The type the save panel's user picked; the document's type by default.
+    // The save panel's chance to show more (an accessory view); false cancels.
+    virtual bool prepareSavePanel(NSSavePanel& panel);
+    // The type the save panel's user picked: the writable type of the chosen
+    // file's extension, else the document's type.
     virtual std::string fileTypeFromLastRunSavePanel() const;
     // Types this document can be written as: those registered as writable.
     virtual std::vector<std::string> writableTypes() const;
@@ -136,8 +140,10 @@ public:
     // Revert to Saved needs a file and changes.
     bool validateMenuItem(const NSMenuItem& item) override;
 
-    // Shows an error of a document operation in a modal alert.
+    // Shows an error of a document operation in a modal alert, as it describes
+    // itself (DescribedError) or by what().
     virtual void presentError(const std::exception& error);
+    static void presentErrorModally(const std::exception& error);
 
     enum class SaveChangesAnswer { save, dontSave, cancel };
     // Asks whether to save the changes before closing (Save or Save…, Don't
@@ -164,6 +170,7 @@ private:
     bool savedStateLost_ = false;
     std::vector<std::shared_ptr<NSWindowController>> windowControllers_;
     std::shared_ptr<Timer> autosaveTimer_;
+    std::optional<URL> lastSavePanelURL_;
     bool closed_ = false;
 };
 

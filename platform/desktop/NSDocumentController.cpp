@@ -1,13 +1,12 @@
 #include "desktop/NSDocumentController.hpp"
-#include "desktop/NSPresentedError.hpp"
 
 #include "desktop/NSDocument.hpp"
+#include "desktop/NSOpenPanel.hpp"
+#include "desktop/NSSavePanel.hpp"
 #include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "foundation/UserDefaults.hpp"
 
-#include <QFileDialog>
-#include <QMessageBox>
 #include <algorithm>
 #include <cctype>
 
@@ -18,19 +17,6 @@ namespace {
 NSDocumentController*& firstController() {
     static NSDocumentController* first = nullptr;
     return first;
-}
-
-void showError(const std::exception& error) {
-    if (dynamic_cast<const NSPresentedError*>(&error) != nullptr) {
-        return;
-    }
-    QMessageBox box(QMessageBox::Warning, QString(), QString::fromStdString(error.what()));
-    if (const auto* described = dynamic_cast<const DescribedError*>(&error)) {
-        box.setText(QString::fromStdString(described->errorDescription().messageText));
-        box.setInformativeText(
-            QString::fromStdString(described->errorDescription().informativeText));
-    }
-    box.exec();
 }
 
 std::string lowercased(std::string text) {
@@ -44,6 +30,16 @@ std::string lowercased(std::string text) {
 NSDocumentController::NSDocumentController() {
     if (firstController() == nullptr) {
         firstController() = this;
+        // File dialogs name the registered types by their extensions.
+        NSSavePanel::setFileTypeResolver(
+            [](std::string_view identifier) -> std::optional<NSSavePanel::FileType> {
+                const auto* first = firstController();
+                const auto* type = first ? first->documentType(identifier) : nullptr;
+                if (type == nullptr) {
+                    return std::nullopt;
+                }
+                return NSSavePanel::FileType{type->identifier, type->extensions, type->name};
+            });
     }
     setAction("newDocument:", [this](NSObject*) { newDocument(); });
     setAction("openDocument:", [this](NSObject*) { openDocument(); });
@@ -164,36 +160,32 @@ void NSDocumentController::newDocument() {
     try {
         openUntitledDocumentAndDisplay(true);
     } catch (const std::exception& error) {
-        showError(error);
+        NSDocument::presentErrorModally(error);
     }
 }
 
 void NSDocumentController::openDocument() {
-    QStringList patterns;
+    const auto panel = NSOpenPanel::openPanel();
+    std::vector<std::string> readable;
     for (const auto& type : types_) {
-        for (const auto& extension : type.extensions) {
-            patterns << QString::fromStdString("*." + extension);
-        }
+        readable.push_back(type.identifier);
     }
-    QFileDialog dialog;
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setNameFilter("Documents (" + patterns.join(' ') + ")");
-    if (dialog.exec() != QDialog::Accepted) {
+    panel->setAllowedFileTypes(readable);
+    panel->allowsMultipleSelection = true;
+    if (panel->runModal() != NSModalResponseOK) {
         return;
     }
-    for (const auto& file : dialog.selectedFiles()) {
-        openDocument(URL::fileURL(file.toStdString(), false), true,
-                     [](const auto&, bool, std::exception_ptr error) {
-                         if (!error) {
-                             return;
-                         }
-                         try {
-                             std::rethrow_exception(error);
-                         } catch (const std::exception& e) {
-                             showError(e);
-                         }
-                     });
+    for (const auto& url : panel->urls()) {
+        openDocument(url, true, [](const auto&, bool, std::exception_ptr error) {
+            if (!error) {
+                return;
+            }
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& e) {
+                NSDocument::presentErrorModally(e);
+            }
+        });
     }
 }
 

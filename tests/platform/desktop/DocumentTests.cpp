@@ -1,5 +1,7 @@
+#include "desktop/NSAlert.hpp"
 #include "desktop/NSDocument.hpp"
 #include "desktop/NSDocumentController.hpp"
+#include "desktop/NSSavePanel.hpp"
 #include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "desktop/UndoManager.hpp"
@@ -53,6 +55,16 @@ public:
                                                   [old](TextDocument& d) { d.edit(old); });
         QCoreApplication::processEvents();
     }
+};
+
+// The same without answers of its own: the alert and panel answer.
+class PlainTextDocument : public NSDocument {
+public:
+    std::string text;
+    void read(const Data& data, const std::string&) override {
+        text.assign(data.begin(), data.end());
+    }
+    Data data(const std::string&) override { return Data(text.begin(), text.end()); }
 };
 
 std::string contents(const std::filesystem::path& path) {
@@ -292,4 +304,46 @@ TEST_F(DocumentTest, QuitStopsAtTheFirstDocumentThatRefusesAndClosesNone) {
     untitled->answers = {NSDocument::SaveChangesAnswer::dontSave};
     EXPECT_TRUE(controller->closeAllDocumentsForTermination());
     EXPECT_TRUE(controller->documents().empty());
+}
+
+TEST_F(DocumentTest, TheUntitledQuestionAndTheSavePanelAnswerThroughTheirTestHooks) {
+    controller->registerDocumentType({"public.log", {"log"}, "text/x-log", "Log", true, [] {
+                                          return std::make_shared<PlainTextDocument>();
+                                      }});
+    const auto document = std::make_shared<PlainTextDocument>();
+    document->setFileType("public.plain-text");
+    controller->addDocument(document);
+    document->text = "kept";
+    document->updateChangeCount(NSDocumentChangeType::changeDone);
+
+    std::vector<std::string> alerts;
+    NSAlert::setTestResponder([&](const NSAlert& alert) {
+        alerts.push_back(alert.messageText + " | " +
+                         (alert.buttonTitles().empty() ? "" : alert.buttonTitles().front()));
+        return NSAlertFirstButtonReturn; // Save…
+    });
+    std::vector<std::string> offered;
+    NSSavePanel::setTestResponder([&](NSSavePanel& panel) -> std::optional<std::vector<URL>> {
+        offered = panel.allowedFileTypes();
+        return std::vector<URL>{URL::fileURL(folder / "kept.LOG", false)};
+    });
+    EXPECT_TRUE(document->canClose());
+    NSSavePanel::setTestResponder(nullptr);
+    EXPECT_EQ(alerts,
+              std::vector<std::string>{
+                  "Do you want to save the changes made to the document \"Untitled\"? | Save…"});
+    EXPECT_EQ(offered, (std::vector<std::string>{"public.plain-text", "public.log"}));
+    EXPECT_EQ(document->fileType(), "public.log") << "the type follows the chosen extension";
+    EXPECT_EQ(contents(folder / "kept.LOG"), "kept");
+    EXPECT_EQ(document->displayName(), "kept");
+
+    // A failed write is shown by its description.
+    document->updateChangeCount(NSDocumentChangeType::changeDone);
+    std::filesystem::remove_all(folder);
+    alerts.clear();
+    EXPECT_FALSE(document->saveDocument());
+    NSAlert::setTestResponder(nullptr);
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].rfind("The document \"kept\" could not be saved", 0), 0u) << alerts[0];
+    EXPECT_TRUE(document->isDocumentEdited());
 }
