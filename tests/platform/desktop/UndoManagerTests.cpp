@@ -249,10 +249,3 @@ TEST(UndoManager, PostsCloseUndoAndRedoChangesWithItselfAsObject) {
                                               UndoManager::didUndoChangeNotification,
                                               UndoManager::didRedoChangeNotification}));
 }
-
-TEST(UndoManager, MenuTitlesWithoutAName) {
-    UndoManager manager;
-    EXPECT_EQ(manager.undoMenuItemTitle(), "Undo");
-    EXPECT_EQ(manager.redoMenuItemTitle(), "Redo");
-    EXPECT_EQ(UndoManager::undoMenuTitle("Move Layer"), "Undo Move Layer");
-}
