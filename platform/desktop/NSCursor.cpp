@@ -146,8 +146,11 @@ QImage NSCursor::image(qreal scale) const {
     qreal bestScale = 0;
     for (const auto& image : representations_) {
         const qreal s = imageSize_.width > 0 ? image.width() / imageSize_.width : 1;
-        const bool fits = s >= scale - 1e-6;
-        const bool bestFits = best != nullptr && bestScale >= scale - 1e-6;
+        // A bitmap made for an odd scale is rounded to whole pixels: up to a
+        // point of the image short still counts as that fine.
+        const qreal least = scale * (imageSize_.width > 1 ? 1 - 1 / imageSize_.width : 1) - 1e-6;
+        const bool fits = s >= least;
+        const bool bestFits = best != nullptr && bestScale >= least;
         if (best == nullptr || (fits && (!bestFits || s < bestScale)) ||
             (!fits && !bestFits && s > bestScale)) {
             best = &image;

@@ -39,8 +39,8 @@ public:
     CGPoint hotSpot() const { return hotSpot_; }
     const std::vector<QImage>& representations() const { return representations_; }
     std::optional<Qt::CursorShape> shape() const { return shape_; }
-    // The bitmap for a backing scale: the smallest one at least that fine, else
-    // the finest; null for a system shape.
+    // The bitmap for a backing scale: the smallest one at least that fine (a
+    // point's rounding short still counts), else the finest; null for a system shape.
     QImage image(qreal scale = 1) const;
 
     // Makes this the current cursor on top of the stack.
