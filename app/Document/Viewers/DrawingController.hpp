@@ -77,6 +77,8 @@ public:
     const std::shared_ptr<TexturePool>& pool() const { return pool_; }
     const std::shared_ptr<LiveRenderedCanvas>& renderedCanvas() const { return renderedCanvas_; }
     const std::shared_ptr<Renderer>& renderer() const { return renderer_; }
+    std::shared_ptr<UndoLockable> undoLockable() const { return undoLockable_.lock(); }
+    std::shared_ptr<RegistrationUndoManager> undoManager() const { return undoManager_.lock(); }
     // From the first stroke's beginning until every stroke in progress is done.
     bool isDrawing() const { return strokeLiveScope_ != nullptr; }
 
@@ -135,7 +137,6 @@ private:
                        const EncodedSnapshot& other, const MTLOrigin& origin);
     void registerStrokeUndo(const UUID& layerID, EncodedSnapshot restore, EncodedSnapshot other,
                             const MTLOrigin& origin);
-    std::shared_ptr<RegistrationUndoManager> undoManager() const { return undoManager_.lock(); }
 
     std::shared_ptr<DrawingDrawable> drawable_;
     std::shared_ptr<StrokeRenderer> strokeRenderer_;
