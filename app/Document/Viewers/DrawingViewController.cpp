@@ -70,6 +70,9 @@ void DrawingViewController::setUpCanvas(const std::shared_ptr<LayeredCanvas>& ca
     if (drawingController_ == previous) {
         return;
     }
+    if (moveToolResponder_ != nullptr) {
+        moveToolResponder_->canvasDidChange();
+    }
     // Gestures under way held the old renderer.
     liveScopes_.clear();
     metalView_->setClearColor(view.backgroundClearColor());
@@ -146,11 +149,17 @@ void DrawingViewController::drawingSettingsDidUpdateActiveTool(DrawingSettings&,
 }
 
 void DrawingViewController::updateActiveToolResponder() {
-    // Until the brush and move tools exist every tool is the common one.
-    if (commonToolResponder_ == nullptr) {
-        commonToolResponder_ = std::make_shared<CommonToolResponder>(self());
+    if (settings_.currentTool() == DrawingTool::move) {
+        if (moveToolResponder_ == nullptr) {
+            moveToolResponder_ = MoveToolResponder::make(self());
+        }
+        activeCommonToolResponder_ = moveToolResponder_;
+    } else {
+        if (drawingToolResponder_ == nullptr) {
+            drawingToolResponder_ = DrawingToolResponder::make(self(), settings_);
+        }
+        activeCommonToolResponder_ = drawingToolResponder_;
     }
-    activeCommonToolResponder_ = commonToolResponder_;
     Viewer& view = viewer();
     view.setToolResponder(activeCommonToolResponder_);
     gesturesProvider_ = nullptr;

@@ -6,6 +6,8 @@
 #include "Rendering/DisplayViewModel.hpp"
 #include "Rendering/DrawingSettings.hpp"
 #include "ToolResponders/CommonToolResponder.hpp"
+#include "ToolResponders/DrawingToolResponder.hpp"
+#include "ToolResponders/MoveToolResponder.hpp"
 #include "desktop/NSViewController.hpp"
 
 #include <map>
@@ -27,7 +29,8 @@ class DrawingViewController : public NSViewController,
                               public GesturesProviderDelegate,
                               public ViewerDelegate,
                               public DrawingControllerDelegate,
-                              public CommonToolResponderDelegate {
+                              public DrawingToolResponderDelegate,
+                              public MoveToolResponderDelegate {
 public:
     explicit DrawingViewController(DrawingSettings& settings = DrawingSettings::shared());
     ~DrawingViewController() override;
@@ -40,7 +43,7 @@ public:
     std::shared_ptr<DisplayViewModel> displayViewModel() const override {
         return displayViewModel_;
     }
-    const std::shared_ptr<DrawingController>& drawingController() const {
+    std::shared_ptr<DrawingController> drawingController() const override {
         return drawingController_;
     }
     const std::shared_ptr<GesturesProvider>& gesturesProvider() const { return gesturesProvider_; }
@@ -70,7 +73,21 @@ public:
     // The tool in force is the view's responder and the gestures' scroll source.
     void updateActiveToolResponder();
     // The tool's cursor changed.
-    void updateViewerCursor();
+    void updateViewerCursor() override;
+
+    // DrawingToolResponderDelegate: the bezels, the draw-with-mouse warning and
+    // the cursor preview are the application shell's; until it supplies them
+    // nothing is shown.
+    CGFloat backingScaleFactor() override { return viewer().devicePixelRatioF(); }
+    void showDontDrawInGroupLayerNotification(const std::string&) override {}
+    void showBrushSizeBezel(const NSAttributedString&) override {}
+    void dismissBrushSizeBezel() override {}
+    void showDrawWithMouseWarningIfNotDisabled() override {}
+    void setCursorPreviewCursor(const std::shared_ptr<NSCursor>&) override {}
+    void showCursorPreview() override {}
+    void closeCursorPreview() override {}
+    // MoveToolResponderDelegate: the canvas-edge popover is not built yet.
+    void presentPopover(NSRectEdge) override {}
 
     // From view points to canvas pixels through the display transform.
     CGPoint canvasPoint(CGPoint viewPoint);
@@ -112,7 +129,8 @@ private:
     std::shared_ptr<DrawingController> drawingController_;
     std::map<std::string, std::shared_ptr<Renderer::LiveScope>> liveScopes_;
     std::shared_ptr<CommonToolResponder> activeCommonToolResponder_;
-    std::shared_ptr<CommonToolResponder> commonToolResponder_;
+    std::shared_ptr<DrawingToolResponder> drawingToolResponder_;
+    std::shared_ptr<MoveToolResponder> moveToolResponder_;
 };
 
 } // namespace velmora

@@ -137,9 +137,12 @@ TEST_F(DrawingViewControllerTest, ChoosingAToolRebuildsTheGesturesAndKeepsTheRes
     controller->selectTool("moveTool");
     EXPECT_EQ(settings.settings.persistentTool(), DrawingTool::move);
     EXPECT_TRUE(first.expired()) << "the provider was rebuilt";
+    EXPECT_NE(std::dynamic_pointer_cast<MoveToolResponder>(controller->viewer().toolResponder()),
+              nullptr);
     EXPECT_EQ(controller->viewer().gestureRecognizerCount(), 1u);
     controller->selectTool("brushTool");
     EXPECT_EQ(controller->activeCommonToolResponder(), responder);
+    EXPECT_NE(std::dynamic_pointer_cast<DrawingToolResponder>(responder), nullptr);
     controller->selectTool(std::nullopt);
     EXPECT_EQ(settings.settings.persistentTool(), DrawingTool::brush);
 }
