@@ -1,7 +1,11 @@
 #include "Document/Viewers/DrawingViewController.hpp"
 
+#include "Document/Document.hpp"
+#include "desktop/NSWindow.hpp"
 #include "foundation/DispatchQueue.hpp"
 #include "foundation/FatalError.hpp"
+
+#include <algorithm>
 
 namespace velmora {
 
@@ -73,6 +77,8 @@ void DrawingViewController::setUpCanvas(const std::shared_ptr<LayeredCanvas>& ca
     if (moveToolResponder_ != nullptr) {
         moveToolResponder_->canvasDidChange();
     }
+    // A new canvas at an unchanged zoom has a new size to show.
+    updateCanvasInfo();
     // Gestures under way held the old renderer.
     liveScopes_.clear();
     metalView_->setClearColor(view.backgroundClearColor());
@@ -209,6 +215,37 @@ NSDragOperation DrawingViewController::viewerDraggingEntered(Viewer&, const NSDr
 
 bool DrawingViewController::viewerPerformDragOperation(Viewer&, const NSDraggingInfo&) {
     return false;
+}
+
+std::shared_ptr<Document> DrawingViewController::representedDocument() const {
+    return std::dynamic_pointer_cast<Document>(representedObject());
+}
+
+const std::shared_ptr<CanvasInfoTitlebarViewController>&
+DrawingViewController::titlebarViewController() {
+    if (titlebarViewController_ == nullptr) {
+        titlebarViewController_ = std::make_shared<CanvasInfoTitlebarViewController>();
+        titlebarViewController_->setCanvasInfoDataSource(self());
+        titlebarViewController_->loadViewIfNeeded();
+    }
+    return titlebarViewController_;
+}
+
+void DrawingViewController::updateCanvasInfo() {
+    titlebarViewController()->update();
+}
+
+void DrawingViewController::viewDidAppear() {
+    NSViewController::viewDidAppear();
+    const auto shownIn = window();
+    if (shownIn == nullptr) {
+        return;
+    }
+    const auto& titlebar = titlebarViewController();
+    const auto& present = shownIn->titlebarAccessoryViewControllers();
+    if (std::find(present.begin(), present.end(), titlebar) == present.end()) {
+        shownIn->addTitlebarAccessoryViewController(titlebar);
+    }
 }
 
 } // namespace velmora

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Document/Viewers/CanvasInfoTitlebarViewController.hpp"
 #include "Document/Viewers/DrawingController.hpp"
 #include "Document/Viewers/GesturesProvider.hpp"
 #include "Document/Viewers/Viewer.hpp"
@@ -30,7 +31,8 @@ class DrawingViewController : public NSViewController,
                               public ViewerDelegate,
                               public DrawingControllerDelegate,
                               public DrawingToolResponderDelegate,
-                              public MoveToolResponderDelegate {
+                              public MoveToolResponderDelegate,
+                              public CanvasInfoDataSource {
 public:
     explicit DrawingViewController(DrawingSettings& settings = DrawingSettings::shared());
     ~DrawingViewController() override;
@@ -101,8 +103,17 @@ public:
     void drawingSettingsDidUpdateActiveTool(DrawingSettings&, DrawingTool) override;
 
     // DisplayViewModelDelegate: the canvas information comes with the tools.
-    void displayViewModelDidUpdateZoom(DisplayViewModel&, CGFloat) override {}
-    void displayViewModelDidUpdateRotation(DisplayViewModel&, CGFloat) override {}
+    void displayViewModelDidUpdateZoom(DisplayViewModel&, CGFloat) override { updateCanvasInfo(); }
+    void displayViewModelDidUpdateRotation(DisplayViewModel&, CGFloat) override {
+        updateCanvasInfo();
+    }
+
+    // CanvasInfoDataSource.
+    std::shared_ptr<Document> representedDocument() const override;
+    // The canvas information at the status bar's right end, made on first use.
+    const std::shared_ptr<CanvasInfoTitlebarViewController>& titlebarViewController();
+    void updateCanvasInfo();
+    void viewDidAppear() override;
 
     // GesturesProviderDelegate.
     void zoom(CGFloat factor, CGPoint at, GesturePhase phase) override;
@@ -131,6 +142,7 @@ private:
     std::shared_ptr<CommonToolResponder> activeCommonToolResponder_;
     std::shared_ptr<DrawingToolResponder> drawingToolResponder_;
     std::shared_ptr<MoveToolResponder> moveToolResponder_;
+    std::shared_ptr<CanvasInfoTitlebarViewController> titlebarViewController_;
 };
 
 } // namespace velmora

@@ -170,3 +170,14 @@ TEST_F(DrawingViewControllerTest, AWindowClosedMidStrokeLetsTheDocumentGo) {
     settle();
     EXPECT_TRUE(weak.expired());
 }
+
+TEST_F(DrawingViewControllerTest, CanvasInfoFollowsZoomAndRotation) {
+    setUpCanvas();
+    controller->resetCanvasTransform(false);
+    const auto& info = controller->titlebarViewController();
+    EXPECT_EQ(info->canvasZoomLabel()->text(), "100%");
+    controller->zoomCanvas(2);
+    EXPECT_EQ(info->canvasZoomLabel()->text(), "200%");
+    controller->rotateCanvas(-22.5);
+    EXPECT_EQ(info->canvasRotationLabel()->text(), QString::fromUtf8("23°"));
+}
