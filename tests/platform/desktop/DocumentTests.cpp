@@ -347,3 +347,19 @@ TEST_F(DocumentTest, TheUntitledQuestionAndTheSavePanelAnswerThroughTheirTestHoo
     EXPECT_EQ(alerts[0].rfind("The document \"kept\" could not be saved", 0), 0u) << alerts[0];
     EXPECT_TRUE(document->isDocumentEdited());
 }
+
+TEST_F(DocumentTest, RevertReadsTheFileAgainAndForgetsEveryChange) {
+    const auto document = open(file("revert.txt", "saved"));
+    document->autosaves = false;
+    document->edit("changed");
+    ASSERT_TRUE(document->revertToSaved());
+    EXPECT_EQ(document->text, "saved");
+    EXPECT_FALSE(document->isDocumentEdited());
+    EXPECT_FALSE(document->undoManager()->canUndo());
+    std::filesystem::remove(folder / "revert.txt");
+    document->edit("again");
+    EXPECT_FALSE(document->revertToSaved());
+    EXPECT_EQ(document->text, "again") << "a failed read keeps the contents";
+    EXPECT_TRUE(document->isDocumentEdited());
+    EXPECT_EQ(document->asked.size(), 1u);
+}
