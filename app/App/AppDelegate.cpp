@@ -1,0 +1,145 @@
+#include "App/AppDelegate.hpp"
+
+#include "App/CrashPrompt.hpp"
+#include "App/PointingDeviceManager.hpp"
+#include "Document/DocumentController.hpp"
+#include "Document/FrontDocumentController.hpp"
+#include "UtilityPanels/UtilityPanelStoryboards.hpp"
+#include "UtilityPanels/UtilityWindowController.hpp"
+#include "Utils/ValueTransformers.hpp"
+#include "desktop/NSAlert.hpp"
+#include "desktop/NSApplication.hpp"
+#include "desktop/NSDocument.hpp"
+#include "desktop/NSMenu.hpp"
+#include "desktop/NSMenuItem.hpp"
+#include "desktop/NSPresentedError.hpp"
+#include "desktop/NSStoryboard.hpp"
+#include "desktop/NSWindowController.hpp"
+#include "desktop/NSWorkspace.hpp"
+#include "foundation/CrashReporter.hpp"
+#include "foundation/FatalError.hpp"
+#include "foundation/LogHandles.hpp"
+
+#include <QCoreApplication>
+
+namespace velmora {
+
+namespace {
+
+// A controller whose builder is not registered is left out: a panel still
+// being made must not keep the program from starting.
+std::shared_ptr<NSWindowController> instantiate(const AppDelegate::StoryboardKey& key) {
+    if (!NSStoryboard::hasController(key.storyboard, key.identifier)) {
+        return nullptr;
+    }
+    return NSStoryboard::instantiateController<NSWindowController>(key.storyboard, key.identifier);
+}
+
+void showOpenError(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const NSPresentedError&) {
+        // Its thrower showed it already.
+    } catch (const std::exception& failure) {
+        NSAlert::alertWithError(failure)->runModal();
+    }
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(std::vector<URL> filesToOpen)
+    : diagnosticsProgram(standardDiagnosticsProgram()), filesToOpen_(std::move(filesToOpen)) {
+    customDocumentController_ = std::make_shared<DocumentController>();
+    stylusManager_ = PointingDeviceManager::shared();
+    registerValueTransformers();
+    welcomeWindowController_ = instantiate(welcomeKey);
+    for (const auto& key : panelKeys) {
+        if (auto controller = instantiate(key)) {
+            utilityPanelControllers_.push_back(std::move(controller));
+        }
+    }
+    UtilityWindowController::setFrontDocumentUndoManagerProvider(
+        []() -> std::shared_ptr<UndoManager> {
+            const auto document = FrontDocumentController::shared().frontDocument();
+            return document ? document->undoManager() : nullptr;
+        });
+    setAction("reportBug:", [this](NSObject*) { reportBug(); });
+    setAction("crash:", [](NSObject*) { fatalError("Crashing on purpose"); });
+    setAction("insertDebugLogMarker:",
+              [](NSObject*) { userActionsLogs().error("Debug Marker triggered by user"); });
+}
+
+AppDelegate::~AppDelegate() {
+    UtilityWindowController::setFrontDocumentUndoManagerProvider(nullptr);
+}
+
+void AppDelegate::registerStoryboards() {
+    registerUtilityPanelStoryboards();
+}
+
+std::filesystem::path AppDelegate::standardDiagnosticsProgram() {
+    return std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) /
+           "Velmora Helpers" / "Velmora Diagnostics";
+}
+
+std::shared_ptr<NSMenu> AppDelegate::makeMainMenu() {
+    auto menu = NSApplication::makeStandardMainMenu("Velmora");
+    auto help = std::make_shared<NSMenu>("Help");
+    help->addItem("Report Bug…", "reportBug:");
+    help->addItem(NSMenuItem::separatorItem());
+    help->addItem("Insert Debug Log Marker", "insertDebugLogMarker:");
+    help->addItem("Crash on Purpose", "crash:");
+    menu->addItem("Help", {})->setSubmenu(help);
+    return menu;
+}
+
+void AppDelegate::applicationWillFinishLaunching(NSApplication&) {
+    if (const auto folder = CrashReporter::standardFolder()) {
+        CrashReporter::setUserConfirmationHandler(makeCrashConfirmationHandler());
+        CrashReporter::start(*folder);
+    }
+    showUtilityPanels();
+    openFilesToOpen();
+}
+
+bool AppDelegate::applicationShouldOpenUntitledFile(NSApplication&) {
+    if (welcomeWindowController_) {
+        welcomeWindowController_->showWindow();
+    }
+    return false;
+}
+
+void AppDelegate::showUtilityPanels() {
+    for (const auto& controller : utilityPanelControllers_) {
+        controller->showWindow();
+    }
+}
+
+bool AppDelegate::validateMenuItem(const NSMenuItem& item) {
+    if (item.action() == "reportBug:") {
+        std::error_code error;
+        return std::filesystem::is_regular_file(diagnosticsProgram, error);
+    }
+    return NSApplicationDelegate::validateMenuItem(item);
+}
+
+void AppDelegate::reportBug() {
+    std::string error;
+    if (!NSWorkspace::shared().launchApplication(URL::fileURL(diagnosticsProgram, false), {},
+                                                 &error)) {
+        userActionsLogs().error("Failed launching diagnostic app: %{public}s", error);
+    }
+}
+
+void AppDelegate::openFilesToOpen() {
+    for (const auto& url : std::exchange(filesToOpen_, {})) {
+        DocumentController::shared().openDocument(
+            url, true, [](const std::shared_ptr<NSDocument>&, bool, std::exception_ptr error) {
+                if (error) {
+                    showOpenError(error);
+                }
+            });
+    }
+}
+
+} // namespace velmora

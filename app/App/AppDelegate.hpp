@@ -1,0 +1,74 @@
+#pragma once
+
+#include "desktop/NSApplicationDelegate.hpp"
+#include "foundation/URL.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace velmora {
+
+class DocumentController;
+class NSMenu;
+class NSWindowController;
+class PointingDeviceManager;
+
+// Builds the process-wide objects in a fixed order, starts crash reporting,
+// shows the utility panels and, instead of an untitled document, the welcome
+// window; answers the application-wide commands "reportBug:", "crash:" and
+// "insertDebugLogMarker:".
+class AppDelegate : public NSApplicationDelegate {
+public:
+    // Controllers built at start-up: (storyboard, identifier).
+    struct StoryboardKey {
+        const char* storyboard;
+        const char* identifier;
+    };
+    static constexpr StoryboardKey welcomeKey{"Main", "Welcome"};
+    static constexpr StoryboardKey panelKeys[] = {{"Tools Presets", "PresetsPanel"},
+                                                  {"Tool Settings", "ToolSettings"},
+                                                  {"Tools", "Tools"},
+                                                  {"Layers", "Layers"}};
+
+    // The builders of the controllers above; before the delegate is made.
+    static void registerStoryboards();
+
+    // Files given on the command line: opened at launch in place of the
+    // welcome window.
+    explicit AppDelegate(std::vector<URL> filesToOpen = {});
+    ~AppDelegate() override;
+
+    // The helper that "Report Bug" starts: "Velmora Helpers/Velmora Diagnostics"
+    // beside the program, unless set (tests).
+    static std::filesystem::path standardDiagnosticsProgram();
+    std::filesystem::path diagnosticsProgram;
+
+    // File, Edit and the application's menu, with the delegate's commands.
+    static std::shared_ptr<NSMenu> makeMainMenu();
+
+    void applicationWillFinishLaunching(NSApplication& application) override;
+    bool applicationShouldOpenUntitledFile(NSApplication& application) override;
+    bool validateMenuItem(const NSMenuItem& item) override;
+
+    void showUtilityPanels();
+    void reportBug();
+
+    const std::vector<std::shared_ptr<NSWindowController>>& utilityPanelControllers() const {
+        return utilityPanelControllers_;
+    }
+    const std::shared_ptr<NSWindowController>& welcomeWindowController() const {
+        return welcomeWindowController_;
+    }
+
+private:
+    void openFilesToOpen();
+
+    std::shared_ptr<DocumentController> customDocumentController_;
+    std::vector<std::shared_ptr<NSWindowController>> utilityPanelControllers_;
+    std::shared_ptr<NSWindowController> welcomeWindowController_;
+    std::shared_ptr<PointingDeviceManager> stylusManager_;
+    std::vector<URL> filesToOpen_;
+};
+
+} // namespace velmora

@@ -1,0 +1,158 @@
+#include "App/AppDelegate.hpp"
+#include "App/CrashPrompt.hpp"
+#include "Document/DocumentController.hpp"
+#include "UtilityPanels/UtilityPanelStoryboards.hpp"
+#include "desktop/NSAlert.hpp"
+#include "desktop/NSApplication.hpp"
+#include "desktop/NSMenu.hpp"
+#include "desktop/NSMenuItem.hpp"
+#include "desktop/NSStoryboard.hpp"
+#include "desktop/NSWindowController.hpp"
+
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
+#include <QThread>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace velmora;
+
+namespace {
+
+std::vector<std::string> shown;
+
+class RecordingController : public NSWindowController {
+public:
+    explicit RecordingController(std::string name) : name_(std::move(name)) {}
+    void showWindow(NSObject*) override { shown.push_back(name_); }
+
+private:
+    std::string name_;
+};
+
+void registerRecorder(const AppDelegate::StoryboardKey& key) {
+    NSStoryboard::registerController(key.storyboard, key.identifier, [key] {
+        return std::make_shared<RecordingController>(key.identifier);
+    });
+}
+
+std::shared_ptr<NSMenuItem> reportBugItem(const NSMenu& menu) {
+    for (const auto& item : menu.items()) {
+        if (item->submenu()) {
+            if (auto found = item->submenu()->itemWithAction("reportBug:")) {
+                return found;
+            }
+        }
+    }
+    return nullptr;
+}
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        shown.clear();
+        registerRecorder(AppDelegate::welcomeKey);
+        for (const auto& key : AppDelegate::panelKeys) {
+            registerRecorder(key);
+        }
+    }
+    void TearDown() override {
+        NSApplication::shared().setDelegate(nullptr);
+        // The real panels for the tests that follow.
+        registerUtilityPanelStoryboards();
+    }
+};
+
+} // namespace
+
+TEST_F(AppDelegateTest, LaunchShowsPanelsInOrderThenWelcomeAndNoUntitledDocument) {
+    auto delegate = std::make_shared<AppDelegate>();
+    auto& application = NSApplication::shared();
+    ASSERT_EQ(delegate->utilityPanelControllers().size(), 4u);
+    EXPECT_TRUE(shown.empty()) << "nothing is shown before launching";
+
+    delegate->applicationWillFinishLaunching(application);
+    EXPECT_FALSE(delegate->applicationShouldOpenUntitledFile(application));
+    EXPECT_EQ(shown, (std::vector<std::string>{"PresetsPanel", "ToolSettings", "Tools", "Layers",
+                                               "Welcome"}));
+    EXPECT_TRUE(NSDocumentController::shared().documents().empty());
+}
+
+TEST_F(AppDelegateTest, FileOnCommandLineThatCannotOpenIsReportedOnce) {
+    QTemporaryDir folder;
+    const auto missing = std::filesystem::path(folder.path().toStdString()) / "gone.velmora";
+    std::vector<std::string> alerts;
+    NSAlert::setTestResponder([&](const NSAlert& alert) {
+        alerts.push_back(alert.messageText);
+        return NSAlertFirstButtonReturn;
+    });
+    auto delegate = std::make_shared<AppDelegate>(std::vector{URL::fileURL(missing, false)});
+    delegate->applicationWillFinishLaunching(NSApplication::shared());
+    NSAlert::setTestResponder(nullptr);
+    EXPECT_EQ(alerts.size(), 1u);
+    EXPECT_TRUE(NSDocumentController::shared().documents().empty());
+}
+
+TEST_F(AppDelegateTest, ReportBugIsDisabledWithoutHelperAndStartsItOnce) {
+    QTemporaryDir folder;
+    const std::filesystem::path root = folder.path().toStdString();
+    auto delegate = std::make_shared<AppDelegate>();
+    delegate->diagnosticsProgram = root / "Velmora Helpers" / "Velmora Diagnostics";
+    auto& application = NSApplication::shared();
+    application.setDelegate(delegate);
+    const auto menu = AppDelegate::makeMainMenu();
+    const auto item = reportBugItem(*menu);
+    ASSERT_TRUE(item);
+    EXPECT_FALSE(application.validate(*item));
+    EXPECT_FALSE(application.sendAction(*item));
+
+    std::filesystem::create_directories(delegate->diagnosticsProgram.parent_path());
+    const auto marks = root / "marks";
+    {
+        std::ofstream script(delegate->diagnosticsProgram);
+        script << "#!/bin/sh\necho started >> '" << marks.string() << "'\n";
+    }
+    std::filesystem::permissions(delegate->diagnosticsProgram, std::filesystem::perms::owner_all);
+    EXPECT_TRUE(application.validate(*item));
+    EXPECT_TRUE(application.sendAction(*item));
+
+    QDeadlineTimer deadline(10000);
+    while (!std::filesystem::exists(marks) && !deadline.hasExpired()) {
+        QThread::msleep(20);
+    }
+    QThread::msleep(200);
+    std::ifstream lines(marks);
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        ++count;
+    }
+    EXPECT_EQ(count, 1);
+}
+
+TEST(CrashPromptTest, ButtonsGiveTheirAnswersAndAnythingElseNone) {
+    const std::pair<NSModalResponse, std::optional<UserConfirmation>> cases[] = {
+        {NSAlertFirstButtonReturn, UserConfirmation::always},
+        {NSAlertSecondButtonReturn, UserConfirmation::send},
+        {NSAlertThirdButtonReturn, UserConfirmation::dontSend},
+        {NSModalResponseAbort, std::nullopt},
+        {NSAlertThirdButtonReturn + 1, std::nullopt},
+    };
+    for (const auto& [response, answer] : cases) {
+        EXPECT_EQ(crashConfirmation(response), answer) << response;
+    }
+}
+
+TEST(CrashPromptTest, HandlerAsksWithTheThreeButtons) {
+    std::vector<std::string> buttons;
+    std::string message;
+    NSAlert::setTestResponder([&](const NSAlert& alert) {
+        buttons = alert.buttonTitles();
+        message = alert.messageText;
+        return NSModalResponseAbort;
+    });
+    EXPECT_TRUE(makeCrashConfirmationHandler()({"a.crash"}));
+    NSAlert::setTestResponder(nullptr);
+    EXPECT_EQ(buttons, (std::vector<std::string>{"Always send", "Send", "Don't send"}));
+    EXPECT_NE(message.find("has crashed during the previous session."), std::string::npos);
+}
