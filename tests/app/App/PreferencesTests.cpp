@@ -114,7 +114,7 @@ TEST(PreferencesScreens, ChildOnFourNamedScreens) {
     ASSERT_TRUE(child.waitForFinished(120'000));
     const QByteArray output = child.readAll();
     EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 2 tests.")) << output.toStdString();
 }
 
 } // namespace
