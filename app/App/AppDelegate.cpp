@@ -1,6 +1,7 @@
 #include "App/AppDelegate.hpp"
 
 #include "App/CrashPrompt.hpp"
+#include "App/DrawWithMouseWindowController.hpp"
 #include "App/PointingDeviceManager.hpp"
 #include "Document/DocumentController.hpp"
 #include "Document/FrontDocumentController.hpp"
@@ -75,6 +76,7 @@ AppDelegate::~AppDelegate() {
 
 void AppDelegate::registerStoryboards() {
     registerUtilityPanelStoryboards();
+    DrawWithMouseWindowController::registerStoryboard();
 }
 
 std::filesystem::path AppDelegate::standardDiagnosticsProgram() {
