@@ -1,6 +1,8 @@
 #include "UtilityPanels/UtilityPanelStoryboards.hpp"
 
 #include "Rendering/DrawingSettings.hpp"
+#include "UtilityPanels/Layers/LayersViewController.hpp"
+#include "UtilityPanels/Layers/LayersWindowController.hpp"
 #include "UtilityPanels/ToolSettings/NotApplicableTabViewController.hpp"
 #include "UtilityPanels/ToolSettings/ToolSettingsViewController.hpp"
 #include "UtilityPanels/ToolSettings/ToolSettingsWindowController.hpp"
@@ -19,6 +21,7 @@ namespace {
 constexpr CGPoint toolsOrigin{0, 0};
 constexpr CGPoint toolSettingsOrigin{80, 0};
 constexpr CGPoint presetsOrigin{380, 0};
+constexpr CGPoint layersOrigin{620, 0};
 
 template <class Controller>
 std::shared_ptr<Controller>
@@ -46,6 +49,11 @@ void registerUtilityPanelStoryboards() {
     NSStoryboard::registerController("Tools", "Tools", [] {
         return makeController<ToolsWindowController>(toolsOrigin, "Tools", {68, 160}, [] {
             return std::make_shared<ToolsViewController>();
+        });
+    });
+    NSStoryboard::registerController("Layers", "Layers", [] {
+        return makeController<LayersWindowController>(layersOrigin, "Layers", {340, 420}, [] {
+            return std::make_shared<LayersViewController>();
         });
     });
     NSStoryboard::registerController("Tool Settings", "ToolSettings", [] {

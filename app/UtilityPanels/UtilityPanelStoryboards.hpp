@@ -4,7 +4,7 @@ namespace velmora {
 
 // Registers the builders of the panels' window controllers with the
 // storyboards: "Tools Presets"/"PresetsPanel", "Tool Settings"/"ToolSettings"
-// and "Tools"/"Tools". Each builds its window when first shown.
+// "Tools"/"Tools" and "Layers"/"Layers". Each builds its window when first shown.
 void registerUtilityPanelStoryboards();
 
 } // namespace velmora

@@ -37,6 +37,12 @@ std::string NSSegmentedControl::label(int segment) const {
                                                     : std::string();
 }
 
+void NSSegmentedControl::setImage(const QIcon& image, int segment) {
+    if (segment >= 0 && segment < segmentCount()) {
+        segments_[segment]->setIcon(image);
+    }
+}
+
 void NSSegmentedControl::setEnabled(bool enabled, int segment) {
     if (segment >= 0 && segment < segmentCount()) {
         segments_[segment]->setEnabled(enabled);

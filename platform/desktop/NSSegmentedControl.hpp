@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QPointer>
 #include <QToolButton>
 #include <QWidget>
@@ -21,6 +22,7 @@ public:
     void setSegmentCount(int count);
     void setLabel(const std::string& label, int segment);
     std::string label(int segment) const;
+    void setImage(const QIcon& image, int segment);
     void setEnabled(bool enabled, int segment);
     bool isEnabled(int segment) const;
     // -1 outside an action.
