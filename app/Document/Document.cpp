@@ -11,6 +11,7 @@
 #include "Document/NativeDocument.hpp"
 #include "Document/OpenSaveStoryboard.hpp"
 #include "Document/SaveAccessoryViewController.hpp"
+#include "Document/Viewers/DocumentStoryboard.hpp"
 #include "Extensions/AppKitExtensions.hpp"
 #include "desktop/NSPresentedError.hpp"
 #include "desktop/NSSavePanel.hpp"
@@ -162,6 +163,9 @@ DocumentConversionController& Document::conversionController() {
 }
 
 void Document::makeWindowControllers() {
+    if (!NSStoryboard::hasController("Document", "Document Window Controller")) {
+        registerDocumentStoryboard();
+    }
     const auto controller =
         instantiateController<NSWindowController>("Document", "Document Window Controller");
     addWindowController(controller);

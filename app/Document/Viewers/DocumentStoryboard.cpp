@@ -1,0 +1,23 @@
+#include "Document/Viewers/DocumentStoryboard.hpp"
+
+#include "Document/Viewers/DocumentViewController.hpp"
+#include "Document/Viewers/DocumentWindowController.hpp"
+#include "Document/Viewers/DrawingViewController.hpp"
+#include "desktop/NSStoryboard.hpp"
+#include "desktop/NSWindow.hpp"
+
+namespace velmora {
+
+void registerDocumentStoryboard() {
+    NSStoryboard::registerController("Document", "Document Window Controller", [] {
+        auto window = std::make_shared<NSWindow>(
+            CGRect{{0, 0}, {1024, 768}}, NSWindowStyleMask::titled | NSWindowStyleMask::closable |
+                                             NSWindowStyleMask::miniaturizable |
+                                             NSWindowStyleMask::resizable);
+        window->setContentViewController(
+            std::make_shared<DocumentViewController>(std::make_shared<DrawingViewController>()));
+        return std::make_shared<DocumentWindowController>(std::move(window));
+    });
+}
+
+} // namespace velmora

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "Document/DocumentDelegate.hpp"
+#include "desktop/NSViewController.hpp"
+
+#include <QPointer>
+#include <QStackedWidget>
+#include <memory>
+
+namespace velmora {
+
+class Document;
+class DrawingViewController;
+
+// The content of a document window: a tab view whose tab 0 is the canvas.
+// Hands the represented document down to its children and sets the canvas up
+// whenever the document holds a layered one. Main thread only.
+class DocumentViewController : public NSViewController, public DocumentDelegate {
+public:
+    explicit DocumentViewController(std::shared_ptr<DrawingViewController> drawing);
+    ~DocumentViewController() override;
+
+    void loadView() override;
+    void setRepresentedObject(std::shared_ptr<NSObject> object) override;
+    void viewDidAppear() override;
+
+    QStackedWidget* tabView() const { return tabView_; }
+    const std::shared_ptr<DrawingViewController>& drawingViewController() const { return drawing_; }
+    std::shared_ptr<Document> representedDocument() const;
+
+    void documentContentDidChange(Document& document) override;
+
+private:
+    void setUpCanvasOf(Document& document);
+
+    std::shared_ptr<DrawingViewController> drawing_;
+    QPointer<QStackedWidget> tabView_;
+    std::weak_ptr<Document> joined_;
+};
+
+} // namespace velmora
