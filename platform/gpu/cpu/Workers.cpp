@@ -33,23 +33,34 @@ void takeOver([[maybe_unused]] const void* token) {
 } // namespace
 
 namespace {
-std::mutex arenaMutex;
-std::shared_ptr<tbb::task_arena> currentArena;
+// Never destroyed: the GPU timeline thread may still run a command buffer
+// while static objects are torn down at exit.
+struct ArenaState {
+    std::mutex mutex;
+    std::shared_ptr<tbb::task_arena> current;
+};
+
+ArenaState& arenaState() {
+    static auto* state = new ArenaState;
+    return *state;
+}
 
 std::shared_ptr<tbb::task_arena> arena() {
-    std::lock_guard lock(arenaMutex);
-    if (currentArena == nullptr) {
-        currentArena = std::make_shared<tbb::task_arena>(tbb::info::default_concurrency());
+    auto& state = arenaState();
+    std::lock_guard lock(state.mutex);
+    if (state.current == nullptr) {
+        state.current = std::make_shared<tbb::task_arena>(tbb::info::default_concurrency());
     }
-    return currentArena;
+    return state.current;
 }
 } // namespace
 
 void setWorkerThreadCount(int count) {
     precondition(count >= 0, "Negative worker count");
     const int n = count == 0 ? tbb::info::default_concurrency() : count;
-    std::lock_guard lock(arenaMutex);
-    currentArena = std::make_shared<tbb::task_arena>(n);
+    auto& state = arenaState();
+    std::lock_guard lock(state.mutex);
+    state.current = std::make_shared<tbb::task_arena>(n);
 }
 
 int workerThreadCount() {
