@@ -10,6 +10,7 @@
 #include "Rendering/Renderer.hpp"
 #include "Rendering/StrokeRenderer.hpp"
 #include "Rendering/StrokesViewModel.hpp"
+#include "engine/PaintingScene.hpp"
 #include "foundation/MainQueue.hpp"
 #include "foundation/UserDefaults.hpp"
 #include "gpu/CAMetalDrawable.hpp"
@@ -39,56 +40,13 @@ using Clock = std::chrono::steady_clock;
 // and the peak resident memory.
 namespace {
 
-constexpr int64_t side = 8000;
+using bench::scene::paintedCanvas;
+using bench::scene::side;
 constexpr double sampleRate = 240;
 constexpr double strokeSeconds = 10;
 
 double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// Paints a square patch of the layer with varied colour and alpha.
-std::shared_ptr<RasterLayer> paintedLayer(int index, const MTLRegion& region) {
-    auto texture = MetalHelper::shared()->makeTexture(
-        region.size, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
-        MTLPixelFormat::rgba8Unorm, "layer " + std::to_string(index));
-    const MTLTextureContents contents = texture->contents();
-    cpu::parallelRows(0, region.size.height, [&](int64_t y0, int64_t y1) {
-        for (int64_t y = y0; y < y1; ++y) {
-            uint8_t* row = contents.row(y);
-            uint32_t s = uint32_t(y * 2654435761u + uint32_t(index) * 40503u);
-            for (int64_t x = 0; x < region.size.width; ++x) {
-                s = s * 1664525u + 1013904223u;
-                row[4 * x] = uint8_t(s >> 24);
-                row[4 * x + 1] = uint8_t(s >> 16);
-                row[4 * x + 2] = uint8_t(s >> 8);
-                row[4 * x + 3] = index == 0 ? 255 : uint8_t((s >> 3) | 0x20);
-            }
-        }
-    });
-    return RasterLayer::make("Layer " + std::to_string(index), texture, region.origin);
-}
-
-// The background painted all over, nine layers painted over a quarter of the
-// canvas each, spread so that the stroke crosses most of them.
-std::shared_ptr<LayeredCanvas> paintedCanvas() {
-    const BlendMode modes[] = {BlendMode::sourceOver, BlendMode::multiply,    BlendMode::overlay,
-                               BlendMode::sourceOver, BlendMode::linearDodge, BlendMode::sourceOver,
-                               BlendMode::linearBurn, BlendMode::overlay,     BlendMode::multiply,
-                               BlendMode::sourceOver};
-    Layers layers;
-    for (int i = 0; i < 10; ++i) {
-        const MTLRegion region =
-            i == 0 ? MTLRegion{{0, 0, 0}, {side, side, 1}}
-                   : MTLRegion{{500 + 350 * i, 4000 - 300 * i, 0}, {side / 2, side / 2, 1}};
-        auto layer = paintedLayer(i, region);
-        layer->setBlendMode(modes[i]);
-        layers.push_back(layer);
-    }
-    auto canvas = LayeredCanvas::make({side, side, 1});
-    canvas->setImmediateLayers(layers);
-    canvas->setActiveLayer(layers[5]);
-    return canvas;
 }
 
 // Keeps when each drawable was shown.
