@@ -3,6 +3,7 @@
 #include "Document/Viewers/DocumentViewController.hpp"
 #include "Document/Viewers/DocumentWindowController.hpp"
 #include "Document/Viewers/DrawingViewController.hpp"
+#include "Document/Viewers/NewDocumentSettingsViewController.hpp"
 #include "desktop/NSStoryboard.hpp"
 #include "desktop/NSWindow.hpp"
 
@@ -14,8 +15,11 @@ void registerDocumentStoryboard() {
             CGRect{{0, 0}, {1024, 768}}, NSWindowStyleMask::titled | NSWindowStyleMask::closable |
                                              NSWindowStyleMask::miniaturizable |
                                              NSWindowStyleMask::resizable);
-        window->setContentViewController(
-            std::make_shared<DocumentViewController>(std::make_shared<DrawingViewController>()));
+        auto content =
+            std::make_shared<DocumentViewController>(std::make_shared<DrawingViewController>());
+        content->addSegue("DocumentSettingsSheet", NSViewController::SegueKind::sheet,
+                          [] { return std::make_shared<NewDocumentSettingsViewController>(); });
+        window->setContentViewController(std::move(content));
         return std::make_shared<DocumentWindowController>(std::move(window));
     });
 }

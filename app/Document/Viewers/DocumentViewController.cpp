@@ -2,6 +2,8 @@
 
 #include "Document/Document.hpp"
 #include "Document/Viewers/DrawingViewController.hpp"
+#include "Document/Viewers/NewDocumentSettingsViewController.hpp"
+#include "foundation/DispatchQueue.hpp"
 #include "foundation/FatalError.hpp"
 
 namespace velmora {
@@ -75,6 +77,27 @@ void DocumentViewController::viewDidAppear() {
             fatalError("A document view controller without its tab view");
         }
         tabView_->setCurrentIndex(0);
+        return;
+    }
+    if (document != nullptr && document->content()) {
+        return;
+    }
+    if (didTriggerNewDocumentSettingsSheet_) {
+        return;
+    }
+    didTriggerNewDocumentSettingsSheet_ = true;
+    DispatchQueue::main().async([weak = weakAs<DocumentViewController>()] {
+        if (const auto self = weak.lock()) {
+            self->performSegue("DocumentSettingsSheet", self.get());
+        }
+    });
+}
+
+void DocumentViewController::prepare(NSStoryboardSegue& segue, NSObject* sender) {
+    NSViewController::prepare(segue, sender);
+    if (const auto sheet = std::dynamic_pointer_cast<NewDocumentSettingsViewController>(
+            segue.destinationController)) {
+        sheet->delegate = weakAs<NSViewController>();
     }
 }
 

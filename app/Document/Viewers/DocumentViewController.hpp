@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Document/DocumentDelegate.hpp"
+#include "desktop/NSStoryboardSegue.hpp"
 #include "desktop/NSViewController.hpp"
 
 #include <QPointer>
@@ -22,7 +23,10 @@ public:
 
     void loadView() override;
     void setRepresentedObject(std::shared_ptr<NSObject> object) override;
+    // A document without content shows the new-canvas sheet, once, a
+    // main-queue turn later.
     void viewDidAppear() override;
+    void prepare(NSStoryboardSegue& segue, NSObject* sender) override;
 
     QStackedWidget* tabView() const { return tabView_; }
     const std::shared_ptr<DrawingViewController>& drawingViewController() const { return drawing_; }
@@ -36,6 +40,7 @@ private:
     std::shared_ptr<DrawingViewController> drawing_;
     QPointer<QStackedWidget> tabView_;
     std::weak_ptr<Document> joined_;
+    bool didTriggerNewDocumentSettingsSheet_ = false;
 };
 
 } // namespace velmora

@@ -1,0 +1,95 @@
+#include "Canvas/LayeredCanvas.hpp"
+#include "Document/Document.hpp"
+#include "Document/Viewers/DocumentStoryboard.hpp"
+#include "Document/Viewers/DocumentViewController.hpp"
+#include "Document/Viewers/NewDocumentSettingsViewController.hpp"
+#include "desktop/NSDocumentController.hpp"
+#include "desktop/NSWindowController.hpp"
+#include "foundation/MainQueue.hpp"
+#include "foundation/UserDefaults.hpp"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <gtest/gtest.h>
+
+using namespace velmora;
+
+namespace {
+
+struct SheetRig : ::testing::Test {
+    std::shared_ptr<NSDocumentController> documents = std::make_shared<NSDocumentController>();
+    UserDefaults defaults{std::nullopt};
+    void SetUp() override { registerDocumentStoryboard(); }
+
+    std::shared_ptr<NewDocumentSettingsViewController> sheet() {
+        auto made = std::make_shared<NewDocumentSettingsViewController>(&defaults);
+        made->loadViewIfNeeded();
+        return made;
+    }
+};
+
+void turn() {
+    QCoreApplication::processEvents();
+    MainQueue::runUntilIdle();
+}
+
+} // namespace
+
+TEST_F(SheetRig, CreateIsEnabledOnlyForSizesACanvasMayHave) {
+    struct Case {
+        const char* width;
+        const char* height;
+        bool enabled;
+    };
+    const Case cases[] = {{"8000", "8000", true},  {"1", "1", true},
+                          {"8001", "8000", false}, {"8000", "8001", false},
+                          {"0", "10", false},      {"", "10", false},
+                          {"10", "-5", false},     {" 12px", "7", true},
+                          {"abc", "7", false},     {"99999999999999999999", "7", false}};
+    const auto shown = sheet();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.width) + " x " + c.height);
+        shown->widthTextField()->setText(c.width);
+        shown->heightTextField()->setText(c.height);
+        EXPECT_EQ(shown->createButton()->isEnabled(), c.enabled);
+    }
+}
+
+TEST_F(SheetRig, TheSizeCreatedIsTheNextSheetsDefault) {
+    auto document = std::make_shared<Document>();
+    auto presenting = std::make_shared<DocumentViewController>(nullptr);
+    presenting->NSViewController::setRepresentedObject(document);
+    const auto first = sheet();
+    first->delegate = presenting;
+    first->widthTextField()->setText("1920");
+    first->heightTextField()->setText("1080");
+    first->createDocument();
+    EXPECT_EQ(defaults.stringForKey(defaultNewCanvasSizeKey), "{1920, 1080}");
+    ASSERT_NE(document->layeredCanvas(), nullptr);
+    EXPECT_EQ(document->layeredCanvas()->size(), (MTLSize{1920, 1080, 1}));
+    const auto next = sheet();
+    EXPECT_EQ(next->widthTextField()->text(), "1920");
+    EXPECT_EQ(next->heightTextField()->text(), "1080");
+}
+
+TEST_F(SheetRig, ANewDocumentShowsTheSheetOnceAndEscClosesIt) {
+    auto document = std::make_shared<Document>();
+    document->makeWindowControllers();
+    const auto controller = document->windowControllers().front();
+    const auto content =
+        std::dynamic_pointer_cast<DocumentViewController>(controller->contentViewController());
+    ASSERT_NE(content, nullptr);
+    document->showWindows();
+    turn();
+    content->viewDidAppear();
+    turn();
+    ASSERT_EQ(content->presentedViewControllers().size(), 1u) << "shown once";
+    const auto shown = std::dynamic_pointer_cast<NewDocumentSettingsViewController>(
+        content->presentedViewControllers().front());
+    ASSERT_NE(shown, nullptr);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(shown->widthTextField(), &escape);
+    turn();
+    EXPECT_TRUE(content->presentedViewControllers().empty());
+    EXPECT_TRUE(document->windowControllers().empty()) << "the document was closed";
+}
