@@ -50,20 +50,6 @@ CGPoint windowLocation(const QWidget& receiver, QPointF position) {
     return {p.x(), window->height() - p.y()};
 }
 
-bool isTabletDevice(const QInputDevice* device) {
-    if (device == nullptr) {
-        return false;
-    }
-    switch (device->type()) {
-    case QInputDevice::DeviceType::Stylus:
-    case QInputDevice::DeviceType::Airbrush:
-    case QInputDevice::DeviceType::Puck:
-        return true;
-    default:
-        return false;
-    }
-}
-
 NSPointingDeviceType toolType(const QPointingDevice* device) {
     if (device == nullptr) {
         return NSPointingDeviceType::unknown;
@@ -287,7 +273,7 @@ NSEvent NSEvent::fromMouseEvent(const QMouseEvent& event, const QWidget& receive
     v.pressure = event.buttons() != Qt::NoButton ? 1.0f : 0.0f;
     const QPointingDevice* device = event.pointingDevice();
     v.deviceID = InputDeviceIDs::idFor(device);
-    if (isTabletDevice(device)) {
+    if (NSEvent::isTabletDevice(device)) {
         // A pointer event that Qt made from a tablet event nobody took.
         v.subtype = NSEventSubtype::tabletPoint;
         v.pointingDeviceType = toolType(device);
@@ -502,6 +488,20 @@ bool NSEvent::undoesAltWheelSwap() {
         return setting == 1;
     }
     return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+bool NSEvent::isTabletDevice(const QInputDevice* device) {
+    if (device == nullptr) {
+        return false;
+    }
+    switch (device->type()) {
+    case QInputDevice::DeviceType::Stylus:
+    case QInputDevice::DeviceType::Airbrush:
+    case QInputDevice::DeviceType::Puck:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void NSEvent::setMouseCoalescingEnabled(bool enabled) {

@@ -9,6 +9,8 @@
 #include <functional>
 #include <optional>
 
+class QInputDevice;
+
 class QEvent;
 class QKeyEvent;
 class QMouseEvent;
@@ -108,6 +110,8 @@ public:
     static bool undoesAltWheelSwap();
 
     // Mouse-move coalescing (Qt's compression of high-frequency events).
+    // Pens, airbrushes and pucks: their mouse events are copies of tablet ones.
+    static bool isTabletDevice(const QInputDevice* device);
     static void setMouseCoalescingEnabled(bool enabled);
     static bool isMouseCoalescingEnabled();
 

@@ -1,5 +1,7 @@
 #include "desktop/VersionStoreFiles.hpp"
 
+#include "foundation/FileDescriptor.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -18,24 +20,6 @@ namespace fs = std::filesystem;
 [[noreturn]] void fail(int error, const std::string& what) {
     throw std::system_error(error, std::generic_category(), what);
 }
-
-// A descriptor closed on every way out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 // A temporary file beside `destination`, removed unless renamed into place.
 class TemporaryFile {

@@ -1,6 +1,7 @@
 #include "Document/Viewers/Viewer.hpp"
 
 #include "MetalExtensions/ShaderValueConversions.hpp"
+#include "desktop/NSEvent.hpp"
 #include "desktop/NSFilePromiseReceiver.hpp"
 #include "desktop/NSPasteboardItem.hpp"
 #include "foundation/FatalError.hpp"
@@ -19,18 +20,7 @@ namespace {
 // A pen's own events come as tablet events; the mouse events made from them
 // would reach the tool a second time.
 bool madeByPen(const QMouseEvent& event) {
-    const QPointingDevice* device = event.pointingDevice();
-    if (device == nullptr) {
-        return false;
-    }
-    switch (device->type()) {
-    case QInputDevice::DeviceType::Stylus:
-    case QInputDevice::DeviceType::Airbrush:
-    case QInputDevice::DeviceType::Puck:
-        return true;
-    default:
-        return false;
-    }
+    return NSEvent::isTabletDevice(event.pointingDevice());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "UtilityPanels/Tools/BrushFiles.hpp"
 
 #include "foundation/AtomicFile.hpp"
+#include "foundation/FileDescriptor.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,22 +19,6 @@ namespace {
 [[noreturn]] void fail(int error, const std::string& what) {
     throw std::system_error(error, std::generic_category(), what);
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 } // namespace
 
