@@ -1,6 +1,7 @@
 #include "Document/Viewers/DrawingViewController.hpp"
 
 #include "Document/Document.hpp"
+#include "desktop/NSMenuItem.hpp"
 #include "desktop/NSWindow.hpp"
 #include "foundation/DispatchQueue.hpp"
 #include "foundation/FatalError.hpp"
@@ -23,6 +24,13 @@ DrawingViewController::DrawingViewController(DrawingSettings& settings) : settin
     setAction("rotateCounterClockwise:", [this](NSObject*) { rotateCanvas(22.5); });
     setAction("zoomIn:", [this](NSObject*) { zoomCanvas(squareRootOfTwo); });
     setAction("zoomOut:", [this](NSObject*) { zoomCanvas(halfSquareRootOfTwo); });
+    setAction("selectTool:", [this](NSObject* sender) {
+        // Only an item that carries an identifier names a tool.
+        const auto* item = dynamic_cast<const NSMenuItem*>(sender);
+        if (item != nullptr && !item->identifier().empty()) {
+            selectTool(item->identifier());
+        }
+    });
 }
 
 DrawingViewController::~DrawingViewController() {
@@ -148,6 +156,10 @@ bool DrawingViewController::validateItem(std::string_view identifier) {
     }
     // Tools are not switched while a stroke or a drag holds an undo lock.
     return undoManager() != nullptr;
+}
+
+bool DrawingViewController::validateMenuItem(const NSMenuItem& item) {
+    return validateItem(item.identifier());
 }
 
 void DrawingViewController::drawingSettingsDidUpdateActiveTool(DrawingSettings&, DrawingTool) {

@@ -71,6 +71,7 @@ public:
     // An item that is no tool is enabled; a tool item only while an undo
     // manager can be reached (none while an undo lock is held).
     bool validateItem(std::string_view identifier);
+    bool validateMenuItem(const NSMenuItem& item) override;
 
     // The tool in force is the view's responder and the gestures' scroll source.
     void updateActiveToolResponder();

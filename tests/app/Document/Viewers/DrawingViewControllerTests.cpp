@@ -1,5 +1,6 @@
 #include "Document/Viewers/DrawingViewController.hpp"
 #include "DrawingTestSupport.hpp"
+#include "desktop/NSMenuItem.hpp"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -92,10 +93,12 @@ TEST_F(DrawingViewControllerTest, ZoomAndRotateCommandsTurnAboutTheViewCentre) {
 
 TEST_F(DrawingViewControllerTest, ToolItemsAreDisabledWhileAStrokeHoldsTheLock) {
     setUpCanvas();
-    EXPECT_TRUE(controller->validateItem("brushTool"));
+    NSMenuItem brush("Brush", "selectTool:");
+    brush.setIdentifier("brushTool");
+    EXPECT_TRUE(controller->validateMenuItem(brush));
     beginStroke();
     ASSERT_EQ(document->locksHeld, 1);
-    EXPECT_FALSE(controller->validateItem("brushTool"));
+    EXPECT_FALSE(controller->validateMenuItem(brush));
     EXPECT_FALSE(controller->validateItem("moveTool"));
     EXPECT_TRUE(controller->validateItem("zoomIn"));
     EXPECT_TRUE(controller->validateItem(""));
@@ -134,7 +137,9 @@ TEST_F(DrawingViewControllerTest, ChoosingAToolRebuildsTheGesturesAndKeepsTheRes
     ASSERT_FALSE(first.expired());
     EXPECT_EQ(controller->viewer().toolResponder(),
               std::static_pointer_cast<ToolResponder>(responder));
-    controller->selectTool("moveTool");
+    NSMenuItem move("Move", "selectTool:");
+    move.setIdentifier("moveTool");
+    EXPECT_TRUE(controller->tryToPerform("selectTool:", &move));
     EXPECT_EQ(settings.settings.persistentTool(), DrawingTool::move);
     EXPECT_TRUE(first.expired()) << "the provider was rebuilt";
     EXPECT_NE(std::dynamic_pointer_cast<MoveToolResponder>(controller->viewer().toolResponder()),
