@@ -221,12 +221,22 @@ void DrawingViewController::updateLiveScope(const std::string& name, GesturePhas
     }
 }
 
-NSDragOperation DrawingViewController::viewerDraggingEntered(Viewer&, const NSDraggingInfo&) {
-    return NSDragOperation::none;
+NSDragOperation DrawingViewController::viewerDraggingEntered(Viewer&, const NSDraggingInfo& info) {
+    const auto document = representedDocument();
+    if (document == nullptr || document->imageDropHandler() == nullptr ||
+        !contains(info.draggingSourceOperationMask(), NSDragOperation::copy)) {
+        return NSDragOperation::none;
+    }
+    return NSDragOperation::copy;
 }
 
-bool DrawingViewController::viewerPerformDragOperation(Viewer&, const NSDraggingInfo&) {
-    return false;
+bool DrawingViewController::viewerPerformDragOperation(Viewer& viewer, const NSDraggingInfo& info) {
+    const auto document = representedDocument();
+    const auto handler = document ? document->imageDropHandler() : nullptr;
+    if (handler == nullptr) {
+        return false;
+    }
+    return handler->performDrop(info, std::nullopt, canvasPoint(info.location(viewer)));
 }
 
 std::shared_ptr<Document> DrawingViewController::representedDocument() const {

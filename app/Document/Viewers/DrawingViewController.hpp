@@ -121,7 +121,8 @@ public:
     void rotate(CGFloat degrees, CGPoint at, GesturePhase phase) override;
     void updateLiveScope(const std::string& name, GesturePhase phase) override;
 
-    // ViewerDelegate: drops wait for the document's drop handler.
+    // ViewerDelegate: dropped images become layers through the document's drop
+    // handler, centred on the canvas pixel under the pointer.
     NSDragOperation viewerDraggingEntered(Viewer&, const NSDraggingInfo&) override;
     bool viewerPerformDragOperation(Viewer&, const NSDraggingInfo&) override;
 

@@ -1,7 +1,14 @@
+#include "Document/Document.hpp"
 #include "Document/Viewers/DrawingViewController.hpp"
 #include "DrawingTestSupport.hpp"
+#include "app/Document/DocumentTestSupport.hpp"
 #include "desktop/NSMenuItem.hpp"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -185,4 +192,43 @@ TEST_F(DrawingViewControllerTest, CanvasInfoFollowsZoomAndRotation) {
     EXPECT_EQ(info->canvasZoomLabel()->text(), "200%");
     controller->rotateCanvas(-22.5);
     EXPECT_EQ(info->canvasRotationLabel()->text(), QString::fromUtf8("23°"));
+}
+
+TEST_F(DrawingViewControllerTest, AnImageDroppedOnTheCanvasIsCentredUnderThePointer) {
+    QTemporaryDir folder;
+    const std::string path = folder.filePath("Stamp.png").toStdString();
+    velmora::test::writeFile(path, velmora::test::pngOf(*velmora::test::asymmetricPicture(4, 4)));
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    // Sent as the window system sends them; y down, 16 points from the top.
+    const auto drag = [&](Qt::DropActions allowed) {
+        QDragEnterEvent enter(QPoint(16, 16), allowed, &files, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&controller->viewer(), &enter);
+        QDropEvent drop(QPointF(16, 16), allowed, &files, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&controller->viewer(), &drop);
+        MainQueue::runUntilIdle();
+        return enter.isAccepted() && drop.isAccepted();
+    };
+
+    auto shown = std::make_shared<Document>();
+    controller->setRepresentedObject(shown);
+    // A drop chooses the move tool in the shared settings.
+    const auto tool = DrawingSettings::shared().persistentTool();
+    EXPECT_FALSE(drag(Qt::CopyAction)) << "no canvas, no drop handler";
+    shown->setContent(canvas);
+    setUpCanvas();
+    EXPECT_FALSE(drag(Qt::MoveAction)) << "the source must allow a copy";
+    ASSERT_EQ(canvas->immediateLayers().size(), 1u);
+    ASSERT_TRUE(drag(Qt::CopyAction | Qt::MoveAction));
+
+    ASSERT_EQ(canvas->immediateLayers().size(), 2u);
+    const auto layer = canvas->activeLayer();
+    EXPECT_EQ(layer->name(), "Stamp");
+    // Fitted at 0.95 about the centre: view point (16, 48) is canvas (15.2, 48.8).
+    const MTLRegion bounds = layer->boundingRect();
+    EXPECT_EQ(bounds.origin.x, 13);
+    EXPECT_EQ(bounds.origin.y, 46);
+    EXPECT_EQ(bounds.size.width, 4);
+    EXPECT_EQ(bounds.size.height, 4);
+    DrawingSettings::shared().setPersistentTool(tool);
 }
