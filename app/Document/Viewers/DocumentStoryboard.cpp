@@ -4,6 +4,7 @@
 #include "Document/Viewers/DocumentWindowController.hpp"
 #include "Document/Viewers/DrawingViewController.hpp"
 #include "Document/Viewers/NewDocumentSettingsViewController.hpp"
+#include "Document/Viewers/PreviewViewController.hpp"
 #include "desktop/NSStoryboard.hpp"
 #include "desktop/NSWindow.hpp"
 
@@ -15,8 +16,8 @@ void registerDocumentStoryboard() {
             CGRect{{0, 0}, {1024, 768}}, NSWindowStyleMask::titled | NSWindowStyleMask::closable |
                                              NSWindowStyleMask::miniaturizable |
                                              NSWindowStyleMask::resizable);
-        auto content =
-            std::make_shared<DocumentViewController>(std::make_shared<DrawingViewController>());
+        auto content = std::make_shared<DocumentViewController>(
+            std::make_shared<DrawingViewController>(), std::make_shared<PreviewViewController>());
         content->addSegue("DocumentSettingsSheet", NSViewController::SegueKind::sheet,
                           [] { return std::make_shared<NewDocumentSettingsViewController>(); });
         window->setContentViewController(std::move(content));

@@ -3,13 +3,15 @@
 #include "Document/Document.hpp"
 #include "Document/Viewers/DrawingViewController.hpp"
 #include "Document/Viewers/NewDocumentSettingsViewController.hpp"
+#include "Document/Viewers/PreviewViewController.hpp"
 #include "foundation/DispatchQueue.hpp"
 #include "foundation/FatalError.hpp"
 
 namespace velmora {
 
-DocumentViewController::DocumentViewController(std::shared_ptr<DrawingViewController> drawing)
-    : drawing_(std::move(drawing)) {}
+DocumentViewController::DocumentViewController(std::shared_ptr<DrawingViewController> drawing,
+                                               std::shared_ptr<PreviewViewController> preview)
+    : drawing_(std::move(drawing)), preview_(std::move(preview)) {}
 
 // The document holds its delegates weakly.
 DocumentViewController::~DocumentViewController() = default;
@@ -23,6 +25,10 @@ void DocumentViewController::loadView() {
     }
     addChildViewController(drawing_);
     tabs->addWidget(drawing_->view());
+    if (preview_ != nullptr) {
+        addChildViewController(preview_);
+        tabs->addWidget(preview_->view());
+    }
     tabs->setCurrentIndex(0);
 }
 
@@ -37,6 +43,9 @@ void DocumentViewController::setRepresentedObject(std::shared_ptr<NSObject> obje
     }
     if (drawing_ != nullptr && drawing_->parentViewController() == nullptr) {
         drawing_->setRepresentedObject(representedObject());
+    }
+    if (preview_ != nullptr && preview_->parentViewController() == nullptr) {
+        preview_->setRepresentedObject(representedObject());
     }
     const auto document = representedDocument();
     if (const auto old = joined_.lock(); old != nullptr && old != document) {
@@ -77,6 +86,13 @@ void DocumentViewController::viewDidAppear() {
             fatalError("A document view controller without its tab view");
         }
         tabView_->setCurrentIndex(0);
+        return;
+    }
+    if (document != nullptr && document->previewCanvas() != nullptr) {
+        if (tabView_ == nullptr || tabView_->count() < 2) {
+            fatalError("A document view controller without its preview tab");
+        }
+        tabView_->setCurrentIndex(1);
         return;
     }
     if (document != nullptr && document->content()) {
