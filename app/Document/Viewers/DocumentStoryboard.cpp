@@ -5,8 +5,11 @@
 #include "Document/Viewers/DrawingViewController.hpp"
 #include "Document/Viewers/NewDocumentSettingsViewController.hpp"
 #include "Document/Viewers/PreviewViewController.hpp"
+#include "Popover/AutoDismissViewController.hpp"
 #include "desktop/NSStoryboard.hpp"
 #include "desktop/NSWindow.hpp"
+
+#include <QLabel>
 
 namespace velmora {
 
@@ -22,6 +25,18 @@ void registerDocumentStoryboard() {
                           [] { return std::make_shared<NewDocumentSettingsViewController>(); });
         window->setContentViewController(std::move(content));
         return std::make_shared<DocumentWindowController>(std::move(window));
+    });
+    NSStoryboard::registerController("Document", "maximumLayerSizeReachedPopover", [] {
+        auto controller = std::make_shared<AutoDismissViewController>();
+        auto* label = new QLabel(QString::fromUtf8(
+            "The layer cannot be moved further: the layer and the canvas together may span at "
+            "most 8000 × 8000 pixels."));
+        label->setWordWrap(true);
+        constexpr int width = 260;
+        label->setFixedWidth(width);
+        label->setMinimumHeight(label->heightForWidth(width));
+        controller->setView(label);
+        return controller;
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "Document/Document.hpp"
 #include "desktop/NSMenuItem.hpp"
+#include "desktop/NSStoryboard.hpp"
 #include "desktop/NSWindow.hpp"
 #include "foundation/DispatchQueue.hpp"
 #include "foundation/FatalError.hpp"
@@ -14,6 +15,21 @@ namespace {
 
 constexpr CGFloat squareRootOfTwo = 1.4142135623730951;
 constexpr CGFloat halfSquareRootOfTwo = 0.7071067811865475;
+
+// The middle of that edge of a unit square, y up.
+CGPoint normalizedPosition(NSRectEdge edge) {
+    switch (edge) {
+    case NSRectEdge::minX:
+        return {0, 0.5};
+    case NSRectEdge::minY:
+        return {0.5, 0};
+    case NSRectEdge::maxX:
+        return {1, 0.5};
+    case NSRectEdge::maxY:
+        break;
+    }
+    return {0.5, 1};
+}
 
 } // namespace
 
@@ -34,6 +50,10 @@ DrawingViewController::DrawingViewController(DrawingSettings& settings) : settin
 }
 
 DrawingViewController::~DrawingViewController() {
+    if (popoverWindow_) {
+        popoverWindow_->didCloseHandler = nullptr;
+        popoverWindow_->dismiss();
+    }
     // Scopes first: they hold the renderer the controller owns.
     liveScopes_.clear();
     drawingController_ = nullptr;
@@ -268,6 +288,60 @@ void DrawingViewController::viewDidAppear() {
     if (std::find(present.begin(), present.end(), titlebar) == present.end()) {
         shownIn->addTitlebarAccessoryViewController(titlebar);
     }
+}
+
+const std::shared_ptr<AutoDismissViewController>& DrawingViewController::popoverViewController() {
+    if (popoverViewController_ == nullptr) {
+        popoverViewController_ = NSStoryboard::instantiateController<AutoDismissViewController>(
+            "Document", "maximumLayerSizeReachedPopover");
+    }
+    return popoverViewController_;
+}
+
+void DrawingViewController::presentPopover(NSRectEdge edge) {
+    const auto& popover = popoverViewController();
+    if (popoverWindow_ && popoverWindow_->isShown() && popoverCurrentEdge_ == edge) {
+        return;
+    }
+    if (const auto presenting = popover->presentingViewController()) {
+        presenting->dismissViewController(popover);
+    }
+    const auto canvas = drawingController_ ? drawingController_->canvas() : nullptr;
+    if (canvas == nullptr) {
+        return;
+    }
+    const MTLSize size = canvas->size();
+    const CGPoint unit = normalizedPosition(edge);
+    const CGPoint pixels = displayViewModel_->transform().apply(
+        CGPoint{unit.x * CGFloat(size.width), unit.y * CGFloat(size.height)});
+    const CGSize scale = pointsToPixels(), bounds = metalView_->boundsSize();
+    // An edge scrolled off screen points from just inside the view's border.
+    const CGPoint anchor{
+        std::clamp(pixels.x / scale.width, CGFloat(1), std::max(CGFloat(1), bounds.width - 1)),
+        std::clamp(pixels.y / scale.height, CGFloat(1), std::max(CGFloat(1), bounds.height - 1))};
+    presentAsPopover(popover, {anchor, {1, 1}}, edge);
+    popoverCurrentEdge_ = edge;
+}
+
+void DrawingViewController::presentAsPopover(const std::shared_ptr<NSViewController>& controller,
+                                             CGRect rect, NSRectEdge edge) {
+    if (popoverWindow_ == nullptr) {
+        popoverWindow_ = PopoverWindow::make();
+    }
+    // A popover that closed by itself (a press outside) is no longer presented.
+    popoverWindow_->didCloseHandler = [weakSelf = std::weak_ptr<DrawingViewController>(self()),
+                                       weakShown = std::weak_ptr<NSViewController>(controller)] {
+        const auto shown = weakShown.lock();
+        if (const auto presenter = weakSelf.lock(); presenter && shown) {
+            presenter->dismissViewController(shown);
+        }
+    };
+    recordPresentation(controller, [weakWindow = std::weak_ptr<PopoverWindow>(popoverWindow_)] {
+        if (const auto window = weakWindow.lock()) {
+            window->dismiss();
+        }
+    });
+    popoverWindow_->show(controller, rect, &viewer(), edge);
 }
 
 } // namespace velmora

@@ -4,6 +4,8 @@
 #include "Document/Viewers/DrawingController.hpp"
 #include "Document/Viewers/GesturesProvider.hpp"
 #include "Document/Viewers/Viewer.hpp"
+#include "Popover/AutoDismissViewController.hpp"
+#include "Popover/PopoverWindow.hpp"
 #include "Rendering/DisplayViewModel.hpp"
 #include "Rendering/DrawingSettings.hpp"
 #include "ToolResponders/CommonToolResponder.hpp"
@@ -89,8 +91,15 @@ public:
     void setCursorPreviewCursor(const std::shared_ptr<NSCursor>&) override {}
     void showCursorPreview() override {}
     void closeCursorPreview() override {}
-    // MoveToolResponderDelegate: the canvas-edge popover is not built yet.
-    void presentPopover(NSRectEdge) override {}
+    // MoveToolResponderDelegate: the popover saying the layer cannot grow,
+    // pointing from the middle of that canvas edge (or from the nearest point
+    // inside the view when the edge is off screen). Shown once per edge while
+    // it stays up.
+    void presentPopover(NSRectEdge edge) override;
+    // From storyboard "Document", "maximumLayerSizeReachedPopover", made on first use.
+    const std::shared_ptr<AutoDismissViewController>& popoverViewController();
+    std::optional<NSRectEdge> popoverCurrentEdge() const { return popoverCurrentEdge_; }
+    const std::shared_ptr<PopoverWindow>& popoverWindow() const { return popoverWindow_; }
 
     // From view points to canvas pixels through the display transform.
     CGPoint canvasPoint(CGPoint viewPoint);
@@ -131,6 +140,8 @@ public:
 
 private:
     CGSize pointsToPixels();
+    void presentAsPopover(const std::shared_ptr<NSViewController>& controller, CGRect rect,
+                          NSRectEdge edge);
     std::shared_ptr<DrawingViewController> self();
 
     DrawingSettings& settings_;
@@ -145,6 +156,9 @@ private:
     std::shared_ptr<DrawingToolResponder> drawingToolResponder_;
     std::shared_ptr<MoveToolResponder> moveToolResponder_;
     std::shared_ptr<CanvasInfoTitlebarViewController> titlebarViewController_;
+    std::shared_ptr<AutoDismissViewController> popoverViewController_;
+    std::optional<NSRectEdge> popoverCurrentEdge_;
+    std::shared_ptr<PopoverWindow> popoverWindow_;
 };
 
 } // namespace velmora

@@ -1,13 +1,16 @@
 #include "Document/Document.hpp"
+#include "Document/Viewers/DocumentStoryboard.hpp"
 #include "Document/Viewers/DrawingViewController.hpp"
 #include "DrawingTestSupport.hpp"
 #include "app/Document/DocumentTestSupport.hpp"
 #include "desktop/NSMenuItem.hpp"
 
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QUrl>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -231,4 +234,95 @@ TEST_F(DrawingViewControllerTest, AnImageDroppedOnTheCanvasIsCentredUnderThePoin
     EXPECT_EQ(bounds.size.width, 4);
     EXPECT_EQ(bounds.size.height, 4);
     DrawingSettings::shared().setPersistentTool(tool);
+}
+
+class CanvasEdgePopoverTest : public DrawingViewControllerTest {
+protected:
+    void SetUp() override {
+        registerDocumentStoryboard();
+        DrawingViewControllerTest::SetUp();
+        // Room on every side of the view for the popover.
+        controller->view()->move(300, 250);
+        setUpCanvas();
+    }
+    bool shown() const {
+        const auto& window = controller->popoverWindow();
+        return window && window->isShown();
+    }
+    // Where the arrow points, in the viewer's points (y down): the 1 × 1
+    // anchor's right side for maxX, its left side for minX.
+    int anchorX() const {
+        const auto& window = controller->popoverWindow();
+        const QPoint tip = window->widget()->pos() + window->placement().arrowTip;
+        return controller->viewer().mapFromGlobal(tip).x();
+    }
+};
+
+TEST_F(CanvasEdgePopoverTest, OnePopoverPerEdgeUntilItTimesOut) {
+    const auto& popover = controller->popoverViewController();
+    EXPECT_DOUBLE_EQ(popover->timeout(), 3.0);
+    popover->setTimeout(0.05);
+    controller->presentPopover(NSRectEdge::maxX);
+    ASSERT_TRUE(shown());
+    const auto timer = popover->dismissTimer();
+    ASSERT_NE(timer, nullptr);
+    controller->presentPopover(NSRectEdge::maxX);
+    EXPECT_EQ(popover->dismissTimer(), timer) << "the same edge again changes nothing";
+    EXPECT_EQ(popover->presentingViewController(),
+              std::static_pointer_cast<NSViewController>(controller));
+
+    // A refused step at the other axis moves it and restarts the countdown.
+    controller->presentPopover(NSRectEdge::minY);
+    EXPECT_TRUE(shown());
+    EXPECT_NE(popover->dismissTimer(), timer);
+    EXPECT_EQ(controller->popoverCurrentEdge(), NSRectEdge::minY);
+    EXPECT_EQ(controller->presentedViewControllers().size(), 1u);
+
+    EXPECT_TRUE(MainQueue::runUntil([&] { return !shown(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(popover->presentingViewController(), nullptr);
+    EXPECT_TRUE(controller->presentedViewControllers().empty());
+    controller->presentPopover(NSRectEdge::minY);
+    EXPECT_TRUE(shown()) << "the next refused step shows it again";
+}
+
+TEST_F(CanvasEdgePopoverTest, AnEdgeOffScreenPointsFromJustInsideTheView) {
+    // Fitted at 0.95: the right edge's middle is 62.4 points from the left.
+    controller->presentPopover(NSRectEdge::maxX);
+    EXPECT_EQ(anchorX(), 62 + 1);
+    controller->popoverWindow()->dismiss();
+    controller->zoomCanvas(4);
+    controller->presentPopover(NSRectEdge::maxX);
+    EXPECT_EQ(anchorX(), (side - 1) + 1);
+    controller->popoverWindow()->dismiss();
+    controller->presentPopover(NSRectEdge::minX);
+    EXPECT_EQ(anchorX(), 1);
+}
+
+TEST_F(CanvasEdgePopoverTest, APressOutsideOrADeactivationClosesItButADragKeepsItsRelease) {
+    controller->presentPopover(NSRectEdge::minY);
+    ASSERT_TRUE(shown());
+    // Nothing grabs the pointer: the release of the drag that hit the limit
+    // still reaches the canvas.
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+    EXPECT_TRUE(controller->popoverWindow()->widget()->windowFlags().testFlag(Qt::ToolTip));
+    QTest::mouseRelease(&controller->viewer(), Qt::LeftButton, {}, QPoint(5, 5));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(shown()) << "a release is no press";
+
+    QWidget elsewhere;
+    elsewhere.resize(20, 20);
+    elsewhere.show();
+    QTest::mouseClick(&elsewhere, Qt::LeftButton, {}, QPoint(5, 5));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(shown());
+    EXPECT_TRUE(controller->presentedViewControllers().empty());
+    EXPECT_EQ(controller->popoverViewController()->dismissTimer(), nullptr);
+
+    controller->presentPopover(NSRectEdge::minY);
+    ASSERT_TRUE(shown()) << "shown again at the same edge once closed";
+    QEvent deactivate(QEvent::ApplicationDeactivate);
+    QCoreApplication::sendEvent(qApp, &deactivate);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(shown());
 }
