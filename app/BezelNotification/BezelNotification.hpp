@@ -4,12 +4,12 @@
 #include "desktop/NSModalResponse.hpp"
 
 #include <QPointer>
+#include <QVariantAnimation>
 #include <memory>
 #include <optional>
 #include <string>
 
 class QLabel;
-class QVariantAnimation;
 
 namespace velmora {
 

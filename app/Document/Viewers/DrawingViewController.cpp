@@ -1,5 +1,6 @@
 #include "Document/Viewers/DrawingViewController.hpp"
 
+#include "App/DrawWithMouseWindowController.hpp"
 #include "Document/Document.hpp"
 #include "desktop/NSMenuItem.hpp"
 #include "desktop/NSStoryboard.hpp"
@@ -342,6 +343,24 @@ void DrawingViewController::presentAsPopover(const std::shared_ptr<NSViewControl
         }
     });
     popoverWindow_->show(controller, rect, &viewer(), edge);
+}
+
+void DrawingViewController::showDontDrawInGroupLayerNotification(const std::string& text) {
+    dontDrawInGroupLayerNotification_->setText(text);
+    dontDrawInGroupLayerNotification_->show();
+}
+
+void DrawingViewController::showBrushSizeBezel(const NSAttributedString& text) {
+    brushSizeBezel_->setAttributedString(text);
+    brushSizeBezel_->show();
+}
+
+void DrawingViewController::dismissBrushSizeBezel() {
+    brushSizeBezel_->dismiss();
+}
+
+void DrawingViewController::showDrawWithMouseWarningIfNotDisabled() {
+    DrawWithMouseWindowController::showIfNotDisabled();
 }
 
 } // namespace velmora

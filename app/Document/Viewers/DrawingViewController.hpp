@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BezelNotification/BezelNotification.hpp"
 #include "Document/Viewers/CanvasInfoTitlebarViewController.hpp"
 #include "Document/Viewers/DrawingController.hpp"
 #include "Document/Viewers/GesturesProvider.hpp"
@@ -80,14 +81,12 @@ public:
     // The tool's cursor changed.
     void updateViewerCursor() override;
 
-    // DrawingToolResponderDelegate: the bezels, the draw-with-mouse warning and
-    // the cursor preview are the application shell's; until it supplies them
-    // nothing is shown.
+    // DrawingToolResponderDelegate.
     CGFloat backingScaleFactor() override { return viewer().devicePixelRatioF(); }
-    void showDontDrawInGroupLayerNotification(const std::string&) override {}
-    void showBrushSizeBezel(const NSAttributedString&) override {}
-    void dismissBrushSizeBezel() override {}
-    void showDrawWithMouseWarningIfNotDisabled() override {}
+    void showDontDrawInGroupLayerNotification(const std::string& text) override;
+    void showBrushSizeBezel(const NSAttributedString& text) override;
+    void dismissBrushSizeBezel() override;
+    void showDrawWithMouseWarningIfNotDisabled() override;
     void setCursorPreviewCursor(const std::shared_ptr<NSCursor>&) override {}
     void showCursorPreview() override {}
     void closeCursorPreview() override {}
@@ -100,6 +99,12 @@ public:
     const std::shared_ptr<AutoDismissViewController>& popoverViewController();
     std::optional<NSRectEdge> popoverCurrentEdge() const { return popoverCurrentEdge_; }
     const std::shared_ptr<PopoverWindow>& popoverWindow() const { return popoverWindow_; }
+    // Dismisses itself 2 seconds after it faded in.
+    const std::shared_ptr<BezelNotification>& dontDrawInGroupLayerNotification() const {
+        return dontDrawInGroupLayerNotification_;
+    }
+    // Stays while the size is edited.
+    const std::shared_ptr<BezelNotification>& brushSizeBezel() const { return brushSizeBezel_; }
 
     // From view points to canvas pixels through the display transform.
     CGPoint canvasPoint(CGPoint viewPoint);
@@ -158,6 +163,10 @@ private:
     std::shared_ptr<CanvasInfoTitlebarViewController> titlebarViewController_;
     std::shared_ptr<AutoDismissViewController> popoverViewController_;
     std::optional<NSRectEdge> popoverCurrentEdge_;
+    std::shared_ptr<BezelNotification> dontDrawInGroupLayerNotification_ =
+        std::make_shared<BezelNotification>(NSAttributedString(), 2.0);
+    std::shared_ptr<BezelNotification> brushSizeBezel_ =
+        std::make_shared<BezelNotification>(NSAttributedString());
     std::shared_ptr<PopoverWindow> popoverWindow_;
 };
 

@@ -326,3 +326,32 @@ TEST_F(CanvasEdgePopoverTest, APressOutsideOrADeactivationClosesItButADragKeepsI
     QCoreApplication::processEvents();
     EXPECT_FALSE(shown());
 }
+
+TEST_F(DrawingViewControllerTest, TheBrushShowsItsBezelsInTheWindow) {
+    setUpCanvas();
+    Viewer& viewer = controller->viewer();
+    // Alt+Ctrl at the press edits the size: its bezel stays until the keys go.
+    QTest::mousePress(&viewer, Qt::LeftButton, Qt::AltModifier | Qt::ControlModifier, {20, 20});
+    const auto& size = *controller->brushSizeBezel();
+    EXPECT_TRUE(size.window()->isVisible());
+    EXPECT_EQ(size.text(), "Brush Size: 9 pixels.");
+    EXPECT_EQ(size.dismissInterval(), std::nullopt);
+    QTest::mouseRelease(&viewer, Qt::LeftButton, Qt::AltModifier | Qt::ControlModifier, {20, 20});
+    QTest::keyRelease(&viewer, Qt::Key_Alt, Qt::ControlModifier);
+    QTest::keyRelease(&viewer, Qt::Key_Control, Qt::NoModifier);
+    // The fade-out, run to its end as the clock would.
+    ASSERT_NE(size.currentAnimation(), nullptr);
+    size.currentAnimation()->setCurrentTime(size.currentAnimation()->totalDuration());
+    EXPECT_FALSE(size.isVisible());
+
+    // A press on a group layer draws nothing and says why.
+    const auto group = GroupLayer::make("Group");
+    canvas->insertLayer(group, IndexPath{1});
+    canvas->setActiveLayer(group);
+    QTest::mouseClick(&viewer, Qt::LeftButton, {}, {20, 20});
+    const auto& notice = *controller->dontDrawInGroupLayerNotification();
+    EXPECT_TRUE(notice.window()->isVisible());
+    EXPECT_EQ(notice.text(), "You cannot draw in a group layer, please select a raster layer.");
+    EXPECT_EQ(notice.dismissInterval(), 2.0);
+    EXPECT_EQ(document->locksMade, 0);
+}
