@@ -8,6 +8,7 @@
 #include "UtilityPanels/UtilityPanelStoryboards.hpp"
 #include "UtilityPanels/UtilityWindowController.hpp"
 #include "Utils/ValueTransformers.hpp"
+#include "Welcome/WelcomeWindowController.hpp"
 #include "desktop/NSAlert.hpp"
 #include "desktop/NSApplication.hpp"
 #include "desktop/NSDocument.hpp"
@@ -77,6 +78,7 @@ AppDelegate::~AppDelegate() {
 void AppDelegate::registerStoryboards() {
     registerUtilityPanelStoryboards();
     DrawWithMouseWindowController::registerStoryboard();
+    WelcomeWindowController::registerStoryboard();
 }
 
 std::filesystem::path AppDelegate::standardDiagnosticsProgram() {

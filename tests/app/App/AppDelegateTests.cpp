@@ -2,6 +2,7 @@
 #include "App/CrashPrompt.hpp"
 #include "Document/DocumentController.hpp"
 #include "UtilityPanels/UtilityPanelStoryboards.hpp"
+#include "Welcome/WelcomeWindowController.hpp"
 #include "desktop/NSAlert.hpp"
 #include "desktop/NSApplication.hpp"
 #include "desktop/NSMenu.hpp"
@@ -58,8 +59,9 @@ protected:
     }
     void TearDown() override {
         NSApplication::shared().setDelegate(nullptr);
-        // The real panels for the tests that follow.
+        // The real panels and welcome window for the tests that follow.
         registerUtilityPanelStoryboards();
+        WelcomeWindowController::registerStoryboard();
     }
 };
 
