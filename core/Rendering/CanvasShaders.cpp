@@ -407,7 +407,10 @@ void registerCanvasShaders() {
     std::call_once(once, [] {
         auto& library = cpu::KernelLibrary::shared();
         library.addVertexFunction("vertexFunc", vertexFunc, 2);
-        library.addFragmentFunction("fragmentFunc", fragmentFunc);
+        // Texel (i, j) of texture 1 around the pixel's point: bilinear reaches 1.5 texels,
+        // the area filter half a step and its strided taps a little more.
+        library.addFragmentFunction("fragmentFunc", fragmentFunc,
+                                    cpu::FragmentFootprint{1, 0, 1, 2.0, 0.75});
     });
 }
 

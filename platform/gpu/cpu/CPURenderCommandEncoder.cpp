@@ -1,13 +1,17 @@
 #include "gpu/cpu/CPURenderCommandEncoder.hpp"
 
+#include "gpu/cpu/CPUTexture.hpp"
 #include "gpu/cpu/PixelIO.hpp"
+#include "gpu/cpu/RenderPassRecord.hpp"
 #include "gpu/cpu/Workers.hpp"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 namespace velmora::cpu {
 
@@ -107,10 +111,37 @@ void CPURenderCommandEncoder::finish() {
     buffer_->useResource(attachment_.texture);
     buffer_->addCommand([attachment = attachment_, draws = std::move(draws_)] {
         auto& texture = *attachment.texture;
+        auto* target = dynamic_cast<CPUTexture*>(&texture);
+        // The same pass again over an attachment nobody wrote since: only rows whose
+        // fragments read changed texels are drawn.
+        auto record = target != nullptr ? RenderPassRecord::make(attachment, draws) : nullptr;
+        std::optional<MTLRegion> changed;
+        if (record != nullptr) {
+            const auto previous = target->renderPassRecord();
+            if (previous != nullptr &&
+                previous->attachmentGeneration() == texture.contentGeneration() &&
+                previous->drawsAs(*record)) {
+                changed = previous->changedTexels();
+            }
+            record->noteRead();
+        }
+        const auto remember = [&] {
+            if (record != nullptr) {
+                record->noteDrawn(texture);
+            }
+            if (target != nullptr) {
+                target->setRenderPassRecord(std::move(record));
+            }
+        };
+        if (changed && (changed->size.width < 1 || changed->size.height < 1)) {
+            remember();
+            return;
+        }
         if (attachment.loadAction != MTLLoadAction::clear) {
             for (const auto& draw : draws) {
                 rasterize(draw, texture);
             }
+            remember();
             return;
         }
         const auto layout = *pixelLayout(texture.pixelFormat());
@@ -126,11 +157,14 @@ void CPURenderCommandEncoder::finish() {
                     fillRow(contents.row(y), pixel.data(), contents.bytesPerPixel, contents.width);
                 }
             });
+            remember();
             return;
         }
         for (size_t i = 0; i < draws.size(); ++i) {
-            rasterize(draws[i], texture, i == 0 ? pixel.data() : nullptr);
+            rasterize(draws[i], texture, i == 0 ? pixel.data() : nullptr,
+                      changed ? &*changed : nullptr);
         }
+        remember();
     });
 }
 
@@ -150,15 +184,27 @@ struct Triangle {
 
 } // namespace
 
-void rasterize(const DrawCall& draw, MTLTexture& attachment, const uint8_t* clearPixel) {
+void rasterize(const DrawCall& draw, MTLTexture& attachment, const uint8_t* clearPixel,
+               const MTLRegion* changedTexels) {
     const auto& desc = draw.pipeline->descriptor();
     const auto& vertexBody = *desc.vertexFunction->body();
     const auto& fragmentBody = *desc.fragmentFunction->body();
     const size_t varyings = vertexBody.varyingCount;
     const auto& vp = draw.viewport;
 
-    const auto contents = attachment.contents();
+    // Drawn in part, the rows written are told when known.
+    const auto contents =
+        changedTexels != nullptr ? attachment.contentsForReading() : attachment.contents();
     const auto layout = *pixelLayout(attachment.pixelFormat());
+    const auto footprint = fragmentBody.footprint;
+    precondition(changedTexels == nullptr || footprint.has_value(),
+                 "Drawing in part needs to know what the fragments read");
+    std::shared_ptr<MTLTexture> sampled;
+    if (changedTexels != nullptr) {
+        sampled = draw.fragmentArguments.textureObject(footprint->texture);
+    }
+    std::atomic<int64_t> firstDrawn{std::numeric_limits<int64_t>::max()};
+    std::atomic<int64_t> lastDrawn{-1};
     auto clearRows = [&](int64_t y0, int64_t y1) {
         if (clearPixel != nullptr) {
             for (int64_t y = y0; y < y1; ++y) {
@@ -166,8 +212,9 @@ void rasterize(const DrawCall& draw, MTLTexture& attachment, const uint8_t* clea
             }
         }
     };
+    // Drawn in part, the attachment already holds the clear colour where nothing is drawn.
     auto clearAll = [&] {
-        if (clearPixel != nullptr) {
+        if (clearPixel != nullptr && changedTexels == nullptr) {
             parallelRows(0, contents.height, clearRows);
         }
     };
@@ -240,6 +287,43 @@ void rasterize(const DrawCall& draw, MTLTexture& attachment, const uint8_t* clea
         const Triangle* triangle;
         int64_t x0, x1; // inclusive
     };
+    // Whether a fragment of the row's spans can read a changed texel, going by what
+    // the fragment function says it reads.
+    const auto readsChanged = [&](const std::vector<Span>& spans, double yc) {
+        const double w = static_cast<double>(sampled->width());
+        const double h = static_cast<double>(sampled->height());
+        const MTLRegion& r = *changedTexels;
+        const auto texel = [](double v, double limit) {
+            return static_cast<int64_t>(std::clamp(std::floor(v), 0.0, limit - 1.0));
+        };
+        for (const auto& span : spans) {
+            const auto& t = *span.triangle;
+            const auto& a = t.p[0];
+            const size_t u = footprint->u, v = footprint->v;
+            const auto at = [&](size_t j, double xc) {
+                return a.v[j] + t.dx[j] * (xc - a.x) + t.dy[j] * (yc - a.y);
+            };
+            const double xa = static_cast<double>(span.x0) + 0.5;
+            const double xb = static_cast<double>(span.x1) + 0.5;
+            const double u0 = at(u, xa) * w, u1 = at(u, xb) * w;
+            const double v0 = at(v, xa) * h, v1 = at(v, xb) * h;
+            const double reach =
+                footprint->margin + footprint->stepFactor * std::hypot(t.dx[u] * w, t.dx[v] * h);
+            if (!(std::isfinite(u0) && std::isfinite(u1) && std::isfinite(v0) &&
+                  std::isfinite(v1) && std::isfinite(reach))) {
+                return true;
+            }
+            const int64_t i0 = texel(std::min(u0, u1) - reach, w);
+            const int64_t i1 = texel(std::max(u0, u1) + reach, w);
+            const int64_t j0 = texel(std::min(v0, v1) - reach, h);
+            const int64_t j1 = texel(std::max(v0, v1) + reach, h);
+            if (i1 >= r.origin.x && i0 < r.origin.x + r.size.width && j1 >= r.origin.y &&
+                j0 < r.origin.y + r.size.height) {
+                return true;
+            }
+        }
+        return false;
+    };
     parallelRows(rows0, rows1, [&](int64_t y0, int64_t y1) {
         std::vector<float> colours(static_cast<size_t>(clipX1 - clipX0) * 4);
         std::array<float, kMaxVaryings> start{}, step{};
@@ -280,6 +364,17 @@ void rasterize(const DrawCall& draw, MTLTexture& attachment, const uint8_t* clea
                     spans.push_back({&t, x0, x1});
                 }
             }
+            if (changedTexels != nullptr) {
+                if (!readsChanged(spans, yc)) {
+                    continue;
+                }
+                int64_t seen = firstDrawn.load();
+                while (y < seen && !firstDrawn.compare_exchange_weak(seen, y)) {
+                }
+                seen = lastDrawn.load();
+                while (y > seen && !lastDrawn.compare_exchange_weak(seen, y)) {
+                }
+            }
             if (clearPixel != nullptr) {
                 // Only the pixels no span writes take the clear colour.
                 covered = spans;
@@ -315,6 +410,11 @@ void rasterize(const DrawCall& draw, MTLTexture& attachment, const uint8_t* clea
             }
         }
     });
+    if (changedTexels != nullptr && lastDrawn.load() >= firstDrawn.load()) {
+        attachment.contents(
+            MTLRegion{{0, firstDrawn.load(), 0},
+                      {contents.width, lastDrawn.load() - firstDrawn.load() + 1, 1}});
+    }
 }
 
 } // namespace velmora::cpu

@@ -49,6 +49,10 @@ private:
 // Rasterises the triangles of one draw into the attachment. With `clearPixel` (one
 // pixel in the attachment's format), every row is first set to it, in the same pass,
 // so each row is written while it is in the cache instead of once more beforehand.
-void rasterize(const DrawCall& draw, MTLTexture& attachment, const uint8_t* clearPixel = nullptr);
+// With `changedTexels` (of the texture the fragment function says it reads), only the
+// rows whose fragments can read one of them are drawn, each exactly as in a whole
+// pass; the others are left as they are.
+void rasterize(const DrawCall& draw, MTLTexture& attachment, const uint8_t* clearPixel = nullptr,
+               const MTLRegion* changedTexels = nullptr);
 
 } // namespace velmora::cpu

@@ -3,6 +3,7 @@
 #include "foundation/CheckedMath.hpp"
 #include "foundation/FatalError.hpp"
 #include "gpu/cpu/CPUDevice.hpp"
+#include "gpu/cpu/RenderPassRecord.hpp"
 #include "gpu/cpu/Timeline.hpp"
 #include "gpu/cpu/Workers.hpp"
 
@@ -201,6 +202,16 @@ std::optional<MTLRegion> CPUTexture::changedSince(uint64_t generation) const {
         return MTLRegion{};
     }
     return MTLRegion{{x0, y0, 0}, {x1 - x0, y1 - y0, 1}};
+}
+
+std::shared_ptr<RenderPassRecord> CPUTexture::renderPassRecord() const {
+    std::lock_guard lock(recordMutex_);
+    return renderPassRecord_;
+}
+
+void CPUTexture::setRenderPassRecord(std::shared_ptr<RenderPassRecord> record) {
+    std::lock_guard lock(recordMutex_);
+    renderPassRecord_ = std::move(record);
 }
 
 MTLTextureContents CPUTexture::contentsForReading() {

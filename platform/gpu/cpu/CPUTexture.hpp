@@ -13,6 +13,7 @@
 namespace velmora::cpu {
 
 class CPUDevice;
+class RenderPassRecord;
 
 // A 2D texture in host memory. The memory is an anonymous mapping made on first
 // use, so pages never written cost nothing and read as zero; large ones of up to
@@ -60,6 +61,10 @@ public:
     void endGPUUse();
     void waitForGPUUses() const;
 
+    // The last render pass drawn into this texture, when it can be drawn again in part.
+    std::shared_ptr<RenderPassRecord> renderPassRecord() const;
+    void setRenderPassRecord(std::shared_ptr<RenderPassRecord> record);
+
 private:
     uint8_t* memory() const;
     bool onHeap() const;
@@ -86,6 +91,8 @@ private:
     };
     mutable std::mutex changesMutex_;
     std::vector<Change> changes_;
+    mutable std::mutex recordMutex_;
+    std::shared_ptr<RenderPassRecord> renderPassRecord_;
 };
 
 } // namespace velmora::cpu

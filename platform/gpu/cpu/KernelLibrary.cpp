@@ -41,12 +41,14 @@ void KernelLibrary::addVertexFunction(std::string name, VertexFunction function,
     add(std::move(body));
 }
 
-void KernelLibrary::addFragmentFunction(std::string name, FragmentFunction function) {
+void KernelLibrary::addFragmentFunction(std::string name, FragmentFunction function,
+                                        std::optional<FragmentFootprint> footprint) {
     precondition(static_cast<bool>(function), "Invalid fragment function");
     auto body = std::make_shared<FunctionBody>();
     body->name = std::move(name);
     body->type = MTLFunctionType::fragment;
     body->fragment = std::move(function);
+    body->footprint = footprint;
     add(std::move(body));
 }
 

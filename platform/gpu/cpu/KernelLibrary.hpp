@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,7 +21,8 @@ public:
 
     void addKernel(std::string name, ComputeKernel kernel);
     void addVertexFunction(std::string name, VertexFunction function, size_t varyingCount);
-    void addFragmentFunction(std::string name, FragmentFunction function);
+    void addFragmentFunction(std::string name, FragmentFunction function,
+                             std::optional<FragmentFootprint> footprint = std::nullopt);
 
     std::shared_ptr<const FunctionBody> find(std::string_view name) const;
     std::vector<std::string> functionNames() const;

@@ -73,6 +73,19 @@ using VertexFunction = std::function<VertexOut(const ArgumentTable&, uint32_t ve
 using FragmentFunction =
     std::function<void(const ArgumentTable&, const FragmentSpan& span, float* rgba)>;
 
+// What a fragment function reads, told so that a render pass drawn again over an
+// unchanged attachment redraws only the rows whose texels changed: nothing but its
+// bytes and the texture bound at `texture`, and of that only texels within
+// `margin + stepFactor × step` of the point (varying `u` × width, varying `v` ×
+// height), where step is how far that point moves in texels from one pixel to the
+// next along a row; positions outside the texture read its edge.
+struct FragmentFootprint {
+    uint64_t texture = 0;
+    size_t u = 0, v = 1;
+    double margin = 2.0;
+    double stepFactor = 0.5;
+};
+
 struct FunctionBody {
     std::string name;
     MTLFunctionType type = MTLFunctionType::kernel;
@@ -80,6 +93,7 @@ struct FunctionBody {
     VertexFunction vertex;
     size_t varyingCount = 0;
     FragmentFunction fragment;
+    std::optional<FragmentFootprint> footprint;
 };
 
 // The grid of a dispatch clipped to every texture bound in its table.

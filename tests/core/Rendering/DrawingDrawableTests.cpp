@@ -345,3 +345,100 @@ TEST_F(DrawingDrawableTest, ReducedCanvasDoesNotAlias) {
 }
 
 } // namespace
+
+namespace {
+
+// A view drawn frame after frame redraws only the rows whose texels changed; each
+// frame must still equal a whole draw of the same canvas into a fresh target.
+TEST_F(DrawingDrawableTest, RedrawInPartEqualsAWholeDraw) {
+    const int64_t n = 64, fw = 40, fh = 30;
+    settings.colorPixelFormat = MTLPixelFormat::rgba8Unorm;
+    struct View {
+        const char* name;
+        double scale, degrees;
+    };
+    for (const View& v :
+         {View{"bilinear turned", 0.6, 17}, View{"area", 0.4, 0}, View{"area turned", 0.3, 33},
+          View{"magnified", 5, 10}, View{"texel for texel", 1, 0}}) {
+        DrawingDrawable drawable(settings, model, {n, n, 1});
+        model->resetTransform({double(fw), double(fh)}, {double(n), double(n)}, false);
+        model->magnify(v.scale, {32, 32}, true);
+        model->rotate(v.degrees, {32, 32}, true);
+        auto bytes = opaquePattern(n, n);
+        const auto source = canvas(n, n, bytes);
+        auto target = texture(fw, fh, MTLPixelFormat::rgba8Unorm,
+                              MTLTextureUsage::renderTarget | MTLTextureUsage::shaderRead);
+        const auto frame = [&](const std::shared_ptr<MTLTexture>& into) {
+            MTLRenderPassDescriptor pass;
+            pass.colorAttachments[0].texture = into;
+            pass.colorAttachments[0].loadAction = MTLLoadAction::clear;
+            pass.colorAttachments[0].clearColor = {0.2, 0.4, 0.6, 1};
+            auto buffer = device()->newCommandQueue()->commandBuffer();
+            drawable.render(source, {0, 0, double(fw), double(fh), -1, 1}, pass, *buffer);
+            buffer->commit();
+            buffer->waitUntilCompleted();
+            std::vector<uint8_t> out(size_t(fw * fh * 4));
+            into->getBytes(out.data(), fw * 4, MTLRegionMake2D(0, 0, fw, fh), 0);
+            return out;
+        };
+        frame(target);
+        // Changes told by region: small, at the corner, along an edge, none, whole rows.
+        for (const MTLRegion& r : {MTLRegionMake2D(30, 30, 3, 2), MTLRegionMake2D(0, 0, 2, 2),
+                                   MTLRegionMake2D(63, 10, 1, 40), MTLRegionMake2D(5, 5, 0, 0),
+                                   MTLRegionMake2D(0, 20, 64, 6)}) {
+            std::vector<uint8_t> patch(size_t(r.size.width * r.size.height * 4), 0);
+            for (size_t i = 0; i < patch.size(); ++i) {
+                patch[i] = uint8_t(i * 37 + 11);
+            }
+            const uint64_t before = target->contentGeneration();
+            if (r.size.width > 0) {
+                source->replaceRegion(r, 0, patch.data(), r.size.width * 4);
+            }
+            const auto again = frame(target);
+            const auto fresh =
+                frame(texture(fw, fh, MTLPixelFormat::rgba8Unorm, MTLTextureUsage::renderTarget));
+            EXPECT_EQ(again, fresh) << v.name << " " << r.origin.x << "," << r.origin.y;
+            const auto redrawn = target->changedSince(before);
+            ASSERT_TRUE(redrawn.has_value()) << v.name << ": the redraw tells its rows";
+            EXPECT_LT(redrawn->size.height, fh) << v.name << ": not the whole view";
+        }
+    }
+}
+
+TEST_F(DrawingDrawableTest, AnotherPassOrAWrittenTargetIsDrawnWhole) {
+    const int64_t n = 16;
+    settings.colorPixelFormat = MTLPixelFormat::rgba8Unorm;
+    DrawingDrawable drawable(settings, model, {n, n, 1});
+    model->restoreTransform(CGAffineTransform::makeScale(0.5, 0.5));
+    const auto source = canvas(n, n, opaquePattern(n, n));
+    auto target = texture(n, n, MTLPixelFormat::rgba8Unorm,
+                          MTLTextureUsage::renderTarget | MTLTextureUsage::shaderRead);
+    const auto frame = [&](MTLClearColor clear) {
+        MTLRenderPassDescriptor pass;
+        pass.colorAttachments[0].texture = target;
+        pass.colorAttachments[0].loadAction = MTLLoadAction::clear;
+        pass.colorAttachments[0].clearColor = clear;
+        auto buffer = device()->newCommandQueue()->commandBuffer();
+        drawable.render(source, {0, 0, double(n), double(n), -1, 1}, pass, *buffer);
+        buffer->commit();
+        buffer->waitUntilCompleted();
+        std::vector<uint8_t> out(size_t(n * n * 4));
+        target->getBytes(out.data(), n * 4, MTLRegionMake2D(0, 0, n, n), 0);
+        return out;
+    };
+    const auto first = frame({0, 0, 0, 1});
+    // Scribbled on by someone else: the next frame does not trust what it holds.
+    std::vector<uint8_t> junk(size_t(n * n * 4), 77);
+    target->replaceRegion(MTLRegionMake2D(0, 0, n, n), 0, junk.data(), n * 4);
+    EXPECT_EQ(frame({0, 0, 0, 1}), first);
+    // Another clear colour is another pass.
+    const auto red = frame({1, 0, 0, 1});
+    EXPECT_EQ(red[size_t(((n - 1) * n + n - 1) * 4)], 255) << "background redrawn";
+    // Another transform too.
+    model->restoreTransform(CGAffineTransform::identity());
+    std::vector<uint8_t> whole = frame({1, 0, 0, 1});
+    EXPECT_EQ(std::memcmp(whole.data() + (n - 1) * n * 4, opaquePattern(n, n).data(), 4), 0)
+        << "canvas origin at the bottom left, texel for texel";
+}
+
+} // namespace
