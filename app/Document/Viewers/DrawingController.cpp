@@ -144,22 +144,9 @@ void DrawingController::strokeRendererDidCommit(StrokeRenderer&,
     if (layer == nullptr || after == nullptr || before == nullptr) {
         return;
     }
-    ImageEncodingProperties properties;
-    properties.compressionMethod = 5; // LZW
-    const auto encoding = [properties](std::shared_ptr<NSBitmapImageRep> bitmap) {
-        return EncodedSnapshot(
-            DispatchQueue::global(DispatchQoS::defaultQoS),
-            [bitmap = std::move(bitmap), properties](auto fulfill, auto reject) {
-                auto data = bitmap->representation(NSBitmapImageFileType::tiff, properties);
-                if (!data) {
-                    reject(
-                        std::make_exception_ptr(std::runtime_error("Stroke snapshot not encoded")));
-                    return;
-                }
-                fulfill(std::move(*data));
-            });
-    };
-    registerStrokeUndo(layer->uuid(), encoding(before), encoding(after), origin);
+    const auto& queue = DispatchQueue::global(DispatchQoS::defaultQoS);
+    registerStrokeUndo(layer->uuid(), StrokeSnapshot::encode(before, queue),
+                       StrokeSnapshot::encode(after, queue), origin);
 }
 
 void DrawingController::registerStrokeUndo(const UUID& layerID, EncodedSnapshot restore,
@@ -185,13 +172,13 @@ void DrawingController::restoreStroke(const UUID& layerID, const EncodedSnapshot
     if (layer == nullptr) {
         fatalError("Internal inconcistency");
     }
-    std::vector<uint8_t> data;
+    std::shared_ptr<NSBitmapImageRep> bitmap;
     try {
-        data = restore.await();
+        // Waits for the encoding when a worker has it under way.
+        bitmap = NSBitmapImageRep::imageRepWithData(restore->data());
     } catch (const std::exception& error) {
         fatalError(std::string("A stroke's snapshot was not encoded: ") + error.what());
     }
-    const auto bitmap = NSBitmapImageRep::imageRepWithData(data);
     if (bitmap == nullptr) {
         fatalError("A stroke's snapshot could not be read back");
     }

@@ -5,6 +5,7 @@
 #include "Document/BitmapProvider.hpp"
 #include "Document/UndoLock.hpp"
 #include "Document/Viewers/DrawingControllerDelegate.hpp"
+#include "Document/Viewers/StrokeSnapshot.hpp"
 #include "Rendering/DisplayViewModel.hpp"
 #include "Rendering/DrawingDrawable.hpp"
 #include "Rendering/DrawingSettings.hpp"
@@ -17,7 +18,6 @@
 #include "Rendering/TexturePool.hpp"
 #include "desktop/RegistrationUndoManager.hpp"
 #include "desktop/UndoManager.hpp"
-#include "foundation/Promise.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -38,7 +38,7 @@ class DrawingController final : public RendererComputable,
                                 public BitmapProvider,
                                 public std::enable_shared_from_this<DrawingController> {
 public:
-    using EncodedSnapshot = Promise<std::vector<uint8_t>>;
+    using EncodedSnapshot = std::shared_ptr<StrokeSnapshot>;
 
     // Registers with the renderer, follows the active layer, subscribes to the
     // canvas and every layer, and becomes the receiver's bitmap provider.

@@ -1,7 +1,11 @@
 #include "DrawingTestSupport.hpp"
 #include "foundation/LogCapture.hpp"
 
+#include <algorithm>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
 
 using namespace velmora;
 using namespace velmora::testing;
@@ -115,6 +119,57 @@ TEST(DrawingControllerStrokes, UndoAndRedoRestoreThePixelsExactly) {
     rig.settle();
     EXPECT_EQ(layerPixels(*rig.background), after);
     EXPECT_EQ(undo.undoActionName(), "Stroke");
+}
+
+TEST(DrawingControllerStrokes, AnUndoEncodesASnapshotNoWorkerHasStarted) {
+    DrawingRig rig;
+    const Pixels before = layerPixels(*rig.background);
+    // Every worker of the encoding queue stays busy until released; a watchdog
+    // releases them if the undo hangs on them.
+    const unsigned workers = std::max(2u, std::thread::hardware_concurrency());
+    std::mutex mutex;
+    std::condition_variable changed;
+    unsigned busy = 0;
+    bool released = false, rescued = false;
+    for (unsigned i = 0; i < workers; ++i) {
+        DispatchQueue::global(DispatchQoS::defaultQoS).async([&] {
+            std::unique_lock lock(mutex);
+            busy += 1;
+            changed.notify_all();
+            changed.wait(lock, [&] { return released; });
+        });
+    }
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(
+            changed.wait_for(lock, std::chrono::seconds(10), [&] { return busy == workers; }));
+    }
+    std::thread watchdog([&] {
+        std::unique_lock lock(mutex);
+        if (!changed.wait_for(lock, std::chrono::seconds(20), [&] { return released; })) {
+            rescued = released = true;
+            changed.notify_all();
+        }
+    });
+
+    rig.stroke(diagonal());
+    rig.drawUntilIdle();
+    auto& undo = *rig.document->undoManager;
+    ASSERT_TRUE(undo.canUndo());
+    undo.undo();
+    rig.settle();
+    EXPECT_EQ(layerPixels(*rig.background), before);
+    {
+        const std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    watchdog.join();
+    EXPECT_FALSE(rescued) << "the undo waited for a busy worker";
+    // The worker that gets to the job later finds it done; redo still works.
+    undo.redo();
+    rig.settle();
+    EXPECT_GT(changedPixels(before, layerPixels(*rig.background)), 20);
 }
 
 TEST(DrawingControllerStrokes, TheEntryNamesTheLayerPastedIntoNotTheOneActiveLater) {

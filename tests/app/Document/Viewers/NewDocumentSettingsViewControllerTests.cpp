@@ -4,10 +4,12 @@
 #include "Document/Viewers/DocumentViewController.hpp"
 #include "Document/Viewers/NewDocumentSettingsViewController.hpp"
 #include "desktop/NSDocumentController.hpp"
+#include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "foundation/MainQueue.hpp"
 #include "foundation/UserDefaults.hpp"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <gtest/gtest.h>
@@ -92,4 +94,26 @@ TEST_F(SheetRig, ANewDocumentShowsTheSheetOnceAndEscClosesIt) {
     turn();
     EXPECT_TRUE(content->presentedViewControllers().empty());
     EXPECT_TRUE(document->windowControllers().empty()) << "the document was closed";
+}
+
+TEST_F(SheetRig, TheWindowManagersCloseOfTheSheetCancelsIt) {
+    auto document = std::make_shared<Document>();
+    document->makeWindowControllers();
+    const auto content = std::dynamic_pointer_cast<DocumentViewController>(
+        document->windowControllers().front()->contentViewController());
+    ASSERT_NE(content, nullptr);
+    document->showWindows();
+    turn();
+    content->viewDidAppear();
+    turn();
+    ASSERT_EQ(content->presentedViewControllers().size(), 1u);
+    const auto shown = content->presentedViewControllers().front();
+    ASSERT_NE(shown->window(), nullptr);
+    // As the title bar's close button asks the sheet's window.
+    QCloseEvent close;
+    QCoreApplication::sendEvent(shown->window()->widget(), &close);
+    turn();
+    EXPECT_TRUE(content->presentedViewControllers().empty());
+    EXPECT_TRUE(document->windowControllers().empty()) << "the document was closed";
+    EXPECT_EQ(document->content(), std::nullopt);
 }
