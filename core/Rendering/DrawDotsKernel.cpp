@@ -119,28 +119,52 @@ struct Planes {
     __m256 r, g, b, a;
 };
 
-__attribute__((target("avx2"))) VELMORA_INLINE Planes toPlanes(const float* p) {
-    const __m256 p01 = _mm256_loadu_ps(p), p23 = _mm256_loadu_ps(p + 8);
-    const __m256 p45 = _mm256_loadu_ps(p + 16), p67 = _mm256_loadu_ps(p + 24);
+// The four registers of eight pixels' RGBA, loaded whole or, at the end of a span,
+// only for the pixels that exist there: the others read as zero and are never written.
+struct Lanes {
+    __m256i mask[4];
+    bool partial = false;
+};
+
+__attribute__((target("avx2"))) VELMORA_INLINE __m256 load(const float* p, const Lanes& lanes,
+                                                           int j) {
+    return lanes.partial ? _mm256_maskload_ps(p + 8 * j, lanes.mask[j])
+                         : _mm256_loadu_ps(p + 8 * j);
+}
+
+__attribute__((target("avx2"))) VELMORA_INLINE void store(float* p, const Lanes& lanes, int j,
+                                                          __m256 v) {
+    if (lanes.partial) {
+        _mm256_maskstore_ps(p + 8 * j, lanes.mask[j], v);
+    } else {
+        _mm256_storeu_ps(p + 8 * j, v);
+    }
+}
+
+__attribute__((target("avx2"))) VELMORA_INLINE Planes toPlanes(const float* p, const Lanes& lanes) {
+    const __m256 p01 = load(p, lanes, 0), p23 = load(p, lanes, 1);
+    const __m256 p45 = load(p, lanes, 2), p67 = load(p, lanes, 3);
     const __m256 t0 = _mm256_unpacklo_ps(p01, p23), t1 = _mm256_unpackhi_ps(p01, p23);
     const __m256 t2 = _mm256_unpacklo_ps(p45, p67), t3 = _mm256_unpackhi_ps(p45, p67);
     return {_mm256_shuffle_ps(t0, t2, 0x44), _mm256_shuffle_ps(t0, t2, 0xEE),
             _mm256_shuffle_ps(t1, t3, 0x44), _mm256_shuffle_ps(t1, t3, 0xEE)};
 }
 
-__attribute__((target("avx2"))) VELMORA_INLINE __m256 alphaPlane(const float* p) {
-    const __m256 t1 = _mm256_unpackhi_ps(_mm256_loadu_ps(p), _mm256_loadu_ps(p + 8));
-    const __m256 t3 = _mm256_unpackhi_ps(_mm256_loadu_ps(p + 16), _mm256_loadu_ps(p + 24));
+__attribute__((target("avx2"))) VELMORA_INLINE __m256 alphaPlane(const float* p,
+                                                                 const Lanes& lanes) {
+    const __m256 t1 = _mm256_unpackhi_ps(load(p, lanes, 0), load(p, lanes, 1));
+    const __m256 t3 = _mm256_unpackhi_ps(load(p, lanes, 2), load(p, lanes, 3));
     return _mm256_shuffle_ps(t1, t3, 0xEE);
 }
 
-__attribute__((target("avx2"))) VELMORA_INLINE void fromPlanes(const Planes& v, float* p) {
+__attribute__((target("avx2"))) VELMORA_INLINE void fromPlanes(const Planes& v, float* p,
+                                                               const Lanes& lanes) {
     const __m256 t0 = _mm256_unpacklo_ps(v.r, v.g), t1 = _mm256_unpacklo_ps(v.b, v.a);
     const __m256 t2 = _mm256_unpackhi_ps(v.r, v.g), t3 = _mm256_unpackhi_ps(v.b, v.a);
-    _mm256_storeu_ps(p, _mm256_shuffle_ps(t0, t1, 0x44));
-    _mm256_storeu_ps(p + 8, _mm256_shuffle_ps(t0, t1, 0xEE));
-    _mm256_storeu_ps(p + 16, _mm256_shuffle_ps(t2, t3, 0x44));
-    _mm256_storeu_ps(p + 24, _mm256_shuffle_ps(t2, t3, 0xEE));
+    store(p, lanes, 0, _mm256_shuffle_ps(t0, t1, 0x44));
+    store(p, lanes, 1, _mm256_shuffle_ps(t0, t1, 0xEE));
+    store(p, lanes, 2, _mm256_shuffle_ps(t2, t3, 0x44));
+    store(p, lanes, 3, _mm256_shuffle_ps(t2, t3, 0xEE));
 }
 
 // coverSpan and applySpan for eight pixels at a time, operation for operation the
@@ -159,10 +183,10 @@ struct SpanAvx2 {
           cr(_mm256_set1_ps(dab.color[0])), cg(_mm256_set1_ps(dab.color[1])),
           cb(_mm256_set1_ps(dab.color[2])), order(_mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7)) {}
 
-    __attribute__((target("avx2"))) VELMORA_INLINE void group(float* p, int32_t x,
-                                                              __m256 live) const {
+    __attribute__((target("avx2"))) VELMORA_INLINE void group(float* p, int32_t x, __m256 live,
+                                                              const Lanes& lanes) const {
         // A dab never gives more than its alpha: pixels already there need no coverage.
-        const __m256 old = alphaPlane(p);
+        const __m256 old = alphaPlane(p, lanes);
         if (_mm256_movemask_ps(_mm256_and_ps(live, _mm256_cmp_ps(old, alpha, _CMP_LT_OQ))) == 0) {
             return;
         }
@@ -178,7 +202,7 @@ struct SpanAvx2 {
         if (_mm256_movemask_ps(raises) == 0) {
             return;
         }
-        Planes v = toPlanes(p);
+        Planes v = toPlanes(p, lanes);
         const __m256 k =
             _mm256_and_ps(raises, _mm256_div_ps(_mm256_sub_ps(a, v.a),
                                                 _mm256_mul_ps(_mm256_sub_ps(one, v.a), a)));
@@ -186,7 +210,7 @@ struct SpanAvx2 {
         v.g = _mm256_add_ps(v.g, _mm256_mul_ps(_mm256_sub_ps(cg, v.g), k));
         v.b = _mm256_add_ps(v.b, _mm256_mul_ps(_mm256_sub_ps(cb, v.b), k));
         v.a = _mm256_blendv_ps(v.a, a, raises);
-        fromPlanes(v, p);
+        fromPlanes(v, p, lanes);
     }
 };
 
@@ -194,19 +218,23 @@ __attribute__((target("avx2"))) void stampSpanAvx2(float* pixels, int32_t count,
                                                    float dy2, const Dab& dab) {
     const SpanAvx2 span(dab, dy2);
     const __m256 all = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
+    const Lanes whole{};
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        span.group(pixels + 4 * i, x0 + i, all);
+        span.group(pixels + 4 * i, x0 + i, all, whole);
     }
     if (i < count) {
-        // The last few pixels through a buffer of eight, the lanes past the end dead.
-        const auto rest = static_cast<size_t>(count - i);
-        alignas(32) float buffer[32] = {};
-        std::memcpy(buffer, pixels + 4 * i, rest * 16);
-        const __m256 live =
-            _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(count - i), span.order));
-        span.group(buffer, x0 + i, live);
-        std::memcpy(pixels + 4 * i, buffer, rest * 16);
+        // The last few pixels with the lanes past the end dead, never read nor written.
+        const __m256i rest = _mm256_set1_epi32(count - i);
+        Lanes tail;
+        tail.partial = true;
+        const __m256i pair = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+        for (int j = 0; j < 4; ++j) {
+            tail.mask[j] =
+                _mm256_cmpgt_epi32(rest, _mm256_add_epi32(pair, _mm256_set1_epi32(2 * j)));
+        }
+        const __m256 live = _mm256_castsi256_ps(_mm256_cmpgt_epi32(rest, span.order));
+        span.group(pixels + 4 * i, x0 + i, live, tail);
     }
 }
 
