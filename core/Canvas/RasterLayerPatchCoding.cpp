@@ -4,6 +4,7 @@
 #include "graphics/ColorManagement.hpp"
 #include "graphics/ImageCodecs.hpp"
 #include "imaging/CIContext.hpp"
+#include "imaging/PixelKernels.hpp"
 
 #include <tbb/parallel_for.h>
 #include <tbb/parallel_for_each.h>
@@ -30,7 +31,36 @@ void waitForCommittedWork() {
     MetalHelper::shared()->execute([](MetalHelper&, const std::shared_ptr<MTLCommandBuffer>&) {});
 }
 
+ImageEncodingProperties tiffProperties() {
+    ImageEncodingProperties properties;
+    properties.compressionMethod = kLZWCompression;
+    properties.colorSyncProfileData = ColorManagement::workingColorSpace()->iccData();
+    return properties;
+}
+
+// A straight 8-bit texture in the working space, as the image path renders it
+// (colour 0 where alpha is), read band by band into the encoder: no bitmap of
+// the whole patch is made, nor memory of its size touched for the first time.
+std::vector<uint8_t> encodeStraightRows(MTLTexture& texture) {
+    const MTLTextureContents c = texture.contentsForReading();
+    precondition(c.data != nullptr && c.bytesPerRow >= 4 * c.width, "A patch without pixels");
+    return ImageCodecs::encodeTiff(
+        c.width, c.height, true,
+        [&c](int64_t first, int64_t end, uint8_t* rgba) {
+            for (int64_t y = first; y < end; ++y) {
+                // Files are top row first; texture row 0 is the bottom.
+                imaging::kernels::restoreStraightRgba8(
+                    reinterpret_cast<const std::byte*>(c.row(c.height - 1 - y)), size_t(c.width),
+                    reinterpret_cast<std::byte*>(rgba + size_t(y - first) * size_t(c.width) * 4));
+            }
+        },
+        tiffProperties());
+}
+
 std::vector<uint8_t> renderTiff(const std::shared_ptr<MTLTexture>& texture) {
+    if (texture->pixelFormat() == MTLPixelFormat::rgba8Unorm) {
+        return encodeStraightRows(*texture);
+    }
     CIImageOptions options;
     options.colorSpace = ColorManagement::workingColorSpace();
     const auto image = CIImage::withTexture(texture, options);
@@ -42,10 +72,7 @@ std::vector<uint8_t> renderTiff(const std::shared_ptr<MTLTexture>& texture) {
         context.createBitmap(image->premultiplyingAlpha(),
                              {{0, 0}, {CGFloat(texture->width()), CGFloat(texture->height())}});
     precondition(bitmap != nullptr, "A patch texture gives no bitmap");
-    ImageEncodingProperties properties;
-    properties.compressionMethod = kLZWCompression;
-    properties.colorSyncProfileData = ColorManagement::workingColorSpace()->iccData();
-    return ImageCodecs::encode(*bitmap, NSBitmapImageFileType::tiff, properties);
+    return ImageCodecs::encode(*bitmap, NSBitmapImageFileType::tiff, tiffProperties());
 }
 
 ImageInfo readPatchInfo(std::span<const uint8_t> bytes) {

@@ -3,6 +3,7 @@
 #include "graphics/ImageCodecs.hpp"
 #include "graphics/PixelConversion.hpp"
 
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -64,6 +65,17 @@ ImageInfo tiffInfo(std::span<const uint8_t> data);
 NSBitmapImageRepRef tiffDecode(std::span<const uint8_t> data, const ImageDecodingLimits& limits);
 std::vector<uint8_t> tiffEncode(const NSBitmapImageRep& bitmap,
                                 const ImageEncodingProperties& properties);
+// Fills rows [y0, y1) as 8-bit straight RGBA, 4 · width bytes a row, top row
+// first; called from several threads at once for different rows.
+using BandFiller = std::function<void(uint32_t y0, uint32_t y1, uint8_t* rgba)>;
+struct TiffResolution {
+    float dpiX = 72, dpiY = 72;
+};
+// A TIFF whose rows are made band by band as the encoder needs them; `icc` is
+// embedded as it is.
+std::vector<uint8_t> tiffEncodeRows(uint32_t width, uint32_t height, bool alpha, int method,
+                                    const TiffResolution& resolution,
+                                    const std::vector<uint8_t>& icc, const BandFiller& fill);
 ImageInfo jpegInfo(std::span<const uint8_t> data);
 NSBitmapImageRepRef jpegDecode(std::span<const uint8_t> data, const ImageDecodingLimits& limits);
 std::vector<uint8_t> jpegEncode(const NSBitmapImageRep& bitmap,

@@ -183,6 +183,26 @@ std::vector<uint8_t> encode(const NSBitmapImageRep& bitmap, NSBitmapImageFileTyp
     codec::fail(ImageCodecError::Kind::unsupported, "GIF and BMP are read only");
 }
 
+std::vector<uint8_t> encodeTiff(int64_t width, int64_t height, bool alpha, const RowFiller& rows,
+                                const ImageEncodingProperties& properties) {
+    constexpr int64_t largest = int64_t(1) << 30;
+    if (width < 1 || height < 1 || width > largest || height > largest) {
+        codec::fail(ImageCodecError::Kind::encodingFailed, "A TIFF needs at least one pixel");
+    }
+    CGColorSpaceRef space = ColorManagement::workingColorSpace();
+    if (properties.colorSyncProfileData) {
+        space = CGColorSpace::withICCData(*properties.colorSyncProfileData);
+        if (space == nullptr || space->model() != CGColorSpaceModel::rgb) {
+            codec::fail(ImageCodecError::Kind::encodingFailed,
+                        "The profile to embed is no RGB profile");
+        }
+    }
+    return codec::tiffEncodeRows(
+        uint32_t(width), uint32_t(height), alpha, properties.compressionMethod.value_or(1), {},
+        space->iccData(),
+        [&](uint32_t y0, uint32_t y1, uint8_t* rgba) { rows(int64_t(y0), int64_t(y1), rgba); });
+}
+
 } // namespace ImageCodecs
 
 } // namespace velmora

@@ -4,6 +4,7 @@
 #include "graphics/NSColorSpace.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -72,6 +73,17 @@ NSBitmapImageRepRef decode(std::span<const uint8_t> data, const ImageDecodingLim
 // TIFF, JPEG and PNG only.
 std::vector<uint8_t> encode(const NSBitmapImageRep& bitmap, NSBitmapImageFileType type,
                             const ImageEncodingProperties& properties = {});
+
+// Rows [first, end) of an 8-bit RGBA picture with straight alpha, top row
+// first, 4 · width bytes a row. Called from several threads at once, for
+// different rows.
+using RowFiller = std::function<void(int64_t first, int64_t end, uint8_t* rgba)>;
+// The TIFF `encode` writes of a 72 dpi bitmap, for a picture whose rows are
+// made band by band as the encoder needs them, so that the whole picture is
+// never held at once. The rows are in the space of the profile to embed
+// (none: the working space).
+std::vector<uint8_t> encodeTiff(int64_t width, int64_t height, bool alpha, const RowFiller& rows,
+                                const ImageEncodingProperties& properties = {});
 
 } // namespace ImageCodecs
 

@@ -545,122 +545,146 @@ void setStripForm(TIFF* t, const StripForm& form, uint32_t height) {
     }
 }
 
-// Rows [y0, y1) of the bitmap as scanlines 0, 1, ... of `t`.
-void writeRows(TIFF* t, RowReader& rows, const StripForm& form, uint32_t y0, uint32_t y1,
-               MemoryFile& file) {
-    std::vector<uint8_t> line(size_t(form.width) * (form.alpha ? 4 : 3));
-    for (uint32_t y = y0; y < y1; ++y) {
-        const uint8_t* rgba = rows.row(y);
-        if (form.alpha) {
-            std::memcpy(line.data(), rgba, line.size());
-        } else {
-            for (uint32_t x = 0; x < form.width; ++x) {
-                std::memcpy(&line[size_t(x) * 3], rgba + size_t(x) * 4, 3);
+// Rows of `rgba` (straight RGBA, 4 · width bytes each) as scanlines 0, 1, ...
+// of `t`. The rows are scratch: the encoder's predictor works on them in place.
+void writeRows(TIFF* t, const StripForm& form, uint8_t* rgba, uint32_t count, MemoryFile& file) {
+    const size_t rowBytes = size_t(form.width) * 4;
+    for (uint32_t r = 0; r < count; ++r) {
+        uint8_t* row = rgba + r * rowBytes;
+        if (!form.alpha) {
+            // In place, front to back: each pixel moves down, never over one unread.
+            for (uint32_t x = 1; x < form.width; ++x) {
+                std::memmove(row + size_t(x) * 3, row + size_t(x) * 4, 3);
             }
         }
-        if (TIFFWriteScanline(t, line.data(), y - y0, 0) != 1) {
+        if (TIFFWriteScanline(t, row, r, 0) != 1) {
             fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
         }
     }
 }
 
-// Strips are compressed each on its own, so bands of whole strips are encoded
-// in parallel, each as a TIFF of its own whose strips are then taken raw.
-std::vector<std::vector<uint8_t>> encodeStrips(const NSBitmapImageRep& bitmap,
-                                               const CGColorSpaceRef& space, const StripForm& form,
-                                               uint32_t height, uint32_t rowsPerStrip) {
-    const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
-    const size_t stripBytes = size_t(rowsPerStrip) * form.width * 4;
-    const uint32_t stripsPerBand =
-        uint32_t(std::max<size_t>(1, (size_t(1) << 21) / std::max<size_t>(stripBytes, 1)));
-    const uint32_t bands = (strips + stripsPerBand - 1) / stripsPerBand;
-    std::vector<std::vector<uint8_t>> encoded(strips);
-    tbb::parallel_for(uint32_t(0), bands, [&](uint32_t band) {
-        const uint32_t firstStrip = band * stripsPerBand;
-        const uint32_t y0 = firstStrip * rowsPerStrip;
-        const uint32_t y1 = std::min(height, y0 + stripsPerBand * rowsPerStrip);
-        RowReader rows(bitmap, space);
-        std::vector<uint8_t> out;
-        MemoryFile file;
-        file.out = &out;
-        auto tif = open(file, "wm");
-        if (tif == nullptr) {
-            fail(Kind::encodingFailed, "TIFF writer could not start: " + file.error);
+// One band of whole strips encoded as a TIFF of its own; its strips are then
+// taken raw from `bytes`.
+struct EncodedBand {
+    std::vector<uint8_t> bytes;
+    std::vector<std::pair<uint64_t, uint64_t>> strips; // offset and size in `bytes`
+};
+
+EncodedBand encodeBand(const StripForm& form, uint32_t y0, uint32_t y1, uint32_t rowsPerStrip,
+                       const BandFiller& fill) {
+    std::vector<uint8_t> rgba(size_t(y1 - y0) * form.width * 4);
+    fill(y0, y1, rgba.data());
+    EncodedBand band;
+    MemoryFile file;
+    file.out = &band.bytes;
+    auto tif = open(file, "wm");
+    if (tif == nullptr) {
+        fail(Kind::encodingFailed, "TIFF writer could not start: " + file.error);
+    }
+    TIFF* t = tif.get();
+    setStripForm(t, form, y1 - y0);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    writeRows(t, form, rgba.data(), y1 - y0, file);
+    // The strips' data written, the directory (with their places) still in memory.
+    if (!TIFFFlushData(t)) {
+        fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
+    }
+    const uint32_t count = TIFFNumberOfStrips(t);
+    for (uint32_t s = 0; s < count; ++s) {
+        const uint64_t offset = TIFFGetStrileOffset(t, s);
+        const uint64_t size = TIFFGetStrileByteCount(t, s);
+        if (offset > band.bytes.size() || size > band.bytes.size() - offset) {
+            fail(Kind::encodingFailed, "TIFF writer lost a strip");
         }
-        TIFF* t = tif.get();
-        setStripForm(t, form, y1 - y0);
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-        writeRows(t, rows, form, y0, y1, file);
-        // The strips' data written, the directory (with their places) still in memory.
-        if (!TIFFFlushData(t)) {
-            fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
-        }
-        const uint32_t count = TIFFNumberOfStrips(t);
-        precondition(firstStrip + count <= strips, "A band holds more strips than its rows");
-        for (uint32_t s = 0; s < count; ++s) {
-            const uint64_t offset = TIFFGetStrileOffset(t, s);
-            const uint64_t size = TIFFGetStrileByteCount(t, s);
-            if (offset > out.size() || size > out.size() - offset) {
-                fail(Kind::encodingFailed, "TIFF writer lost a strip");
-            }
-            encoded[firstStrip + s].assign(out.begin() + std::ptrdiff_t(offset),
-                                           out.begin() + std::ptrdiff_t(offset + size));
-        }
-    });
-    return encoded;
+        band.strips.emplace_back(offset, size);
+    }
+    return band;
 }
 
 } // namespace
 
-std::vector<uint8_t> tiffEncode(const NSBitmapImageRep& bitmap,
-                                const ImageEncodingProperties& properties) {
-    const int method = properties.compressionMethod.value_or(COMPRESSION_NONE);
+std::vector<uint8_t> tiffEncodeRows(uint32_t width, uint32_t height, bool alpha, int method,
+                                    const TiffResolution& resolution,
+                                    const std::vector<uint8_t>& icc, const BandFiller& fill) {
     if (method != COMPRESSION_NONE && method != COMPRESSION_LZW && method != COMPRESSION_PACKBITS) {
         fail(Kind::encodingFailed, "Unsupported TIFF compression " + std::to_string(method));
     }
-    const auto space = targetSpace(bitmap, properties);
-    RowReader rows(bitmap, space); // refuses layouts it cannot read before any work
-    const StripForm form{static_cast<uint32_t>(bitmap.pixelsWide()), bitmap.hasAlpha(), method};
-    const uint32_t width = form.width;
-    const uint32_t height = static_cast<uint32_t>(bitmap.pixelsHigh());
-
+    const StripForm form{width, alpha, method};
     std::vector<uint8_t> out;
     MemoryFile file;
     file.out = &out;
-    {
-        auto tif = open(file, "wm");
-        if (tif == nullptr) {
-            fail(Kind::encodingFailed, "TIFF writer could not start: " + file.error);
-        }
-        TIFF* t = tif.get();
-        setStripForm(t, form, height);
-        const auto size = bitmap.size();
-        const float dpiX = size.width > 0 ? float(72.0 * width / size.width) : 72.0f;
-        const float dpiY = size.height > 0 ? float(72.0 * height / size.height) : 72.0f;
-        TIFFSetField(t, TIFFTAG_XRESOLUTION, dpiX);
-        TIFFSetField(t, TIFFTAG_YRESOLUTION, dpiY);
-        TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-        const uint32_t rowsPerStrip = TIFFDefaultStripSize(t, 0);
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-        const auto& icc = space->iccData();
-        TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.data());
+    auto tif = open(file, "wm");
+    if (tif == nullptr) {
+        fail(Kind::encodingFailed, "TIFF writer could not start: " + file.error);
+    }
+    TIFF* t = tif.get();
+    setStripForm(t, form, height);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, resolution.dpiX);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, resolution.dpiY);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    const uint32_t rowsPerStrip = TIFFDefaultStripSize(t, 0);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.data());
 
-        if (height > rowsPerStrip) {
-            const auto strips = encodeStrips(bitmap, space, form, height, rowsPerStrip);
-            for (uint32_t s = 0; s < strips.size(); ++s) {
-                if (TIFFWriteRawStrip(t, s, const_cast<uint8_t*>(strips[s].data()),
-                                      tmsize_t(strips[s].size())) < 0) {
+    if (height > rowsPerStrip) {
+        // Strips are compressed each on its own, so bands of whole strips
+        // (about 2 MiB of pixels) are made and encoded in parallel.
+        const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
+        const size_t stripBytes = size_t(rowsPerStrip) * width * 4;
+        const uint32_t stripsPerBand =
+            uint32_t(std::max<size_t>(1, (size_t(1) << 21) / std::max<size_t>(stripBytes, 1)));
+        const uint32_t bandRows = stripsPerBand * rowsPerStrip;
+        std::vector<EncodedBand> bands((strips + stripsPerBand - 1) / stripsPerBand);
+        tbb::parallel_for(size_t(0), bands.size(), [&](size_t b) {
+            const uint32_t y0 = uint32_t(b) * bandRows;
+            bands[b] = encodeBand(form, y0, std::min(height, y0 + bandRows), rowsPerStrip, fill);
+        });
+        size_t total = out.size() + (size_t(1) << 16) + icc.size() + size_t(strips) * 16;
+        for (const EncodedBand& band : bands) {
+            for (const auto& strip : band.strips) {
+                total += strip.second;
+            }
+        }
+        out.reserve(total);
+        uint32_t s = 0;
+        for (EncodedBand& band : bands) {
+            for (const auto& [offset, size] : band.strips) {
+                precondition(s < strips, "A band holds more strips than its rows");
+                if (TIFFWriteRawStrip(t, s++, band.bytes.data() + offset, tmsize_t(size)) < 0) {
                     fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
                 }
             }
-        } else {
-            writeRows(t, rows, form, 0, height, file);
+            band = {}; // given back as soon as it is copied
         }
-        if (!TIFFFlush(t)) {
-            fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
-        }
+    } else {
+        std::vector<uint8_t> rgba(size_t(height) * width * 4);
+        fill(0, height, rgba.data());
+        writeRows(t, form, rgba.data(), height, file);
     }
+    if (!TIFFFlush(t)) {
+        fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
+    }
+    tif.reset();
     return out;
+}
+
+std::vector<uint8_t> tiffEncode(const NSBitmapImageRep& bitmap,
+                                const ImageEncodingProperties& properties) {
+    const auto space = targetSpace(bitmap, properties);
+    RowReader check(bitmap, space); // refuses layouts it cannot read before any work
+    const uint32_t width = static_cast<uint32_t>(bitmap.pixelsWide());
+    const uint32_t height = static_cast<uint32_t>(bitmap.pixelsHigh());
+    const auto size = bitmap.size();
+    const TiffResolution resolution{size.width > 0 ? float(72.0 * width / size.width) : 72.0f,
+                                    size.height > 0 ? float(72.0 * height / size.height) : 72.0f};
+    return tiffEncodeRows(
+        width, height, bitmap.hasAlpha(), properties.compressionMethod.value_or(COMPRESSION_NONE),
+        resolution, space->iccData(), [&](uint32_t y0, uint32_t y1, uint8_t* rgba) {
+            RowReader rows(bitmap, space);
+            for (uint32_t y = y0; y < y1; ++y) {
+                std::memcpy(rgba + size_t(y - y0) * width * 4, rows.row(y), size_t(width) * 4);
+            }
+        });
 }
 
 } // namespace velmora::codec

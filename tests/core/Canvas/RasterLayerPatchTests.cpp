@@ -1,10 +1,13 @@
 #include "CanvasTestSupport.hpp"
 #include "MetalExtensions/MTLGeometryCoding.hpp"
 #include "PixelTestSupport.hpp"
+#include "graphics/ColorManagement.hpp"
 #include "graphics/ImageCodecs.hpp"
 #include "graphics/NSColor.hpp"
+#include "imaging/CIContext.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace velmora;
@@ -219,4 +222,42 @@ TEST(RasterLayerPatch, UnchangedPatchesAreKnownWithoutReadingTheirPixels) {
     EXPECT_EQ(patches[1]->cachedTiffData.data(), cache);
     EXPECT_EQ(patches[1]->cachedTiffData, storedBefore);
     EXPECT_EQ(storedTexture(encodeTree(patches[1])), storedBefore);
+}
+
+// Straight textures are read row by row into the encoder instead of through a
+// rendered bitmap: the same file, also where colour hides under alpha 0, with
+// odd sizes and more than one band of strips.
+TEST(RasterLayerPatch, RowByRowEncodingWritesTheBytesOfTheRenderedBitmap) {
+    for (const auto& [width, height] : {std::pair<int64_t, int64_t>{1, 1}, {37, 5}, {700, 513}}) {
+        SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+        auto patch = Patch::make({0, 0, 0}, width, height, "P");
+        std::vector<uint8_t> pixels(size_t(width * height) * 4);
+        uint32_t s = uint32_t(width * 977 + height);
+        for (uint8_t& v : pixels) {
+            s = s * 1664525u + 1013904223u;
+            v = uint8_t(s >> 24);
+        }
+        for (size_t i = 3; i < pixels.size(); i += 4 * 7) {
+            pixels[i] = 0; // colour under no coverage
+        }
+        const MTLTextureContents host = patch->texture()->contents();
+        for (int64_t y = 0; y < height; ++y) {
+            std::memcpy(host.row(y), pixels.data() + size_t(y * width) * 4, size_t(width) * 4);
+        }
+
+        CIImageOptions options;
+        options.colorSpace = ColorManagement::workingColorSpace();
+        CIContextOptions contextOptions;
+        contextOptions.outputPremultiplied = false;
+        const auto bitmap =
+            CIContext(contextOptions)
+                .createBitmap(
+                    CIImage::withTexture(patch->texture(), options)->premultiplyingAlpha(),
+                    {{0, 0}, {CGFloat(width), CGFloat(height)}});
+        ImageEncodingProperties properties;
+        properties.compressionMethod = 5;
+        properties.colorSyncProfileData = ColorManagement::workingColorSpace()->iccData();
+        EXPECT_EQ(patch->tiffData(),
+                  ImageCodecs::encode(*bitmap, NSBitmapImageFileType::tiff, properties));
+    }
 }
