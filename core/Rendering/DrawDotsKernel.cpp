@@ -79,6 +79,8 @@ bool makeDab(const DotDesc& dot, Dab& dab) {
 }
 
 constexpr int32_t kChunk = 256;
+// Dabs at most this wide stamp whole rows of their box.
+constexpr int64_t kWholeRows = 40;
 
 VELMORA_INLINE void coverSpan(float* cover, int32_t count, int32_t x0, float dy2, const Dab& dab) {
     const float cx = dab.cx, inner = dab.inner, invWidth = dab.invWidth, alpha = dab.alpha;
@@ -259,11 +261,16 @@ void stampDab(const Dab& dab, const Rect& clip, const MTLTextureContents& target
         }
         // Only pixels whose centres lie less than `half` from the centre's column can be
         // covered; the bounds err outwards, where coverage is computed as zero anyway.
-        const float half = std::sqrt(rest);
-        const float lo = std::max(static_cast<float>(box.x0), std::floor(dab.cx - half - 0.5f));
-        const float hi = std::min(static_cast<float>(box.x1), std::ceil(dab.cx + half - 0.5f) + 1);
-        const auto xs = static_cast<int32_t>(lo);
-        const auto xe = static_cast<int32_t>(hi);
+        // A small dab's rows are short enough to take whole.
+        int32_t xs = static_cast<int32_t>(box.x0), xe = static_cast<int32_t>(box.x1);
+        if (box.x1 - box.x0 > kWholeRows) {
+            const float half = std::sqrt(rest);
+            const float lo = std::max(static_cast<float>(box.x0), std::floor(dab.cx - half - 0.5f));
+            const float hi =
+                std::min(static_cast<float>(box.x1), std::ceil(dab.cx + half - 0.5f) + 1);
+            xs = static_cast<int32_t>(lo);
+            xe = static_cast<int32_t>(hi);
+        }
         auto* row = reinterpret_cast<float*>(target.row(y));
 #ifdef VELMORA_AVX2_STAMP
         if (hasAvx2()) {
