@@ -160,17 +160,23 @@ void BM_FinishStroke(benchmark::State& state) {
     e.frame();
     MainQueue::runUntilIdle();
     long faults = 0;
+    double gpuSeconds = 0;
     for (auto _ : state) {
         state.PauseTiming();
         stampAndClose();
         const long before = minorFaults();
         state.ResumeTiming();
+        const auto t0 = std::chrono::steady_clock::now();
         e.frame();
+        gpuSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         MainQueue::runUntilIdle();
         faults += minorFaults() - before;
     }
     state.counters["minor_faults"] =
         benchmark::Counter(double(faults), benchmark::Counter::kAvgIterations);
+    // The blend, snapshots, clear and paste on the timeline; the rest is the read-back.
+    state.counters["blend_ms"] =
+        benchmark::Counter(gpuSeconds * 1000, benchmark::Counter::kAvgIterations);
     e.renderer->setDelegate(nullptr);
     cpu::setWorkerThreadCount(0);
 }
