@@ -7,11 +7,19 @@
 // - undo and redo of a stroke over 4000 x 4000 pixels, right after it and once
 //   its snapshots are encoded: the main thread's time and the time to the
 //   painted frame, as ratios to the engine's finish time for that stroke and to
-//   a parallel copy of its region.
+//   a parallel copy of its region;
+// - the move tool dragging a layer that covers the whole canvas in 1-pixel
+//   steps at 120 Hz: each step from its posted event to the painted frame that
+//   shows it, as a ratio to a full recomposite of the canvas to a painted frame;
+// - brush cursors of 24, 260 and 1080 points at backing scale 2: the main
+//   thread's part of putting one on screen (pixmap, cursor, override), as a
+//   ratio to a copy of the cursor image's bytes.
 #include "BenchSupport.hpp"
 #include "Document/Viewers/DrawingController.hpp"
 #include "Document/Viewers/Viewer.hpp"
 #include "Rendering/MetalHelper.hpp"
+#include "ToolResponders/DrawingToolResponder.hpp"
+#include "ToolResponders/MoveToolResponder.hpp"
 #include "desktop/QtMainQueue.hpp"
 #include "engine/PaintingScene.hpp"
 #include "foundation/MainQueue.hpp"
@@ -19,6 +27,7 @@
 #include "gpu/CAMetalDrawable.hpp"
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QPointingDevice>
 #include <QTabletEvent>
 #include <QThread>
@@ -27,7 +36,9 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <map>
+#include <optional>
 #include <vector>
 
 using namespace velmora;
@@ -118,7 +129,7 @@ struct FrameProbe : RendererComputable, RendererDrawable {
             std::make_shared<std::atomic<Clock::rep>>(0);
     };
     void compute(const std::shared_ptr<MTLCommandBuffer>&) override {
-        frames.push_back({pen->ready});
+        frames.push_back({progress()});
     }
     void render(MTLViewport, const MTLRenderPassDescriptor&,
                 const std::shared_ptr<MTLCommandBuffer>& buffer) override {
@@ -132,7 +143,8 @@ struct FrameProbe : RendererComputable, RendererDrawable {
             slot->store(Clock::now().time_since_epoch().count());
         });
     }
-    std::shared_ptr<PenResponder> pen;
+    // How many inputs (pen samples, move steps) the model had taken.
+    std::function<int()> progress;
     std::shared_ptr<MTKView> view;
     std::vector<Frame> frames;
 };
@@ -177,7 +189,7 @@ struct Session {
         pen->controller = controller;
         pen->metal = metal;
         viewer.setToolResponder(pen);
-        probe->pen = pen;
+        probe->progress = [pen = pen.get()] { return pen->ready; };
         probe->view = metal;
         auto& renderer = *controller->renderer();
         renderer.computables.insert(renderer.computables.begin(), Renderer::WeakComputable(probe));
@@ -202,6 +214,20 @@ struct Session {
         work();
         runUntil([&] { return paintCount > before; });
         return Clock::now();
+    }
+    // For each probed frame, when its picture was painted, or the next one
+    // painted when the view showed a newer drawable instead.
+    std::vector<std::optional<Clock::time_point>> shownTimes() const {
+        const auto& frames = probe->frames;
+        std::vector<std::optional<Clock::time_point>> shown(frames.size());
+        std::optional<Clock::time_point> next;
+        for (size_t f = frames.size(); f-- > 0;) {
+            if (const auto it = painted.find(frames[f].drawableID); it != painted.end()) {
+                next = it->second;
+            }
+            shown[f] = next;
+        }
+        return shown;
     }
     // Lets the stroke's completion and undo group finish.
     void settle() {
@@ -267,17 +293,8 @@ void BM_PenToPaintedFrame(benchmark::State& state) {
         s.runUntil([&] { return s.pen->ready >= count - 1 && !s.controller->isDrawing(); });
         s.settle();
 
-        // The painted time of each frame's picture, or of the next one painted
-        // when the view showed a newer drawable instead.
+        const auto shown = s.shownTimes();
         const auto& frames = s.probe->frames;
-        std::vector<std::optional<Clock::time_point>> shown(frames.size());
-        std::optional<Clock::time_point> next;
-        for (size_t f = frames.size(); f-- > 0;) {
-            if (const auto it = s.painted.find(frames[f].drawableID); it != s.painted.end()) {
-                next = it->second;
-            }
-            shown[f] = next;
-        }
         std::vector<double> widget, engine;
         int sample = 0;
         for (size_t f = 0; f < frames.size(); ++f) {
@@ -362,6 +379,182 @@ BENCHMARK(BM_UndoRedoLargeStroke)
     ->ArgNames({"encoded"})
     ->Arg(0)
     ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// The move tool's owner: the session's canvas, view and undo manager.
+struct MoveOwner : MoveToolResponderDelegate {
+    explicit MoveOwner(Session& session) : s(session) {}
+    std::shared_ptr<UndoManager> undoManager() override { return s.document->undoManager; }
+    std::shared_ptr<MTKView> canvasView() override { return s.viewer.view(); }
+    std::shared_ptr<DisplayViewModel> displayViewModel() const override { return s.model; }
+    std::shared_ptr<DrawingController> drawingController() const override { return s.controller; }
+    void presentPopover(NSRectEdge) override { refused += 1; }
+    Session& s;
+    int refused = 0;
+};
+
+// Hands the viewer's events to the move tool and counts the steps that moved
+// the layer.
+class CountingMove : public ToolResponder {
+public:
+    std::shared_ptr<NSCursor> cursor() const override { return move->cursor(); }
+    void flagsChanged(const NSEvent& e) override { move->flagsChanged(e); }
+    void mouseDown(const NSEvent& e, CGPoint p) override { move->mouseDown(e, p); }
+    void mouseDragged(const NSEvent& e, CGPoint p) override {
+        const MTLRegion before = layer->boundingRect();
+        move->mouseDragged(e, p);
+        applied += layer->boundingRect().origin.x != before.origin.x ? 1 : 0;
+    }
+    void mouseUp(const NSEvent& e, CGPoint p) override { move->mouseUp(e, p); }
+    void scrollWheel(const NSEvent&, CGPoint) override {}
+    void swipe(const NSEvent&) override {}
+
+    std::shared_ptr<MoveToolResponder> move;
+    std::shared_ptr<Layer> layer;
+    int applied = 0;
+};
+
+void BM_MoveToolStepToFrame(benchmark::State& state) {
+    auto& s = session();
+    if (!s.scaled) {
+        state.SkipWithError("the view's backing scale is not 2");
+        return;
+    }
+    constexpr int steps = 240; // two seconds at 120 Hz
+    const auto canvas = s.canvas;
+    const auto layer = canvas->immediateLayers().front(); // covers the whole canvas
+    const auto activeBefore = canvas->activeLayer();
+    canvas->setActiveLayer(layer);
+    auto owner = std::make_shared<MoveOwner>(s);
+    auto counting = std::make_shared<CountingMove>();
+    counting->move = MoveToolResponder::make(owner);
+    counting->layer = layer;
+    s.viewer.setToolResponder(counting);
+    const MTLRegion whole{{0, 0, 0}, {bench::scene::side, bench::scene::side, 1}};
+    const auto recomposite = [&] {
+        s.controller->renderedCanvas()->needsUpdate(whole);
+        const auto t0 = Clock::now();
+        return ms(s.waitForPaint([&] { s.viewer.view()->draw(); }) - t0);
+    };
+
+    for (auto _ : state) {
+        // Shifted left by the drag's length first: a layer as large as the
+        // largest canvas may come back by as much, never go further out.
+        layer->moveContents({-steps, 0, 0});
+        s.controller->currentRenderedLayer()->updateRegion(whole);
+        recomposite();
+        s.probe->frames.clear();
+        s.painted.clear();
+        counting->applied = 0;
+        s.probe->progress = [c = counting.get()] { return c->applied; };
+
+        // One canvas pixel in view points, the drag's path across the middle.
+        const CGAffineTransform toDrawable = s.model->transform();
+        const double pointsPerPixel = std::hypot(toDrawable.a, toDrawable.b) / 2;
+        const QPointF start(s.viewer.width() / 2.0, s.viewer.height() / 2.0);
+        std::vector<Clock::time_point> posted(size_t(steps + 2));
+        const auto t0 = Clock::now() + std::chrono::milliseconds(5);
+        for (int i = 0; i <= steps + 1; ++i) {
+            // The whole part of each position is one pixel further than the last.
+            const QPointF at =
+                i == 0 ? start : start + QPointF((std::min(i, steps) + 0.5) * pointsPerPixel, 0);
+            const auto type = i == 0           ? QEvent::MouseButtonPress
+                              : i == steps + 1 ? QEvent::MouseButtonRelease
+                                               : QEvent::MouseMove;
+            const auto due = t0 + std::chrono::nanoseconds(int64_t(i / 120.0 * 1e9));
+            DispatchQueue::main().asyncAfter(due, [&, i, at, type] {
+                posted[size_t(i)] = Clock::now();
+                const Qt::MouseButtons held =
+                    type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+                const Qt::MouseButton button =
+                    type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+                QCoreApplication::postEvent(&s.viewer,
+                                            new QMouseEvent(type, at, s.viewer.mapToGlobal(at),
+                                                            button, held, Qt::NoModifier));
+            });
+        }
+        s.runUntil(
+            [&] { return posted.back() != Clock::time_point{} && !counting->move->dragSession(); });
+        s.settle();
+
+        // Step k (1-based) is shown by the first frame begun after k steps.
+        const auto shown = s.shownTimes();
+        const auto& frames = s.probe->frames;
+        std::vector<double> latency;
+        int step = 0;
+        for (size_t f = 0; f < frames.size(); ++f) {
+            for (; step < frames[f].ready && step < steps; ++step) {
+                if (shown[f]) {
+                    latency.push_back(ms(*shown[f] - posted[size_t(step + 1)]));
+                }
+            }
+        }
+        std::vector<double> full;
+        for (int i = 0; i < 3; ++i) {
+            full.push_back(recomposite());
+        }
+        const double reference = percentile(full, 0.5);
+        state.counters["steps_shown"] = double(latency.size());
+        state.counters["refused"] = double(owner->refused);
+        state.counters["step_med_ms"] = percentile(latency, 0.5);
+        state.counters["step_p99_ms"] = percentile(latency, 0.99);
+        state.counters["recomposite_ms"] = reference;
+        state.counters["step_med_to_recomposite"] = percentile(latency, 0.5) / reference;
+        state.counters["step_p99_to_recomposite"] = percentile(latency, 0.99) / reference;
+        s.document->undoManager->removeAllActions();
+    }
+    s.probe->progress = [pen = s.pen.get()] { return pen->ready; };
+    s.viewer.setToolResponder(s.pen);
+    canvas->setActiveLayer(activeBefore);
+    s.settle();
+}
+BENCHMARK(BM_MoveToolStepToFrame)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The main thread's part of showing a new brush cursor of `d` points at
+// backing scale 2 (its images are drawn on the cursor queue beforehand): the
+// pixmap, the cursor and the override; next to a copy of the 2x image's bytes.
+void BM_BrushCursorOnMainThread(benchmark::State& state) {
+    const double d = double(state.range(0));
+    Brush brush;
+    brush.size = float(d - 4); // the ring's image has 2 points of margin each side
+    brush.hardness = 0.7f;
+    constexpr int samples = 9;
+    for (auto _ : state) {
+        std::vector<double> main, copy, pixmap;
+        int side = 0;
+        for (int i = 0; i < samples; ++i) {
+            // Made off the clock, as the cursor queue makes it.
+            const auto cursor = DrawingToolResponder::makeCursor(brush, 1.0, 2.0);
+            const QImage image = cursor->image(2);
+            side = image.width();
+            std::vector<uint8_t> bytes(size_t(image.sizeInBytes()));
+            const auto c0 = Clock::now();
+            std::memcpy(bytes.data(), image.constBits(), bytes.size());
+            copy.push_back(ms(Clock::now() - c0));
+            benchmark::DoNotOptimize(bytes.data());
+            const auto t0 = Clock::now();
+            cursor->set();
+            main.push_back(ms(Clock::now() - t0));
+            // Of which the pixmap and cursor alone.
+            const auto p0 = Clock::now();
+            benchmark::DoNotOptimize(cursor->qCursor(2));
+            pixmap.push_back(ms(Clock::now() - p0));
+        }
+        state.counters["image_px"] = double(side);
+        state.counters["main_us"] = 1000 * percentile(main, 0.5);
+        state.counters["copy_us"] = 1000 * percentile(copy, 0.5);
+        state.counters["pixmap_us"] = 1000 * percentile(pixmap, 0.5);
+        state.counters["main_to_copy"] = percentile(main, 0.5) / percentile(copy, 0.5);
+    }
+    NSCursor::arrowCursor()->set();
+    QApplication::processEvents();
+}
+BENCHMARK(BM_BrushCursorOnMainThread)
+    ->ArgNames({"d"})
+    ->Arg(24)
+    ->Arg(260)
+    ->Arg(1080)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
