@@ -5,6 +5,7 @@
 #include "Document/DocumentConversionController.hpp"
 #include "Document/DocumentConversionDecision.hpp"
 #include "Document/DocumentError.hpp"
+#include "Document/DocumentVersionsBrowser.hpp"
 #include "Document/FlatExport.hpp"
 #include "Document/ImageDropHandler.hpp"
 #include "Document/ImageImport.hpp"
@@ -13,11 +14,13 @@
 #include "Document/SaveAccessoryViewController.hpp"
 #include "Document/Viewers/DocumentStoryboard.hpp"
 #include "Extensions/AppKitExtensions.hpp"
+#include "desktop/NSMenuItem.hpp"
 #include "desktop/NSPresentedError.hpp"
 #include "desktop/NSSavePanel.hpp"
 #include "desktop/NSStoryboard.hpp"
 #include "desktop/NSViewController.hpp"
 #include "desktop/NSWindowController.hpp"
+#include "desktop/UndoManager.hpp"
 #include "desktop/VersionStore.hpp"
 #include "foundation/AtomicFile.hpp"
 #include "foundation/FatalError.hpp"
@@ -97,7 +100,9 @@ private:
 
 } // namespace
 
-Document::Document() : versionStore(VersionStore::standard()) {}
+Document::Document() : versionStore(VersionStore::standard()) {
+    setAction("browseDocumentVersions:", [this](NSObject*) { browseVersions(); });
+}
 
 Document::~Document() = default;
 
@@ -215,22 +220,24 @@ void Document::read(const URL& url, const std::string& typeName) {
 }
 
 void Document::read(const Data& data, const std::string& typeName) {
-    const FileType type = fileTypeOrThrow(typeName);
+    setContent(contentOf(data, fileTypeOrThrow(typeName), viewingMode_));
+}
+
+Document::Content Document::contentOf(const Data& data, FileType type, bool viewing) const {
     const bool native = type == FileType::velmora;
-    Content content;
-    if (viewingMode_) {
-        content = native ? NativeDocument::readPreviewCanvas(data)
-                         : std::make_shared<PreviewCanvas>(
-                               *ImageImport::bitmap(data, ImageImport::CheckOrder::formatFirst,
-                                                    DocumentError::Kind::unsupportedFormat));
-    } else if (native) {
-        content = NativeDocument::readCanvas(data);
-    } else {
-        const auto bitmap = ImageImport::bitmap(data, ImageImport::CheckOrder::formatFirst,
-                                                DocumentError::Kind::unsupportedFormat);
-        content = LayeredCanvas::make(*bitmap, displayName());
+    if (viewing) {
+        if (native) {
+            return NativeDocument::readPreviewCanvas(data);
+        }
+        return std::make_shared<PreviewCanvas>(*ImageImport::bitmap(
+            data, ImageImport::CheckOrder::formatFirst, DocumentError::Kind::unsupportedFormat));
     }
-    setContent(std::move(content));
+    if (native) {
+        return NativeDocument::readCanvas(data);
+    }
+    const auto bitmap = ImageImport::bitmap(data, ImageImport::CheckOrder::formatFirst,
+                                            DocumentError::Kind::unsupportedFormat);
+    return LayeredCanvas::make(*bitmap, displayName());
 }
 
 Document::Flattened Document::flattened(const std::string& typeName) const {
@@ -300,6 +307,81 @@ void Document::writeNative(const URL& url, const Flattened& flat) {
     versionStore->adoptIdentity(url, temporary.path());
     fs::rename(temporary.path(), url.filePath());
     temporary.release();
+}
+
+std::string Document::versionType(const URL& version) const {
+    if (const auto type = DocumentFileTypes::fileTypeForPath(version.path())) {
+        return std::string(DocumentFileTypes::identifier(*type));
+    }
+    return fileType();
+}
+
+bool Document::restoreVersion(const URL& version) {
+    const auto current = layeredCanvas();
+    const auto undo = NSDocument::undoManager();
+    if (current == nullptr || !fileURL() || undoManager() == nullptr) {
+        return false;
+    }
+    Content restored;
+    try {
+        restored = contentOf(readFile(version), fileTypeOrThrow(versionType(version)), false);
+    } catch (const std::exception& error) {
+        runAlert(error);
+        return false;
+    }
+    if (!keepCurrentStateAsVersion()) {
+        return false;
+    }
+    undo->beginUndoGrouping();
+    registerContentUndo(*undo, current);
+    undo->setActionName("Restore Version");
+    undo->endUndoGrouping();
+    setContent(std::move(restored));
+    return true;
+}
+
+void Document::browseVersions() {
+    if (versionsBrowser_ != nullptr && versionsBrowser_->isOpen()) {
+        versionsBrowser_->window()->makeKeyAndOrderFront();
+        return;
+    }
+    versionsBrowser_ = DocumentVersionsBrowser::browse(*this);
+}
+
+bool Document::validateMenuItem(const NSMenuItem& item) {
+    if (item.action() == "browseDocumentVersions:") {
+        return fileURL() && versionStore != nullptr && layeredCanvas() != nullptr &&
+               undoManager() != nullptr;
+    }
+    return ManagedDocument::validateMenuItem(item);
+}
+
+void Document::registerContentUndo(UndoManager& undo, std::shared_ptr<LayeredCanvas> canvas) {
+    undo.registerUndo<Document>(sharedAs<Document>(), [canvas](Document& document) {
+        const auto replaced = document.layeredCanvas();
+        const auto manager = document.NSDocument::undoManager();
+        if (replaced != nullptr) {
+            document.registerContentUndo(*manager, replaced);
+        }
+        document.setContent(canvas);
+    });
+}
+
+bool Document::keepCurrentStateAsVersion() {
+    // Unsaved changes reach the file first, so they too can be browsed.
+    if (autosavesInPlace() && isDocumentEdited() && !autosaveInPlaceIfNeeded()) {
+        return false;
+    }
+    if (versionStore) {
+        try {
+            versionStore->keepVersion(*fileURL());
+        } catch (const std::exception& error) {
+            // Undo still brings the state back.
+            logFileResources().error("No version kept of %{public}@: %{public}@", fileURL()->path(),
+                                     error.what());
+        }
+    }
+    return true;
 }
 
 void Document::convertToNativeType() {

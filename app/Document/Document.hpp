@@ -22,6 +22,7 @@ class DocumentConversionController;
 class NSSavePanel;
 class SaveAccessoryViewController;
 class VersionStore;
+class VersionsBrowser;
 
 // One open picture: a layered canvas of the application's own type or a flat
 // image made into a one-layer canvas, or, when only viewed, a flat preview.
@@ -91,6 +92,24 @@ public:
     // file is left as it is.
     void convertToNativeType();
 
+    // Replaces the canvas by the one of an earlier version of this document's
+    // file, as one edit that undo takes back. The state it replaces is kept as
+    // a version first (an autosaving document saves its changes before). A
+    // version that cannot be read, or a document without a layered canvas, a
+    // file or its undo manager (an edit under way), changes nothing: false,
+    // after an alert for what the user can act on.
+    bool restoreVersion(const URL& version);
+    // "browseDocumentVersions:": the versions browser beside the document's
+    // window, brought to the front when it is open already.
+    void browseVersions();
+    const std::shared_ptr<VersionsBrowser>& versionsBrowser() const { return versionsBrowser_; }
+    // Browsing needs a file, a version store, a layered canvas and no edit
+    // under way.
+    bool validateMenuItem(const NSMenuItem& item) override;
+    // The type of a version of this document's file: by its extension, else
+    // the document's.
+    std::string versionType(const URL& version) const;
+
 private:
     struct Flattened {
         std::shared_ptr<LayeredCanvas> canvas;
@@ -101,6 +120,12 @@ private:
     Flattened flattened(const std::string& typeName) const;
     void writeNative(const URL& url, const Flattened& flat);
     void runAlert(const std::exception& error);
+    // The content `data` makes: previews when viewing, else the canvas.
+    Content contentOf(const Data& data, FileType type, bool viewing) const;
+    // Puts the state the restore replaces among the versions.
+    bool keepCurrentStateAsVersion();
+    // Undo puts `canvas` back and registers the redo.
+    void registerContentUndo(UndoManager& undo, std::shared_ptr<LayeredCanvas> canvas);
 
     std::optional<Content> content_;
     std::weak_ptr<BitmapProvider> bitmapProvider_;
@@ -108,6 +133,7 @@ private:
     std::shared_ptr<SaveAccessoryViewController> accessoryViewController_;
     std::shared_ptr<DocumentConversionController> conversionController_;
     bool viewingMode_ = false;
+    std::shared_ptr<VersionsBrowser> versionsBrowser_;
 };
 
 } // namespace velmora

@@ -207,7 +207,10 @@ std::shared_ptr<NSMenu> NSApplication::makeStandardMainMenu(std::string_view app
     file->addItem("Close", "performClose:", "Ctrl+W");
     file->addItem("Save", "saveDocument:", "Ctrl+S");
     file->addItem("Save As…", "saveDocumentAs:", "Ctrl+Shift+S");
-    file->addItem("Revert to Saved", "revertDocumentToSaved:");
+    auto revert = std::make_shared<NSMenu>("Revert To");
+    revert->addItem("Last Saved Version", "revertDocumentToSaved:");
+    revert->addItem("Browse All Versions…", "browseDocumentVersions:");
+    file->addItem("Revert To", {})->setSubmenu(revert);
     const auto edit = submenu("Edit");
     edit->addItem("Undo", "undo:", "Ctrl+Z");
     edit->addItem("Redo", "redo:", "Ctrl+Shift+Z");

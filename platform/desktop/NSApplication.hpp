@@ -68,8 +68,8 @@ public:
     void setMainMenu(std::shared_ptr<NSMenu> menu);
     // Puts the main menu's submenus into a menu bar.
     void installMainMenu(QMenuBar& bar) const;
-    // File (New, Open…, Close, Save, Save As…, Revert to Saved), Edit (Undo,
-    // Redo) and the application's menu with Quit.
+    // File (New, Open…, Close, Save, Save As…, Revert To > Last Saved Version,
+    // Browse All Versions…), Edit (Undo, Redo) and the application's menu with Quit.
     static std::shared_ptr<NSMenu> makeStandardMainMenu(std::string_view applicationName);
 
     // The responder that would perform the action now, if any.

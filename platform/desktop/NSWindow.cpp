@@ -778,6 +778,31 @@ void NSWindow::removeObserver(std::uint64_t token) {
     registry().observers.erase(token);
 }
 
+void NSWindow::noteVersionBrowser(std::string_view name) {
+    using Call = void (NSWindowDelegate::*)(NSWindow&);
+    const struct {
+        std::string_view name;
+        Call call;
+        bool inBrowser;
+    } steps[] = {
+        {willEnterVersionBrowserNotification, &NSWindowDelegate::windowWillEnterVersionBrowser,
+         true},
+        {didEnterVersionBrowserNotification, &NSWindowDelegate::windowDidEnterVersionBrowser, true},
+        {willExitVersionBrowserNotification, &NSWindowDelegate::windowWillExitVersionBrowser, true},
+        {didExitVersionBrowserNotification, &NSWindowDelegate::windowDidExitVersionBrowser, false},
+    };
+    const auto step = std::ranges::find(steps, name, [](const auto& s) { return s.name; });
+    if (step == std::end(steps)) {
+        fatalError("Not a versions browser notification: " + std::string(name));
+    }
+    const auto keep = sharedAs<NSWindow>();
+    inVersionBrowser_ = step->inBrowser;
+    if (std::shared_ptr<NSWindowDelegate> d = delegate()) {
+        ((*d).*(step->call))(*this);
+    }
+    post(name);
+}
+
 void NSWindow::post(std::string_view name) {
     std::vector<std::uint64_t> tokens;
     for (const auto& [token, observer] : registry().observers) {

@@ -65,6 +65,14 @@ public:
     static constexpr std::string_view willCloseNotification = "NSWindowWillCloseNotification";
     static constexpr std::string_view didMoveNotification = "NSWindowDidMoveNotification";
     static constexpr std::string_view didResizeNotification = "NSWindowDidResizeNotification";
+    static constexpr std::string_view willEnterVersionBrowserNotification =
+        "NSWindowWillEnterVersionBrowserNotification";
+    static constexpr std::string_view didEnterVersionBrowserNotification =
+        "NSWindowDidEnterVersionBrowserNotification";
+    static constexpr std::string_view willExitVersionBrowserNotification =
+        "NSWindowWillExitVersionBrowserNotification";
+    static constexpr std::string_view didExitVersionBrowserNotification =
+        "NSWindowDidExitVersionBrowserNotification";
 
     static constexpr NSWindowStyleMask defaultStyle =
         NSWindowStyleMask::titled | NSWindowStyleMask::closable |
@@ -170,6 +178,12 @@ public:
     std::shared_ptr<NSWindow> sheetParent() const { return sheetParent_.lock(); }
     bool isSheet() const { return kind_ == Kind::sheet; }
 
+    // Told by the versions browser as it opens beside this window and as it
+    // closes: the delegate first, then the observers. One of the four version
+    // browser names above; any other name stops the program.
+    void noteVersionBrowser(std::string_view notificationName);
+    bool isInVersionBrowser() const { return inVersionBrowser_; }
+
     // Right accessories sit at the right end of the window's status bar, others at its left.
     void addTitlebarAccessoryViewController(
         std::shared_ptr<NSTitlebarAccessoryViewController> controller);
@@ -238,6 +252,7 @@ private:
     bool hidesOnDeactivate_ = false;
     bool hiddenByDeactivation_ = false;
     bool movableByBackground_ = false;
+    bool inVersionBrowser_ = false;
 };
 
 } // namespace velmora

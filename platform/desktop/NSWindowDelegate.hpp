@@ -22,6 +22,11 @@ public:
     virtual void windowDidResignMain(NSWindow&) {}
     virtual void windowDidMove(NSWindow&) {}
     virtual void windowDidResize(NSWindow&) {}
+    // The versions browser opens beside the window or closes.
+    virtual void windowWillEnterVersionBrowser(NSWindow&) {}
+    virtual void windowDidEnterVersionBrowser(NSWindow&) {}
+    virtual void windowWillExitVersionBrowser(NSWindow&) {}
+    virtual void windowDidExitVersionBrowser(NSWindow&) {}
 
     // Nothing: the delegate does not answer and the window takes its
     // document's undo manager. An answer, even an empty one, is final.

@@ -13,18 +13,29 @@
 
 namespace velmora {
 
+namespace {
+
+std::shared_ptr<NSWindow> makeDocumentWindow() {
+    auto window = std::make_shared<NSWindow>(
+        CGRect{{0, 0}, {1024, 768}}, NSWindowStyleMask::titled | NSWindowStyleMask::closable |
+                                         NSWindowStyleMask::miniaturizable |
+                                         NSWindowStyleMask::resizable);
+    auto content = std::make_shared<DocumentViewController>(
+        std::make_shared<DrawingViewController>(), std::make_shared<PreviewViewController>());
+    content->addSegue("DocumentSettingsSheet", NSViewController::SegueKind::sheet,
+                      [] { return std::make_shared<NewDocumentSettingsViewController>(); });
+    window->setContentViewController(std::move(content));
+    return window;
+}
+
+} // namespace
+
 void registerDocumentStoryboard() {
     NSStoryboard::registerController("Document", "Document Window Controller", [] {
-        auto window = std::make_shared<NSWindow>(
-            CGRect{{0, 0}, {1024, 768}}, NSWindowStyleMask::titled | NSWindowStyleMask::closable |
-                                             NSWindowStyleMask::miniaturizable |
-                                             NSWindowStyleMask::resizable);
-        auto content = std::make_shared<DocumentViewController>(
-            std::make_shared<DrawingViewController>(), std::make_shared<PreviewViewController>());
-        content->addSegue("DocumentSettingsSheet", NSViewController::SegueKind::sheet,
-                          [] { return std::make_shared<NewDocumentSettingsViewController>(); });
-        window->setContentViewController(std::move(content));
-        return std::make_shared<DocumentWindowController>(std::move(window));
+        // Loaded by the controller, so that its windowDidLoad runs.
+        auto controller = std::make_shared<DocumentWindowController>();
+        controller->setWindowLoader(makeDocumentWindow);
+        return controller;
     });
     NSStoryboard::registerController("Document", "maximumLayerSizeReachedPopover", [] {
         auto controller = std::make_shared<AutoDismissViewController>();

@@ -1,5 +1,7 @@
 #include "Document/Viewers/DocumentWindowController.hpp"
 
+#include "App/AppDelegate.hpp"
+#include "desktop/NSApplication.hpp"
 #include "desktop/NSWindow.hpp"
 #include "desktop/NotificationCenter.hpp"
 #include "foundation/DispatchQueue.hpp"
@@ -44,6 +46,13 @@ void DocumentWindowController::windowDidBecomeMain(NSWindow&) {
 
 void DocumentWindowController::windowDidResignMain(NSWindow&) {
     postMainWindowChanged();
+}
+
+void DocumentWindowController::windowDidExitVersionBrowser(NSWindow&) {
+    if (const auto delegate =
+            std::dynamic_pointer_cast<AppDelegate>(NSApplication::shared().delegate())) {
+        delegate->showUtilityPanels();
+    }
 }
 
 } // namespace velmora

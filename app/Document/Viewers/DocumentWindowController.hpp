@@ -23,6 +23,8 @@ public:
     void windowDidLoad() override;
     void windowDidBecomeMain(NSWindow& window) override;
     void windowDidResignMain(NSWindow& window) override;
+    // The utility panels come back when the versions browser closes.
+    void windowDidExitVersionBrowser(NSWindow& window) override;
 
 private:
     Preferences& preferences_;

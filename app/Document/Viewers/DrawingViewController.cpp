@@ -133,15 +133,17 @@ CGPoint DrawingViewController::canvasPoint(CGPoint viewPoint) {
     return displayViewModel_->transform().inverted().apply(pixels);
 }
 
-void DrawingViewController::resetCanvasTransform(bool fit) {
+std::optional<CGAffineTransform> DrawingViewController::resetCanvasTransform(bool fit) {
     if (drawingController_ == nullptr) {
-        return;
+        return std::nullopt;
     }
     const CGSize bounds = metalView_->boundsSize(), scale = pointsToPixels();
     const MTLSize resolution = drawingController_->canvasResolution();
-    displayViewModel_->resetTransform({bounds.width * scale.width, bounds.height * scale.height},
-                                      {CGFloat(resolution.width), CGFloat(resolution.height)}, fit);
+    const CGAffineTransform replaced = displayViewModel_->resetTransform(
+        {bounds.width * scale.width, bounds.height * scale.height},
+        {CGFloat(resolution.width), CGFloat(resolution.height)}, fit);
     metalView_->setNeedsDisplay(true);
+    return replaced;
 }
 
 void DrawingViewController::rotateCanvas(CGFloat degrees) {
@@ -284,6 +286,24 @@ void DrawingViewController::viewDidAppear() {
     if (shownIn == nullptr) {
         return;
     }
+    auto& center = NotificationCenter::defaultCenter();
+    const auto weak = weakAs<DrawingViewController>();
+    windowObservations_ = {
+        center.addObserver(std::string(NSWindow::didEnterVersionBrowserNotification), shownIn.get(),
+                           DispatchQueue::main(),
+                           [weak](const Notification&) {
+                               if (const auto self = weak.lock()) {
+                                   self->windowDidEnterVersionBrowser();
+                               }
+                           }),
+        center.addObserver(std::string(NSWindow::didExitVersionBrowserNotification), shownIn.get(),
+                           DispatchQueue::main(),
+                           [weak](const Notification&) {
+                               if (const auto self = weak.lock()) {
+                                   self->windowDidExitVersionBrowser();
+                               }
+                           }),
+    };
     const auto& titlebar = titlebarViewController();
     const auto& present = shownIn->titlebarAccessoryViewControllers();
     if (std::find(present.begin(), present.end(), titlebar) == present.end()) {
@@ -361,6 +381,17 @@ void DrawingViewController::dismissBrushSizeBezel() {
 
 void DrawingViewController::showDrawWithMouseWarningIfNotDisabled() {
     DrawWithMouseWindowController::showIfNotDisabled();
+}
+
+void DrawingViewController::windowDidEnterVersionBrowser() {
+    transformOutsideVersionBrowser_ = resetCanvasTransform(true);
+}
+
+void DrawingViewController::windowDidExitVersionBrowser() {
+    if (transformOutsideVersionBrowser_) {
+        displayViewModel_->restoreTransform(*transformOutsideVersionBrowser_);
+        metalView_->setNeedsDisplay(true);
+    }
 }
 
 } // namespace velmora

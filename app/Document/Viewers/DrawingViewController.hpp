@@ -13,12 +13,14 @@
 #include "ToolResponders/DrawingToolResponder.hpp"
 #include "ToolResponders/MoveToolResponder.hpp"
 #include "desktop/NSViewController.hpp"
+#include "desktop/NotificationCenter.hpp"
 
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora {
 
@@ -65,7 +67,8 @@ public:
                      const std::shared_ptr<BitmapReceiver>& bitmapReceiver);
 
     // Menu commands, also reachable as responder actions by their selectors.
-    void resetCanvasTransform(bool fit);
+    // The reset answers the transform it replaced; none without a canvas.
+    std::optional<CGAffineTransform> resetCanvasTransform(bool fit);
     void rotateCanvas(CGFloat degrees);
     void zoomCanvas(CGFloat factor);
     // "moveTool", "brushTool" or "eraserTool"; none does nothing and any other
@@ -128,7 +131,16 @@ public:
     // The canvas information at the status bar's right end, made on first use.
     const std::shared_ptr<CanvasInfoTitlebarViewController>& titlebarViewController();
     void updateCanvasInfo();
+    // Also follows its window into and out of the versions browser.
     void viewDidAppear() override;
+
+    // The versions browser: the canvas is fitted while it is open and shown
+    // again exactly as it was when it closes.
+    void windowDidEnterVersionBrowser();
+    void windowDidExitVersionBrowser();
+    const std::optional<CGAffineTransform>& transformOutsideVersionBrowser() const {
+        return transformOutsideVersionBrowser_;
+    }
 
     // GesturesProviderDelegate.
     void zoom(CGFloat factor, CGPoint at, GesturePhase phase) override;
@@ -168,6 +180,8 @@ private:
     std::shared_ptr<BezelNotification> brushSizeBezel_ =
         std::make_shared<BezelNotification>(NSAttributedString());
     std::shared_ptr<PopoverWindow> popoverWindow_;
+    std::vector<NotificationCenter::ObserverToken> windowObservations_;
+    std::optional<CGAffineTransform> transformOutsideVersionBrowser_;
 };
 
 } // namespace velmora
