@@ -5,8 +5,8 @@
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 
-#define VELMORA_SIMD_TARGET "avx2"
-#define VELMORA_V __attribute__((target("avx2"), always_inline)) static inline
+#define VELMORA_SIMD_TARGET "avx2,fma"
+#define VELMORA_V __attribute__((target("avx2,fma"), always_inline)) static inline
 
 namespace velmora::imaging::kernels::avx2 {
 
@@ -17,7 +17,9 @@ struct V {
     using M = __m256;
     static constexpr size_t lanes = 8;
 
-    static bool supported() { return __builtin_cpu_supports("avx2"); }
+    static bool supported() {
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    }
     VELMORA_V F zero() { return _mm256_setzero_ps(); }
     VELMORA_V F set1(float v) { return _mm256_set1_ps(v); }
     VELMORA_V I set1i(int v) { return _mm256_set1_epi32(v); }
@@ -66,6 +68,21 @@ struct V {
     VELMORA_V bool any(M m) { return _mm256_movemask_ps(m) != 0; }
     VELMORA_V I keepWherei(I v, M m) { return _mm256_and_si256(v, _mm256_castps_si256(m)); }
     VELMORA_V F loadf(const float* p) { return _mm256_loadu_ps(p); }
+    // a · b + c with one rounding.
+    VELMORA_V F fmadd(F a, F b, F c) { return _mm256_fmadd_ps(a, b, c); }
+    // v minus the nearest whole number.
+    VELMORA_V F fraction(F v) {
+        return _mm256_sub_ps(v, _mm256_round_ps(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+    }
+    // max(worst, |v|) for worst ≥ 0.
+    VELMORA_V F maxAbs(F worst, F v) { return _mm256_max_ps(worst, abs(v)); }
+    // The nearest whole number (halves to even).
+    VELMORA_V I roundi(F v) { return _mm256_cvtps_epi32(v); }
+    // 1 / v to within 2^-22 relative where m is set, else 0.
+    VELMORA_V F reciprocalWhere(F v, M m) {
+        const F r = _mm256_and_ps(_mm256_rcp_ps(v), m);
+        return _mm256_fmadd_ps(r, _mm256_fnmadd_ps(v, r, _mm256_set1_ps(1.0f)), r);
+    }
     VELMORA_V void storef(float* p, F v) { _mm256_storeu_ps(p, v); }
 };
 } // namespace

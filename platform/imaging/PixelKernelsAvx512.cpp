@@ -77,6 +77,19 @@ struct V {
     VELMORA_V bool any(M m) { return m != 0; }
     VELMORA_V I keepWherei(I v, M m) { return _mm512_maskz_mov_epi32(m, v); }
     VELMORA_V F loadf(const float* p) { return _mm512_loadu_ps(p); }
+    // a · b + c with one rounding.
+    VELMORA_V F fmadd(F a, F b, F c) { return _mm512_fmadd_ps(a, b, c); }
+    // v minus the nearest whole number.
+    VELMORA_V F fraction(F v) { return _mm512_reduce_ps(v, _MM_FROUND_TO_NEAREST_INT); }
+    // max(worst, |v|) for worst ≥ 0: the larger magnitude, sign cleared.
+    VELMORA_V F maxAbs(F worst, F v) { return _mm512_range_ps(worst, v, 0x0B); }
+    // The nearest whole number (halves to even).
+    VELMORA_V I roundi(F v) { return _mm512_cvtps_epi32(v); }
+    // 1 / v to within 2^-22 relative where m is set, else 0.
+    VELMORA_V F reciprocalWhere(F v, M m) {
+        const F r = _mm512_maskz_rcp14_ps(m, v);
+        return _mm512_fmadd_ps(r, _mm512_fnmadd_ps(v, r, _mm512_set1_ps(1.0f)), r);
+    }
     VELMORA_V void storef(float* p, F v) { _mm512_storeu_ps(p, v); }
 };
 } // namespace

@@ -40,6 +40,9 @@ std::vector<uint32_t> rowRoad(BlendOp op, const std::vector<uint32_t>& fg,
     return out;
 }
 
+constexpr BlendOp allOps[] = {BlendOp::sourceOver, BlendOp::sourceOut,  BlendOp::multiply,
+                              BlendOp::overlay,    BlendOp::linearBurn, BlendOp::linearDodge};
+
 uint32_t next(uint32_t& s) {
     s = s * 1664525u + 1013904223u;
     return s;
@@ -50,8 +53,7 @@ uint32_t next(uint32_t& s) {
 // the background colour and the other channels varied, in rows whose length
 // also leaves a tail for the portable loop.
 TEST(ExactBlend, RowRoadRoundsLikeTheFloatRoad) {
-    const BlendOp ops[] = {BlendOp::sourceOver, BlendOp::sourceOut, BlendOp::linearDodge};
-    for (const BlendOp op : ops) {
+    for (const BlendOp op : allOps) {
         uint32_t s = 7;
         size_t mismatches = 0;
         std::vector<uint32_t> fg(65536 + 13), bg(fg.size());
@@ -89,7 +91,7 @@ TEST(ExactBlend, HalvesAndExtremeAlphas) {
             }
         }
     }
-    for (const BlendOp op : {BlendOp::sourceOver, BlendOp::sourceOut, BlendOp::linearDodge}) {
+    for (const BlendOp op : allOps) {
         EXPECT_EQ(rowRoad(op, fg, bg), floatRoad(op, fg, bg)) << "op " << int(op);
     }
 }
