@@ -404,7 +404,10 @@ public:
     void mouseDragged(const NSEvent& e, CGPoint p) override {
         const MTLRegion before = layer->boundingRect();
         move->mouseDragged(e, p);
-        applied += layer->boundingRect().origin.x != before.origin.x ? 1 : 0;
+        if (layer->boundingRect().origin.x != before.origin.x) {
+            applied += 1;
+            appliedAt.push_back(Clock::now());
+        }
     }
     void mouseUp(const NSEvent& e, CGPoint p) override { move->mouseUp(e, p); }
     void scrollWheel(const NSEvent&, CGPoint) override {}
@@ -413,6 +416,7 @@ public:
     std::shared_ptr<MoveToolResponder> move;
     std::shared_ptr<Layer> layer;
     int applied = 0;
+    std::vector<Clock::time_point> appliedAt;
 };
 
 void BM_MoveToolStepToFrame(benchmark::State& state) {
@@ -447,6 +451,7 @@ void BM_MoveToolStepToFrame(benchmark::State& state) {
         s.probe->frames.clear();
         s.painted.clear();
         counting->applied = 0;
+        counting->appliedAt.clear();
         s.probe->progress = [c = counting.get()] { return c->applied; };
 
         // One canvas pixel in view points, the drag's path across the middle.
@@ -481,12 +486,15 @@ void BM_MoveToolStepToFrame(benchmark::State& state) {
         // Step k (1-based) is shown by the first frame begun after k steps.
         const auto shown = s.shownTimes();
         const auto& frames = s.probe->frames;
-        std::vector<double> latency;
+        std::vector<double> latency, delivery;
         int step = 0;
         for (size_t f = 0; f < frames.size(); ++f) {
             for (; step < frames[f].ready && step < steps; ++step) {
                 if (shown[f]) {
                     latency.push_back(ms(*shown[f] - posted[size_t(step + 1)]));
+                    // Of which the event's wait for the main thread.
+                    delivery.push_back(
+                        ms(counting->appliedAt[size_t(step)] - posted[size_t(step + 1)]));
                 }
             }
         }
@@ -499,6 +507,8 @@ void BM_MoveToolStepToFrame(benchmark::State& state) {
         state.counters["refused"] = double(owner->refused);
         state.counters["step_med_ms"] = percentile(latency, 0.5);
         state.counters["step_p99_ms"] = percentile(latency, 0.99);
+        state.counters["delivery_med_ms"] = percentile(delivery, 0.5);
+        state.counters["frames"] = double(frames.size());
         state.counters["recomposite_ms"] = reference;
         state.counters["step_med_to_recomposite"] = percentile(latency, 0.5) / reference;
         state.counters["step_p99_to_recomposite"] = percentile(latency, 0.99) / reference;
