@@ -349,6 +349,12 @@ void Document::browseVersions() {
 }
 
 bool Document::validateMenuItem(const NSMenuItem& item) {
+    // A version that is only viewed is never written nor browsed itself.
+    if (viewingMode_ &&
+        (item.action() == "saveDocument:" || item.action() == "saveDocumentAs:" ||
+         item.action() == "revertDocumentToSaved:" || item.action() == "browseDocumentVersions:")) {
+        return false;
+    }
     if (item.action() == "browseDocumentVersions:") {
         return fileURL() && versionStore != nullptr && layeredCanvas() != nullptr &&
                undoManager() != nullptr;

@@ -145,7 +145,9 @@ std::shared_ptr<VersionsBrowser> DocumentVersionsBrowser::browse(Document& docum
             return nullptr;
         }
         *shown = openVersion(*owner, version);
-        return (*shown)->windowControllers().front()->window();
+        const auto window = (*shown)->windowControllers().front()->window();
+        window->setTitle((*shown)->displayName());
+        return window;
     };
     handlers.restore = [weak](const DocumentVersion& version) {
         const auto owner = weak.lock();
@@ -153,13 +155,15 @@ std::shared_ptr<VersionsBrowser> DocumentVersionsBrowser::browse(Document& docum
     };
     handlers.closed = [shown] { *shown = nullptr; };
     hideUtilityPanels();
-    return VersionsBrowser::open(
+    auto browser = VersionsBrowser::open(
         window, std::move(versions),
         [type, weak](const DocumentVersion& version) {
             const auto path = DocumentFileTypes::fileTypeForPath(version.url.path());
             return thumbnail(version, path ? *path : type.value_or(DocumentFileType::velmora));
         },
         std::move(handlers));
+    browser->window()->setTitle("Versions of “" + document.displayName() + "”");
+    return browser;
 }
 
 } // namespace velmora

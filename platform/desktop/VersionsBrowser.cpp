@@ -89,7 +89,7 @@ void VersionsBrowser::build() {
     window_ = std::make_shared<NSWindow>(CGRect{{0, 0}, {280, 600}},
                                          NSWindowStyleMask::titled | NSWindowStyleMask::closable |
                                              NSWindowStyleMask::resizable);
-    window_->setTitle("Versions of " + document->title());
+    window_->setTitle(document->title().empty() ? "Versions" : "Versions of " + document->title());
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
     list_ = new QListWidget;

@@ -181,6 +181,11 @@ TEST_F(DocumentVersionsTest, TheRevertToMenuBrowsesOnlyADocumentWithAFileAndASto
     } refusals[] = {{"no store", [&] { document->versionStore = nullptr; }},
                     {"no file", [&] { document->setFileURL(std::nullopt); }},
                     {"viewed", [&] { document->setContent(std::nullopt); }}};
+    document->setInViewingMode(true);
+    for (const auto* action : {"browseDocumentVersions:", "saveDocument:", "saveDocumentAs:"}) {
+        EXPECT_FALSE(document->validateMenuItem(NSMenuItem("", action))) << "viewed: " << action;
+    }
+    document->setInViewingMode(false);
     for (const auto& r : refusals) {
         const auto saved =
             std::make_tuple(document->versionStore, document->fileURL(), document->content());
@@ -286,4 +291,23 @@ TEST_F(BrowsingTest, RestoreReplacesTheContentAndClosesTheBrowser) {
     EXPECT_EQ(panelsOnScreen(), 4);
     document->undoManager()->undo();
     EXPECT_EQ(sizeOf(*document), (MTLSize{5, 3, 1}));
+}
+
+TEST_F(BrowsingTest, AnAutosavingDocumentSavesItsChangesBeforeARestore) {
+    const URL native = URL::fileURL(folder / "Picture.velmora", false);
+    ASSERT_TRUE(
+        document->save(native, "com.tovik.velmora-image", NSSaveOperationType::saveAsOperation));
+    ASSERT_TRUE(
+        document->save(native, "com.tovik.velmora-image", NSSaveOperationType::saveOperation));
+    const auto before = store->versions(native);
+    ASSERT_EQ(before.size(), 1u);
+    const auto saved = fs::last_write_time(native.filePath());
+    document->updateChangeCount(NSDocumentChangeType::changeDone);
+
+    ASSERT_TRUE(document->restoreVersion(before[0].url));
+    EXPECT_NE(fs::last_write_time(native.filePath()), saved) << "the changes were saved first";
+    const auto after = store->versions(native);
+    EXPECT_EQ(after.size(), 3u) << "the file before that save, and the changes saved";
+    EXPECT_EQ(test::readFile(after[0].url.filePath()), test::readFile(native.filePath()));
+    EXPECT_TRUE(alerts.empty());
 }
