@@ -8,6 +8,7 @@
 
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QPixmapCache>
 #include <QStyle>
 #include <algorithm>
 #include <cmath>
@@ -21,6 +22,19 @@ constexpr BlendMode blendModes[] = {BlendMode::sourceOver,  BlendMode::multiply,
                                     BlendMode::linearDodge, BlendMode::eraser};
 
 constexpr int iconSide = 16;
+
+// Loading the folder image reads files: once for all rows.
+QPixmap folderPixmap(const QStyle& style) {
+    static const QString key = QStringLiteral("velmora.layerRow.folder");
+    QPixmap pixmap;
+    if (!QPixmapCache::find(key, &pixmap)) {
+        const QIcon folder =
+            QIcon::fromTheme(QStringLiteral("folder"), style.standardIcon(QStyle::SP_DirIcon));
+        pixmap = folder.pixmap(iconSide, iconSide);
+        QPixmapCache::insert(key, pixmap);
+    }
+    return pixmap;
+}
 
 } // namespace
 
@@ -143,9 +157,7 @@ void LayerItemView::represent(const std::shared_ptr<Layer>& layer) {
     opacityButton->setInternalValue(std::clamp(double(layer->opacity()), 0.0, 1.0));
     opacityButton->updateTitle();
     if (asContainer(layer)) {
-        const QIcon folder =
-            QIcon::fromTheme(QStringLiteral("folder"), style()->standardIcon(QStyle::SP_DirIcon));
-        icon->setPixmap(folder.pixmap(iconSide, iconSide));
+        icon->setPixmap(folderPixmap(*style()));
     } else {
         icon->clear();
     }
