@@ -302,10 +302,12 @@ bool LayerTreeController::canDropMimeData(const QMimeData* data, Qt::DropAction 
            NSDragOperation::none;
 }
 
-bool LayerTreeController::dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int,
-                                       const QModelIndex& parent) {
+bool LayerTreeController::dropMimeData(const QMimeData* data, Qt::DropAction action, int row,
+                                       int column, const QModelIndex& parent) {
+    // A drop the view delivers without asking first (onto a row) is refused
+    // all the same.
     const auto source = dataSource.lock();
-    if (!source || data == nullptr || (parent.isValid() && node(parent) == nullptr)) {
+    if (!source || !canDropMimeData(data, action, row, column, parent)) {
         return false;
     }
     return source->acceptDrop(draggingInfo(*data, action), node(parent), row);

@@ -1,15 +1,37 @@
 #include "UtilityPanels/Layers/LayersOutlineView.hpp"
 
+#include <QDrag>
 #include <QDragMoveEvent>
 #include <QHeaderView>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QStyledItemDelegate>
 
 namespace velmora {
 
 namespace {
 
 constexpr const char* layerPasteboardType = "Velmora.Layer";
+
+// Rows with a row view show the name in it: the text beneath would only cost
+// shaping on every paint.
+class RowBackgroundDelegate : public QStyledItemDelegate {
+public:
+    explicit RowBackgroundDelegate(QAbstractItemView* view)
+        : QStyledItemDelegate(view), view_(view) {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (view_->indexWidget(index) != nullptr) {
+            option->text.clear();
+            option->features &= ~QStyleOptionViewItem::HasDisplay;
+        }
+    }
+
+private:
+    QAbstractItemView* view_;
+};
 
 } // namespace
 
@@ -27,6 +49,7 @@ LayersOutlineView::LayersOutlineView(QWidget* parent)
     setDragDropMode(QAbstractItemView::DragDrop);
     setDefaultDropAction(Qt::MoveAction);
     setDragDropOverwriteMode(false);
+    setItemDelegate(new RowBackgroundDelegate(this));
 }
 
 void LayersOutlineView::makeVisibleRowViews() {
@@ -52,12 +75,33 @@ void LayersOutlineView::paintEvent(QPaintEvent* event) {
 }
 
 void LayersOutlineView::startDrag(Qt::DropActions supportedActions) {
-    const QModelIndex dragged = currentIndex();
+    QModelIndexList indexes;
+    for (const QModelIndex& index : selectedIndexes()) {
+        if (model()->flags(index).testFlag(Qt::ItemIsDragEnabled)) {
+            indexes.append(index);
+        }
+    }
+    if (indexes.isEmpty()) {
+        return;
+    }
+    QMimeData* data = model()->mimeData(indexes);
+    if (data == nullptr) {
+        return;
+    }
+    const QModelIndex dragged = indexes.front();
+    auto* drag = new QDrag(this);
+    drag->setMimeData(data);
+    // The row as shown, its controls included.
+    if (QWidget* row = indexWidget(dragged)) {
+        drag->setPixmap(row->grab());
+        drag->setHotSpot(pressedPosition_ - visualRect(dragged).topLeft());
+    }
     clipView_->setMaxScrollingPerSecond(dragScrollingLimit);
     if (draggingSessionWillBegin) {
         draggingSessionWillBegin(dragged);
     }
-    QTreeView::startDrag(supportedActions);
+    // Whatever the outcome, the rows change only through the canvas.
+    drag->exec(supportedActions, defaultDropAction());
     if (clipView_) {
         clipView_->setMaxScrollingPerSecond(std::nullopt);
     }
@@ -97,7 +141,29 @@ void LayersOutlineView::dragMoveEvent(QDragMoveEvent* event) {
     chooseDropAction(event);
 }
 
+void LayersOutlineView::dropEvent(QDropEvent* event) {
+    // Below an open or an empty group the indicator stands above its first
+    // row: the drop goes there, not after the group, so that empty groups can
+    // be filled.
+    const QModelIndex target = indexAt(event->position().toPoint());
+    const bool group = target.isValid() && model()->flags(target).testFlag(Qt::ItemIsDropEnabled);
+    if (!group || dropIndicatorPosition() != BelowItem ||
+        (!isExpanded(target) && model()->rowCount(target) > 0)) {
+        QTreeView::dropEvent(event);
+        return;
+    }
+    if (model()->dropMimeData(event->mimeData(), event->dropAction(), 0, 0, target)) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+    stopAutoScroll();
+    setState(NoState);
+    viewport()->update();
+}
+
 void LayersOutlineView::mousePressEvent(QMouseEvent* event) {
+    pressedPosition_ = event->position().toPoint();
     // A press below the rows clears the selection.
     if (!indexAt(event->position().toPoint()).isValid() && selectionModel() != nullptr) {
         selectionModel()->clear();

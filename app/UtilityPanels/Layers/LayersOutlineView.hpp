@@ -34,12 +34,14 @@ protected:
     void timerEvent(QTimerEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
     void chooseDropAction(QDropEvent* event) const;
 
     QPointer<ThrottledClipView> clipView_;
+    QPoint pressedPosition_;
 };
 
 } // namespace velmora

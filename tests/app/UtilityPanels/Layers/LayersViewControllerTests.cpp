@@ -251,6 +251,69 @@ TEST(LayersPanel, RowsAreMadeWhenShownAndShowTheirOwnLayers) {
     window->close();
 }
 
+TEST(LayersPanel, RowsDraggedWithThePointerMoveTheirLayers) {
+    struct Case {
+        const char* name;
+        int row;    // the row dragged
+        int target; // the row dropped at
+        // Where in the target row, from its top: 2 above it, 15 onto it,
+        // 28 below it.
+        int y;
+        const char* shape;
+    };
+    // Outline: B E[] A Background, E an empty group.
+    const Case cases[] = {
+        {"above the first row", 3, 0, 2, "A E[] B Background"},
+        {"below an empty group: into it", 2, 1, 28, "Background E[A] B"},
+        {"onto a group's row: refused", 0, 1, 15, "Background A E[] B"},
+        {"just below itself: refused", 2, 2, 28, "Background A E[] B"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PanelRig rig;
+        const auto e = GroupLayer::make("E");
+        rig.canvas->setImmediateLayers({rig.background, rig.a, e, rig.b});
+        auto window = std::make_shared<NSPanel>(CGRect{{0, 0}, {320, 300}});
+        window->setContentView(rig.panel->view());
+        window->orderFront();
+        rig.openCanvas();
+        QApplication::processEvents();
+        LayersOutlineView& outline = *rig.panel->outlineView;
+        QWidget* viewport = outline.viewport();
+        const auto at = [&](int row, int y) {
+            return outline.visualRect(rig.tree().modelIndex({row})).topLeft() + QPoint(4, y);
+        };
+        const QPoint from = at(c.row, 15), to = at(c.target, c.y);
+        bool dragged = false;
+        // The offscreen platform ends a drag at once: while the outline's
+        // drag is under way its viewport gets the drag events a pointer would
+        // send.
+        const auto began = outline.draggingSessionWillBegin;
+        outline.draggingSessionWillBegin = [&](const QModelIndex& index) {
+            began(index);
+            dragged = true;
+            const std::unique_ptr<QMimeData> data(rig.tree().mimeData({index}));
+            const auto actions = Qt::MoveAction | Qt::CopyAction;
+            QDragEnterEvent enter(to - QPoint(0, 1), actions, data.get(), Qt::LeftButton, {});
+            QApplication::sendEvent(viewport, &enter);
+            QDragMoveEvent move(to, actions, data.get(), Qt::LeftButton, {});
+            QApplication::sendEvent(viewport, &move);
+            QDropEvent drop(to, actions, data.get(), Qt::LeftButton, {});
+            QApplication::sendEvent(viewport, &drop);
+        };
+        QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+        // The first move makes the press a drag, the next one starts it.
+        QTest::mouseMove(viewport, from + QPoint(0, 2));
+        QTest::mouseMove(viewport, from + QPoint(0, 20));
+        QApplication::processEvents();
+        EXPECT_TRUE(dragged);
+        EXPECT_EQ(modelShape(*rig.canvas), c.shape);
+        EXPECT_EQ(outlineShape(rig.tree()),
+                  outlineShape(CanvasTreeAdapter::make(rig.canvas)->treeController()));
+        window->close();
+    }
+}
+
 TEST(LayersPanel, APressBelowTheRowsClearsTheActiveLayer) {
     PanelRig rig;
     rig.openCanvas();
