@@ -10,29 +10,37 @@
 #include "UtilityPanels/Tools/ToolsPresetsWindowController.hpp"
 #include "UtilityPanels/Tools/ToolsViewController.hpp"
 #include "UtilityPanels/Tools/ToolsWindowController.hpp"
+#include "UtilityPanels/UtilityPanelPlace.hpp"
 #include "desktop/NSPanel.hpp"
+#include "desktop/NSScreen.hpp"
 #include "desktop/NSStoryboard.hpp"
 
 namespace velmora {
 
 namespace {
 
-// First-run places, from the visible area's bottom left: side by side.
-constexpr CGPoint toolsOrigin{0, 0};
-constexpr CGPoint toolSettingsOrigin{80, 0};
-constexpr CGPoint presetsOrigin{380, 0};
-constexpr CGPoint layersOrigin{620, 0};
+// First-run places: the tools above the brush presets at the left edge, the
+// tool settings beside them, the layers at the right edge, all along the top.
+constexpr UtilityPanelPlace toolsPlace{0, 0, false};
+constexpr UtilityPanelPlace presetsPlace{0, 160 + UtilityPanelPlace::titleBarAllowance, false};
+constexpr UtilityPanelPlace toolSettingsPlace{228, 0, false};
+constexpr UtilityPanelPlace layersPlace{0, 0, true};
 
 template <class Controller>
 std::shared_ptr<Controller>
-makeController(CGPoint origin, std::string title, CGSize size,
+makeController(UtilityPanelPlace place, std::string title, CGSize size,
                std::function<std::shared_ptr<NSViewController>()> content) {
     auto controller = std::make_shared<Controller>();
-    controller->defaultFrameOrigin = origin;
-    controller->setWindowLoader([title, size, content] {
+    controller->setWindowLoader([weak = std::weak_ptr<Controller>(controller), place, title, size,
+                                 content] {
         auto panel = std::make_shared<NSPanel>(CGRect{{0, 0}, size});
         panel->setTitle(title);
         panel->setContentViewController(content());
+        // The place depends on the screen the panel opens on.
+        const auto controller = weak.lock();
+        if (const auto screen = panel->screen(); controller && screen) {
+            controller->defaultFrameOrigin = place.defaultFrameOrigin(size, screen->visibleFrame());
+        }
         return panel;
     });
     return controller;
@@ -43,22 +51,21 @@ makeController(CGPoint origin, std::string title, CGSize size,
 void registerUtilityPanelStoryboards() {
     NSStoryboard::registerController("Tools Presets", "PresetsPanel", [] {
         return makeController<ToolsPresetsWindowController>(
-            presetsOrigin, "Brush Presets", {220, 320},
+            presetsPlace, "Brush Presets", {220, 320},
             [] { return std::make_shared<ToolsPresetsViewController>(); });
     });
     NSStoryboard::registerController("Tools", "Tools", [] {
-        return makeController<ToolsWindowController>(toolsOrigin, "Tools", {68, 160}, [] {
-            return std::make_shared<ToolsViewController>();
-        });
+        return makeController<ToolsWindowController>(
+            toolsPlace, "Tools", {68, 160}, [] { return std::make_shared<ToolsViewController>(); });
     });
     NSStoryboard::registerController("Layers", "Layers", [] {
-        return makeController<LayersWindowController>(layersOrigin, "Layers", {340, 420}, [] {
+        return makeController<LayersWindowController>(layersPlace, "Layers", {340, 420}, [] {
             return std::make_shared<LayersViewController>();
         });
     });
     NSStoryboard::registerController("Tool Settings", "ToolSettings", [] {
         return makeController<ToolSettingsWindowController>(
-            toolSettingsOrigin,
+            toolSettingsPlace,
             ToolSettingsWindowController::titleForTool(DrawingSettings::shared().currentTool()),
             {290, 420}, [] {
                 return std::make_shared<NotApplicableTabViewController>(
