@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Document/DocumentFileType.hpp"
 #include "desktop/VersionStore.hpp"
 #include "desktop/VersionsBrowser.hpp"
 
@@ -25,8 +24,9 @@ public:
     // document without a file, a version store or a window.
     static std::shared_ptr<VersionsBrowser> browse(Document& document);
 
-    // Any thread. Throws when the version cannot be read.
-    static QImage thumbnail(const DocumentVersion& version, DocumentFileType type);
+    // Any thread: the version's stored preview (native, never its layers) or
+    // its image (flat), fitted in a thumbnail. Throws when it cannot be read.
+    static QImage thumbnail(const DocumentVersion& version);
     // The version as a document of its own, in viewing mode, with its window
     // made but not shown. Throws when it cannot be read.
     static std::shared_ptr<Document> openVersion(const Document& document,
