@@ -2,6 +2,7 @@
 
 #include "gpu/MTLGeometry.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -30,10 +31,11 @@ inline MTLRegion dotRegion(float x, float y, float radius) {
         return {};
     }
     constexpr float limit = 1099511627776.0f; // 2^40
+    // Finite from here on: plain comparisons clamp as fmin and fmax would, without a call.
     const auto whole = [&](float v) {
-        return static_cast<int64_t>(std::trunc(std::fmax(-limit, std::fmin(limit, v))));
+        return static_cast<int64_t>(std::trunc(std::clamp(v, -limit, limit)));
     };
-    const int64_t r = static_cast<int64_t>(std::ceil(std::fmin(radius, limit)));
+    const int64_t r = static_cast<int64_t>(std::ceil(std::min(radius, limit)));
     const int64_t side = 2 * r + 1;
     return {{whole(x) - r, whole(y) - r, 0}, {side, side, 1}};
 }

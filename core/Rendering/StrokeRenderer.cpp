@@ -111,12 +111,13 @@ void StrokeRenderer::render(const std::shared_ptr<MTLTexture>& destination,
         }
         strokeLayer_->setBlendMode(stroke->erasing ? BlendMode::eraser : BlendMode::normal);
 
+        // The dots are taken batch by batch from the front and dropped together after.
+        size_t taken = 0;
         for (const int32_t batchSize : batchSizes) {
             const auto n = static_cast<size_t>(batchSize);
-            while (stroke->dots.size() >= n) {
-                const std::vector<StrokesViewModel::Dot> batch(stroke->dots.begin(),
-                                                               stroke->dots.begin() + batchSize);
-                stroke->dots.erase(stroke->dots.begin(), stroke->dots.begin() + batchSize);
+            while (stroke->dots.size() - taken >= n) {
+                const std::span<const StrokesViewModel::Dot> batch(stroke->dots.data() + taken, n);
+                taken += n;
                 const auto region = drawDots(batch, destination, commandBuffer);
                 strokeBounds_ = unionWith(strokeBounds_, region);
                 if (const auto d = delegate()) {
@@ -124,6 +125,8 @@ void StrokeRenderer::render(const std::shared_ptr<MTLTexture>& destination,
                 }
             }
         }
+        stroke->dots.erase(stroke->dots.begin(),
+                           stroke->dots.begin() + static_cast<std::ptrdiff_t>(taken));
 
         if (!stroke->finished) {
             break; // its dots are used up; it comes back once more arrive
@@ -133,7 +136,7 @@ void StrokeRenderer::render(const std::shared_ptr<MTLTexture>& destination,
     }
 }
 
-MTLRegion StrokeRenderer::drawDots(const std::vector<StrokesViewModel::Dot>& dots,
+MTLRegion StrokeRenderer::drawDots(std::span<const StrokesViewModel::Dot> dots,
                                    const std::shared_ptr<MTLTexture>& destination,
                                    const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
     const auto count = static_cast<int32_t>(dots.size());
@@ -142,11 +145,14 @@ MTLRegion StrokeRenderer::drawDots(const std::vector<StrokesViewModel::Dot>& dot
         fatalError("Unsupported batch size");
     }
     std::vector<DotDesc> records;
+    std::vector<MTLRegion> regions;
     records.reserve(dots.size());
+    regions.reserve(dots.size());
     MTLRegion region{};
     for (const auto& dot : dots) {
         records.push_back(dotDesc(dot));
-        region = unionWith(region, dotRegion(records.back()));
+        regions.push_back(dotRegion(records.back()));
+        region = unionWith(region, regions.back());
     }
     const auto& stroke = strokeTexture();
     const auto clipped = clipBlitRegions(region, std::min(destination->width(), stroke->width()),
@@ -154,8 +160,8 @@ MTLRegion StrokeRenderer::drawDots(const std::vector<StrokesViewModel::Dot>& dot
     if (!clipped) {
         return {};
     }
-    for (const DotDesc& record : records) {
-        tiles_.mark(dotRegion(record));
+    for (const MTLRegion& r : regions) {
+        tiles_.mark(r);
     }
     // Only the part inside the textures is dispatched: a stroke dragged far off the
     // canvas costs nothing and its origin always fits the kernel's integers.

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -79,7 +80,7 @@ private:
 
     std::shared_ptr<MTLComputePipelineState> makeDrawPipeline(int32_t batchSize,
                                                               const MTLLibrary& library) const;
-    MTLRegion drawDots(const std::vector<StrokesViewModel::Dot>& dots,
+    MTLRegion drawDots(std::span<const StrokesViewModel::Dot> dots,
                        const std::shared_ptr<MTLTexture>& destination,
                        const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
     std::optional<Commit>
