@@ -92,7 +92,10 @@ std::shared_ptr<NSCursor> DrawingToolResponder::makeCursor(const Brush& brush, C
         images.push_back(
             images[1].scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     }
-    return NSCursor::make(std::move(images), cursor.imageSize, cursor.hotSpot);
+    auto made = NSCursor::make(std::move(images), cursor.imageSize, cursor.hotSpot);
+    // Here on the cursor queue rather than on the main thread when it is shown.
+    made->prepare(ratio > 0 ? ratio : 1);
+    return made;
 }
 
 CGFloat DrawingToolResponder::cursorZoom(DrawingToolResponderDelegate& delegate) const {

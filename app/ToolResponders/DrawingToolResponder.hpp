@@ -60,7 +60,8 @@ public:
     // "Brush Size: N pixel(s)." with the number in digits of equal width.
     static NSAttributedString brushSizeText(float size);
     // Any thread: the brush's ring, with a bitmap for `ratio` when that is
-    // neither 1 nor 2, or the crosshair.
+    // neither 1 nor 2 and its cursor for `ratio` made where the platform
+    // allows, or the crosshair.
     static std::shared_ptr<NSCursor> makeCursor(const Brush& brush, CGFloat zoom, CGFloat ratio);
 
     // DrawingSettingsDelegate, DisplayViewModelDelegate.

@@ -12,8 +12,8 @@
 //   steps at 120 Hz: each step from its posted event to the painted frame that
 //   shows it, as a ratio to a full recomposite of the canvas to a painted frame;
 // - brush cursors of 24, 260 and 1080 points at backing scale 2: the main
-//   thread's part of putting one on screen (pixmap, cursor, override), as a
-//   ratio to a copy of the cursor image's bytes.
+//   thread's part of putting one on screen, as a ratio to a copy of the cursor
+//   image's bytes.
 #include "BenchSupport.hpp"
 #include "Document/Viewers/DrawingController.hpp"
 #include "Document/Viewers/Viewer.hpp"
@@ -522,20 +522,25 @@ void BM_MoveToolStepToFrame(benchmark::State& state) {
 BENCHMARK(BM_MoveToolStepToFrame)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // The main thread's part of showing a new brush cursor of `d` points at
-// backing scale 2 (its images are drawn on the cursor queue beforehand): the
-// pixmap, the cursor and the override; next to a copy of the 2x image's bytes.
+// backing scale 2, made on the cursor queue beforehand (its images and, where
+// the platform allows, its pixmap cursor): next to a copy of the 2x image's
+// bytes. The cursor queue's time is noted beside it.
 void BM_BrushCursorOnMainThread(benchmark::State& state) {
     const double d = double(state.range(0));
     Brush brush;
     brush.size = float(d - 4); // the ring's image has 2 points of margin each side
     brush.hardness = 0.7f;
     constexpr int samples = 9;
+    const DispatchQueue queue("CursorGeneratorQueue", DispatchQoS::userInitiated);
     for (auto _ : state) {
-        std::vector<double> main, copy, pixmap;
+        std::vector<double> main, copy, queued;
         int side = 0;
         for (int i = 0; i < samples; ++i) {
-            // Made off the clock, as the cursor queue makes it.
-            const auto cursor = DrawingToolResponder::makeCursor(brush, 1.0, 2.0);
+            // Made off the clock on the cursor queue, as the tool makes it.
+            std::shared_ptr<NSCursor> cursor;
+            const auto q0 = Clock::now();
+            queue.sync([&] { cursor = DrawingToolResponder::makeCursor(brush, 1.0, 2.0); });
+            queued.push_back(ms(Clock::now() - q0));
             const QImage image = cursor->image(2);
             side = image.width();
             std::vector<uint8_t> bytes(size_t(image.sizeInBytes()));
@@ -546,15 +551,11 @@ void BM_BrushCursorOnMainThread(benchmark::State& state) {
             const auto t0 = Clock::now();
             cursor->set();
             main.push_back(ms(Clock::now() - t0));
-            // Of which the pixmap and cursor alone.
-            const auto p0 = Clock::now();
-            benchmark::DoNotOptimize(cursor->qCursor(2));
-            pixmap.push_back(ms(Clock::now() - p0));
         }
         state.counters["image_px"] = double(side);
         state.counters["main_us"] = 1000 * percentile(main, 0.5);
         state.counters["copy_us"] = 1000 * percentile(copy, 0.5);
-        state.counters["pixmap_us"] = 1000 * percentile(pixmap, 0.5);
+        state.counters["cursor_queue_us"] = 1000 * percentile(queued, 0.5);
         state.counters["main_to_copy"] = percentile(main, 0.5) / percentile(copy, 0.5);
     }
     NSCursor::arrowCursor()->set();

@@ -162,6 +162,39 @@ QImage NSCursor::image(qreal scale) const {
 
 QCursor NSCursor::qCursor(qreal devicePixelRatio) const {
     precondition(Thread::isMainThread(), "Cursor pixmaps are made on the main thread");
+    {
+        const std::lock_guard lock(preparedMutex_);
+        if (prepared_ && prepared_->first == devicePixelRatio) {
+            return prepared_->second;
+        }
+    }
+    return makeQCursor(devicePixelRatio);
+}
+
+void NSCursor::prepare(qreal devicePixelRatio) {
+    if (shape_ || qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
+        return;
+    }
+    // These platforms' pixmaps are raster images, which any thread may make;
+    // elsewhere a pixmap belongs to the main thread.
+    static const bool threaded = [] {
+        const QString name = QGuiApplication::platformName();
+        return name == "xcb" || name.startsWith("wayland") || name == "offscreen";
+    }();
+    if (!threaded && !Thread::isMainThread()) {
+        return;
+    }
+    QCursor cursor = makeQCursor(devicePixelRatio);
+    const std::lock_guard lock(preparedMutex_);
+    prepared_.emplace(devicePixelRatio, std::move(cursor));
+}
+
+bool NSCursor::isPrepared(qreal devicePixelRatio) const {
+    const std::lock_guard lock(preparedMutex_);
+    return prepared_ && prepared_->first == devicePixelRatio;
+}
+
+QCursor NSCursor::makeQCursor(qreal devicePixelRatio) const {
     if (shape_) {
         return QCursor(*shape_);
     }

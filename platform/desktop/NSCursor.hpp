@@ -5,7 +5,9 @@
 #include <QCursor>
 #include <QImage>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace velmora {
@@ -62,14 +64,23 @@ public:
 
     // Main thread: the cursor for a screen of `devicePixelRatio`.
     QCursor qCursor(qreal devicePixelRatio) const;
+    // Any thread, where the platform's pixmaps are plain images that any
+    // thread may make (else nothing happens): makes the cursor for
+    // `devicePixelRatio` now, so that showing it costs the main thread no
+    // image conversion.
+    void prepare(qreal devicePixelRatio);
+    bool isPrepared(qreal devicePixelRatio) const;
 
 private:
     NSCursor() = default;
+    QCursor makeQCursor(qreal devicePixelRatio) const;
 
     std::vector<QImage> representations_;
     CGSize imageSize_;
     CGPoint hotSpot_;
     std::optional<Qt::CursorShape> shape_;
+    mutable std::mutex preparedMutex_;
+    std::optional<std::pair<qreal, QCursor>> prepared_;
 };
 
 } // namespace velmora

@@ -269,6 +269,26 @@ TEST_F(DrawingToolResponderTest, CursorBitmapAndHotSpotForEachRatio) {
     EXPECT_EQ(DrawingToolResponder::makeCursor(brush, 2, 2), NSCursor::crosshairCursor());
 }
 
+TEST_F(DrawingToolResponderTest, ACursorMadeOnTheCursorQueueIsReadyForTheMainThread) {
+    Brush brush;
+    brush.size = 256; // d = 260 points
+    for (const CGFloat ratio : {2.0, 1.5}) {
+        std::shared_ptr<NSCursor> made;
+        DispatchQueue("CursorGeneratorQueue", DispatchQoS::userInitiated).sync([&] {
+            made = DrawingToolResponder::makeCursor(brush, 1, ratio);
+        });
+        EXPECT_TRUE(made->isPrepared(ratio)) << ratio;
+        EXPECT_FALSE(made->isPrepared(1)) << "prepared for its own ratio only";
+        // The same cursor as one made on the main thread when shown.
+        const auto plain =
+            NSCursor::make(made->representations(), made->imageSize(), made->hotSpot());
+        const QCursor shown = made->qCursor(ratio), expected = plain->qCursor(ratio);
+        EXPECT_EQ(shown.hotSpot(), expected.hotSpot()) << ratio;
+        EXPECT_DOUBLE_EQ(shown.pixmap().devicePixelRatio(), ratio);
+        EXPECT_EQ(shown.pixmap().toImage(), expected.pixmap().toImage()) << ratio;
+    }
+}
+
 TEST_F(DrawingToolResponderTest, WithoutDrawingControllerThePointerIsIgnored) {
     delegate->hasController = false;
     tool->mouseDown(pointerEvent(NSEventType::leftMouseDown, {}, stylusID), {10, 10});
