@@ -1,15 +1,18 @@
 // Opening the versions browser on 200 versions: the main thread's time from
-// the command to a window on screen with every row listed, against opening a
-// plain window of the same size in the same run. Thumbnails (a 1600 x 1200 PNG
+// the command (listing the document's versions in the store) to a window on
+// screen with every row listed, against opening a plain window of the same
+// size in the same run. Thumbnails (a 1600 x 1200 PNG
 // decoded and scaled for each version) arrive later from their own queue; the
 // time until the last one is shown is given too.
 
 #include "BenchSupport.hpp"
 #include "desktop/NSWindow.hpp"
+#include "desktop/VersionStore.hpp"
 #include "desktop/VersionsBrowser.hpp"
 #include "foundation/MainQueue.hpp"
 
 #include <QApplication>
+#include <QFile>
 #include <QImage>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -28,10 +31,16 @@ double since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
+fs::path scratch() {
+    static const fs::path path =
+        fs::temp_directory_path() / ("velmora-bench-browser-" + std::to_string(::getpid()));
+    return path;
+}
+
 const fs::path& picture() {
     static const fs::path path = [] {
-        const fs::path file = fs::temp_directory_path() /
-                              ("velmora-bench-browser-" + std::to_string(::getpid()) + ".png");
+        fs::create_directories(scratch());
+        const fs::path file = scratch() / "picture.png";
         QImage image(1600, 1200, QImage::Format_RGBA8888);
         for (int y = 0; y < image.height(); ++y) {
             auto* row = image.scanLine(y);
@@ -47,18 +56,33 @@ const fs::path& picture() {
     return path;
 }
 
-std::vector<DocumentVersion> versions() {
-    std::vector<DocumentVersion> list;
-    const auto now = std::chrono::system_clock::now();
-    for (int i = 0; i < versionCount; ++i) {
-        list.push_back({URL::fileURL(picture(), false), now - std::chrono::hours(i),
-                        fs::file_size(picture()), false, ""});
+// A document saved 201 times, each state a PNG of its own: 200 versions.
+URL savedDocument(VersionStore& store) {
+    const URL url = URL::fileURL(scratch() / "Run" / "Document.png", false);
+    auto bytes = [] {
+        QFile file(QString::fromStdString(picture().string()));
+        file.open(QIODevice::ReadOnly);
+        const QByteArray data = file.readAll();
+        return std::vector<std::uint8_t>(data.begin(), data.end());
+    }();
+    for (int i = 0; i <= versionCount; ++i) {
+        bytes.push_back(uint8_t(i)); // a trailing byte makes each state differ
+        store.replaceFile(url, bytes);
     }
-    return list;
+    return url;
 }
 
 void BM_OpenVersionsBrowser200(benchmark::State& state) {
-    const auto list = versions();
+    // Each repetition saves its document anew.
+    std::error_code ignored;
+    fs::remove_all(scratch() / "Run", ignored);
+    fs::create_directories(scratch() / "Run");
+    VersionStore store(scratch() / "Run" / "Versions");
+    const URL url = savedDocument(store);
+    if (store.versions(url).size() != versionCount) {
+        state.SkipWithError("the store did not keep every version");
+        return;
+    }
     double open = 0, plain = 0, thumbnails = 0;
     for (auto _ : state) {
         const auto document = std::make_shared<NSWindow>(CGRect{{0, 0}, {1024, 768}});
@@ -73,7 +97,7 @@ void BM_OpenVersionsBrowser200(benchmark::State& state) {
 
         t0 = std::chrono::steady_clock::now();
         const auto browser = VersionsBrowser::open(
-            document, list,
+            document, store.versions(url),
             [](const DocumentVersion& v) {
                 return QImage(QString::fromStdString(v.url.filePath().string()));
             },
@@ -109,6 +133,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const int status = bench::runBenchmarks(argc, argv);
     std::error_code ignored;
-    fs::remove(picture(), ignored);
+    fs::remove_all(scratch(), ignored);
     return status;
 }
