@@ -15,7 +15,8 @@ const std::byte* bytes(const std::vector<uint32_t>& v) {
 
 // The float road: planes loaded premultiplied, blended, stored straight.
 std::vector<uint32_t> floatRoad(BlendOp op, const std::vector<uint32_t>& fg,
-                                const std::vector<uint32_t>& bg) {
+                                const std::vector<uint32_t>& bg, float fgScale = 1.0f,
+                                float bgScale = 1.0f) {
     const size_t n = fg.size();
     std::vector<float> p(8 * n);
     float* f[8];
@@ -24,6 +25,12 @@ std::vector<uint32_t> floatRoad(BlendOp op, const std::vector<uint32_t>& fg,
     }
     loadRow(bytes(fg), StorageFormat::rgba8, n, true, f[0], f[1], f[2], f[3]);
     loadRow(bytes(bg), StorageFormat::rgba8, n, true, f[4], f[5], f[6], f[7]);
+    if (fgScale != 1.0f) {
+        scale(TileBuffer{{f[0], f[1], f[2], f[3]}, int64_t(n), 1}, fgScale);
+    }
+    if (bgScale != 1.0f) {
+        scale(TileBuffer{{f[4], f[5], f[6], f[7]}, int64_t(n), 1}, bgScale);
+    }
     blend(op, TileBuffer{{f[0], f[1], f[2], f[3]}, int64_t(n), 1},
           TileBuffer{{f[4], f[5], f[6], f[7]}, int64_t(n), 1});
     std::vector<uint32_t> out(n);
@@ -33,9 +40,10 @@ std::vector<uint32_t> floatRoad(BlendOp op, const std::vector<uint32_t>& fg,
 }
 
 std::vector<uint32_t> rowRoad(BlendOp op, const std::vector<uint32_t>& fg,
-                              const std::vector<uint32_t>& bg) {
+                              const std::vector<uint32_t>& bg, float fgScale = 1.0f,
+                              float bgScale = 1.0f) {
     std::vector<uint32_t> out(fg.size());
-    blendRowRgba8(op, {bytes(fg), true, 1.0f}, {bytes(bg), true, 1.0f}, fg.size(),
+    blendRowRgba8(op, {bytes(fg), true, fgScale}, {bytes(bg), true, bgScale}, fg.size(),
                   StoredAlpha::unpremultiplied, reinterpret_cast<std::byte*>(out.data()));
     return out;
 }
@@ -93,6 +101,25 @@ TEST(ExactBlend, HalvesAndExtremeAlphas) {
     }
     for (const BlendOp op : allOps) {
         EXPECT_EQ(rowRoad(op, fg, bg), floatRoad(op, fg, bg)) << "op " << int(op);
+    }
+}
+
+// Layers and groups under an opacity: every pair of alphas, either input
+// scaled, the colours varied.
+TEST(ExactBlend, ScaledInputsRoundLikeTheFloatRoad) {
+    uint32_t s = 11;
+    std::vector<uint32_t> fg(65536 + 7), bg(fg.size());
+    for (uint32_t i = 0; i < fg.size(); ++i) {
+        fg[i] = (next(s) & 0xFFFFFF) | (i & 0xFF) << 24;
+        bg[i] = (next(s) & 0xFFFFFF) | ((i >> 8) & 0xFF) << 24;
+    }
+    for (const BlendOp op : allOps) {
+        for (const float k : {0.5f, 0.3f, 1.0f / 3.0f, 0.999f, 0.01f, 0.0f}) {
+            EXPECT_EQ(rowRoad(op, fg, bg, k, 1.0f), floatRoad(op, fg, bg, k, 1.0f))
+                << "op " << int(op) << " foreground at " << k;
+            EXPECT_EQ(rowRoad(op, fg, bg, 1.0f, k), floatRoad(op, fg, bg, 1.0f, k))
+                << "op " << int(op) << " background at " << k;
+        }
     }
 }
 
