@@ -240,6 +240,8 @@ TEST(RasterLayerPatch, RowByRowEncodingWritesTheBytesOfTheRenderedBitmap) {
         for (size_t i = 3; i < pixels.size(); i += 4 * 7) {
             pixels[i] = 0; // colour under no coverage
         }
+        // The clearing fill of a new patch lands first, then the pixels.
+        helper().execute([](MetalHelper&, const std::shared_ptr<MTLCommandBuffer>&) {});
         const MTLTextureContents host = patch->texture()->contents();
         for (int64_t y = 0; y < height; ++y) {
             std::memcpy(host.row(y), pixels.data() + size_t(y * width) * 4, size_t(width) * 4);
