@@ -16,6 +16,7 @@
 #include <cmath>
 #include <map>
 #include <sstream>
+#include <utility>
 
 namespace velmora {
 
@@ -253,6 +254,14 @@ void NSWindow::orderFront(NSObject*) {
 }
 
 void NSWindow::orderOut(NSObject*) {
+    if (std::exchange(hiddenByDeactivation_, false)) {
+        // Ordered out while the application was away: it stays out when it
+        // returns, and its views hear that they are gone.
+        std::shared_ptr<NSWindow> self = requireShared(*this);
+        notifyAppearance(false, true);
+        notifyAppearance(false, false);
+        return;
+    }
     if (!isVisible()) {
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BezelNotification/BezelNotification.hpp"
+#include "CursorPreview/CursorPreviewController.hpp"
 #include "Document/Viewers/CanvasInfoTitlebarViewController.hpp"
 #include "Document/Viewers/DrawingController.hpp"
 #include "Document/Viewers/GesturesProvider.hpp"
@@ -90,9 +91,14 @@ public:
     void showBrushSizeBezel(const NSAttributedString& text) override;
     void dismissBrushSizeBezel() override;
     void showDrawWithMouseWarningIfNotDisabled() override;
-    void setCursorPreviewCursor(const std::shared_ptr<NSCursor>&) override {}
-    void showCursorPreview() override {}
-    void closeCursorPreview() override {}
+    void setCursorPreviewCursor(const std::shared_ptr<NSCursor>& cursor) override {
+        cursorPreview().setCursor(cursor);
+    }
+    void showCursorPreview() override {
+        cursorPreview().showWindow();
+        cursorPreview().followMouse();
+    }
+    void closeCursorPreview() override { cursorPreview().close(); }
     // MoveToolResponderDelegate: the popover saying the layer cannot grow,
     // pointing from the middle of that canvas edge (or from the nearest point
     // inside the view when the edge is off screen). Shown once per edge while
@@ -160,6 +166,13 @@ private:
     void presentAsPopover(const std::shared_ptr<NSViewController>& controller, CGRect rect,
                           NSRectEdge edge);
     std::shared_ptr<DrawingViewController> self();
+    // The floating brush cursor while the brush size is edited, made on first use.
+    CursorPreviewController& cursorPreview() {
+        if (!cursorPreviewController_) {
+            cursorPreviewController_ = CursorPreviewController::instantiate();
+        }
+        return *cursorPreviewController_;
+    }
 
     DrawingSettings& settings_;
     std::shared_ptr<DisplayViewModel> displayViewModel_ = std::make_shared<DisplayViewModel>();
@@ -182,6 +195,7 @@ private:
     std::shared_ptr<PopoverWindow> popoverWindow_;
     std::vector<NotificationCenter::ObserverToken> windowObservations_;
     std::optional<CGAffineTransform> transformOutsideVersionBrowser_;
+    std::shared_ptr<CursorPreviewController> cursorPreviewController_;
 };
 
 } // namespace velmora
