@@ -3,6 +3,7 @@
 #include "App/CrashPrompt.hpp"
 #include "App/DrawWithMouseWindowController.hpp"
 #include "App/PointingDeviceManager.hpp"
+#include "App/PreferencesWindowController.hpp"
 #include "Document/DocumentController.hpp"
 #include "Document/FrontDocumentController.hpp"
 #include "UtilityPanels/UtilityPanelStoryboards.hpp"
@@ -65,6 +66,7 @@ AppDelegate::AppDelegate(std::vector<URL> filesToOpen)
             const auto document = FrontDocumentController::shared().frontDocument();
             return document ? document->undoManager() : nullptr;
         });
+    setAction("showPreferences:", [this](NSObject*) { showPreferences(); });
     setAction("reportBug:", [this](NSObject*) { reportBug(); });
     setAction("crash:", [](NSObject*) { fatalError("Crashing on purpose"); });
     setAction("insertDebugLogMarker:",
@@ -79,6 +81,7 @@ void AppDelegate::registerStoryboards() {
     registerUtilityPanelStoryboards();
     DrawWithMouseWindowController::registerStoryboard();
     WelcomeWindowController::registerStoryboard();
+    PreferencesWindowController::registerStoryboard();
 }
 
 std::filesystem::path AppDelegate::standardDiagnosticsProgram() {
@@ -88,6 +91,11 @@ std::filesystem::path AppDelegate::standardDiagnosticsProgram() {
 
 std::shared_ptr<NSMenu> AppDelegate::makeMainMenu() {
     auto menu = NSApplication::makeStandardMainMenu("Velmora");
+    const auto application = menu->items().front()->submenu();
+    application->insertItem(NSMenuItem::separatorItem(), 0);
+    application->insertItem(std::make_shared<NSMenuItem>("Preferences…", "showPreferences:",
+                                                         QKeySequence(QStringLiteral("Ctrl+,"))),
+                            0);
     auto help = std::make_shared<NSMenu>("Help");
     help->addItem("Report Bug…", "reportBug:");
     help->addItem(NSMenuItem::separatorItem());
@@ -111,6 +119,14 @@ bool AppDelegate::applicationShouldOpenUntitledFile(NSApplication&) {
         welcomeWindowController_->showWindow();
     }
     return false;
+}
+
+void AppDelegate::showPreferences() {
+    if (!preferencesWindowController_) {
+        preferencesWindowController_ = NSStoryboard::instantiateController<NSWindowController>(
+            PreferencesWindowController::storyboard, PreferencesWindowController::identifier);
+    }
+    preferencesWindowController_->showWindow();
 }
 
 void AppDelegate::showUtilityPanels() {

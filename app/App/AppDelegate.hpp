@@ -16,8 +16,8 @@ class PointingDeviceManager;
 
 // Builds the process-wide objects in a fixed order, starts crash reporting,
 // shows the utility panels and, instead of an untitled document, the welcome
-// window; answers the application-wide commands "reportBug:", "crash:" and
-// "insertDebugLogMarker:".
+// window; answers the application-wide commands "showPreferences:",
+// "reportBug:", "crash:" and "insertDebugLogMarker:".
 class AppDelegate : public NSApplicationDelegate {
 public:
     // Controllers built at start-up: (storyboard, identifier).
@@ -52,6 +52,11 @@ public:
     bool validateMenuItem(const NSMenuItem& item) override;
 
     void showUtilityPanels();
+    // "Preferences…": the preferences window, made on first use and kept.
+    void showPreferences();
+    const std::shared_ptr<NSWindowController>& preferencesWindowController() const {
+        return preferencesWindowController_;
+    }
     void reportBug();
 
     const std::vector<std::shared_ptr<NSWindowController>>& utilityPanelControllers() const {
@@ -67,6 +72,7 @@ private:
     std::shared_ptr<DocumentController> customDocumentController_;
     std::vector<std::shared_ptr<NSWindowController>> utilityPanelControllers_;
     std::shared_ptr<NSWindowController> welcomeWindowController_;
+    std::shared_ptr<NSWindowController> preferencesWindowController_;
     std::shared_ptr<PointingDeviceManager> stylusManager_;
     std::vector<URL> filesToOpen_;
 };

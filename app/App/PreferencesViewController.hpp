@@ -3,11 +3,10 @@
 #include "App/Preferences.hpp"
 #include "desktop/NSViewController.hpp"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 #include <QPointer>
-
-class QCheckBox;
-class QComboBox;
-class QLabel;
 
 namespace velmora {
 

@@ -1,5 +1,7 @@
 #include "App/AppDelegate.hpp"
 #include "App/CrashPrompt.hpp"
+#include "App/PreferencesViewController.hpp"
+#include "App/PreferencesWindowController.hpp"
 #include "Document/DocumentController.hpp"
 #include "UtilityPanels/UtilityPanelStoryboards.hpp"
 #include "Welcome/WelcomeWindowController.hpp"
@@ -8,6 +10,7 @@
 #include "desktop/NSMenu.hpp"
 #include "desktop/NSMenuItem.hpp"
 #include "desktop/NSStoryboard.hpp"
+#include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 
 #include <QDeadlineTimer>
@@ -130,6 +133,28 @@ TEST_F(AppDelegateTest, ReportBugIsDisabledWithoutHelperAndStartsItOnce) {
         ++count;
     }
     EXPECT_EQ(count, 1);
+}
+
+TEST_F(AppDelegateTest, PreferencesItemOpensOneWindowWithThePane) {
+    PreferencesWindowController::registerStoryboard();
+    auto delegate = std::make_shared<AppDelegate>();
+    auto& application = NSApplication::shared();
+    application.setDelegate(delegate);
+    const auto menu = AppDelegate::makeMainMenu();
+    const auto item = menu->items().front()->submenu()->items().front();
+    EXPECT_EQ(item->title(), "Preferences…");
+    EXPECT_EQ(item->keyEquivalent(), QKeySequence(QStringLiteral("Ctrl+,")));
+    ASSERT_TRUE(application.sendAction(*item));
+    const auto first = delegate->preferencesWindowController();
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->window()->isVisible());
+    EXPECT_TRUE(std::dynamic_pointer_cast<PreferencesViewController>(
+        first->window()->contentViewController()));
+    first->close();
+    ASSERT_TRUE(application.sendAction(*item));
+    EXPECT_EQ(delegate->preferencesWindowController(), first) << "made once";
+    EXPECT_TRUE(first->window()->isVisible());
+    first->close();
 }
 
 TEST(CrashPromptTest, ButtonsGiveTheirAnswersAndAnythingElseNone) {
