@@ -18,6 +18,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <algorithm>
 #include <string>
 
 namespace velmora {
@@ -134,6 +135,12 @@ NSModalResponse NSApplication::runModal(const std::shared_ptr<NSWindow>& window)
         widget->hide();
     }
     widget->setWindowModality(Qt::ApplicationModal);
+    // A menu bar it got as a main window before would stay usable inside the dialog.
+    QWidget* menuBar = widget->menuWidget();
+    const bool hadMainMenu = menuBar && !menuBar->actions().isEmpty();
+    if (menuBar) {
+        menuBar->hide();
+    }
     window->makeKeyAndOrderFront(nullptr);
     if (modalSessions_.back().code == NSModalResponseContinue) {
         loop.exec();
@@ -142,6 +149,9 @@ NSModalResponse NSApplication::runModal(const std::shared_ptr<NSWindow>& window)
     modalSessions_.pop_back();
     if (QMainWindow* still = window->widget()) {
         still->setWindowModality(modality);
+        if (QWidget* bar = still->menuWidget(); bar && hadMainMenu) {
+            bar->show();
+        }
     }
     return code;
 }
@@ -159,16 +169,26 @@ std::shared_ptr<NSWindow> NSApplication::modalWindow() const {
     return modalSessions_.empty() ? nullptr : modalSessions_.back().window.lock();
 }
 
+bool NSApplication::showsMainMenu(const NSWindow& window) const {
+    // A window run modally is a dialog, whatever its kind: its menu bar would
+    // offer commands the modal run refuses.
+    const bool modal = std::ranges::any_of(modalSessions_, [&](const ModalSession& session) {
+        return session.window.lock().get() == &window;
+    });
+    return window.canBecomeMainWindow() && window.widget() && !modal;
+}
+
 void NSApplication::setMainMenu(std::shared_ptr<NSMenu> menu) {
     mainMenu_ = std::move(menu);
     for (const auto& window : NSWindow::orderedWindows()) {
-        if (window->canBecomeMainWindow() && window->widget()) {
+        if (showsMainMenu(*window)) {
             installMainMenu(*window->widget()->menuBar());
         }
     }
     if (windowObserver_ == 0) {
         windowObserver_ = NSWindow::addObserver([this](NSWindow& window, std::string_view name) {
-            if (name != NSWindow::didBecomeMainNotification || !mainMenu_ || !window.widget()) {
+            if (name != NSWindow::didBecomeMainNotification || !mainMenu_ ||
+                !showsMainMenu(window)) {
                 return;
             }
             QMenuBar* bar = window.widget()->menuBar();

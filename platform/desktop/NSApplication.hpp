@@ -68,6 +68,9 @@ public:
     void setMainMenu(std::shared_ptr<NSMenu> menu);
     // Puts the main menu's submenus into a menu bar.
     void installMainMenu(QMenuBar& bar) const;
+    // Whether the window shows the main menu: one that can be main, not while
+    // it is run modally (a dialog).
+    bool showsMainMenu(const NSWindow& window) const;
     // File (New, Open…, Close, Save, Save As…, Revert To > Last Saved Version,
     // Browse All Versions…), Edit (Undo, Redo) and the application's menu with Quit.
     static std::shared_ptr<NSMenu> makeStandardMainMenu(std::string_view applicationName);

@@ -7,6 +7,7 @@
 #include "desktop/NSWindowController.hpp"
 #include "foundation/UserDefaults.hpp"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <cctype>
 
@@ -54,10 +55,11 @@ NSDocumentController::~NSDocumentController() {
 
 NSDocumentController& NSDocumentController::shared() {
     if (firstController() == nullptr) {
-        // Lives until exit, like the platform's.
-        static auto* fallback =
-            new std::shared_ptr<NSDocumentController>(std::make_shared<NSDocumentController>());
-        (void)fallback;
+        // Made when asked for before anyone made one; its documents may hold
+        // windows, so it goes while the application object still lives.
+        static std::shared_ptr<NSDocumentController> fallback;
+        fallback = std::make_shared<NSDocumentController>();
+        qAddPostRoutine([] { fallback.reset(); });
     }
     return *firstController();
 }

@@ -17,6 +17,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -190,6 +191,35 @@ TEST_F(ApplicationTest, WindowsThatCanBeMainShowTheMainMenu) {
         EXPECT_EQ(titles, (QStringList{"Velmora", "File", "Edit"}));
     }
     later->close();
+    application.setMainMenu(nullptr);
+}
+
+TEST_F(ApplicationTest, AWindowRunModallyShowsNoMainMenu) {
+    auto& application = NSApplication::shared();
+    application.setMainMenu(NSApplication::makeStandardMainMenu("Velmora"));
+    const auto menuShown = [](const NSWindow& shown) {
+        const QWidget* bar = shown.widget()->menuWidget();
+        return bar && !bar->isHidden() && !bar->actions().isEmpty();
+    };
+    // A fresh dialog, and a window that showed the menu as a main window before.
+    auto dialog = std::make_shared<NSWindow>(CGRect{{0, 0}, {300, 100}}, NSWindowStyleMask::titled);
+    auto former = std::make_shared<NSWindow>();
+    former->makeKeyAndOrderFront();
+    QCoreApplication::processEvents(); // a bar added to a shown window shows a turn later
+    ASSERT_TRUE(menuShown(*former));
+    for (const auto& modal : {dialog, former}) {
+        bool shownInside = true;
+        QTimer::singleShot(0, [&] {
+            shownInside = menuShown(*modal);
+            application.stopModal();
+        });
+        application.runModal(modal);
+        EXPECT_FALSE(shownInside);
+    }
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(menuShown(*former)) << "given back after the modal run";
+    dialog->close();
+    former->close();
     application.setMainMenu(nullptr);
 }
 
