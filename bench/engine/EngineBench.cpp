@@ -282,6 +282,9 @@ void BM_PaintingSession(benchmark::State& state) {
         // there behind earlier work, and the time from the frame's start until
         // it was shown.
         std::vector<double> compute, encode, shown, latency, queued;
+        // The longest compute while painting, and once the stroke was closed (its
+        // blend into the layer and the redraw of its region after the commit).
+        double paintingMax = 0, closingMax = 0;
         std::map<uint64_t, Clock::time_point> shownAt;
         {
             std::lock_guard lock(host->mutex);
@@ -292,6 +295,8 @@ void BM_PaintingSession(benchmark::State& state) {
             const Clock::time_point begun{Clock::duration(f.computeStart->load())};
             const Clock::time_point done{Clock::duration(f.computeDone->load())};
             compute.push_back(ms(done - begun));
+            double& longest = f.start < closedAt ? paintingMax : closingMax;
+            longest = std::max(longest, compute.back());
             queued.push_back(ms(begun - f.start));
             encode.push_back(ms(f.encode));
             const auto it = shownAt.find(f.drawableID);
@@ -310,6 +315,8 @@ void BM_PaintingSession(benchmark::State& state) {
         state.counters["compute_med_ms"] = percentile(compute, 0.5);
         state.counters["compute_p99_ms"] = percentile(compute, 0.99);
         state.counters["compute_max_ms"] = percentile(compute, 1.0);
+        state.counters["paint_max_ms"] = paintingMax;
+        state.counters["close_max_ms"] = closingMax;
         state.counters["encode_med_ms"] = percentile(encode, 0.5);
         state.counters["wait_med_ms"] = percentile(queued, 0.5);
         state.counters["frame_med_ms"] = percentile(shown, 0.5);
