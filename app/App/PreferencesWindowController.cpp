@@ -1,8 +1,8 @@
 #include "App/PreferencesWindowController.hpp"
 
 #include "App/PreferencesViewController.hpp"
+#include "desktop/NSPanel.hpp"
 #include "desktop/NSStoryboard.hpp"
-#include "desktop/NSWindow.hpp"
 
 namespace velmora {
 
@@ -10,10 +10,11 @@ void PreferencesWindowController::registerStoryboard() {
     NSStoryboard::registerController(storyboard, identifier, [] {
         auto controller = std::make_shared<PreferencesWindowController>();
         controller->setWindowLoader([] {
+            // A panel: never main, so it shows no menu bar of its own.
             auto window =
-                std::make_shared<NSWindow>(CGRect{{0, 0}, {460, 200}},
-                                           NSWindowStyleMask::titled | NSWindowStyleMask::closable |
-                                               NSWindowStyleMask::miniaturizable);
+                std::make_shared<NSPanel>(CGRect{{0, 0}, {460, 200}},
+                                          NSWindowStyleMask::titled | NSWindowStyleMask::closable);
+            window->setHidesOnDeactivate(false);
             window->setTitle("Preferences");
             window->setContentViewController(std::make_shared<PreferencesViewController>());
             return window;

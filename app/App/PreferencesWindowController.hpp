@@ -4,8 +4,8 @@
 
 namespace velmora {
 
-// The preferences window: the preferences pane in a small fixed window,
-// which the pane centres whenever it is shown.
+// The preferences window: the preferences pane in a small panel, which the
+// pane centres whenever it is shown.
 class PreferencesWindowController : public NSWindowController {
 public:
     static constexpr const char* storyboard = "Main";

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPixmap>
+#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -37,7 +38,8 @@ RecentTableCellView::RecentTableCellView(QWidget* parent) : QWidget(parent) {
     pathLabel_ = new QLabel(this);
     pathLabel_->setForegroundRole(QPalette::PlaceholderText);
     showInFinderButton_ = new QToolButton(this);
-    showInFinderButton_->setIcon(QIcon::fromTheme(QStringLiteral("folder-open")));
+    showInFinderButton_->setIcon(QIcon::fromTheme(QStringLiteral("folder-open"),
+                                                  style()->standardIcon(QStyle::SP_DirOpenIcon)));
     showInFinderButton_->setToolTip(QObject::tr("Show in File Manager"));
     showInFinderButton_->setAutoRaise(true);
     showInFinderButton_->hide();

@@ -144,10 +144,12 @@ TEST_F(AppDelegateTest, PreferencesItemOpensOneWindowWithThePane) {
     const auto item = menu->items().front()->submenu()->items().front();
     EXPECT_EQ(item->title(), "Preferences…");
     EXPECT_EQ(item->keyEquivalent(), QKeySequence(QStringLiteral("Ctrl+,")));
+    application.setMainMenu(menu);
     ASSERT_TRUE(application.sendAction(*item));
     const auto first = delegate->preferencesWindowController();
     ASSERT_TRUE(first);
     EXPECT_TRUE(first->window()->isVisible());
+    EXPECT_EQ(first->window()->widget()->menuWidget(), nullptr) << "a panel has no menu bar";
     EXPECT_TRUE(std::dynamic_pointer_cast<PreferencesViewController>(
         first->window()->contentViewController()));
     first->close();
@@ -155,6 +157,7 @@ TEST_F(AppDelegateTest, PreferencesItemOpensOneWindowWithThePane) {
     EXPECT_EQ(delegate->preferencesWindowController(), first) << "made once";
     EXPECT_TRUE(first->window()->isVisible());
     first->close();
+    application.setMainMenu(nullptr);
 }
 
 TEST(CrashPromptTest, ButtonsGiveTheirAnswersAndAnythingElseNone) {
