@@ -130,9 +130,46 @@ std::optional<StrokedLeaf> strokedLeaf(const CompositeStep& step) {
     return StrokedLeaf{*layer, s, {stroke->dx, stroke->dy, s.width, s.height}};
 }
 
+// A leaf of one colour (the canvas's filled layer) whose premultiplied value
+// is exactly what some straight 8-bit pixel loads as: blended as rows of that
+// pixel, the same bits as the float road's fill.
+struct ConstantLeaf {
+    uint32_t pixel = 0;
+    PixelRect extent;
+};
+
+std::optional<ConstantLeaf> constantLeaf(const imaging::ImageNode& node) {
+    const auto fill = node.constantFill();
+    if (!fill) {
+        return std::nullopt;
+    }
+    const auto byteFor = [](float wanted, float alpha) -> std::optional<uint32_t> {
+        for (uint32_t v = 0; v < 256; ++v) {
+            if (kernels::unorm8ToFloat(uint8_t(v)) * alpha == wanted) {
+                return v;
+            }
+        }
+        return std::nullopt;
+    };
+    const auto a = byteFor(fill->rgba[3], 1.0f);
+    if (!a || *a == 0) {
+        return std::nullopt;
+    }
+    uint32_t pixel = *a << 24;
+    for (int c = 0; c < 3; ++c) {
+        const auto v = byteFor(fill->rgba[c], kernels::unorm8ToFloat(uint8_t(*a)));
+        if (!v) {
+            return std::nullopt;
+        }
+        pixel |= *v << (8 * c);
+    }
+    return ConstantLeaf{pixel, fill->extent};
+}
+
 struct Leaves {
     std::vector<std::optional<DirectLeaf>> direct;
     std::vector<std::optional<StrokedLeaf>> stroked;
+    std::vector<std::optional<ConstantLeaf>> constant;
 };
 
 void findDirectLeaves(const CompositeStep& step, Leaves& out) {
@@ -140,6 +177,8 @@ void findDirectLeaves(const CompositeStep& step, Leaves& out) {
         precondition(step.leaf == out.direct.size(), "Leaves out of order");
         out.direct.push_back(directLeaf(*step.image));
         out.stroked.push_back(out.direct.back() ? std::nullopt : strokedLeaf(step));
+        out.constant.push_back(out.direct.back() || out.stroked.back() ? std::nullopt
+                                                                       : constantLeaf(*step.image));
         return;
     }
     for (const auto& child : step.children) {
@@ -281,6 +320,16 @@ private:
             const DirectLeaf& leaf = *direct;
             blendRows(step, depth, b, leaf.premultiply, leaf.scale,
                       [&](int64_t y) { return leaf.at(r.x, y); });
+            return;
+        }
+        if (const auto& fill = step.isLeaf() ? leaves_.constant[step.leaf] : std::nullopt;
+            fill && imaging::intersection(r, fill->extent) == r) {
+            ScratchScope scope(arena);
+            auto* row = reinterpret_cast<std::byte*>(arena.allocate(r.width, 1).planes[0]);
+            for (int64_t x = 0; x < r.width; ++x) {
+                std::memcpy(row + 4 * x, &fill->pixel, 4);
+            }
+            blendRows(step, depth, b, true, 1.0f, [row](int64_t) { return row; });
             return;
         }
         if (!step.isLeaf() && step.visible) {

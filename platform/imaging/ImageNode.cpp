@@ -47,6 +47,9 @@ public:
         std::memcpy(rgba_, rgba, sizeof(rgba_));
     }
     void collectResources(std::vector<std::shared_ptr<MTLResource>>&) const override {}
+    std::optional<ConstantFill> constantFill() const override {
+        return ConstantFill{{rgba_[0], rgba_[1], rgba_[2], rgba_[3]}, pixelExtent()};
+    }
 
 protected:
     void evaluate(const PixelRect&, const TileBuffer& out, ScratchArena&) const override {
@@ -114,6 +117,13 @@ public:
 
     void collectResources(std::vector<std::shared_ptr<MTLResource>>& out) const override {
         child_->collectResources(out);
+    }
+    std::optional<ConstantFill> constantFill() const override {
+        auto fill = child_->constantFill();
+        if (fill) {
+            fill->extent = intersection(fill->extent, keep_);
+        }
+        return fill;
     }
 
 protected:

@@ -66,6 +66,12 @@ public:
         float scale = 1.0f; // one opacity applied after the read
     };
     virtual std::optional<DirectSource> directSource() const { return std::nullopt; }
+    // ...one premultiplied colour over whole pixels (transparent elsewhere)...
+    struct ConstantFill {
+        float rgba[4];
+        PixelRect extent;
+    };
+    virtual std::optional<ConstantFill> constantFill() const { return std::nullopt; }
     // ...and a blend of two images.
     struct BlendInputs {
         kernels::BlendOp op;

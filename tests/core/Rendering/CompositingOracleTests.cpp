@@ -1,3 +1,4 @@
+#include "Canvas/FilledLayer.hpp"
 #include "CompositingTestSupport.hpp"
 #include "Extensions/CIImageExtensions.hpp"
 #include "MetalExtensions/MTLCommandBufferExtensions.hpp"
@@ -160,6 +161,31 @@ TEST(CompositingOracle, FusedTilesGiveTheBitsOfSeparateRenders) {
         StepwiseCompositor stepwise(size);
         EXPECT_EQ(bytesOf(rendered.texture()), bytesOf(stepwise.composite(*canvas)))
             << "seed " << seed;
+    }
+}
+
+// Filled layers of colours some straight 8-bit pixel loads as exactly (blended
+// as rows of that pixel) and of colours none does, in every mode and opacity.
+TEST(CompositingOracle, FilledLayersGiveTheBitsOfSeparateRenders) {
+    const CIColor colours[] = {CIColor::white(),
+                               CIColor::clear(),
+                               {0.5, 0.5, 0.5, 1},
+                               {1, 0, 0, 128.0 / 255.0},
+                               {0.2, 0.4, 0.6, 0.7}};
+    const BlendMode modes[] = {BlendMode::sourceOver, BlendMode::multiply,    BlendMode::overlay,
+                               BlendMode::linearBurn, BlendMode::linearDodge, BlendMode::eraser};
+    std::mt19937 random(5);
+    for (size_t i = 0; i < std::size(colours); ++i) {
+        auto fill = FilledLayer::make("fill", colours[i]);
+        fill->setBlendMode(modes[i % std::size(modes)]);
+        fill->setOpacity(i == 4 ? 0.4f : 1.0f);
+        const MTLSize size{32, 24, 1};
+        auto canvas = canvasOf(size, {noiseLayer(random, "below", BlendMode::sourceOver, 1, false),
+                                      fill, noiseLayer(random, "above", modes[i], 1, true)});
+        RenderedCanvas rendered(canvas);
+        rendered.asBitmap();
+        StepwiseCompositor stepwise(size);
+        EXPECT_EQ(bytesOf(rendered.texture()), bytesOf(stepwise.composite(*canvas))) << i;
     }
 }
 
