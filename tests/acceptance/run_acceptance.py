@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""Runs the acceptance phases one launch of the program after another, each
+with the same temporary home and XDG folders, on the X display given (the
+ctest entry starts it inside `xvfb-run -a`). Usage: run_acceptance.py PROGRAM SHOTS"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+program, shots = sys.argv[1], os.path.abspath(sys.argv[2])
+
+
+def launch(env, phase, timeout=300):
+    env = dict(env, ACCEPTANCE_PHASE=phase)
+    print(f"== phase {phase}", flush=True)
+    try:
+        done = subprocess.run([program], env=env, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        print(f"FAIL: phase {phase} did not end within {timeout} s", flush=True)
+        return None
+    return done.returncode
+
+
+def main():
+    if not os.environ.get("DISPLAY"):
+        print("FAIL: no X display; run inside xvfb-run -a", flush=True)
+        return 1
+    shutil.rmtree(shots, ignore_errors=True)
+    os.makedirs(shots)
+    home = tempfile.mkdtemp(prefix="velmora-acceptance-")
+    work = os.path.join(home, "work")
+    os.makedirs(work)
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("QT_QPA_PLATFORM", "VELMORA_TEST", "WAYLAND_DISPLAY")}
+    env.update(HOME=home,
+               XDG_CONFIG_HOME=os.path.join(home, "config"),
+               XDG_DATA_HOME=os.path.join(home, "data"),
+               XDG_CACHE_HOME=os.path.join(home, "cache"),
+               XDG_STATE_HOME=os.path.join(home, "state"),
+               XDG_RUNTIME_DIR=os.path.join(home, "runtime"),
+               ACCEPTANCE_WORK=work, ACCEPTANCE_SHOTS=shots)
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+    failed = []
+    for phase in ["session"]:
+        code = launch(env, phase)
+        if code != 0:
+            failed.append(f"{phase} (exit {code})")
+    keep = os.environ.get("ACCEPTANCE_KEEP")
+    if keep is None:
+        shutil.rmtree(home, ignore_errors=True)
+    else:
+        print(f"kept {home}")
+    print(f"screenshots in {shots}")
+    if failed:
+        print("FAIL: " + ", ".join(failed), flush=True)
+        return 1
+    print("acceptance passed", flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
