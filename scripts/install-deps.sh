@@ -5,7 +5,7 @@ set -euo pipefail
 
 build_pkgs=(
   build-essential cmake ninja-build pkg-config git python3
-  qt6-base-dev libgl-dev
+  qt6-base-dev qt6-base-private-dev libgl-dev
   libtiff-dev libjpeg62-turbo-dev libpng-dev libgif-dev liblcms2-dev
   nlohmann-json3-dev libtbb-dev uuid-dev
   libgtest-dev libgmock-dev libbenchmark-dev

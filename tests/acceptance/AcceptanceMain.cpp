@@ -26,13 +26,13 @@ void startScenario() {
     if (phase == nullptr || work == nullptr || shots == nullptr) {
         return;
     }
-    scenario = std::thread([phase = std::string(phase), work = std::string(work),
-                            shots = std::string(shots)] {
-        Driver driver(work, shots, phase);
-        runPhase(driver);
-        failures = driver.failures();
-        finished = true;
-    });
+    scenario = std::thread(
+        [phase = std::string(phase), work = std::string(work), shots = std::string(shots)] {
+            Driver driver(work, shots, phase);
+            runPhase(driver);
+            failures = driver.failures();
+            finished = true;
+        });
 }
 
 } // namespace

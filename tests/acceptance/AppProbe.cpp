@@ -1,5 +1,7 @@
 #include "acceptance/AppProbe.hpp"
 
+#include "Canvas/Layer.hpp"
+#include "Canvas/LayeredCanvas.hpp"
 #include "Document/Document.hpp"
 #include "Document/FrontDocumentController.hpp"
 #include "Document/Viewers/CanvasInfoTitlebarViewController.hpp"
@@ -7,8 +9,6 @@
 #include "Document/Viewers/DrawingController.hpp"
 #include "Document/Viewers/DrawingViewController.hpp"
 #include "Document/Viewers/Viewer.hpp"
-#include "Canvas/Layer.hpp"
-#include "Canvas/LayeredCanvas.hpp"
 #include "Rendering/LiveRenderedCanvas.hpp"
 #include "desktop/NSDocumentController.hpp"
 #include "desktop/NSWindow.hpp"
@@ -130,8 +130,8 @@ std::string canvasInfo(const Document& document) {
     QString text;
     for (QLabel* label :
          {bar->canvasSizeLabel(), bar->canvasZoomLabel(), bar->canvasRotationLabel()}) {
-        text += (text.isEmpty() ? "" : " | ") + (label && label->isVisible() ? label->text()
-                                                                             : QString("-"));
+        text += (text.isEmpty() ? "" : " | ") +
+                (label && label->isVisible() ? label->text() : QString("-"));
     }
     return text.toStdString();
 }

@@ -5,10 +5,9 @@
 #include <QLineEdit>
 #include <QPointingDevice>
 #include <QWindow>
-#include <qpa/qwindowsysteminterface.h>
-
 #include <cstdio>
 #include <iostream>
+#include <qpa/qwindowsysteminterface.h>
 #include <thread>
 
 namespace velmora::acceptance {
@@ -30,10 +29,10 @@ QString textOf(QWidget* widget) {
 
 QPointingDevice* makeStylusTool(const char* name, QPointingDevice::PointerType type, qint64 id) {
     // Leaked on purpose: Qt keeps registered devices until the end.
-    auto* device = new QPointingDevice(
-        name, id, QInputDevice::DeviceType::Stylus, type,
-        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3,
-        QString(), QPointingDeviceUniqueId::fromNumericId(id));
+    auto* device =
+        new QPointingDevice(name, id, QInputDevice::DeviceType::Stylus, type,
+                            QInputDevice::Capability::Position | QInputDevice::Capability::Pressure,
+                            1, 3, QString(), QPointingDeviceUniqueId::fromNumericId(id));
     QWindowSystemInterface::registerInputDevice(device);
     return device;
 }
@@ -117,8 +116,7 @@ QWidget* Driver::findWidget(const QMetaObject& type, const QString& text, QWidge
         all.prepend(root);
         for (QWidget* widget : all) {
             if (widget->isVisible() && type.cast(widget) != nullptr &&
-                (text.isEmpty() || textOf(widget).contains(text) ||
-                 widget->objectName() == text)) {
+                (text.isEmpty() || textOf(widget).contains(text) || widget->objectName() == text)) {
                 return widget;
             }
         }
@@ -162,8 +160,8 @@ void Driver::tablet(QWidget* target, QPointF at, Qt::MouseButtons buttons, doubl
     }
     const QPointF local = target->mapTo(top, at);
     QWindowSystemInterface::handleTabletEvent(top->windowHandle(), device, local,
-                                              target->mapToGlobal(at), buttons, pressure, 0, 0,
-                                              0, 0, 0, modifiers);
+                                              target->mapToGlobal(at), buttons, pressure, 0, 0, 0,
+                                              0, 0, modifiers);
     QWindowSystemInterface::flushWindowSystemEvents();
 }
 
@@ -182,8 +180,8 @@ void Driver::wheel(QWidget* target, QPointF at, QPoint pixelDelta,
     QWindowSystemInterface::flushWindowSystemEvents();
 }
 
-void Driver::mouse(QWidget* target, QPointF at, Qt::MouseButtons buttons,
-                   Qt::MouseButton changed, QEvent::Type type, Qt::KeyboardModifiers modifiers) {
+void Driver::mouse(QWidget* target, QPointF at, Qt::MouseButtons buttons, Qt::MouseButton changed,
+                   QEvent::Type type, Qt::KeyboardModifiers modifiers) {
     QWidget* top = target->window();
     if (type == QEvent::MouseButtonPress) {
         focusWindow(target);

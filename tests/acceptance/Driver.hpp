@@ -1,13 +1,12 @@
 #pragma once
 
+#include <QApplication>
 #include <QImage>
 #include <QMetaObject>
 #include <QPointF>
 #include <QPointer>
-#include <QWidget>
-
-#include <QApplication>
 #include <QThread>
+#include <QWidget>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -48,10 +47,12 @@ public:
             return f();
         }
         if constexpr (std::is_void_v<R>) {
-            QMetaObject::invokeMethod(qApp, [&] { f(); }, Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(
+                qApp, [&] { f(); }, Qt::BlockingQueuedConnection);
         } else {
             R result{};
-            QMetaObject::invokeMethod(qApp, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(
+                qApp, [&] { result = f(); }, Qt::BlockingQueuedConnection);
             return result;
         }
     }

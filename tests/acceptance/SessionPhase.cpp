@@ -1,20 +1,23 @@
 // An artist's session from launch to quit, each step checked in the program's
 // state and on the screen.
-#include "acceptance/Phases.hpp"
-#include "acceptance/Session.hpp"
-
-#include "Canvas/LayeredCanvas.hpp"
 #include "Canvas/Layer.hpp"
+#include "Canvas/LayeredCanvas.hpp"
 #include "Document/Document.hpp"
 #include "Rendering/DrawingSettings.hpp"
+#include "acceptance/Phases.hpp"
+#include "acceptance/Session.hpp"
 #include "desktop/NSApplication.hpp"
 
 namespace velmora::acceptance {
 
 namespace session {
 
-bool isCyan(const std::uint8_t* p) { return p[3] > 200 && p[0] < 100 && p[1] > 180 && p[2] > 180; }
-bool isRed(const std::uint8_t* p) { return p[3] > 200 && p[0] > 200 && p[1] < 80 && p[2] < 80; }
+bool isCyan(const std::uint8_t* p) {
+    return p[3] > 200 && p[0] < 100 && p[1] > 180 && p[2] > 180;
+}
+bool isRed(const std::uint8_t* p) {
+    return p[3] > 200 && p[0] > 200 && p[1] < 80 && p[2] < 80;
+}
 
 std::shared_ptr<Document> launchAndNew(Driver& d) {
     d.step("launch");
@@ -63,7 +66,8 @@ void paint(Driver& d, const std::shared_ptr<Document>& document) {
     d.waitUntil([&] { return isCyan(canvasPixel(flat = probe::flattened(*document), 600, 620)); });
     d.check(isCyan(canvasPixel(flat, 600, 620)), "the first stroke is on the canvas in cyan");
     const int thin = thicknessAcross(flat, 600, 620);
-    d.check(thin >= 7 && thin <= 14, "the first stroke is about 10 px thick: " + std::to_string(thin));
+    d.check(thin >= 7 && thin <= 14,
+            "the first stroke is about 10 px thick: " + std::to_string(thin));
 
     rememberEdit(d, document);
     chooseColor(d, QColor(255, 0, 0));
@@ -72,8 +76,8 @@ void paint(Driver& d, const std::shared_ptr<Document>& document) {
     d.waitUntil([&] { return isRed(canvasPixel(flat = probe::flattened(*document), 600, 380)); });
     d.check(isRed(canvasPixel(flat, 600, 380)), "the second stroke is red");
     const int thick = thicknessAcross(flat, 600, 380);
-    d.check(thick >= 34 && thick <= 48, "the second stroke is about 40 px thick: " +
-                                            std::to_string(thick));
+    d.check(thick >= 34 && thick <= 48,
+            "the second stroke is about 40 px thick: " + std::to_string(thick));
     d.check(isCyan(canvasPixel(flat, 600, 620)), "the first stroke is still there");
     d.check(screenAgreement(d, document, d.screenshot("two-strokes"), flat) > 0.9,
             "the screen shows the canvas");
@@ -94,8 +98,8 @@ void paint(Driver& d, const std::shared_ptr<Document>& document) {
         return darkest;
     };
     d.waitUntil([&] { return flat = probe::flattened(*document), erasedAt(300, 390) > 200; });
-    d.check(erasedAt(300, 390) > 200, "the eraser end cleared the red stroke: " +
-                                         std::to_string(erasedAt(300, 390)));
+    d.check(erasedAt(300, 390) > 200,
+            "the eraser end cleared the red stroke: " + std::to_string(erasedAt(300, 390)));
     d.check(erasedAt(300, 610) > 200, "and the cyan one");
     d.check(isRed(canvasPixel(flat, 500, 385)), "beside it the red stroke is whole");
 

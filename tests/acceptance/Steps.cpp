@@ -1,7 +1,7 @@
 #include "acceptance/Steps.hpp"
 
-#include "Document/Document.hpp"
 #include "Canvas/LayeredCanvas.hpp"
+#include "Document/Document.hpp"
 #include "Document/Viewers/Viewer.hpp"
 #include "desktop/NSApplication.hpp"
 #include "desktop/NSColorPanel.hpp"
@@ -13,7 +13,6 @@
 #include <QColorDialog>
 #include <QLineEdit>
 #include <QTest>
-
 #include <cmath>
 
 namespace velmora::acceptance {
@@ -23,14 +22,15 @@ void chooseMenu(Driver& d, const std::string& menu, const std::string& item) {
         const auto bar = NSApplication::shared().mainMenu();
         const auto top = bar ? bar->itemWithTitle(menu) : nullptr;
         const auto sub = top ? top->submenu() : nullptr;
-        return sub && sub->itemWithTitle(item);
+        return sub && (sub->itemWithTitle(item) || sub->itemWithAction(item));
     });
     if (!d.check(found, "menu item " + menu + " > " + item + " exists")) {
         return;
     }
     d.post([menu, item] {
+        const auto sub = NSApplication::shared().mainMenu()->itemWithTitle(menu)->submenu();
         const auto entry =
-            NSApplication::shared().mainMenu()->itemWithTitle(menu)->submenu()->itemWithTitle(item);
+            sub->itemWithTitle(item) ? sub->itemWithTitle(item) : sub->itemWithAction(item);
         NSApplication::shared().sendAction(*entry);
     });
     d.pause(0.1);
@@ -108,8 +108,7 @@ QTransform canvasToWidget(Driver& d, const std::shared_ptr<Document>& document) 
         const QPointF x = probe::canvasPoint(*document, {100, 0});
         const QPointF y = probe::canvasPoint(*document, {0, 100});
         const QTransform widgetToCanvas((x.x() - o.x()) / 100, (x.y() - o.y()) / 100,
-                                        (y.x() - o.x()) / 100, (y.y() - o.y()) / 100, o.x(),
-                                        o.y());
+                                        (y.x() - o.x()) / 100, (y.y() - o.y()) / 100, o.x(), o.y());
         return widgetToCanvas.inverted();
     });
 }
@@ -195,9 +194,9 @@ void setToolSetting(Driver& d, const char* row, int value) {
 void chooseColor(Driver& d, QColor color) {
     const bool opened = d.onMain([&] {
         QWidget* settings = probe::panel("Tool Settings");
-        QWidget* well = settings ? Driver::findWidget(QAbstractButton::staticMetaObject, {},
-                                                      settings)
-                                 : nullptr;
+        QWidget* well = settings
+                            ? Driver::findWidget(QAbstractButton::staticMetaObject, {}, settings)
+                            : nullptr;
         if (well != nullptr) {
             Driver::click(well);
         }
@@ -205,7 +204,8 @@ void chooseColor(Driver& d, QColor color) {
     });
     d.check(opened, "the colour well is pressed");
     const bool shown = d.waitUntil([] {
-        return NSColorPanel::sharedColorPanelExists() && NSColorPanel::sharedColorPanel().isVisible();
+        return NSColorPanel::sharedColorPanelExists() &&
+               NSColorPanel::sharedColorPanel().isVisible();
     });
     d.check(shown, "the colour panel opens");
     d.screenshot("color-panel");

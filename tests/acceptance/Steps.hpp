@@ -10,7 +10,8 @@ namespace velmora::acceptance {
 // Moves of an artist that several phases share; each waits until the
 // program has answered.
 
-// Chooses a command of the main menu by its menu and item titles, as the menu
+// Chooses a command of the main menu by its menu and item titles (or the
+// item's action, for items retitled as they validate), as the menu
 // bar would (validated first); later, so a modal loop it opens cannot block.
 void chooseMenu(Driver& d, const std::string& menu, const std::string& item);
 // Replaces a text field's text by typing, then presses Return.

@@ -39,7 +39,8 @@ def main():
                XDG_CACHE_HOME=os.path.join(home, "cache"),
                XDG_STATE_HOME=os.path.join(home, "state"),
                XDG_RUNTIME_DIR=os.path.join(home, "runtime"),
-               ACCEPTANCE_WORK=work, ACCEPTANCE_SHOTS=shots)
+               ACCEPTANCE_WORK=work, ACCEPTANCE_SHOTS=shots,
+               LSAN_OPTIONS="suppressions=" + os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp"))
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
     failed = []
     for phase in ["session"]:

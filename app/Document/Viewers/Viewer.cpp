@@ -27,6 +27,9 @@ bool madeByPen(const QMouseEvent& event) {
 
 Viewer::Viewer(Origin origin, QWidget* parent)
     : MTKViewHostWidget(MTKView::make(MTLCreateSystemDefaultDevice()), parent) {
+    // The canvas takes the keyboard, so the window's canvas commands reach its
+    // controller through the responder chain.
+    setFocusPolicy(Qt::StrongFocus);
     if (origin == Origin::layout) {
         std::vector<NSPasteboardType> types{NSPasteboardTypeFileURL};
         const auto& promised = NSFilePromiseReceiver::readableDraggedTypes();
@@ -83,6 +86,8 @@ void Viewer::flagsChanged(const NSEvent& event) {
 }
 
 void Viewer::mouseDown(const NSEvent& event) {
+    // A stylus press gives no click focus of its own.
+    setFocus(Qt::MouseFocusReason);
     if (const auto tool = toolResponder()) {
         tool->mouseDown(event, event.location(*this));
     }
