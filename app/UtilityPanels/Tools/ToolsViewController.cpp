@@ -2,6 +2,7 @@
 
 #include "Rendering/DrawingSettings.hpp"
 #include "ToolResponders/EventObserver.hpp"
+#include "UtilityPanels/Tools/ToolIcon.hpp"
 #include "foundation/FatalError.hpp"
 
 #include <QCoreApplication>
@@ -27,7 +28,12 @@ void ToolsViewController::loadView() {
     layout->setSpacing(4);
     const auto makeButton = [&](const char* title, const char* name) {
         auto* button = new QToolButton(view);
+        // The title stays the button's text and accessible name; the image shows.
         button->setText(QString::fromUtf8(title));
+        button->setAccessibleName(QString::fromUtf8(title));
+        button->setToolTip(QString::fromUtf8(title));
+        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        button->setIconSize(QSize(ToolIcon::side, ToolIcon::side));
         button->setObjectName(QString::fromUtf8(name));
         button->setCheckable(true);
         button->setAutoExclusive(false);
@@ -73,16 +79,20 @@ void ToolsViewController::showTool(DrawingTool tool) {
     if (!moveToolButton || !brushToolButton || !eraserToolButton) {
         fatalError("The Tools panel's buttons are not connected");
     }
-    for (QToolButton* button :
-         {moveToolButton.data(), brushToolButton.data(), eraserToolButton.data()}) {
-        button->setChecked(false);
-        button->setStyleSheet(QString());
+    const std::pair<QToolButton*, DrawingTool> buttons[] = {
+        {moveToolButton.data(), DrawingTool::move},
+        {brushToolButton.data(), DrawingTool::brush},
+        {eraserToolButton.data(), DrawingTool::eraser}};
+    const DrawingTool shown =
+        tool == DrawingTool::brush || tool == DrawingTool::eraser ? tool : DrawingTool::move;
+    for (const auto& [button, buttonTool] : buttons) {
+        const bool on = buttonTool == shown;
+        button->setChecked(on);
+        // The chosen tool in white on the selection colour, the others plain.
+        button->setStyleSheet(on ? QString::fromLatin1(chosenStyleSheet) : QString());
+        button->setIcon(ToolIcon::make(
+            buttonTool, on ? QColor(Qt::white) : button->palette().color(QPalette::ButtonText)));
     }
-    QToolButton* on = tool == DrawingTool::brush    ? brushToolButton.data()
-                      : tool == DrawingTool::eraser ? eraserToolButton.data()
-                                                    : moveToolButton.data();
-    on->setChecked(true);
-    on->setStyleSheet(QStringLiteral("color: white;"));
 }
 
 void ToolsViewController::toolButtonPushed(QAbstractButton* sender) {

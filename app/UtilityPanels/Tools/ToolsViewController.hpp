@@ -23,6 +23,9 @@ class ToolsViewController : public NSViewController,
                             public UIRestorable {
 public:
     static constexpr const char* defaultIdentifier = "ToolsViewController";
+    static constexpr const char* chosenStyleSheet =
+        "QToolButton { color: white; background-color: palette(highlight); border: none; "
+        "border-radius: 4px; }";
 
     ToolsViewController();
     ~ToolsViewController() override;

@@ -1,10 +1,12 @@
 #include "Rendering/DrawingSettings.hpp"
+#include "UtilityPanels/Tools/ToolIcon.hpp"
 #include "UtilityPanels/Tools/ToolsViewController.hpp"
 #include "coding/KeyedArchiver.hpp"
 #include "foundation/UserDefaults.hpp"
 #include "platform/desktop/InputTestSupport.hpp"
 
 #include <QApplication>
+#include <QImage>
 #include <gtest/gtest.h>
 
 namespace velmora {
@@ -49,8 +51,43 @@ TEST_F(ToolsViewControllerTest, ButtonsChooseTheToolAndShowTheReportedOne) {
     EXPECT_EQ(buttonsOn(), (std::vector<bool>{true, false, false}));
     settings.setPersistentTool(DrawingTool::eraser);
     EXPECT_EQ(buttonsOn(), (std::vector<bool>{false, false, true}));
-    EXPECT_EQ(controller->eraserToolButton->styleSheet(), "color: white;");
+    EXPECT_EQ(controller->eraserToolButton->styleSheet(), ToolsViewController::chosenStyleSheet);
     EXPECT_TRUE(controller->moveToolButton->styleSheet().isEmpty());
+}
+
+// Opaque pixels of the button's image, and how many of them are white.
+std::pair<int, int> inkAndWhite(const QToolButton& button) {
+    const QImage image = button.icon().pixmap(ToolIcon::side).toImage();
+    int ink = 0, white = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            ink += c.alpha() == 255 ? 1 : 0;
+            white += c.alpha() == 255 && c.lightness() == 255 ? 1 : 0;
+        }
+    }
+    return {ink, white};
+}
+
+TEST_F(ToolsViewControllerTest, ButtonsShowDrawnImagesTheChosenOneWhite) {
+    settings.setPersistentTool(DrawingTool::move);
+    std::vector<QImage> images;
+    for (const QToolButton* button :
+         {controller->moveToolButton.data(), controller->brushToolButton.data(),
+          controller->eraserToolButton.data()}) {
+        SCOPED_TRACE(button->text().toStdString());
+        EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        EXPECT_EQ(button->accessibleName(), button->text());
+        const auto [ink, white] = inkAndWhite(*button);
+        EXPECT_GT(ink, 20);
+        EXPECT_EQ(white, button == controller->moveToolButton ? ink : 0) << "the chosen in white";
+        images.push_back(button->icon().pixmap(ToolIcon::side).toImage());
+    }
+    EXPECT_NE(images[0], images[1]);
+    EXPECT_NE(images[1], images[2]);
+    EXPECT_EQ(controller->moveToolButton->text(), "Move");
+    EXPECT_EQ(controller->brushToolButton->accessibleName(), "Brush");
+    EXPECT_EQ(controller->eraserToolButton->accessibleName(), "Eraser");
 }
 
 TEST_F(ToolsViewControllerTest, OnlyAToolOfTheThreeIsRestored) {
