@@ -97,6 +97,8 @@ public:
     // The delay after the last change; 15 seconds unless changed (tests).
     static Interval autosaveDelay();
     static void setAutosaveDelay(Interval delay);
+    // The pending autosave, none when nothing waits; tests fire it by hand.
+    const std::shared_ptr<Timer>& autosaveTimer() const { return autosaveTimer_; }
 
     // Writes the document; on success it takes the URL and type (save, save
     // as) and is no longer edited. A failure is shown in an alert; answers

@@ -5,7 +5,7 @@
 #include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "desktop/UndoManager.hpp"
-#include "foundation/MainQueue.hpp"
+#include "foundation/Timer.hpp"
 #include "foundation/UserDefaults.hpp"
 
 #include <QCoreApplication>
@@ -201,16 +201,26 @@ TEST_F(DocumentTest, RecentDocumentsNewestFirstWithoutDuplicatesAtMostTen) {
 }
 
 TEST_F(DocumentTest, AnEditedDocumentWithAFileAutosavesAfterTheDelayWithoutAsking) {
-    NSDocument::setAutosaveDelay(30ms);
+    // The timers are fired by hand: the delay is far beyond the test's length.
     const auto document = open(file("auto.txt", "a"));
+    EXPECT_EQ(document->autosaveTimer(), nullptr) << "nothing to save";
     document->edit("ab");
-    MainQueue::runUntil(std::chrono::steady_clock::now() + 15ms);
+    const auto first = document->autosaveTimer();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->timeInterval(), NSDocument::autosaveDelay());
+    EXPECT_FALSE(first->repeats());
     document->edit("abc"); // the delay counts from the last change
-    MainQueue::runUntil(std::chrono::steady_clock::now() + 20ms);
+    const auto last = document->autosaveTimer();
+    ASSERT_NE(last, nullptr);
+    EXPECT_NE(last, first);
+    EXPECT_FALSE(first->isValid());
+    EXPECT_TRUE(last->isValid());
     EXPECT_EQ(contents(folder / "auto.txt"), "a");
-    ASSERT_TRUE(MainQueue::runUntil([&] { return !document->isDocumentEdited(); }, 2000ms));
+    last->fire();
+    EXPECT_FALSE(document->isDocumentEdited());
     EXPECT_EQ(contents(folder / "auto.txt"), "abc");
     EXPECT_TRUE(document->asked.empty());
+    EXPECT_EQ(document->autosaveTimer(), nullptr) << "saved: nothing waits";
 }
 
 TEST_F(DocumentTest, ClosingAutosavesInPlaceButAsksForAnUntitledDocument) {
