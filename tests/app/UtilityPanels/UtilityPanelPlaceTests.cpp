@@ -53,46 +53,42 @@ TEST(UtilityPanelPlace, PanelsHangFromTheTopCornersAndStayInView) {
     }
 }
 
-bool overlap(const CGRect& a, const CGRect& b) {
-    return a.minX() < b.maxX() && b.minX() < a.maxX() && a.minY() < b.maxY() && b.minY() < a.maxY();
-}
-
 TEST(UtilityPanelPlace, TheStoryboardsPutThePanelsAlongTheTopOnFirstRun) {
-    const char* names[] = {"ToolsPresetsWindowController", "ToolSettingsWindowController",
-                           "ToolsWindowController", "LayersWindowController"};
-    for (const char* name : names) {
-        UserDefaults::standard().removeObjectForKey(NSWindow::frameDefaultsKey(name));
-    }
+    const char* names[] = {"ToolsWindowController", "ToolsPresetsWindowController",
+                           "ToolSettingsWindowController", "LayersWindowController"};
+    const auto clear = [&] {
+        for (const char* name : names) {
+            UserDefaults::standard().removeObjectForKey(NSWindow::frameDefaultsKey(name));
+        }
+    };
+    clear();
     registerValueTransformers();
     registerUtilityPanelStoryboards();
-    const std::vector<std::shared_ptr<NSWindowController>> controllers{
-        NSStoryboard::instantiateController<ToolsWindowController>("Tools", "Tools"),
+    const CGRect frames[] = {
+        NSStoryboard::instantiateController<ToolsWindowController>("Tools", "Tools")
+            ->window()
+            ->frame(),
         NSStoryboard::instantiateController<ToolsPresetsWindowController>("Tools Presets",
-                                                                          "PresetsPanel"),
+                                                                          "PresetsPanel")
+            ->window()
+            ->frame(),
         NSStoryboard::instantiateController<ToolSettingsWindowController>("Tool Settings",
-                                                                          "ToolSettings"),
-        NSStoryboard::instantiateController<LayersWindowController>("Layers", "Layers")};
-    std::vector<CGRect> frames;
-    for (const auto& controller : controllers) {
-        const CGRect frame = controller->window()->frame();
-        const CGRect area = controller->window()->screen()->visibleFrame();
-        EXPECT_GE(frame.minX(), area.minX());
-        EXPECT_LE(frame.maxX(), area.maxX());
-        EXPECT_GE(frame.minY(), area.minY());
-        EXPECT_LE(frame.maxY(), area.maxY());
-        frames.push_back(frame);
-    }
-    // Tools, Tool Settings and Layers at the top; the presets under the tools.
-    const CGRect area = controllers.front()->window()->screen()->visibleFrame();
-    for (const size_t top : {0, 2, 3}) {
-        EXPECT_EQ(frames[top].maxY(), area.maxY() - UtilityPanelPlace::titleBarAllowance) << top;
-    }
-    EXPECT_FALSE(overlap(frames[0], frames[1]));
-    EXPECT_LT(frames[1].maxY(), frames[0].minY());
+                                                                          "ToolSettings")
+            ->window()
+            ->frame(),
+        NSStoryboard::instantiateController<LayersWindowController>("Layers", "Layers")
+            ->window()
+            ->frame()};
+    const CGRect area = NSScreen::screens().front()->visibleFrame();
+    const double top = area.maxY() - UtilityPanelPlace::titleBarAllowance;
+    EXPECT_EQ(frames[0].maxY(), top) << "tools";
+    EXPECT_EQ(frames[1].maxY(), frames[0].minY() - UtilityPanelPlace::titleBarAllowance)
+        << "presets under the tools";
+    EXPECT_EQ(frames[2].maxY(), top) << "tool settings";
+    EXPECT_EQ(frames[3].maxY(), top) << "layers";
+    EXPECT_EQ(frames[0].minX(), area.minX());
     EXPECT_EQ(frames[3].maxX(), area.maxX());
-    for (const char* name : names) {
-        UserDefaults::standard().removeObjectForKey(NSWindow::frameDefaultsKey(name));
-    }
+    clear();
 }
 
 } // namespace
