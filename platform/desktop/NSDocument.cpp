@@ -69,6 +69,22 @@ std::string NSDocument::displayName() const {
     return untitledNumber_ == 1 ? "Untitled" : "Untitled " + std::to_string(untitledNumber_);
 }
 
+void NSDocument::setFileURL(std::optional<URL> url) {
+    fileURL_ = std::move(url);
+    synchronizeWindowTitles();
+}
+
+void NSDocument::setDisplayName(std::string name) {
+    displayName_ = std::move(name);
+    synchronizeWindowTitles();
+}
+
+void NSDocument::synchronizeWindowTitles() {
+    for (const auto& controller : windowControllers_) {
+        controller->synchronizeWindowTitleWithDocumentName();
+    }
+}
+
 std::shared_ptr<UndoManager> NSDocument::undoManager() {
     if (!undoManager_) {
         undoManager_ = std::make_shared<UndoManager>();
@@ -123,6 +139,7 @@ void NSDocument::updateChangeCount(NSDocumentChangeType change) {
         savedStateLost_ = false;
         break;
     }
+    synchronizeWindowTitles();
     scheduleAutosave();
 }
 

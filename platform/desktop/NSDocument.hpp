@@ -66,13 +66,13 @@ public:
     ~NSDocument() override;
 
     std::optional<URL> fileURL() const { return fileURL_; }
-    void setFileURL(std::optional<URL> url) { fileURL_ = std::move(url); }
+    void setFileURL(std::optional<URL> url);
     const std::string& fileType() const { return fileType_; }
     void setFileType(std::string type) { fileType_ = std::move(type); }
     // The name given, else the file's name without its extension, else
     // "Untitled" (numbered from the second untitled document on).
     virtual std::string displayName() const;
-    void setDisplayName(std::string name) { displayName_ = std::move(name); }
+    void setDisplayName(std::string name);
 
     // The document's own undo manager, made on first use. Subclasses may hide it
     // (answer none); the one kept here stays reachable as NSDocument::undoManager().
@@ -160,6 +160,7 @@ public:
 
 private:
     void observeUndoManager();
+    void synchronizeWindowTitles();
     void scheduleAutosave();
 
     std::optional<URL> fileURL_;

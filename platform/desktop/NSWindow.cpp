@@ -124,12 +124,21 @@ std::shared_ptr<NSWindow> NSWindow::windowOf(const QWidget* widget) {
 }
 
 std::string NSWindow::title() const {
-    return widget_ ? widget_->windowTitle().toStdString() : std::string();
+    return title_;
 }
 
 void NSWindow::setTitle(std::string_view title) {
+    title_ = title;
     if (widget_) {
-        widget_->setWindowTitle(QString::fromUtf8(title.data(), qsizetype(title.size())));
+        const std::string shown = documentEdited_ ? title_ + " — Edited" : title_;
+        widget_->setWindowTitle(QString::fromStdString(shown));
+    }
+}
+
+void NSWindow::setDocumentEdited(bool edited) {
+    if (edited != documentEdited_) {
+        documentEdited_ = edited;
+        setTitle(std::string(title_));
     }
 }
 

@@ -89,6 +89,9 @@ public:
 
     std::string title() const;
     void setTitle(std::string_view title);
+    // A window whose document has unsaved changes says so after its title.
+    bool isDocumentEdited() const { return documentEdited_; }
+    void setDocumentEdited(bool edited);
     NSWindowStyleMask styleMask() const { return style_; }
 
     QWidget* contentView() const;
@@ -253,6 +256,8 @@ private:
     bool hiddenByDeactivation_ = false;
     bool movableByBackground_ = false;
     bool inVersionBrowser_ = false;
+    bool documentEdited_ = false;
+    std::string title_;
 };
 
 } // namespace velmora

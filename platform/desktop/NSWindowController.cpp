@@ -1,5 +1,6 @@
 #include "desktop/NSWindowController.hpp"
 
+#include "desktop/NSDocument.hpp"
 #include "desktop/NSPanel.hpp"
 #include "desktop/NSViewController.hpp"
 #include "desktop/NSWindow.hpp"
@@ -55,6 +56,21 @@ void NSWindowController::adopt(const std::shared_ptr<NSWindow>& window) {
     if (!autosaveName_.empty()) {
         window->setFrameAutosaveName(autosaveName_);
     }
+    synchronizeWindowTitleWithDocumentName();
+}
+
+void NSWindowController::setDocument(std::weak_ptr<NSResponder> document) {
+    document_ = std::move(document);
+    synchronizeWindowTitleWithDocumentName();
+}
+
+void NSWindowController::synchronizeWindowTitleWithDocumentName() {
+    const std::shared_ptr<NSDocument> shown = document();
+    if (!window_ || !shown) {
+        return;
+    }
+    window_->setTitle(shown->displayName());
+    window_->setDocumentEdited(shown->isDocumentEdited());
 }
 
 std::shared_ptr<NSViewController> NSWindowController::contentViewController() {

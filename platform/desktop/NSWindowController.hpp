@@ -45,7 +45,10 @@ public:
         return std::dynamic_pointer_cast<D>(document_.lock());
     }
     std::shared_ptr<NSResponder> documentResponder() const { return document_.lock(); }
-    void setDocument(std::weak_ptr<NSResponder> document) { document_ = std::move(document); }
+    void setDocument(std::weak_ptr<NSResponder> document);
+    // The window's title names the document and says whether it is edited;
+    // a no-op until the window is loaded.
+    virtual void synchronizeWindowTitleWithDocumentName();
 
     // Set by the document that adds the controller. Asked before the window
     // closes by the user's request; the reply may come later (after a question).

@@ -337,11 +337,14 @@ TEST_F(DocumentTest, TheUntitledQuestionAndTheSavePanelAnswerThroughTheirTestHoo
         offered = panel.allowedFileTypes();
         return std::vector<URL>{URL::fileURL(folder / "kept.LOG", false)};
     });
+    // Earlier tests' untitled windows took the first numbers.
+    const std::string untitled = document->displayName();
+    EXPECT_TRUE(untitled.starts_with("Untitled"));
     EXPECT_TRUE(document->canClose());
     NSSavePanel::setTestResponder(nullptr);
-    EXPECT_EQ(alerts,
-              std::vector<std::string>{
-                  "Do you want to save the changes made to the document \"Untitled\"? | Save…"});
+    EXPECT_EQ(alerts, std::vector<std::string>{"Do you want to save the changes made to the "
+                                               "document \"" +
+                                               untitled + "\"? | Save…"});
     EXPECT_EQ(offered, (std::vector<std::string>{"public.plain-text", "public.log"}));
     EXPECT_EQ(document->fileType(), "public.log") << "the type follows the chosen extension";
     EXPECT_EQ(contents(folder / "kept.LOG"), "kept");
@@ -372,4 +375,29 @@ TEST_F(DocumentTest, RevertReadsTheFileAgainAndForgetsEveryChange) {
     EXPECT_EQ(document->text, "again") << "a failed read keeps the contents";
     EXPECT_TRUE(document->isDocumentEdited());
     EXPECT_EQ(document->asked.size(), 1u);
+}
+
+TEST_F(DocumentTest, TheWindowTitleNamesTheDocumentAndSaysWhenItIsEdited) {
+    const auto document = open(file("notes.txt", "a"));
+    ASSERT_TRUE(document);
+    document->autosaves = false;
+    auto windowController = std::make_shared<NSWindowController>();
+    auto window = std::make_shared<NSWindow>();
+    windowController->setWindowLoader([window] { return window; });
+    document->addWindowController(windowController);
+    EXPECT_EQ(window->title(), "") << "an unloaded window is left alone";
+
+    windowController->loadWindowIfNeeded();
+    const auto shown = [&] { return window->widget()->windowTitle().toStdString(); };
+    EXPECT_EQ(shown(), "notes");
+    document->edit("ab");
+    EXPECT_EQ(shown(), "notes — Edited");
+    EXPECT_EQ(window->title(), "notes");
+    document->undoManager()->undo();
+    EXPECT_EQ(shown(), "notes");
+
+    document->edit("abc");
+    document->panelAnswer = NSDocument::SaveDestination{file("renamed.txt"), "public.plain-text"};
+    ASSERT_TRUE(document->saveDocumentAs());
+    EXPECT_EQ(shown(), "renamed");
 }
