@@ -9,7 +9,8 @@ namespace velmora::DocumentFileTypes {
 namespace {
 
 const std::array<DocumentFileTypeDeclaration, 6>& table() {
-    static const std::array<DocumentFileTypeDeclaration, 6> declarations{{
+    // Leaked: thumbnail and decoding queues may still ask while the program exits.
+    static const auto* declarations = new std::array<DocumentFileTypeDeclaration, 6>{{
         {DocumentFileType::tiff, "public.tiff", "image/tiff", {"tiff", "tif"}, "TIFF", true},
         {DocumentFileType::jpeg, "public.jpeg", "image/jpeg", {"jpg", "jpeg"}, "JPEG", true},
         {DocumentFileType::png, "public.png", "image/png", {"png"}, "PNG", true},
@@ -22,7 +23,7 @@ const std::array<DocumentFileTypeDeclaration, 6>& table() {
          "Velmora Document",
          true},
     }};
-    return declarations;
+    return *declarations;
 }
 
 std::string lowercased(std::string text) {

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "desktop/NotificationCenter.hpp"
 #include "foundation/DispatchQueue.hpp"
 
 #include <QImage>
 #include <QSize>
+#include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 namespace velmora {
 
@@ -21,7 +24,13 @@ public:
 
 private:
     ThumbnailGenerator();
+    // At quit: thumbnails not begun are dropped and the one under way is
+    // waited for, so none runs on while the program's statics are destroyed.
+    void stop();
+
     DispatchQueue queue_;
+    std::shared_ptr<std::atomic<bool>> stopped_ = std::make_shared<std::atomic<bool>>(false);
+    NotificationCenter::ObserverToken terminationObserver_;
 };
 
 } // namespace velmora

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <thread>
@@ -43,6 +44,9 @@ int main(int argc, char** argv) {
     const int code = velmoraProgramMain(argc, argv);
     if (!scenario.joinable()) {
         return code;
+    }
+    for (int i = 0; i < 100 && !finished; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (!finished) {
         std::cerr << "FAIL: the program ended before its scenario did" << std::endl;

@@ -11,6 +11,7 @@ namespace velmora::acceptance {
 void runPhase(Driver& driver) {
     static const std::map<std::string, void (*)(Driver&)> phases = {
         {"session", sessionPhase},
+        {"relaunch", relaunchPhase},
     };
     const auto phase = phases.find(driver.phase());
     if (!driver.check(phase != phases.end(), "phase " + driver.phase() + " exists") ||

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace velmora::acceptance {
 
 class Driver;
@@ -8,5 +10,9 @@ class Driver;
 void runPhase(Driver& driver);
 
 void sessionPhase(Driver& driver);
+void relaunchPhase(Driver& driver);
+
+// The tool, colour, brush and panel frames, as text (main thread).
+std::string interfaceState();
 
 } // namespace velmora::acceptance

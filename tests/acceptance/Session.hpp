@@ -12,6 +12,9 @@ void editLayers(Driver& d, const std::shared_ptr<Document>& document);
 void moveContents(Driver& d, const std::shared_ptr<Document>& document);
 void navigate(Driver& d, const std::shared_ptr<Document>& document);
 void undoAndRedo(Driver& d, const std::shared_ptr<Document>& document);
+// The reopened document.
+std::shared_ptr<Document> saveCloseReopen(Driver& d, const std::shared_ptr<Document>& document);
+void exportFlat(Driver& d, const std::shared_ptr<Document>& document);
 
 // The flattened canvas is kept after the new document and after every
 // undoable edit, for undo and redo to be compared against.

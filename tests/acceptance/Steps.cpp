@@ -36,6 +36,13 @@ void chooseMenu(Driver& d, const std::string& menu, const std::string& item) {
     d.pause(0.1);
 }
 
+void quit(Driver& d) {
+    d.post([] {
+        const auto menu = NSApplication::shared().mainMenu()->itemWithTitle("Velmora")->submenu();
+        NSApplication::shared().sendAction(*menu->itemWithTitle("Quit Velmora"));
+    });
+}
+
 void typeInto(Driver& d, QWidget* field, const QString& text) {
     d.onMain([&] {
         field->setFocus();

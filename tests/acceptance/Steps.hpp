@@ -14,6 +14,8 @@ namespace velmora::acceptance {
 // item's action, for items retitled as they validate), as the menu
 // bar would (validated first); later, so a modal loop it opens cannot block.
 void chooseMenu(Driver& d, const std::string& menu, const std::string& item);
+// Velmora > Quit; the phase's last move, since the program then ends.
+void quit(Driver& d);
 // Replaces a text field's text by typing, then presses Return.
 void typeInto(Driver& d, QWidget* field, const QString& text);
 // The modal dialog on top, once one is shown.

@@ -43,7 +43,7 @@ def main():
                LSAN_OPTIONS="suppressions=" + os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp"))
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
     failed = []
-    for phase in ["session"]:
+    for phase in ["session", "relaunch"]:
         code = launch(env, phase)
         if code != 0:
             failed.append(f"{phase} (exit {code})")

@@ -1,0 +1,179 @@
+// The next launch: what the session left is back, and bad files are turned
+// away one alert each, the program and its open documents untouched.
+#include "Document/Document.hpp"
+#include "Document/Viewers/Viewer.hpp"
+#include "Rendering/DrawingSettings.hpp"
+#include "acceptance/Phases.hpp"
+#include "acceptance/Steps.hpp"
+#include "graphics/NSColor.hpp"
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace velmora::acceptance {
+
+namespace fs = std::filesystem;
+
+// Tool, colour, brush and panel frames, one line each.
+std::string interfaceState() {
+    std::ostringstream out;
+    const DrawingSettings& settings = DrawingSettings::shared();
+    out << "tool " << int(settings.persistentTool()) << "\n";
+    const auto& color = settings.color;
+    out << "color " << std::lround(color->redComponent() * 255) << " "
+        << std::lround(color->greenComponent() * 255) << " "
+        << std::lround(color->blueComponent() * 255) << "\n";
+    const Brush brush = settings.liveBrush();
+    out << "brush " << brush.name << " " << brush.size << "\n";
+    for (const char* title : {"Brush Presets", "Tool Settings", "Tools", "Layers"}) {
+        QWidget* panel = probe::panel(title);
+        const QRect frame = panel ? panel->frameGeometry() : QRect();
+        out << "panel " << title << " " << frame.x() << " " << frame.y() << " " << frame.width()
+            << " " << frame.height() << "\n";
+    }
+    return out.str();
+}
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// File > Open…, the path typed into the panel.
+void openFile(Driver& d, const fs::path& file) {
+    chooseMenu(d, "File", "Open…");
+    auto* dialog = qobject_cast<QFileDialog*>(waitForModal(d));
+    if (!d.check(dialog != nullptr, "the open panel opens")) {
+        return;
+    }
+    d.onMain([&] {
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        if (name != nullptr) {
+            name->setFocus();
+            name->selectAll();
+            QTest::keyClicks(name, QString::fromStdString(file.string()));
+            QTest::keyClick(name, Qt::Key_Return);
+        }
+    });
+    d.waitUntil([&] { return Driver::activeModal() != dialog; });
+}
+
+struct Alert {
+    std::string message;
+    std::string informative;
+};
+
+// The alert on top, answered with OK; then no second one may follow.
+std::optional<Alert> takeAlert(Driver& d, const std::string& shot) {
+    QMessageBox* box = nullptr;
+    d.waitUntil(
+        [&] { return (box = qobject_cast<QMessageBox*>(Driver::activeModal())) != nullptr; }, 10);
+    if (box == nullptr) {
+        return std::nullopt;
+    }
+    d.screenshot(shot);
+    const Alert alert = d.onMain([&] {
+        return Alert{box->text().toStdString(), box->informativeText().toStdString()};
+    });
+    clickInModal(d, "OK");
+    d.waitUntil([&] { return Driver::activeModal() != box; });
+    d.pause(1.0);
+    d.check(d.onMain([] { return Driver::activeModal() == nullptr; }), "no second alert follows");
+    return alert;
+}
+
+} // namespace
+
+void relaunchPhase(Driver& d) {
+    d.step("relaunch");
+    d.check(d.onMain([] { return probe::documents().empty() && probe::panel("Welcome"); }),
+            "the welcome window and no document");
+    const std::string saved = readFile(d.work() / "interface-state.txt");
+    const std::string now = d.onMain([] { return interfaceState(); });
+    d.check(!saved.empty() && now == saved,
+            "brush, tool, colour and panel frames are as the session left them:\n" + now +
+                "--- left:\n" + saved);
+    d.screenshot("relaunched");
+
+    d.step("bad-input");
+    const fs::path painting = d.work() / "Painting.velmora";
+    openFile(d, painting);
+    std::shared_ptr<Document> open;
+    d.waitUntil([&] {
+        const auto all = probe::documents();
+        open = all.empty() ? nullptr : all.front();
+        return open && open->layeredCanvas() && probe::viewer(*open) &&
+               probe::viewer(*open)->isVisible();
+    });
+    if (!d.check(open != nullptr, "the painting opens")) {
+        quit(d);
+        return;
+    }
+    d.onMain([&] { Driver::focusWindow(probe::window(*open)); });
+    d.pause(0.5);
+    const Picture before = d.onMain([&] { return probe::flattened(*open); });
+
+    const std::string native = readFile(painting);
+    writeFile(d.work() / "Truncated.velmora", native.substr(0, native.size() / 2));
+    std::mt19937 random(25);
+    std::string noise(4096, '\0');
+    for (char& c : noise) {
+        c = char(random());
+    }
+    writeFile(d.work() / "Noise.velmora", noise);
+    int made = 0;
+    Driver::run("convert",
+                {"-size", "9000x10", "xc:red", "PNG24:" + (d.work() / "Wide.png").string()}, &made);
+    d.check(made == 0, "ImageMagick made a 9000 × 10 PNG");
+    Driver::run("convert",
+                {"-size", "64x64", "gradient:red-blue", "-depth", "16", "-type", "TrueColor",
+                 (d.work() / "Deep.tiff").string()},
+                &made);
+    d.check(made == 0, "ImageMagick made a 16-bit TIFF");
+
+    struct Case {
+        const char* file;
+        std::string message;
+        std::string informative; // the start of it; empty: any
+    };
+    const Case cases[] = {
+        {"Truncated.velmora", "", ""},
+        {"Noise.velmora", "", ""},
+        {"Wide.png", "Unsupported image size.",
+         "Maximum image size on both dimensions is 8000 pixels but your image is "},
+        {"Deep.tiff", "Unsupported pixel format.",
+         "Only RGB 8 bits images are supported but the given image is "},
+    };
+    for (const Case& bad : cases) {
+        openFile(d, d.work() / bad.file);
+        const auto alert = takeAlert(d, std::string("alert-") + bad.file);
+        if (!d.check(alert.has_value(), std::string(bad.file) + " shows an alert")) {
+            continue;
+        }
+        d.check(!alert->message.empty() && (bad.message.empty() || alert->message == bad.message) &&
+                    alert->informative.starts_with(bad.informative),
+                std::string(bad.file) + " is explained: \"" + alert->message + "\" / \"" +
+                    alert->informative + "\"");
+        d.check(d.onMain([] { return probe::documents().size(); }) == 1,
+                std::string("no document is left open for ") + bad.file);
+    }
+    d.check(d.onMain([&] { return probe::flattened(*open); }) == before,
+            "the open painting is untouched");
+    d.check(screenAgreement(d, open, d.screenshot("after-bad-input"), before) > 0.9,
+            "and still shown");
+    quit(d);
+}
+
+} // namespace velmora::acceptance
