@@ -12,6 +12,8 @@ void runPhase(Driver& driver) {
     static const std::map<std::string, void (*)(Driver&)> phases = {
         {"session", sessionPhase},
         {"relaunch", relaunchPhase},
+        {"crash", crashPhase},
+        {"after-crash", afterCrashPhase},
     };
     const auto phase = phases.find(driver.phase());
     if (!driver.check(phase != phases.end(), "phase " + driver.phase() + " exists") ||

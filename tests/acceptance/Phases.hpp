@@ -11,6 +11,8 @@ void runPhase(Driver& driver);
 
 void sessionPhase(Driver& driver);
 void relaunchPhase(Driver& driver);
+void crashPhase(Driver& driver);
+void afterCrashPhase(Driver& driver);
 
 // The tool, colour, brush and panel frames, as text (main thread).
 std::string interfaceState();

@@ -47,6 +47,15 @@ def main():
         code = launch(env, phase)
         if code != 0:
             failed.append(f"{phase} (exit {code})")
+    # Crash on Purpose ends the program by SIGABRT, leaving one report.
+    code = launch(env, "crash")
+    crashes = os.path.join(env["XDG_STATE_HOME"], "velmora", "Crashes")
+    reports = [f for f in os.listdir(crashes) if f.endswith(".crash")] if os.path.isdir(crashes) else []
+    if code != -6 or len(reports) != 1:
+        failed.append(f"crash (exit {code}, reports {reports})")
+    code = launch(env, "after-crash")
+    if code != 0:
+        failed.append(f"after-crash (exit {code})")
     keep = os.environ.get("ACCEPTANCE_KEEP")
     if keep is None:
         shutil.rmtree(home, ignore_errors=True)
