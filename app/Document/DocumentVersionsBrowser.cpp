@@ -2,7 +2,7 @@
 
 #include "App/AppDelegate.hpp"
 #include "Document/Document.hpp"
-#include "Welcome/RecentDocumentThumbnail.hpp"
+#include "Welcome/ThumbnailGenerator.hpp"
 #include "desktop/NSApplication.hpp"
 #include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
@@ -40,12 +40,15 @@ std::string versionName(const Document& document, const DocumentVersion& version
 } // namespace
 
 QImage DocumentVersionsBrowser::thumbnail(const DocumentVersion& version) {
-    QImage image = RecentDocumentThumbnail::make(
+    std::optional<QImage> image = ThumbnailGenerator::shared().make(
         version.url.filePath(), {VersionsBrowser::thumbnailSide, VersionsBrowser::thumbnailSide});
-    if (image.isNull()) {
+    if (!image) {
+        return {}; // the application is going away
+    }
+    if (image->isNull()) {
         throw std::runtime_error("The version cannot be read.");
     }
-    return image;
+    return *image;
 }
 
 std::shared_ptr<Document> DocumentVersionsBrowser::openVersion(const Document& document,
@@ -63,6 +66,7 @@ std::shared_ptr<Document> DocumentVersionsBrowser::openVersion(const Document& d
 }
 
 std::shared_ptr<VersionsBrowser> DocumentVersionsBrowser::browse(Document& document) {
+    ThumbnailGenerator::shared(); // made here, on the main thread, before its queue wants it
     const auto url = document.fileURL();
     if (!url || document.versionStore == nullptr || document.windowControllers().empty()) {
         return nullptr;

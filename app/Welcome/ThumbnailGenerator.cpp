@@ -3,6 +3,10 @@
 #include "Welcome/RecentDocumentThumbnail.hpp"
 #include "desktop/NSApplication.hpp"
 
+#include <QCoreApplication>
+#include <QThread>
+#include <mutex>
+
 namespace velmora {
 
 ThumbnailGenerator::ThumbnailGenerator()
@@ -11,27 +15,42 @@ ThumbnailGenerator::ThumbnailGenerator()
           std::string(NSApplication::willTerminateNotification), nullptr, std::nullopt,
           [this](const Notification&) { stop(); })) {}
 
-void ThumbnailGenerator::stop() {
-    stopped_->store(true);
-    queue_.sync([] {});
-}
-
 ThumbnailGenerator& ThumbnailGenerator::shared() {
     // Kept until exit: work still queued then must find its queue.
-    static auto* instance = new ThumbnailGenerator;
+    static auto* instance = [] {
+        auto* made = new ThumbnailGenerator;
+        const QCoreApplication* application = QCoreApplication::instance();
+        if (application && QThread::currentThread() == application->thread()) {
+            qAddPostRoutine([] { shared().stop(); });
+        }
+        return made;
+    }();
     return *instance;
+}
+
+std::optional<QImage> ThumbnailGenerator::make(const std::filesystem::path& path, QSize pixels) {
+    const std::shared_lock lock(gate_);
+    if (stopped_) {
+        return std::nullopt;
+    }
+    return RecentDocumentThumbnail::make(path, pixels);
+}
+
+void ThumbnailGenerator::stop() {
+    const std::unique_lock lock(gate_);
+    stopped_ = true;
 }
 
 void ThumbnailGenerator::generate(std::filesystem::path path, QSize pixels,
                                   std::function<void(const QImage& image)> completion) {
-    queue_.async([stopped = stopped_, path = std::move(path), pixels,
+    queue_.async([this, path = std::move(path), pixels,
                   completion = std::move(completion)]() mutable {
-        if (stopped->load()) {
+        std::optional<QImage> image = make(path, pixels);
+        if (!image) {
             return;
         }
-        QImage image = RecentDocumentThumbnail::make(path, pixels);
         DispatchQueue::main().async(
-            [image = std::move(image), completion = std::move(completion)] { completion(image); });
+            [image = std::move(*image), completion = std::move(completion)] { completion(image); });
     });
 }
 

@@ -5,10 +5,10 @@
 
 #include <QImage>
 #include <QSize>
-#include <atomic>
 #include <filesystem>
 #include <functional>
-#include <memory>
+#include <optional>
+#include <shared_mutex>
 
 namespace velmora {
 
@@ -16,20 +16,26 @@ namespace velmora {
 // queue of its own and hands each to its completion on the main queue.
 class ThumbnailGenerator {
 public:
+    // Take it first on the main thread: that is where it learns of the exit.
     static ThumbnailGenerator& shared();
 
     // `completion` gets a null image when the file gives no picture.
     void generate(std::filesystem::path path, QSize pixels,
                   std::function<void(const QImage& image)> completion);
 
-private:
-    ThumbnailGenerator();
-    // At quit: thumbnails not begun are dropped and the one under way is
-    // waited for, so none runs on while the program's statics are destroyed.
+    // One thumbnail made on the calling thread; none once the application is
+    // going away, when the codecs' and Qt's state may already be gone.
+    std::optional<QImage> make(const std::filesystem::path& path, QSize pixels);
+
+    // Waits for the thumbnails being made and refuses any later one: at quit,
+    // and when Qt goes away without one (tests).
     void stop();
 
+private:
+    ThumbnailGenerator();
     DispatchQueue queue_;
-    std::shared_ptr<std::atomic<bool>> stopped_ = std::make_shared<std::atomic<bool>>(false);
+    std::shared_mutex gate_;
+    bool stopped_ = false;
     NotificationCenter::ObserverToken terminationObserver_;
 };
 

@@ -112,6 +112,26 @@ TEST_F(WelcomeTest, NativeThumbnailIsThePreviewsBestChoice) {
     }
 }
 
+// At exit the thumbnails under way finish and no later one starts: the
+// codecs' tables and Qt may be gone by then.
+TEST_F(WelcomeTest, StoppedGeneratorMakesNoMoreThumbnails) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto picture = png("queued.png", 300, 200);
+    EXPECT_EXIT(
+        {
+            auto& generator = ThumbnailGenerator::shared();
+            std::atomic<int> landed = 0;
+            for (int i = 0; i < 20; ++i) {
+                generator.generate(picture, QSize(64, 64), [&](const QImage&) { ++landed; });
+            }
+            generator.stop();
+            const bool refused = !generator.make(picture, QSize(64, 64));
+            MainQueue::runUntil([] { return false; }, 200ms);
+            std::exit(refused && landed <= 1 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(WelcomeTest, FlatThumbnailsFitWithoutEnlargingAndOthersHaveNone) {
     auto damaged = documentWithPreviews();
     damaged.resize(damaged.size() / 2);
