@@ -87,7 +87,7 @@ void Driver::step(const std::string& name) {
 QImage Driver::screenshot(const std::string& name) {
     // Two turns of the loop and a little time so the last frame is on the screen.
     pause(0.3);
-    char number[8];
+    char number[16];
     std::snprintf(number, sizeof number, "%02d", ++shotNumber_);
     const auto file = shots_ / (phase_ + "-" + number + "-" + name + ".png");
     int code = -1;
