@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <optional>
+#include <utility>
 
 namespace velmora {
 
@@ -27,7 +29,15 @@ public:
     }
 
     void arm(DispatchTime when) {
-        if (!active_ || (timer_.isActive() && armedAt_ <= when)) {
+        if (!active_) {
+            return;
+        }
+        if (guarding_) {
+            // The guard fires first anyway; the real time is armed when it is lifted.
+            wanted_ = std::min(wanted_.value_or(when), when);
+            return;
+        }
+        if (timer_.isActive() && armedAt_ <= when) {
             return;
         }
         const auto now = Clock::now();
@@ -42,6 +52,8 @@ public:
         active_ = active;
         if (!active) {
             timer_.stop();
+            guarding_ = false;
+            wanted_.reset();
         }
     }
 
@@ -52,11 +64,26 @@ private:
         }
         // Armed again before running anything: an item that enters a nested loop
         // leaves the items behind it to run inside that loop.
+        guarding_ = false;
+        wanted_.reset();
         arm(DispatchTime::min());
+        guarding_ = true;
         MainQueue::drain();
+        // Left armed, the guard would fire again at once forever and spin the
+        // loop with nothing to do; wait for what the queue really asked for.
+        if (guarding_) {
+            guarding_ = false;
+            timer_.stop();
+            if (const auto when = std::exchange(wanted_, std::nullopt)) {
+                arm(*when);
+            }
+        }
     }
 
     bool active_ = false;
+    // The immediate re-arm of `fire()` is pending; wakes asked meanwhile wait in `wanted_`.
+    bool guarding_ = false;
+    std::optional<DispatchTime> wanted_;
     QTimer timer_;
     DispatchTime armedAt_{};
 };

@@ -30,6 +30,10 @@ Viewer::Viewer(Origin origin, QWidget* parent)
     // The canvas takes the keyboard, so the window's canvas commands reach its
     // controller through the responder chain.
     setFocusPolicy(Qt::StrongFocus);
+    // Draws when asked, as under a renderer: a view with no renderer yet (the
+    // preview tab before a version is shown) must not run a frame clock for nothing.
+    view()->setPaused(true);
+    view()->setEnableSetNeedsDisplay(true);
     if (origin == Origin::layout) {
         std::vector<NSPasteboardType> types{NSPasteboardTypeFileURL};
         const auto& promised = NSFilePromiseReceiver::readableDraggedTypes();

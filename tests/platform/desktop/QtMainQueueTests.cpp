@@ -2,6 +2,7 @@
 #include "foundation/DispatchQueue.hpp"
 #include "foundation/Timer.hpp"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <atomic>
@@ -76,4 +77,25 @@ TEST_F(QtMainQueueTest, SyncFromAWorkerIsServedByTheLoop) {
     exec(loop);
     worker.join();
     EXPECT_EQ(answer, 42);
+}
+
+TEST_F(QtMainQueueTest, AnEmptyQueueLeavesTheLoopAsleep) {
+    // Counts the timer events Qt delivers anywhere while the loop idles.
+    struct TimerCount : QObject {
+        bool eventFilter(QObject*, QEvent* event) override {
+            count += event->type() == QEvent::Timer ? 1 : 0;
+            return false;
+        }
+        int count = 0;
+    } timers;
+    QEventLoop loop;
+    DispatchQueue::main().async([&] { loop.quit(); });
+    exec(loop);
+    QCoreApplication::instance()->installEventFilter(&timers);
+    QEventLoop idle;
+    QTimer::singleShot(50, &idle, &QEventLoop::quit);
+    idle.exec();
+    QCoreApplication::instance()->removeEventFilter(&timers);
+    // The quitting timer and perhaps exec()'s spare one, not a spinning pump.
+    EXPECT_LE(timers.count, 3);
 }

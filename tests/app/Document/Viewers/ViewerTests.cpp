@@ -2,6 +2,7 @@
 #include "Document/Viewers/Viewer.hpp"
 #include "desktop/NSFilePromiseReceiver.hpp"
 #include "desktop/NSPasteboardItem.hpp"
+#include "foundation/MainQueue.hpp"
 #include "graphics/NSColor.hpp"
 
 #include <QApplication>
@@ -152,4 +153,20 @@ TEST_F(ViewerTest, TheClearColourIsTheWindowBackground) {
     EXPECT_NEAR(c.green, 0.4, 1e-3);
     EXPECT_NEAR(c.blue, 0.8, 1e-3);
     EXPECT_EQ(c.alpha, 1);
+}
+
+TEST_F(ViewerTest, AnIdleViewDrawsOnlyWhenAsked) {
+    struct Counting : MTKViewDelegate {
+        void mtkView(MTKView&, CGSize) override {}
+        void draw(MTKView&) override { ++frames; }
+        int frames = 0;
+    };
+    const auto counting = std::make_shared<Counting>();
+    viewer.view()->setDelegate(counting);
+    MainQueue::runUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(60));
+    EXPECT_EQ(counting->frames, 0);
+    viewer.view()->setNeedsDisplay(true);
+    viewer.view()->setNeedsDisplay(true);
+    MainQueue::runUntilIdle();
+    EXPECT_EQ(counting->frames, 1);
 }
