@@ -10,10 +10,9 @@ namespace velmora::acceptance {
 
 void runPhase(Driver& driver) {
     static const std::map<std::string, void (*)(Driver&)> phases = {
-        {"session", sessionPhase},
-        {"relaunch", relaunchPhase},
-        {"crash", crashPhase},
-        {"after-crash", afterCrashPhase},
+        {"session", sessionPhase}, {"relaunch", relaunchPhase},
+        {"crash", crashPhase},     {"after-crash", afterCrashPhase},
+        {"kill", killPhase},       {"after-kill", afterKillPhase},
     };
     const auto phase = phases.find(driver.phase());
     if (!driver.check(phase != phases.end(), "phase " + driver.phase() + " exists") ||

@@ -13,6 +13,8 @@ void sessionPhase(Driver& driver);
 void relaunchPhase(Driver& driver);
 void crashPhase(Driver& driver);
 void afterCrashPhase(Driver& driver);
+void killPhase(Driver& driver);
+void afterKillPhase(Driver& driver);
 
 // The tool, colour, brush and panel frames, as text (main thread).
 std::string interfaceState();

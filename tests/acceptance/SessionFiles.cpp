@@ -55,46 +55,6 @@ std::vector<LayerRecord> layersOf(Driver& d, const std::shared_ptr<Document>& do
     });
 }
 
-// Save As… with the format chosen in the panel's pop-up and the path typed in.
-bool saveAs(Driver& d, const QString& format, const fs::path& file) {
-    chooseMenu(d, "File", "saveDocumentAs:");
-    QWidget* modal = waitForModal(d);
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
-    if (!d.check(dialog != nullptr, "the save panel opens")) {
-        return false;
-    }
-    const bool chosen = d.onMain([&] {
-        for (QComboBox* box : dialog->findChildren<QComboBox*>()) {
-            const int target = box->findText(format);
-            if (target < 0 || box->findText("PNG") < 0) {
-                continue;
-            }
-            box->setFocus();
-            while (box->currentIndex() < target) {
-                QTest::keyClick(box, Qt::Key_Down);
-            }
-            while (box->currentIndex() > target) {
-                QTest::keyClick(box, Qt::Key_Up);
-            }
-            return true;
-        }
-        return false;
-    });
-    d.check(chosen, "the panel's format pop-up offers " + format.toStdString());
-    d.screenshot("save-panel-" + format.toStdString());
-    d.onMain([&] {
-        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-        if (name != nullptr) {
-            name->setFocus();
-            name->selectAll();
-            QTest::keyClicks(name, QString::fromStdString(file.string()));
-            QTest::keyClick(name, Qt::Key_Return);
-        }
-    });
-    const bool saved = d.waitUntil([&] { return !Driver::activeModal() && fs::exists(file); });
-    return d.check(saved, "saved as " + file.filename().string());
-}
-
 // The file's pixels as ImageMagick reads them: 8-bit RGBA, top row first.
 Picture readByImageMagick(const fs::path& file, int width, int height) {
     const std::string bytes = Driver::run("convert", {file.string(), "-depth", "8", "rgba:-"});
@@ -220,3 +180,47 @@ void exportFlat(Driver& d, const std::shared_ptr<Document>& document) {
 }
 
 } // namespace velmora::acceptance::session
+
+namespace velmora::acceptance {
+
+bool saveAs(Driver& d, const QString& format, const std::filesystem::path& file) {
+    chooseMenu(d, "File", "saveDocumentAs:");
+    QWidget* modal = waitForModal(d);
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (!d.check(dialog != nullptr, "the save panel opens")) {
+        return false;
+    }
+    const bool chosen = d.onMain([&] {
+        for (QComboBox* box : dialog->findChildren<QComboBox*>()) {
+            const int target = box->findText(format);
+            if (target < 0 || box->findText("PNG") < 0) {
+                continue;
+            }
+            box->setFocus();
+            while (box->currentIndex() < target) {
+                QTest::keyClick(box, Qt::Key_Down);
+            }
+            while (box->currentIndex() > target) {
+                QTest::keyClick(box, Qt::Key_Up);
+            }
+            return true;
+        }
+        return false;
+    });
+    d.check(chosen, "the panel's format pop-up offers " + format.toStdString());
+    d.screenshot("save-panel-" + format.toStdString());
+    d.onMain([&] {
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        if (name != nullptr) {
+            name->setFocus();
+            name->selectAll();
+            QTest::keyClicks(name, QString::fromStdString(file.string()));
+            QTest::keyClick(name, Qt::Key_Return);
+        }
+    });
+    const bool saved =
+        d.waitUntil([&] { return !Driver::activeModal() && std::filesystem::exists(file); });
+    return d.check(saved, "saved as " + file.filename().string());
+}
+
+} // namespace velmora::acceptance

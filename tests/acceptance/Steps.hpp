@@ -4,6 +4,7 @@
 #include "acceptance/Driver.hpp"
 
 #include <QTransform>
+#include <filesystem>
 
 namespace velmora::acceptance {
 
@@ -22,6 +23,10 @@ void typeInto(Driver& d, QWidget* field, const QString& text);
 QWidget* waitForModal(Driver& d, double seconds = 20);
 // Clicks the button of that title in the modal dialog; false when missing.
 bool clickInModal(Driver& d, const QString& title);
+
+// Save As… with the format chosen in the panel's pop-up and the path typed in;
+// true once the file exists.
+bool saveAs(Driver& d, const QString& format, const std::filesystem::path& file);
 
 // New document through the sheet; the document made.
 std::shared_ptr<Document> newDocument(Driver& d, int width, int height);

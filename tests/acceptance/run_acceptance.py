@@ -4,9 +4,11 @@ with the same temporary home and XDG folders, on the X display given (the
 ctest entry starts it inside `xvfb-run -a`). Usage: run_acceptance.py PROGRAM SHOTS"""
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 program, shots = sys.argv[1], os.path.abspath(sys.argv[2])
 
@@ -20,6 +22,30 @@ def launch(env, phase, timeout=300):
         print(f"FAIL: phase {phase} did not end within {timeout} s", flush=True)
         return None
     return done.returncode
+
+
+def kill_while_saving(env, work):
+    """Runs the kill phase and SIGKILLs the program once its save has begun
+    writing the temporary file beside the document; None when it was caught."""
+    print("== phase kill", flush=True)
+    before = set(os.listdir(work))
+    child = subprocess.Popen([program], env=dict(env, ACCEPTANCE_PHASE="kill"))
+    marker = os.path.join(work, "saving")
+    deadline = time.time() + 300
+    while time.time() < deadline and child.poll() is None:
+        if os.path.exists(marker):
+            fresh = set(os.listdir(work)) - before - {"saving", "Large.velmora",
+                                                      "large-digest.txt", "Noise.png"}
+            if fresh:
+                child.send_signal(signal.SIGKILL)
+                child.wait()
+                print(f"killed while writing {sorted(fresh)}", flush=True)
+                return None
+        time.sleep(0.005)
+    if child.poll() is None:
+        child.kill()
+        child.wait()
+    return f"kill (the save was never caught writing; exit {child.returncode})"
 
 
 def main():
@@ -43,19 +69,26 @@ def main():
                LSAN_OPTIONS="suppressions=" + os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp"))
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
     failed = []
-    for phase in ["session", "relaunch"]:
+    only = os.environ.get("ACCEPTANCE_ONLY")  # "kill": the kill phases alone, to debug them
+    for phase in ([] if only else ["session", "relaunch"]):
         code = launch(env, phase)
         if code != 0:
             failed.append(f"{phase} (exit {code})")
     # Crash on Purpose ends the program by SIGABRT, leaving one report.
-    code = launch(env, "crash")
+    code = -6 if only else launch(env, "crash")
     crashes = os.path.join(env["XDG_STATE_HOME"], "velmora", "Crashes")
     reports = [f for f in os.listdir(crashes) if f.endswith(".crash")] if os.path.isdir(crashes) else []
-    if code != -6 or len(reports) != 1:
+    if not only and (code != -6 or len(reports) != 1):
         failed.append(f"crash (exit {code}, reports {reports})")
-    code = launch(env, "after-crash")
+    code = 0 if only else launch(env, "after-crash")
     if code != 0:
         failed.append(f"after-crash (exit {code})")
+    caught = kill_while_saving(env, work)
+    if caught is not None:
+        failed.append(caught)
+    code = launch(env, "after-kill")
+    if code != 0:
+        failed.append(f"after-kill (exit {code})")
     keep = os.environ.get("ACCEPTANCE_KEEP")
     if keep is None:
         shutil.rmtree(home, ignore_errors=True)
