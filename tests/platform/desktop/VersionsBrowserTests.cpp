@@ -57,7 +57,7 @@ protected:
     }
     void TearDown() override {
         NSWindow::removeObserver(observer);
-        gate.release();
+        gate->release();
         browser = nullptr;
         document->close();
         MainQueue::runUntilIdle();
@@ -65,8 +65,9 @@ protected:
     void open(std::vector<DocumentVersion> versions) {
         browser = VersionsBrowser::open(
             document, std::move(versions),
-            [this](const DocumentVersion& v) {
-                gate.wait();
+            // The queue may still be leaving the wait after the test ends.
+            [gate = gate](const DocumentVersion& v) {
+                gate->wait();
                 if (v.url.path().ends_with("/3")) {
                     throw std::runtime_error("not an image");
                 }
@@ -81,7 +82,7 @@ protected:
     std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
     std::vector<std::string> posted;
     std::uint64_t observer = 0;
-    Gate gate;
+    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
     VersionsBrowser::Handlers handlers;
     std::shared_ptr<VersionsBrowser> browser;
 };
@@ -101,7 +102,7 @@ TEST_F(VersionsBrowserTest, ListsNewestFirstShowsBeforeThumbnailsAndTellsTheWind
     EXPECT_EQ(browser->list()->item(1)->toolTip(), "The file is missing.");
     EXPECT_FALSE(browser->choose(1));
 
-    gate.release();
+    gate->release();
     ASSERT_TRUE(MainQueue::runUntil([&] { return browser->thumbnailsDone() == 3; }, 10s));
     const struct {
         int row;
@@ -139,7 +140,7 @@ TEST_F(VersionsBrowserTest, ChoosingShowsTheVersionAndRestoreClosesOnlyWhenItRes
     handlers.closed = [&] { closed += 1; };
     const CGRect before = document->frame();
     open({version(9), version(5), version(1)});
-    gate.release();
+    gate->release();
 
     EXPECT_FALSE(browser->restore()) << "nothing chosen";
     browser->list()->setCurrentRow(0);
