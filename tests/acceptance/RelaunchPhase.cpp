@@ -1,5 +1,7 @@
 // The next launch: what the session left is back, and bad files are turned
 // away one alert each, the program and its open documents untouched.
+#include "Canvas/Layer.hpp"
+#include "Canvas/LayeredCanvas.hpp"
 #include "Document/Document.hpp"
 #include "Document/Viewers/Viewer.hpp"
 #include "Rendering/DrawingSettings.hpp"
@@ -10,9 +12,13 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QTest>
+#include <QUrl>
 #include <filesystem>
 #include <fstream>
+#include <qpa/qplatformdrag.h>
+#include <qpa/qwindowsysteminterface.h>
 #include <random>
 #include <sstream>
 
@@ -173,6 +179,48 @@ void relaunchPhase(Driver& d) {
             "the open painting is untouched");
     d.check(screenAgreement(d, open, d.screenshot("after-bad-input"), before) > 0.9,
             "and still shown");
+
+    d.step("drop");
+    const fs::path dropped = d.work() / "Dropped.png";
+    Driver::run("convert", {"-size", "64x48", "xc:blue", "PNG24:" + dropped.string()}, &made);
+    const std::size_t layersBefore =
+        d.onMain([&] { return open->layeredCanvas()->immediateLayers().size(); });
+    const QPointF dropPoint = d.onMain([&] {
+        return probe::canvasPoint(*open,
+                                  QPointF(probe::viewer(*open)->rect().center() + QPoint(100, 50)));
+    });
+    const auto expectedX = std::int64_t(dropPoint.x()) - 32;
+    const auto expectedY = std::int64_t(dropPoint.y()) - 24;
+    // Dropped from a file manager: the drag reaches the window as X gives it to Qt.
+    d.onMain([&] {
+        Viewer* view = probe::viewer(*open);
+        QWidget* top = view->window();
+        auto* data = new QMimeData;
+        data->setUrls({QUrl::fromLocalFile(QString::fromStdString(dropped.string()))});
+        const QPoint at = view->mapTo(top, view->rect().center() + QPoint(100, 50));
+        QWindowSystemInterface::handleDrag(top->windowHandle(), data, at, Qt::CopyAction,
+                                           Qt::LeftButton, {});
+        QWindowSystemInterface::handleDrop(top->windowHandle(), data, at, Qt::CopyAction,
+                                           Qt::LeftButton, {});
+        QWindowSystemInterface::handleDrag(top->windowHandle(), nullptr, QPoint(), Qt::IgnoreAction,
+                                           {}, {});
+        delete data;
+    });
+    d.waitUntil([&] { return open->layeredCanvas()->immediateLayers().size() > layersBefore; }, 20);
+    const auto region = d.onMain([&] {
+        const auto& layers = open->layeredCanvas()->immediateLayers();
+        return layers.size() > layersBefore ? layers.back()->boundingRect() : MTLRegion{};
+    });
+    d.check(region.size.width == 64 && region.size.height == 48 && region.origin.x == expectedX &&
+                region.origin.y == expectedY,
+            "a new 64 × 48 layer on top, centred on the drop point: at (" +
+                std::to_string(region.origin.x) + ", " + std::to_string(region.origin.y) + ")");
+    d.screenshot("dropped");
+    chooseMenu(d, "File", "Close");
+    if (waitForModal(d, 5) != nullptr) {
+        clickInModal(d, "Don't Save");
+    }
+    d.waitUntil([] { return probe::documents().empty(); });
     quit(d);
 }
 
