@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
+#include <algorithm>
 
 namespace velmora {
 
@@ -155,7 +156,20 @@ NSModalResponse NSSavePanel::finish(QFileDialog& dialog, bool accepted) {
     urls_.clear();
     if (accepted) {
         const bool directories = dialog.fileMode() == QFileDialog::Directory;
-        for (const QString& file : dialog.selectedFiles()) {
+        const std::vector<FileType> types = resolvedFileTypes();
+        for (QString file : dialog.selectedFiles()) {
+            // A name whose extension belongs to no allowed type gets the chosen
+            // type's: "Cat.velmora" saved as TIFF must not hold TIFF data under
+            // a name that promises another format.
+            if (dialog.acceptMode() == QFileDialog::AcceptSave && !types.empty()) {
+                const std::string extension = QFileInfo(file).suffix().toLower().toStdString();
+                const bool known = std::ranges::any_of(types, [&](const FileType& type) {
+                    return std::ranges::find(type.extensions, extension) != type.extensions.end();
+                });
+                if (!known) {
+                    file += '.' + QString::fromStdString(types.front().extensions.front());
+                }
+            }
             urls_.push_back(URL::fileURL(file.toStdString(), directories));
         }
     }

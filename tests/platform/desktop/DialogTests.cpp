@@ -133,6 +133,13 @@ TEST(NSSavePanelTest, AllowedTypesBecomeFiltersAndTheDefaultSuffix) {
     EXPECT_EQ(panel->finish(*dialog, accepted), NSModalResponseOK);
     ASSERT_TRUE(panel->url());
     EXPECT_EQ(panel->url()->path(), (folder / "Picture.jpg").string());
+    // A typed extension of another format gets the chosen format's after it.
+    for (const auto& [typed, saved] :
+         {std::pair{"Cat.velmora", "Cat.velmora.jpg"}, std::pair{"Cat.JPEG", "Cat.JPEG"}}) {
+        dialog->selectFile(typed);
+        EXPECT_EQ(panel->finish(*dialog, true), NSModalResponseOK);
+        EXPECT_EQ(panel->url()->path(), (folder / saved).string()) << typed;
+    }
 
     NSSavePanel::setTestResponder([&](NSSavePanel& shown) -> std::optional<std::vector<URL>> {
         EXPECT_EQ(shown.allowedFileTypes(), std::vector<std::string>{"public.jpeg"});
