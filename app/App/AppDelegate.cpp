@@ -96,6 +96,22 @@ std::shared_ptr<NSMenu> AppDelegate::makeMainMenu() {
     application->insertItem(std::make_shared<NSMenuItem>("Preferences…", "showPreferences:",
                                                          QKeySequence(QStringLiteral("Ctrl+,"))),
                             0);
+    auto view = std::make_shared<NSMenu>("View");
+    view->addItem("Zoom In", "zoomIn:", "Ctrl++");
+    view->addItem("Zoom Out", "zoomOut:", "Ctrl+-");
+    view->addItem("Zoom to Fit", "resetCanvasTransformAndFit:", "Ctrl+0");
+    view->addItem("Actual Size", "resetCanvasTransform:", "Ctrl+1");
+    view->addItem(NSMenuItem::separatorItem());
+    view->addItem("Rotate Left", "rotateCounterClockwise:", "Ctrl+[");
+    view->addItem("Rotate Right", "rotateClockwise:", "Ctrl+]");
+    menu->addItem("View", {})->setSubmenu(view);
+    auto tools = std::make_shared<NSMenu>("Tool");
+    for (const auto& [title, identifier] :
+         {std::pair{"Brush", "brushTool"}, std::pair{"Eraser", "eraserTool"},
+          std::pair{"Move", "moveTool"}}) {
+        tools->addItem(title, "selectTool:")->setIdentifier(identifier);
+    }
+    menu->addItem("Tool", {})->setSubmenu(tools);
     auto help = std::make_shared<NSMenu>("Help");
     help->addItem("Report Bug…", "reportBug:");
     help->addItem(NSMenuItem::separatorItem());

@@ -1,8 +1,10 @@
+#include "App/AppDelegate.hpp"
 #include "Document/Document.hpp"
 #include "Document/Viewers/DocumentStoryboard.hpp"
 #include "Document/Viewers/DrawingViewController.hpp"
 #include "DrawingTestSupport.hpp"
 #include "app/Document/DocumentTestSupport.hpp"
+#include "desktop/NSMenu.hpp"
 #include "desktop/NSMenuItem.hpp"
 
 #include <QApplication>
@@ -99,6 +101,24 @@ TEST_F(DrawingViewControllerTest, ZoomAndRotateCommandsTurnAboutTheViewCentre) {
     const CGPoint after = controller->canvasPoint({side / 2.0, side / 2.0});
     EXPECT_NEAR(after.x, centre.x, 1e-6);
     EXPECT_NEAR(after.y, centre.y, 1e-6);
+}
+
+TEST_F(DrawingViewControllerTest, EveryViewAndToolMenuItemReachesTheCanvas) {
+    setUpCanvas();
+    const auto menu = AppDelegate::makeMainMenu();
+    int reached = 0;
+    for (const char* title : {"View", "Tool"}) {
+        const auto submenu = menu->itemWithTitle(title)->submenu();
+        ASSERT_TRUE(submenu) << title;
+        for (const auto& item : submenu->items()) {
+            if (!item->action().empty()) {
+                EXPECT_TRUE(controller->validateMenuItem(*item)) << item->title();
+                EXPECT_TRUE(controller->tryToPerform(item->action(), item.get())) << item->title();
+                ++reached;
+            }
+        }
+    }
+    EXPECT_EQ(reached, 9);
 }
 
 TEST_F(DrawingViewControllerTest, ToolItemsAreDisabledWhileAStrokeHoldsTheLock) {
