@@ -139,6 +139,14 @@ void relaunchPhase(Driver& d) {
         c = char(random());
     }
     writeFile(d.work() / "Noise.velmora", noise);
+    // A patch whose stored image no longer starts as a TIFF.
+    std::string damaged = native;
+    const std::size_t tiff = damaged.find(std::string("II*\0", 4));
+    d.check(tiff != std::string::npos, "the painting holds a TIFF patch");
+    if (tiff != std::string::npos) {
+        damaged.replace(tiff, 2, "XX");
+    }
+    writeFile(d.work() / "Damaged.velmora", damaged);
     int made = 0;
     Driver::run("convert",
                 {"-size", "9000x10", "xc:red", "PNG24:" + (d.work() / "Wide.png").string()}, &made);
@@ -157,6 +165,7 @@ void relaunchPhase(Driver& d) {
     const Case cases[] = {
         {"Truncated.velmora", "", ""},
         {"Noise.velmora", "", ""},
+        {"Damaged.velmora", "", ""},
         {"Wide.png", "Unsupported image size.",
          "Maximum image size on both dimensions is 8000 pixels but your image is "},
         {"Deep.tiff", "Unsupported pixel format.",
