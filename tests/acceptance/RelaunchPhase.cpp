@@ -189,6 +189,36 @@ void relaunchPhase(Driver& d) {
     d.check(screenAgreement(d, open, d.screenshot("after-bad-input"), before) > 0.9,
             "and still shown");
 
+    d.step("gif");
+    const fs::path gifFile = d.work() / "Small.gif";
+    Driver::run("convert", {"-size", "40x30", "xc:green", "GIF:" + gifFile.string()}, &made);
+    d.check(made == 0, "ImageMagick made a GIF");
+    openFile(d, gifFile);
+    std::shared_ptr<Document> gif;
+    d.waitUntil([&] {
+        for (const auto& document : probe::documents()) {
+            if (document != open && document->layeredCanvas()) {
+                gif = document;
+            }
+        }
+        return gif != nullptr;
+    });
+    if (d.check(gif != nullptr, "a GIF opens without a question, as a canvas")) {
+        const MTLSize size = d.onMain([&] { return gif->layeredCanvas()->size(); });
+        d.check(size.width == 40 && size.height == 30, "the GIF's canvas is 40 × 30");
+        d.screenshot("gif-opened");
+        d.onMain([&] { Driver::focusWindow(probe::window(*gif)); });
+        chooseMenu(d, "File", "Close");
+        if (waitForModal(d, 5) != nullptr) {
+            clickInModal(d, "Don't Save");
+        }
+        d.waitUntil([&] { return probe::documents().size() == 1; });
+        d.check(d.onMain([] { return probe::documents().size(); }) == 1, "the GIF closes");
+        gif = nullptr;
+    }
+    d.onMain([&] { Driver::focusWindow(probe::window(*open)); });
+    d.pause(0.5);
+
     d.step("drop");
     const fs::path dropped = d.work() / "Dropped.png";
     Driver::run("convert", {"-size", "64x48", "xc:blue", "PNG24:" + dropped.string()}, &made);
