@@ -193,7 +193,8 @@ std::shared_ptr<Layer> DrawingToolResponder::activeLayer() const {
     return canvas != nullptr ? canvas->activeLayer() : nullptr;
 }
 
-std::optional<CGPoint> DrawingToolResponder::canvasPoint(CGPoint viewPoint) const {
+std::optional<DrawingToolResponder::DrawablePoint>
+DrawingToolResponder::drawablePoint(CGPoint viewPoint) const {
     const auto delegate = drawingToolDelegate();
     if (delegate == nullptr) {
         return std::nullopt;
@@ -206,23 +207,24 @@ std::optional<CGPoint> DrawingToolResponder::canvasPoint(CGPoint viewPoint) cons
     const CGSize bounds = view->boundsSize(), drawable = view->drawableSize();
     const CGPoint pixels{viewPoint.x * (bounds.width > 0 ? drawable.width / bounds.width : 1),
                          viewPoint.y * (bounds.height > 0 ? drawable.height / bounds.height : 1)};
-    return model->transform().inverted().apply(pixels);
+    return DrawablePoint{pixels, model->transform()};
+}
+
+std::optional<CGPoint> DrawingToolResponder::canvasPoint(CGPoint viewPoint) const {
+    const auto point = drawablePoint(viewPoint);
+    if (!point) {
+        return std::nullopt;
+    }
+    return point->transform.inverted().apply(point->pixels);
 }
 
 std::optional<float> DrawingToolResponder::horizontalCanvasX(CGPoint viewPoint) const {
-    const auto delegate = drawingToolDelegate();
-    if (delegate == nullptr) {
+    const auto point = drawablePoint(viewPoint);
+    if (!point) {
         return std::nullopt;
     }
-    const auto view = delegate->canvasView();
-    const auto model = delegate->displayViewModel();
-    if (view == nullptr || model == nullptr) {
-        return std::nullopt;
-    }
-    const CGSize bounds = view->boundsSize(), drawable = view->drawableSize();
-    const CGFloat pixels = viewPoint.x * (bounds.width > 0 ? drawable.width / bounds.width : 1);
-    const CGFloat zoom = scaling(model->transform()).dx;
-    return float(zoom > 0 ? pixels / zoom : pixels);
+    const CGFloat zoom = scaling(point->transform).dx;
+    return float(zoom > 0 ? point->pixels.x / zoom : point->pixels.x);
 }
 
 bool DrawingToolResponder::isAllowed(const NSEvent&, PointingDevice device) const {

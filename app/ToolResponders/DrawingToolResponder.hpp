@@ -77,6 +77,12 @@ public:
                          std::shared_ptr<PointingDeviceManager> devices);
 
 private:
+    // A view point in drawable pixels, with the display transform of the moment.
+    struct DrawablePoint {
+        CGPoint pixels;
+        CGAffineTransform transform;
+    };
+    std::optional<DrawablePoint> drawablePoint(CGPoint viewPoint) const;
     // What the press decided, held to its release.
     enum class Press { none, editing, drawing, refused };
 

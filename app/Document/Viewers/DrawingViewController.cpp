@@ -2,6 +2,7 @@
 
 #include "App/DrawWithMouseWindowController.hpp"
 #include "Document/Document.hpp"
+#include "Extensions/NSRectEdgeExtensions.hpp"
 #include "desktop/NSMenuItem.hpp"
 #include "desktop/NSStoryboard.hpp"
 #include "desktop/NSWindow.hpp"
@@ -16,21 +17,6 @@ namespace {
 
 constexpr CGFloat squareRootOfTwo = 1.4142135623730951;
 constexpr CGFloat halfSquareRootOfTwo = 0.7071067811865475;
-
-// The middle of that edge of a unit square, y up.
-CGPoint normalizedPosition(NSRectEdge edge) {
-    switch (edge) {
-    case NSRectEdge::minX:
-        return {0, 0.5};
-    case NSRectEdge::minY:
-        return {0.5, 0};
-    case NSRectEdge::maxX:
-        return {1, 0.5};
-    case NSRectEdge::maxY:
-        break;
-    }
-    return {0.5, 1};
-}
 
 } // namespace
 
