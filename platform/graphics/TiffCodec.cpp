@@ -1,6 +1,7 @@
 #include "foundation/FatalError.hpp"
 #include "graphics/CodecSupport.hpp"
 #include "graphics/ColorManagement.hpp"
+#include "graphics/TiffBands.hpp"
 
 #include <algorithm>
 #include <cstdarg>
@@ -565,11 +566,6 @@ void writeRows(TIFF* t, const StripForm& form, uint8_t* rgba, uint32_t count, Me
 
 // One band of whole strips encoded as a TIFF of its own; its strips are then
 // taken raw from `bytes`.
-struct EncodedBand {
-    std::vector<uint8_t> bytes;
-    std::vector<std::pair<uint64_t, uint64_t>> strips; // offset and size in `bytes`
-};
-
 EncodedBand encodeBand(const StripForm& form, uint32_t y0, uint32_t y1, uint32_t rowsPerStrip,
                        const BandFiller& fill) {
     std::vector<uint8_t> rgba(size_t(y1 - y0) * form.width * 4);
@@ -626,18 +622,23 @@ std::vector<uint8_t> tiffEncodeRows(uint32_t width, uint32_t height, bool alpha,
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
     TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.data());
 
-    if (height > rowsPerStrip) {
-        // Strips are compressed each on its own, so bands of whole strips
-        // (about 2 MiB of pixels) are made and encoded in parallel.
+    const bool lzw = method == COMPRESSION_LZW;
+    if (lzw || height > rowsPerStrip) {
+        // Strips are compressed each on its own, so bands of whole strips are
+        // made and encoded in parallel: small ones with our LZW, about 2 MiB of
+        // pixels through libtiff, whose every band is a TIFF of its own.
         const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
         const size_t stripBytes = size_t(rowsPerStrip) * width * 4;
+        const size_t bandBytes = size_t(1) << (lzw ? 18 : 21);
         const uint32_t stripsPerBand =
-            uint32_t(std::max<size_t>(1, (size_t(1) << 21) / std::max<size_t>(stripBytes, 1)));
+            uint32_t(std::max<size_t>(1, bandBytes / std::max<size_t>(stripBytes, 1)));
         const uint32_t bandRows = stripsPerBand * rowsPerStrip;
         std::vector<EncodedBand> bands((strips + stripsPerBand - 1) / stripsPerBand);
         tbb::parallel_for(size_t(0), bands.size(), [&](size_t b) {
             const uint32_t y0 = uint32_t(b) * bandRows;
-            bands[b] = encodeBand(form, y0, std::min(height, y0 + bandRows), rowsPerStrip, fill);
+            const uint32_t y1 = std::min(height, y0 + bandRows);
+            bands[b] = lzw ? encodeLzwBand(width, alpha, y0, y1, rowsPerStrip, fill)
+                           : encodeBand(form, y0, y1, rowsPerStrip, fill);
         });
         size_t total = out.size() + (size_t(1) << 16) + icc.size() + size_t(strips) * 16;
         for (const EncodedBand& band : bands) {
