@@ -216,6 +216,18 @@ struct SpanAvx2 {
     }
 };
 
+// The loads and stores of the first `count` (< 8) pixels of a group only.
+__attribute__((target("avx2"))) VELMORA_INLINE Lanes firstLanes(int32_t count) {
+    const __m256i rest = _mm256_set1_epi32(count);
+    const __m256i pair = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+    Lanes lanes;
+    lanes.partial = true;
+    for (int j = 0; j < 4; ++j) {
+        lanes.mask[j] = _mm256_cmpgt_epi32(rest, _mm256_add_epi32(pair, _mm256_set1_epi32(2 * j)));
+    }
+    return lanes;
+}
+
 __attribute__((target("avx2"))) void stampSpanAvx2(float* pixels, int32_t count, int32_t x0,
                                                    float dy2, const Dab& dab) {
     const SpanAvx2 span(dab, dy2);
@@ -228,15 +240,8 @@ __attribute__((target("avx2"))) void stampSpanAvx2(float* pixels, int32_t count,
     if (i < count) {
         // The last few pixels with the lanes past the end dead, never read nor written.
         const __m256i rest = _mm256_set1_epi32(count - i);
-        Lanes tail;
-        tail.partial = true;
-        const __m256i pair = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
-        for (int j = 0; j < 4; ++j) {
-            tail.mask[j] =
-                _mm256_cmpgt_epi32(rest, _mm256_add_epi32(pair, _mm256_set1_epi32(2 * j)));
-        }
         const __m256 live = _mm256_castsi256_ps(_mm256_cmpgt_epi32(rest, span.order));
-        span.group(pixels + 4 * i, x0 + i, live, tail);
+        span.group(pixels + 4 * i, x0 + i, live, firstLanes(count - i));
     }
 }
 
@@ -246,6 +251,31 @@ bool hasAvx2() {
 }
 #endif
 
+// The pixels [xs, xe) of row y that a dab inside `box` visits, and the row's squared
+// distance from its centre; false when its rim does not reach the row. Only pixels
+// whose centres lie less than `half` from the centre's column can be covered; the
+// bounds err outwards, where coverage is computed as zero anyway. A small dab's rows
+// are short enough to take whole.
+VELMORA_INLINE bool rowSpan(const Dab& dab, const Rect& box, float outer2, int64_t y, int32_t& xs,
+                            int32_t& xe, float& dy2) {
+    const float dy = (static_cast<float>(y) + 0.5f) - dab.cy;
+    const float rest = outer2 - dy * dy;
+    if (!(rest > 0)) {
+        return false;
+    }
+    xs = static_cast<int32_t>(box.x0);
+    xe = static_cast<int32_t>(box.x1);
+    if (box.x1 - box.x0 > kWholeRows) {
+        const float half = std::sqrt(rest);
+        const float lo = std::max(static_cast<float>(box.x0), std::floor(dab.cx - half - 0.5f));
+        const float hi = std::min(static_cast<float>(box.x1), std::ceil(dab.cx + half - 0.5f) + 1);
+        xs = static_cast<int32_t>(lo);
+        xe = static_cast<int32_t>(hi);
+    }
+    dy2 = dy * dy;
+    return true;
+}
+
 void stampDab(const Dab& dab, const Rect& clip, const MTLTextureContents& target) {
     const Rect box = intersect(dab.box, clip);
     if (box.isEmpty()) {
@@ -254,35 +284,23 @@ void stampDab(const Dab& dab, const Rect& clip, const MTLTextureContents& target
     const float outer2 = dab.outer * dab.outer;
     alignas(32) float cover[kChunk];
     for (int64_t y = box.y0; y < box.y1; ++y) {
-        const float dy = (static_cast<float>(y) + 0.5f) - dab.cy;
-        const float rest = outer2 - dy * dy;
-        if (!(rest > 0)) {
+        int32_t xs = 0, xe = 0;
+        float dy2 = 0;
+        if (!rowSpan(dab, box, outer2, y, xs, xe, dy2)) {
             continue;
-        }
-        // Only pixels whose centres lie less than `half` from the centre's column can be
-        // covered; the bounds err outwards, where coverage is computed as zero anyway.
-        // A small dab's rows are short enough to take whole.
-        int32_t xs = static_cast<int32_t>(box.x0), xe = static_cast<int32_t>(box.x1);
-        if (box.x1 - box.x0 > kWholeRows) {
-            const float half = std::sqrt(rest);
-            const float lo = std::max(static_cast<float>(box.x0), std::floor(dab.cx - half - 0.5f));
-            const float hi =
-                std::min(static_cast<float>(box.x1), std::ceil(dab.cx + half - 0.5f) + 1);
-            xs = static_cast<int32_t>(lo);
-            xe = static_cast<int32_t>(hi);
         }
         auto* row = reinterpret_cast<float*>(target.row(y));
 #ifdef VELMORA_AVX2_STAMP
         if (hasAvx2()) {
             if (xs < xe) {
-                stampSpanAvx2(row + 4 * int64_t(xs), xe - xs, xs, dy * dy, dab);
+                stampSpanAvx2(row + 4 * int64_t(xs), xe - xs, xs, dy2, dab);
             }
             continue;
         }
 #endif
         for (int32_t x = xs; x < xe; x += kChunk) {
             const int32_t n = std::min(kChunk, xe - x);
-            coverSpan(cover, n, x, dy * dy, dab);
+            coverSpan(cover, n, x, dy2, dab);
             applySpan(row + 4 * int64_t(x), cover, n, dab);
         }
     }
@@ -376,14 +394,102 @@ void run(const cpu::ComputeArguments& args, const cpu::ThreadRect& band) {
 // cost more.
 constexpr int64_t kSerialPixels = 24 * 1024;
 
+struct Part {
+    Batch batch;
+    Rect pixels;
+    std::vector<Dab> dabs;
+};
+
+#ifdef VELMORA_AVX2_STAMP
+// Rows of the in-place stamping handed to one worker at a time.
+constexpr int64_t kStampBandRows = 16;
+
+// Whether the run stamps one texture in place with finite colours only: then a
+// pixel group held in registers gives the same bits as the dab-by-dab loop.
+bool stampsOneTextureInPlace(const std::vector<Part>& parts) {
+    const MTLTextureContents& target = parts.front().batch.scratch;
+    for (const Part& part : parts) {
+        if (part.batch.stroke.data != target.data || part.batch.scratch.data != target.data ||
+            part.batch.stroke.bytesPerRow != target.bytesPerRow ||
+            part.batch.scratch.bytesPerRow != target.bytesPerRow) {
+            return false;
+        }
+        for (const Dab& dab : part.dabs) {
+            if (!std::isfinite(dab.color[0]) || !std::isfinite(dab.color[1]) ||
+                !std::isfinite(dab.color[2])) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Rows y0..y1 of the dabs `first`..`last` (indices into `dabs`), dab after dab.
+void stampRows(const MTLTextureContents& target, const std::vector<Dab>& dabs,
+               const uint32_t* first, const uint32_t* last, int64_t y0, int64_t y1) {
+    const Rect rows{INT64_MIN, y0, INT64_MAX, y1};
+    for (const uint32_t* i = first; i != last; ++i) {
+        stampDab(dabs[*i], rows, target);
+    }
+}
+
+// The run's dabs, in order and each inside its batch's pixels, stamped in place in
+// bands of rows: each band takes only the dabs that reach it.
+void stampInPlace(const std::vector<Part>& parts, int64_t work) {
+    std::vector<Dab> dabs;
+    int64_t y0 = INT64_MAX, y1 = INT64_MIN;
+    for (const Part& part : parts) {
+        for (Dab dab : part.dabs) {
+            dab.box = intersect(dab.box, part.pixels);
+            if (!dab.box.isEmpty()) {
+                y0 = std::min(y0, dab.box.y0);
+                y1 = std::max(y1, dab.box.y1);
+                dabs.push_back(dab);
+            }
+        }
+    }
+    if (dabs.empty()) {
+        return;
+    }
+    const int64_t bands = (y1 - y0 + kStampBandRows - 1) / kStampBandRows;
+    const auto bandOf = [&](int64_t y) { return size_t((y - y0) / kStampBandRows); };
+    // Each band's dabs, in order, by counting.
+    std::vector<uint32_t> starts(size_t(bands) + 1, 0);
+    for (const Dab& dab : dabs) {
+        for (size_t b = bandOf(dab.box.y0); b <= bandOf(dab.box.y1 - 1); ++b) {
+            ++starts[b + 1];
+        }
+    }
+    for (size_t b = 0; b < size_t(bands); ++b) {
+        starts[b + 1] += starts[b];
+    }
+    std::vector<uint32_t> indices(starts.back());
+    std::vector<uint32_t> next(starts.begin(), starts.end() - 1);
+    for (size_t i = 0; i < dabs.size(); ++i) {
+        for (size_t b = bandOf(dabs[i].box.y0); b <= bandOf(dabs[i].box.y1 - 1); ++b) {
+            indices[next[b]++] = uint32_t(i);
+        }
+    }
+    const MTLTextureContents& target = parts.front().batch.scratch;
+    const auto stamp = [&](int64_t from, int64_t to) {
+        for (int64_t b = from; b < to; ++b) {
+            const int64_t top = y0 + b * kStampBandRows;
+            stampRows(target, dabs, indices.data() + starts[size_t(b)],
+                      indices.data() + starts[size_t(b) + 1], top,
+                      std::min(y1, top + kStampBandRows));
+        }
+    };
+    if (work < kSerialPixels) {
+        stamp(0, bands);
+        return;
+    }
+    cpu::parallelRows(0, bands, stamp, 1);
+}
+#endif
+
 // A frame's batches in one pass over the rows they cover: each band stamps every
 // batch in order, so each pixel still sees the dots in order.
 void runTogether(const std::vector<const cpu::ComputeArguments*>& dispatches) {
-    struct Part {
-        Batch batch;
-        Rect pixels;
-        std::vector<Dab> dabs;
-    };
     std::vector<Part> parts;
     parts.reserve(dispatches.size());
     int64_t y0 = INT64_MAX, y1 = INT64_MIN, work = 0;
@@ -406,6 +512,12 @@ void runTogether(const std::vector<const cpu::ComputeArguments*>& dispatches) {
     if (parts.empty()) {
         return;
     }
+#ifdef VELMORA_AVX2_STAMP
+    if (hasAvx2() && stampsOneTextureInPlace(parts)) {
+        stampInPlace(parts, work);
+        return;
+    }
+#endif
     const auto band = [&](int64_t from, int64_t to) {
         for (const Part& part : parts) {
             const Rect rows{part.pixels.x0, from, part.pixels.x1, to};

@@ -13,6 +13,7 @@
 #include "graphics/ColorManagement.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <string>
 
 namespace velmora {
@@ -51,8 +52,11 @@ StrokeRenderer::StrokeRenderer(Token, const Renderer::Settings& settings,
     precondition(!batchSizes.empty() &&
                  *std::max_element(batchSizes.begin(), batchSizes.end()) * sizeof(DotDesc) <= 4096);
     for (const int32_t batchSize : batchSizes) {
-        drawPipelineStates_[batchSize] = makeDrawPipeline(batchSize, *library);
+        drawPipelines_.push_back({batchSize, makeDrawPipeline(batchSize, *library),
+                                  "Draw " + std::to_string(batchSize) + " dots compute encoder"});
     }
+    records_.reserve(size_t(batchSizes.front()));
+    regions_.reserve(size_t(batchSizes.front()));
 
     const auto commandBuffer = helper.commandQueue()->commandBuffer();
     precondition(commandBuffer != nullptr);
@@ -93,6 +97,20 @@ DotDesc StrokeRenderer::dotDesc(const StrokesViewModel::Dot& dot) {
         desc.color[2] = static_cast<float>(dot.color->blueComponent());
         desc.color[3] = static_cast<float>(dot.color->alphaComponent());
     }
+    desc.radius = static_cast<float>(dot.radius);
+    desc.hardness = static_cast<float>(dot.hardness);
+    desc.opacity = static_cast<float>(dot.opacity);
+    return desc;
+}
+
+const DotDesc& StrokeRenderer::record(const StrokesViewModel::Dot& dot) {
+    if (dot.color != recordColor_ || recordColor_ == nullptr) {
+        colorRecord_ = dotDesc(dot);
+        recordColor_ = dot.color;
+    }
+    DotDesc& desc = records_.emplace_back(colorRecord_);
+    desc.pos[0] = static_cast<float>(dot.position.x);
+    desc.pos[1] = static_cast<float>(dot.position.y);
     desc.radius = static_cast<float>(dot.radius);
     desc.hardness = static_cast<float>(dot.hardness);
     desc.opacity = static_cast<float>(dot.opacity);
@@ -140,27 +158,33 @@ MTLRegion StrokeRenderer::drawDots(std::span<const StrokesViewModel::Dot> dots,
                                    const std::shared_ptr<MTLTexture>& destination,
                                    const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
     const auto count = static_cast<int32_t>(dots.size());
-    const auto pipeline = drawPipelineStates_.find(count);
-    if (pipeline == drawPipelineStates_.end()) {
+    const auto pipeline = std::find_if(drawPipelines_.begin(), drawPipelines_.end(),
+                                       [&](const DrawPipeline& p) { return p.batchSize == count; });
+    if (pipeline == drawPipelines_.end()) {
         fatalError("Unsupported batch size");
     }
-    std::vector<DotDesc> records;
-    std::vector<MTLRegion> regions;
-    records.reserve(dots.size());
-    regions.reserve(dots.size());
-    MTLRegion region{};
+    records_.clear();
+    regions_.clear();
+    // The union of the regions, folded inline: a dot's region is empty or a square
+    // in plane 0 whose coordinates stay far from overflowing.
+    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
     for (const auto& dot : dots) {
-        records.push_back(dotDesc(dot));
-        regions.push_back(dotRegion(records.back()));
-        region = unionWith(region, regions.back());
+        const MTLRegion& r = regions_.emplace_back(dotRegion(record(dot)));
+        if (!isEmpty(r)) {
+            x0 = std::min(x0, r.origin.x);
+            y0 = std::min(y0, r.origin.y);
+            x1 = std::max(x1, r.origin.x + r.size.width);
+            y1 = std::max(y1, r.origin.y + r.size.height);
+        }
     }
+    const MTLRegion region = x0 < x1 ? MTLRegion{{x0, y0, 0}, {x1 - x0, y1 - y0, 1}} : MTLRegion{};
     const auto& stroke = strokeTexture();
     const auto clipped = clipBlitRegions(region, std::min(destination->width(), stroke->width()),
                                          std::min(destination->height(), stroke->height()));
     if (!clipped) {
         return {};
     }
-    for (const MTLRegion& r : regions) {
+    for (const MTLRegion& r : regions_) {
         tiles_.mark(r);
     }
     // Only the part inside the textures is dispatched: a stroke dragged far off the
@@ -168,17 +192,16 @@ MTLRegion StrokeRenderer::drawDots(std::span<const StrokesViewModel::Dot> dots,
     const MTLRegion inside = clipped->second;
     const std::array<int32_t, 2> origin{checked::toInteger<int32_t>(double(inside.origin.x)),
                                         checked::toInteger<int32_t>(double(inside.origin.y))};
-    compute(*commandBuffer, "Draw " + std::to_string(count) + " dots compute encoder",
-            [&](MTLComputeCommandEncoder& encoder) {
-                encoder.setComputePipelineState(pipeline->second);
-                // Stamped in place: each pixel depends only on its own value and
-                // the dots, so reading and writing one texture gives the same bits.
-                encoder.setTexture(stroke, 0);
-                encoder.setTexture(stroke, 1);
-                encoder.setBytes(records.data(), records.size() * sizeof(DotDesc), 2);
-                encoder.setBytes(origin.data(), sizeof(origin), 3);
-                dispatchThreadgroupsForWorkingOn(encoder, inside.size);
-            });
+    compute(*commandBuffer, pipeline->label, [&](MTLComputeCommandEncoder& encoder) {
+        encoder.setComputePipelineState(pipeline->state);
+        // Stamped in place: each pixel depends only on its own value and
+        // the dots, so reading and writing one texture gives the same bits.
+        encoder.setTexture(stroke, 0);
+        encoder.setTexture(stroke, 1);
+        encoder.setBytes(records_.data(), records_.size() * sizeof(DotDesc), 2);
+        encoder.setBytes(origin.data(), sizeof(origin), 3);
+        dispatchThreadgroupsForWorkingOn(encoder, inside.size);
+    });
     return inside;
 }
 

@@ -78,8 +78,17 @@ private:
         std::shared_ptr<RasterLayer> layer;
     };
 
+    // The pipeline and encoder label of one batch size, made once.
+    struct DrawPipeline {
+        int32_t batchSize = 0;
+        std::shared_ptr<MTLComputePipelineState> state;
+        std::string label;
+    };
+
     std::shared_ptr<MTLComputePipelineState> makeDrawPipeline(int32_t batchSize,
                                                               const MTLLibrary& library) const;
+    // dotDesc, converting each colour once for a run of dots that share it.
+    const DotDesc& record(const StrokesViewModel::Dot& dot);
     MTLRegion drawDots(std::span<const StrokesViewModel::Dot> dots,
                        const std::shared_ptr<MTLTexture>& destination,
                        const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
@@ -93,7 +102,12 @@ private:
 
     Renderer::Settings settings_;
     std::shared_ptr<StrokesViewModel> strokesViewModel_;
-    std::map<int32_t, std::shared_ptr<MTLComputePipelineState>> drawPipelineStates_;
+    std::vector<DrawPipeline> drawPipelines_;
+    // A batch's records and regions, kept so encoding allocates nothing per batch.
+    std::vector<DotDesc> records_;
+    std::vector<MTLRegion> regions_;
+    NSColorRef recordColor_;
+    DotDesc colorRecord_;
     std::shared_ptr<MTLTexture> scratchTexture_;
     std::shared_ptr<RasterLayer> strokeLayer_;
     MTLRegion strokeBounds_{};

@@ -2,6 +2,7 @@
 
 #include "MetalExtensions/MTLRegionExtensions.hpp"
 #include "MetalExtensions/MTLTextureExtensions.hpp"
+#include "foundation/CheckedMath.hpp"
 #include "foundation/FatalError.hpp"
 #include "gpu/cpu/PixelIO.hpp"
 #include "gpu/cpu/Workers.hpp"
@@ -144,15 +145,23 @@ StrokeTiles::StrokeTiles(const MTLSize& canvasSize)
       rows_((canvasSize.height + tileSide - 1) / tileSide), marks_(size_t(columns_ * rows_), 0) {}
 
 void StrokeTiles::mark(const MTLRegion& region) {
-    const auto inside =
-        intersection(region, MTLRegion{MTLOriginZero, {columns_ * tileSide, rows_ * tileSide, 1}});
-    if (!inside) {
+    // The region inside the tiles, worked out inline: called for every dot.
+    const int64_t x0 = std::max<int64_t>(region.origin.x, 0);
+    const int64_t y0 = std::max<int64_t>(region.origin.y, 0);
+    const int64_t x1 =
+        std::min(checked::add(region.origin.x, region.size.width), columns_ * tileSide);
+    const int64_t y1 =
+        std::min(checked::add(region.origin.y, region.size.height), rows_ * tileSide);
+    const int64_t z1 = checked::add(region.origin.z, region.size.depth);
+    if (x0 >= x1 || y0 >= y1 || region.origin.z > 0 || z1 <= 0) {
         return;
     }
-    const int64_t c0 = inside->origin.x / tileSide;
-    const int64_t c1 = (inside->origin.x + inside->size.width - 1) / tileSide;
-    const int64_t r0 = inside->origin.y / tileSide;
-    const int64_t r1 = (inside->origin.y + inside->size.height - 1) / tileSide;
+    const int64_t c0 = x0 / tileSide, c1 = (x1 - 1) / tileSide;
+    const int64_t r0 = y0 / tileSide, r1 = (y1 - 1) / tileSide;
+    if (c0 >= last_.c0 && c1 <= last_.c1 && r0 >= last_.r0 && r1 <= last_.r1) {
+        return;
+    }
+    last_ = {c0, c1, r0, r1};
     for (int64_t r = r0; r <= r1; ++r) {
         std::fill(marks_.begin() + r * columns_ + c0, marks_.begin() + r * columns_ + c1 + 1, 1);
     }
@@ -165,6 +174,7 @@ bool StrokeTiles::isMarked(int64_t column, int64_t row) const {
 
 void StrokeTiles::clear() {
     std::fill(marks_.begin(), marks_.end(), 0);
+    last_ = {};
 }
 
 void StrokeTiles::encodeFinish(const std::shared_ptr<MTLTexture>& stroke,

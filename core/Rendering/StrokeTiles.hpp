@@ -38,6 +38,11 @@ public:
 private:
     int64_t columns_, rows_;
     std::vector<uint8_t> marks_;
+    // The tiles marked last (columns c0..c1, rows r0..r1): the dots of a stroke
+    // mostly fall in the tiles of the one before.
+    struct Span {
+        int64_t c0 = 0, c1 = -1, r0 = 0, r1 = -1;
+    } last_;
 };
 
 } // namespace velmora

@@ -30,12 +30,24 @@ void MTLFunctionConstantValues::setConstantValue(const void* value, MTLDataType 
     precondition(size > 0 && value != nullptr, "Unsupported function constant type");
     Value v{type, std::vector<uint8_t>(size)};
     std::memcpy(v.bytes.data(), value, size);
-    values_[index] = std::move(v);
+    auto values = values_ ? std::make_shared<std::map<uint64_t, Value>>(*values_)
+                          : std::make_shared<std::map<uint64_t, Value>>();
+    (*values)[index] = std::move(v);
+    values_ = std::move(values);
+}
+
+const std::map<uint64_t, MTLFunctionConstantValues::Value>&
+MTLFunctionConstantValues::values() const {
+    static const std::map<uint64_t, Value> none;
+    return values_ ? *values_ : none;
 }
 
 const MTLFunctionConstantValues::Value* MTLFunctionConstantValues::value(uint64_t index) const {
-    const auto it = values_.find(index);
-    return it == values_.end() ? nullptr : &it->second;
+    if (!values_) {
+        return nullptr;
+    }
+    const auto it = values_->find(index);
+    return it == values_->end() ? nullptr : &it->second;
 }
 
 namespace {

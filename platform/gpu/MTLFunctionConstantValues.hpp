@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -27,12 +28,14 @@ public:
     std::optional<float> floatValue(uint64_t index) const;
     std::optional<bool> boolValue(uint64_t index) const;
 
-    const std::map<uint64_t, Value>& values() const { return values_; }
-    friend bool operator==(const MTLFunctionConstantValues&,
-                           const MTLFunctionConstantValues&) = default;
+    const std::map<uint64_t, Value>& values() const;
+    friend bool operator==(const MTLFunctionConstantValues& a, const MTLFunctionConstantValues& b) {
+        return a.values() == b.values();
+    }
 
 private:
-    std::map<uint64_t, Value> values_;
+    // Shared and never changed once set: every dispatch copies its function's values.
+    std::shared_ptr<const std::map<uint64_t, Value>> values_;
 };
 
 // Size in bytes of one value of a scalar or vector data type; 0 for unsupported types.

@@ -3,11 +3,14 @@
 #include "foundation/FatalError.hpp"
 #include "gpu/cpu/CPUBuffer.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 namespace velmora::cpu {
 
 std::span<const uint8_t> BufferBinding::data() const {
     if (inlineBytes) {
-        return bytes;
+        return {bytes.get(), length};
     }
     if (buffer == nullptr) {
         return {};
@@ -17,9 +20,28 @@ std::span<const uint8_t> BufferBinding::data() const {
     return {cpuBuffer->storage().data() + offset, static_cast<size_t>(buffer->length() - offset)};
 }
 
+ArgumentTable::ArgumentTable(const ArgumentTable& other)
+    : textureEnd_(other.textureEnd_), bufferEnd_(other.bufferEnd_) {
+    std::copy_n(other.textures_.begin(), textureEnd_, textures_.begin());
+    std::copy_n(other.buffers_.begin(), bufferEnd_, buffers_.begin());
+}
+
+ArgumentTable& ArgumentTable::operator=(const ArgumentTable& other) {
+    if (this != &other) {
+        const size_t textures = std::max(textureEnd_, other.textureEnd_);
+        const size_t buffers = std::max(bufferEnd_, other.bufferEnd_);
+        std::copy_n(other.textures_.begin(), textures, textures_.begin());
+        std::copy_n(other.buffers_.begin(), buffers, buffers_.begin());
+        textureEnd_ = other.textureEnd_;
+        bufferEnd_ = other.bufferEnd_;
+    }
+    return *this;
+}
+
 void ArgumentTable::setTexture(std::shared_ptr<MTLTexture> texture, uint64_t index) {
     precondition(index < kMaxTextureBindings, "Texture index out of range");
     textures_[index] = std::move(texture);
+    textureEnd_ = std::max(textureEnd_, size_t(index) + 1);
 }
 
 void ArgumentTable::setBytes(const void* bytes, size_t length, uint64_t index) {
@@ -28,9 +50,14 @@ void ArgumentTable::setBytes(const void* bytes, size_t length, uint64_t index) {
     precondition(bytes != nullptr || length == 0, "setBytes without bytes");
     BufferBinding b;
     b.inlineBytes = true;
-    const auto* p = static_cast<const uint8_t*>(bytes);
-    b.bytes.assign(p, p + length);
+    auto copy = std::make_shared_for_overwrite<uint8_t[]>(length);
+    if (length > 0) {
+        std::memcpy(copy.get(), bytes, length);
+    }
+    b.bytes = std::move(copy);
+    b.length = length;
     buffers_[index] = std::move(b);
+    bufferEnd_ = std::max(bufferEnd_, size_t(index) + 1);
 }
 
 void ArgumentTable::setBuffer(std::shared_ptr<MTLBuffer> buffer, int64_t offset, uint64_t index) {
@@ -41,6 +68,7 @@ void ArgumentTable::setBuffer(std::shared_ptr<MTLBuffer> buffer, int64_t offset,
     b.buffer = std::move(buffer);
     b.offset = offset;
     buffers_[index] = std::move(b);
+    bufferEnd_ = std::max(bufferEnd_, size_t(index) + 1);
 }
 
 const std::shared_ptr<MTLTexture>& ArgumentTable::textureObject(uint64_t index) const {

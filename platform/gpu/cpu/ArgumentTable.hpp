@@ -20,7 +20,9 @@ inline constexpr size_t kMaxInlineBytes = 4096;
 
 // One slot of the buffer table: inline bytes or a buffer at an offset.
 struct BufferBinding {
-    std::vector<uint8_t> bytes;
+    // Shared, never changed: a dispatch's copy of the table costs no copy of them.
+    std::shared_ptr<const uint8_t[]> bytes;
+    size_t length = 0;
     std::shared_ptr<MTLBuffer> buffer;
     int64_t offset = 0;
     bool inlineBytes = false;
@@ -32,6 +34,14 @@ struct BufferBinding {
 // The bindings of one stage, captured by value when a command is encoded.
 class ArgumentTable {
 public:
+    ArgumentTable() = default;
+    // Copies only the slots up to the highest one bound: every dispatch copies its table.
+    ArgumentTable(const ArgumentTable& other);
+    ArgumentTable& operator=(const ArgumentTable& other);
+    ArgumentTable(ArgumentTable&&) = default;
+    ArgumentTable& operator=(ArgumentTable&&) = default;
+    ~ArgumentTable() = default;
+
     void setTexture(std::shared_ptr<MTLTexture> texture, uint64_t index);
     void setBytes(const void* bytes, size_t length, uint64_t index);
     void setBuffer(std::shared_ptr<MTLBuffer> buffer, int64_t offset, uint64_t index);
@@ -70,6 +80,9 @@ private:
     static void checkLength(size_t have, size_t need);
     std::array<std::shared_ptr<MTLTexture>, kMaxTextureBindings> textures_;
     std::array<BufferBinding, kMaxBufferBindings> buffers_;
+    // One past the highest slot ever set; the slots above are empty.
+    size_t textureEnd_ = 0;
+    size_t bufferEnd_ = 0;
 };
 
 } // namespace velmora::cpu

@@ -4,6 +4,7 @@
 #include "gpu/cpu/ShaderFunctions.hpp"
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -68,7 +69,8 @@ private:
         std::shared_ptr<const FunctionBody> body;
         ComputeArguments arguments;
     };
-    std::vector<Command> commands_;
+    // A deque: large commands are never moved as more are encoded.
+    std::deque<Command> commands_;
     std::vector<std::shared_ptr<MTLResource>> resources_;
     std::set<const MTLResource*> resourceSet_;
     std::vector<Handler> scheduledHandlers_;

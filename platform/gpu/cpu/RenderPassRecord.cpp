@@ -12,7 +12,8 @@ std::optional<RenderPassRecord::Bytes> RenderPassRecord::bytesOf(const ArgumentT
             return std::nullopt; // its contents can change unseen
         }
         if (b.inlineBytes) {
-            bytes.slots[i] = b.bytes;
+            const auto data = b.data();
+            bytes.slots[i].assign(data.begin(), data.end());
             bytes.bound[i] = true;
         }
     }
