@@ -111,146 +111,6 @@ VELMORA_INLINE void applySpan(float* pixels, const float* cover, int32_t count, 
     }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define VELMORA_AVX2_STAMP 1
-
-// Four pixels' worth of interleaved RGBA (eight pixels in four registers) turned
-// into planes and back. Lanes hold pixels 0 2 4 6 1 3 5 7: the shuffles stay
-// inside 128-bit halves.
-struct Planes {
-    __m256 r, g, b, a;
-};
-
-// The four registers of eight pixels' RGBA, loaded whole or, at the end of a span,
-// only for the pixels that exist there: the others read as zero and are never written.
-struct Lanes {
-    __m256i mask[4];
-    bool partial = false;
-};
-
-__attribute__((target("avx2"))) VELMORA_INLINE __m256 load(const float* p, const Lanes& lanes,
-                                                           int j) {
-    return lanes.partial ? _mm256_maskload_ps(p + 8 * j, lanes.mask[j])
-                         : _mm256_loadu_ps(p + 8 * j);
-}
-
-__attribute__((target("avx2"))) VELMORA_INLINE void store(float* p, const Lanes& lanes, int j,
-                                                          __m256 v) {
-    if (lanes.partial) {
-        _mm256_maskstore_ps(p + 8 * j, lanes.mask[j], v);
-    } else {
-        _mm256_storeu_ps(p + 8 * j, v);
-    }
-}
-
-__attribute__((target("avx2"))) VELMORA_INLINE Planes toPlanes(const float* p, const Lanes& lanes) {
-    const __m256 p01 = load(p, lanes, 0), p23 = load(p, lanes, 1);
-    const __m256 p45 = load(p, lanes, 2), p67 = load(p, lanes, 3);
-    const __m256 t0 = _mm256_unpacklo_ps(p01, p23), t1 = _mm256_unpackhi_ps(p01, p23);
-    const __m256 t2 = _mm256_unpacklo_ps(p45, p67), t3 = _mm256_unpackhi_ps(p45, p67);
-    return {_mm256_shuffle_ps(t0, t2, 0x44), _mm256_shuffle_ps(t0, t2, 0xEE),
-            _mm256_shuffle_ps(t1, t3, 0x44), _mm256_shuffle_ps(t1, t3, 0xEE)};
-}
-
-__attribute__((target("avx2"))) VELMORA_INLINE __m256 alphaPlane(const float* p,
-                                                                 const Lanes& lanes) {
-    const __m256 t1 = _mm256_unpackhi_ps(load(p, lanes, 0), load(p, lanes, 1));
-    const __m256 t3 = _mm256_unpackhi_ps(load(p, lanes, 2), load(p, lanes, 3));
-    return _mm256_shuffle_ps(t1, t3, 0xEE);
-}
-
-__attribute__((target("avx2"))) VELMORA_INLINE void fromPlanes(const Planes& v, float* p,
-                                                               const Lanes& lanes) {
-    const __m256 t0 = _mm256_unpacklo_ps(v.r, v.g), t1 = _mm256_unpacklo_ps(v.b, v.a);
-    const __m256 t2 = _mm256_unpackhi_ps(v.r, v.g), t3 = _mm256_unpackhi_ps(v.b, v.a);
-    store(p, lanes, 0, _mm256_shuffle_ps(t0, t1, 0x44));
-    store(p, lanes, 1, _mm256_shuffle_ps(t0, t1, 0xEE));
-    store(p, lanes, 2, _mm256_shuffle_ps(t2, t3, 0x44));
-    store(p, lanes, 3, _mm256_shuffle_ps(t2, t3, 0xEE));
-}
-
-// coverSpan and applySpan for eight pixels at a time, operation for operation the
-// same arithmetic (no fused multiply-add), so every bit matches. Lanes that `live`
-// leaves out, and groups where the dab raises no pixel, are left unwritten: there
-// the formulas give back the pixel.
-struct SpanAvx2 {
-    __m256 cx, inner, invWidth, alpha, dy2, half, zero, one, two, three, cr, cg, cb;
-    __m256i order;
-
-    __attribute__((target("avx2"))) SpanAvx2(const Dab& dab, float dySquared)
-        : cx(_mm256_set1_ps(dab.cx)), inner(_mm256_set1_ps(dab.inner)),
-          invWidth(_mm256_set1_ps(dab.invWidth)), alpha(_mm256_set1_ps(dab.alpha)),
-          dy2(_mm256_set1_ps(dySquared)), half(_mm256_set1_ps(0.5f)), zero(_mm256_setzero_ps()),
-          one(_mm256_set1_ps(1.0f)), two(_mm256_set1_ps(2.0f)), three(_mm256_set1_ps(3.0f)),
-          cr(_mm256_set1_ps(dab.color[0])), cg(_mm256_set1_ps(dab.color[1])),
-          cb(_mm256_set1_ps(dab.color[2])), order(_mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7)) {}
-
-    __attribute__((target("avx2"))) VELMORA_INLINE void group(float* p, int32_t x, __m256 live,
-                                                              const Lanes& lanes) const {
-        // A dab never gives more than its alpha: pixels already there need no coverage.
-        const __m256 old = alphaPlane(p, lanes);
-        if (_mm256_movemask_ps(_mm256_and_ps(live, _mm256_cmp_ps(old, alpha, _CMP_LT_OQ))) == 0) {
-            return;
-        }
-        const __m256 xs = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(x), order));
-        const __m256 dx = _mm256_sub_ps(_mm256_add_ps(xs, half), cx);
-        const __m256 d = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(dx, dx), dy2));
-        __m256 t = _mm256_mul_ps(_mm256_sub_ps(d, inner), invWidth);
-        t = _mm256_min_ps(_mm256_max_ps(t, zero), one);
-        const __m256 smooth =
-            _mm256_mul_ps(_mm256_mul_ps(t, t), _mm256_sub_ps(three, _mm256_mul_ps(two, t)));
-        const __m256 a = _mm256_mul_ps(_mm256_sub_ps(one, smooth), alpha);
-        const __m256 raises = _mm256_and_ps(live, _mm256_cmp_ps(a, old, _CMP_GT_OQ));
-        if (_mm256_movemask_ps(raises) == 0) {
-            return;
-        }
-        Planes v = toPlanes(p, lanes);
-        const __m256 k =
-            _mm256_and_ps(raises, _mm256_div_ps(_mm256_sub_ps(a, v.a),
-                                                _mm256_mul_ps(_mm256_sub_ps(one, v.a), a)));
-        v.r = _mm256_add_ps(v.r, _mm256_mul_ps(_mm256_sub_ps(cr, v.r), k));
-        v.g = _mm256_add_ps(v.g, _mm256_mul_ps(_mm256_sub_ps(cg, v.g), k));
-        v.b = _mm256_add_ps(v.b, _mm256_mul_ps(_mm256_sub_ps(cb, v.b), k));
-        v.a = _mm256_blendv_ps(v.a, a, raises);
-        fromPlanes(v, p, lanes);
-    }
-};
-
-// The loads and stores of the first `count` (< 8) pixels of a group only.
-__attribute__((target("avx2"))) VELMORA_INLINE Lanes firstLanes(int32_t count) {
-    const __m256i rest = _mm256_set1_epi32(count);
-    const __m256i pair = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
-    Lanes lanes;
-    lanes.partial = true;
-    for (int j = 0; j < 4; ++j) {
-        lanes.mask[j] = _mm256_cmpgt_epi32(rest, _mm256_add_epi32(pair, _mm256_set1_epi32(2 * j)));
-    }
-    return lanes;
-}
-
-__attribute__((target("avx2"))) void stampSpanAvx2(float* pixels, int32_t count, int32_t x0,
-                                                   float dy2, const Dab& dab) {
-    const SpanAvx2 span(dab, dy2);
-    const __m256 all = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
-    const Lanes whole{};
-    int32_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        span.group(pixels + 4 * i, x0 + i, all, whole);
-    }
-    if (i < count) {
-        // The last few pixels with the lanes past the end dead, never read nor written.
-        const __m256i rest = _mm256_set1_epi32(count - i);
-        const __m256 live = _mm256_castsi256_ps(_mm256_cmpgt_epi32(rest, span.order));
-        span.group(pixels + 4 * i, x0 + i, live, firstLanes(count - i));
-    }
-}
-
-bool hasAvx2() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
-}
-#endif
-
 // The pixels [xs, xe) of row y that a dab inside `box` visits, and the row's squared
 // distance from its centre; false when its rim does not reach the row. Only pixels
 // whose centres lie less than `half` from the centre's column can be covered; the
@@ -276,11 +136,160 @@ VELMORA_INLINE bool rowSpan(const Dab& dab, const Rect& box, float outer2, int64
     return true;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VELMORA_AVX2_STAMP 1
+
+// The four registers of eight pixels' RGBA, loaded whole or, at the end of a span,
+// only for the pixels that exist there: the others read as zero and are never written.
+struct Lanes {
+    __m256i mask[4];
+    bool partial = false;     // stores masked
+    bool partialLoad = false; // loads masked too: the group's end lies past the row's
+};
+
+__attribute__((target("avx2"))) VELMORA_INLINE __m256 load(const float* p, const Lanes& lanes,
+                                                           int j) {
+    return lanes.partialLoad ? _mm256_maskload_ps(p + 8 * j, lanes.mask[j])
+                             : _mm256_loadu_ps(p + 8 * j);
+}
+
+__attribute__((target("avx2"))) VELMORA_INLINE void store(float* p, const Lanes& lanes, int j,
+                                                          __m256 v) {
+    if (lanes.partial) {
+        _mm256_maskstore_ps(p + 8 * j, lanes.mask[j], v);
+    } else {
+        _mm256_storeu_ps(p + 8 * j, v);
+    }
+}
+
+// coverSpan and applySpan for eight pixels at a time, operation for operation the
+// same arithmetic (no fused multiply-add), so every bit matches. Coverage is worked
+// out in planes, the lanes holding pixels 0 2 4 6 1 3 5 7 so that every shuffle
+// stays inside a 128-bit half; only the alphas are gathered into a plane and each
+// pixel's share is spread back over its own RGBA. Lanes that `live`
+// leaves out, and groups where the dab raises no pixel, are left unwritten: there
+// the formulas give back the pixel.
+struct SpanAvx2 {
+    __m256 cx, inner, invWidth, alpha, dy2, half, zero, one, two, three, color;
+    __m256i order;
+
+    __attribute__((target("avx2"))) explicit SpanAvx2(const Dab& dab)
+        : cx(_mm256_set1_ps(dab.cx)), inner(_mm256_set1_ps(dab.inner)),
+          invWidth(_mm256_set1_ps(dab.invWidth)), alpha(_mm256_set1_ps(dab.alpha)),
+          dy2(_mm256_setzero_ps()), half(_mm256_set1_ps(0.5f)), zero(_mm256_setzero_ps()),
+          one(_mm256_set1_ps(1.0f)), two(_mm256_set1_ps(2.0f)), three(_mm256_set1_ps(3.0f)),
+          color(_mm256_setr_ps(dab.color[0], dab.color[1], dab.color[2], 0, dab.color[0],
+                               dab.color[1], dab.color[2], 0)),
+          order(_mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7)) {}
+
+    __attribute__((target("avx2"))) VELMORA_INLINE void group(float* p, int32_t x, __m256 live,
+                                                              const Lanes& lanes) const {
+        // A dab never gives more than its alpha: pixels already there need no coverage.
+        const __m256 px[4] = {load(p, lanes, 0), load(p, lanes, 1), load(p, lanes, 2),
+                              load(p, lanes, 3)};
+        const __m256 old = _mm256_shuffle_ps(_mm256_unpackhi_ps(px[0], px[1]),
+                                             _mm256_unpackhi_ps(px[2], px[3]), 0xEE);
+        if (_mm256_movemask_ps(_mm256_and_ps(live, _mm256_cmp_ps(old, alpha, _CMP_LT_OQ))) == 0) {
+            return;
+        }
+        const __m256 xs = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(x), order));
+        const __m256 dx = _mm256_sub_ps(_mm256_add_ps(xs, half), cx);
+        const __m256 d = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(dx, dx), dy2));
+        __m256 t = _mm256_mul_ps(_mm256_sub_ps(d, inner), invWidth);
+        t = _mm256_min_ps(_mm256_max_ps(t, zero), one);
+        const __m256 smooth =
+            _mm256_mul_ps(_mm256_mul_ps(t, t), _mm256_sub_ps(three, _mm256_mul_ps(two, t)));
+        const __m256 a = _mm256_mul_ps(_mm256_sub_ps(one, smooth), alpha);
+        const __m256 raises = _mm256_and_ps(live, _mm256_cmp_ps(a, old, _CMP_GT_OQ));
+        if (_mm256_movemask_ps(raises) == 0) {
+            return;
+        }
+        const __m256 k =
+            _mm256_and_ps(raises, _mm256_div_ps(_mm256_sub_ps(a, old),
+                                                _mm256_mul_ps(_mm256_sub_ps(one, old), a)));
+        const __m256 lifted = _mm256_blendv_ps(old, a, raises);
+        // Back in the pixels' own layout: register j holds pixels 2j and 2j + 1, lane j
+        // of the planes' two halves.
+        store(p, lanes, 0, mix<0x00>(px[0], k, lifted));
+        store(p, lanes, 1, mix<0x55>(px[1], k, lifted));
+        store(p, lanes, 2, mix<0xAA>(px[2], k, lifted));
+        store(p, lanes, 3, mix<0xFF>(px[3], k, lifted));
+    }
+
+    // Two pixels' colour moved towards the dab's by their k, and their alpha lifted;
+    // `spread` picks their lane of the planes.
+    template <int spread>
+    __attribute__((target("avx2"))) VELMORA_INLINE __m256 mix(__m256 pixels, __m256 k,
+                                                              __m256 lifted) const {
+        const __m256 share = _mm256_shuffle_ps(k, k, spread);
+        const __m256 moved =
+            _mm256_add_ps(pixels, _mm256_mul_ps(_mm256_sub_ps(color, pixels), share));
+        return _mm256_blend_ps(moved, _mm256_shuffle_ps(lifted, lifted, spread), 0x88);
+    }
+};
+
+// The stores, and the loads unless the whole group lies inside the row, of the
+// first `count` (< 8) pixels of a group only.
+__attribute__((target("avx2"))) VELMORA_INLINE Lanes firstLanes(int32_t count, bool loadWhole) {
+    const __m256i rest = _mm256_set1_epi32(count);
+    const __m256i pair = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+    Lanes lanes;
+    lanes.partial = true;
+    lanes.partialLoad = !loadWhole;
+    for (int j = 0; j < 4; ++j) {
+        lanes.mask[j] = _mm256_cmpgt_epi32(rest, _mm256_add_epi32(pair, _mm256_set1_epi32(2 * j)));
+    }
+    return lanes;
+}
+
+// stampDab eight pixels at a time: the dab's constants set up once, each row's
+// span in groups, the last one with the lanes past the span dead, never written
+// (nor read where they lie past the row's end).
+__attribute__((target("avx2"))) void stampDabAvx2(const Dab& dab, const Rect& box,
+                                                  const MTLTextureContents& target) {
+    SpanAvx2 span(dab);
+    const float outer2 = dab.outer * dab.outer;
+    const __m256 all = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
+    const Lanes whole{};
+    for (int64_t y = box.y0; y < box.y1; ++y) {
+        int32_t xs = 0, xe = 0;
+        float dy2 = 0;
+        if (!rowSpan(dab, box, outer2, y, xs, xe, dy2) || xs >= xe) {
+            continue;
+        }
+        span.dy2 = _mm256_set1_ps(dy2);
+        float* pixels = reinterpret_cast<float*>(target.row(y)) + 4 * int64_t(xs);
+        const int32_t count = xe - xs;
+        int32_t i = 0;
+        for (; i + 8 <= count; i += 8) {
+            span.group(pixels + 4 * i, xs + i, all, whole);
+        }
+        if (i < count) {
+            const __m256i rest = _mm256_set1_epi32(count - i);
+            const __m256 live = _mm256_castsi256_ps(_mm256_cmpgt_epi32(rest, span.order));
+            span.group(pixels + 4 * i, xs + i, live,
+                       firstLanes(count - i, int64_t(xs) + i + 8 <= target.width));
+        }
+    }
+}
+
+bool hasAvx2() {
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
+#endif
+
 void stampDab(const Dab& dab, const Rect& clip, const MTLTextureContents& target) {
     const Rect box = intersect(dab.box, clip);
     if (box.isEmpty()) {
         return;
     }
+#ifdef VELMORA_AVX2_STAMP
+    if (hasAvx2()) {
+        stampDabAvx2(dab, box, target);
+        return;
+    }
+#endif
     const float outer2 = dab.outer * dab.outer;
     alignas(32) float cover[kChunk];
     for (int64_t y = box.y0; y < box.y1; ++y) {
@@ -290,14 +299,6 @@ void stampDab(const Dab& dab, const Rect& clip, const MTLTextureContents& target
             continue;
         }
         auto* row = reinterpret_cast<float*>(target.row(y));
-#ifdef VELMORA_AVX2_STAMP
-        if (hasAvx2()) {
-            if (xs < xe) {
-                stampSpanAvx2(row + 4 * int64_t(xs), xe - xs, xs, dy2, dab);
-            }
-            continue;
-        }
-#endif
         for (int32_t x = xs; x < xe; x += kChunk) {
             const int32_t n = std::min(kChunk, xe - x);
             coverSpan(cover, n, x, dy2, dab);

@@ -68,6 +68,7 @@ struct Case {
     float minRadius, maxRadius;
     bool erasing;
     int dots;
+    bool sharedColours = false; // runs of dots holding one colour object
 };
 
 // Whole frames of random dots, stamped in place batch after batch, against the
@@ -80,7 +81,8 @@ TEST(InPlaceStamping, FramesOfRandomDotsMatchTheModelBitForBit) {
                                            {"small", 2, 16, false, 130},
                                            {"small eraser", 2, 16, true, 126},
                                            {"mixed", 0.5f, 40, false, 97},
-                                           {"large eraser", 16, 70, true, 41}}) {
+                                           {"large eraser", 16, 70, true, 41},
+                                           {"shared colours", 1, 30, false, 150, true}}) {
         for (int threads : {1, 8}) {
             SCOPED_TRACE(testing::Message() << c.name << ", " << threads << " threads");
             cpu::setWorkerThreadCount(threads);
@@ -97,11 +99,18 @@ TEST(InPlaceStamping, FramesOfRandomDotsMatchTheModelBitForBit) {
             // Two frames: the second stamps over what the first left.
             for (int frame = 0; frame < 2; ++frame) {
                 std::vector<Dot> dots;
+                std::vector<NSColorRef> palette;
+                for (int i = 0; i < 3; ++i) {
+                    palette.push_back(NSColor::colorWithSRGBRed(unit(random), unit(random),
+                                                                unit(random), 0.3 + unit(random)));
+                }
                 for (int i = 0; i < c.dots; ++i) {
                     const auto color =
                         c.erasing ? nullptr
-                                  : NSColor::colorWithSRGBRed(unit(random), unit(random),
-                                                              unit(random), 0.3 + unit(random));
+                        : c.sharedColours
+                            ? palette[size_t(i / 7 % 2 + (i % 11 == 0))]
+                            : NSColor::colorWithSRGBRed(unit(random), unit(random), unit(random),
+                                                        0.3 + unit(random));
                     dots.push_back({{unit(random) * 120 - 12, unit(random) * 120 - 12},
                                     color,
                                     c.minRadius + unit(random) * (c.maxRadius - c.minRadius),

@@ -109,6 +109,39 @@ struct Case {
     int dots;
 };
 
+// Marking skips dots inside the tiles marked last; a clear forgets them, so the
+// same dots of the next stroke mark their tiles again.
+TEST(StrokeTiles, MarksSurviveRepeatsAndComeBackAfterAClear) {
+    StrokeTiles tiles({300, 200, 1});
+    const auto marked = [&] {
+        std::vector<std::pair<int64_t, int64_t>> all;
+        for (int64_t row = 0; row < 4; ++row) {
+            for (int64_t column = 0; column < 5; ++column) {
+                if (tiles.isMarked(column, row)) {
+                    all.emplace_back(column, row);
+                }
+            }
+        }
+        return all;
+    };
+    using Tiles = std::vector<std::pair<int64_t, int64_t>>;
+    for (int stroke = 0; stroke < 2; ++stroke) {
+        tiles.mark(MTLRegionMake2D(60, 10, 10, 10));   // tiles (0, 0) and (1, 0)
+        tiles.mark(MTLRegionMake2D(65, 12, 3, 3));     // inside the last: nothing new
+        tiles.mark(MTLRegionMake2D(-40, 190, 50, 50)); // clipped: tiles (0, 2) and (0, 3)
+        tiles.mark(MTLRegionMake2D(290, 70, 30, 1));   // tile (4, 1)
+        tiles.mark(MTLRegionMake2D(400, 70, 5, 5));    // outside the canvas
+        EXPECT_EQ(marked(), (Tiles{{0, 0}, {1, 0}, {4, 1}, {0, 2}, {0, 3}}));
+        tiles.clear();
+        EXPECT_EQ(marked(), Tiles{});
+    }
+    // The next stroke's first dot in the tiles the last one marked last.
+    tiles.mark(MTLRegionMake2D(290, 70, 30, 1));
+    tiles.clear();
+    tiles.mark(MTLRegionMake2D(300, 80, 5, 5));
+    EXPECT_EQ(marked(), (Tiles{{4, 1}}));
+}
+
 // Finishing only the tiles that hold the stroke gives the layer copy and both
 // snapshots the same bits as finishing the stroke's whole box did wherever the
 // stroke has pixels, leaves the rest as it was, and leaves the stroke texture clear.
