@@ -14,7 +14,7 @@ build_pkgs=(
   xvfb xauth x11-utils imagemagick
   shared-mime-info desktop-file-utils
 )
-bench_pkgs=(libpixman-1-dev libmypaint-dev)
+bench_pkgs=(libpixman-1-dev libmypaint-dev libxdamage-dev)
 fuzz_pkgs=(clang-16 libclang-rt-16-dev)
 
 want=()

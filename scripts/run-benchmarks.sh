@@ -11,3 +11,10 @@ while IFS= read -r b; do
   "$b" --benchmark_counters_tabular=true
 done < <(find "$dir/bench" -type f -name 'bench_*' -perm -u+x | sort)
 [ "$found" = 1 ] || echo "no benchmarks built"
+# The real program under a virtual X server of its own, beside the engine's
+# figures it runs again in the same script.
+acceptance=$dir/bench-acceptance/velmora_bench_acceptance
+if [ -x "$acceptance" ]; then
+  echo "== the program under Xvfb ($(uptime))"
+  xvfb-run -a -s "-screen 0 1920x1080x24" python3 "$(dirname "$0")/../bench/acceptance/run_bench.py" "$dir"
+fi

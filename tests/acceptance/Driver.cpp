@@ -126,8 +126,9 @@ QWidget* Driver::findWidget(const QMetaObject& type, const QString& text, QWidge
 
 void Driver::focusWindow(QWidget* widget) {
     QWidget* top = widget->window();
-    // Panels never take the focus from a document window.
-    if (!top->windowFlags().testFlag(Qt::Tool) && QApplication::activeWindow() != top) {
+    // Panels and menus never take the focus from a document window.
+    if (!top->windowFlags().testFlag(Qt::Tool) && top->windowType() != Qt::Popup &&
+        QApplication::activeWindow() != top) {
         top->activateWindow();
     }
 }

@@ -1,5 +1,6 @@
-// Killed while saving a large document, the program leaves the file saved
-// before whole: the next launch opens it as it was.
+// Killed while saving or autosaving a large document, the program leaves the
+// file saved before whole: the next launch opens it as it was.
+#include "Canvas/LayeredCanvas.hpp"
 #include "Document/Document.hpp"
 #include "Document/Viewers/Viewer.hpp"
 #include "acceptance/Phases.hpp"
@@ -8,6 +9,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTest>
+#include <QTreeView>
 #include <filesystem>
 #include <fstream>
 
@@ -54,6 +56,29 @@ std::shared_ptr<Document> waitForDocument(Driver& d) {
     return document;
 }
 
+// Opens the document saved before a kill and checks it holds the canvas saved
+// then; the document, or none.
+std::shared_ptr<Document> reopenSaved(Driver& d, const std::string& shot) {
+    const fs::path file = d.work() / "Large.velmora";
+    chooseMenu(d, "File", "Open…");
+    auto* dialog = qobject_cast<QFileDialog*>(waitForModal(d));
+    if (!d.check(dialog != nullptr, "the open panel opens")) {
+        return nullptr;
+    }
+    typePath(d, dialog, file);
+    const auto document = waitForDocument(d);
+    if (!d.check(document != nullptr, "the file saved before the kill opens")) {
+        d.screenshot("not-reopened");
+        return nullptr;
+    }
+    std::uint64_t expected = 0;
+    std::ifstream(d.work() / "large-digest.txt") >> expected;
+    d.check(digest(d.onMain([&] { return probe::flattened(*document); })) == expected,
+            "and holds the canvas saved then");
+    d.screenshot(shot);
+    return document;
+}
+
 } // namespace
 
 void killPhase(Driver& d) {
@@ -95,34 +120,62 @@ void killPhase(Driver& d) {
     const Picture saved = d.onMain([&] { return probe::flattened(*document); });
     std::ofstream(d.work() / "large-digest.txt") << digest(saved);
     stroke(d, document, {{200, 200}, {2800, 2800}}, {1.0, 1.0}, Driver::pen());
-    d.check(d.onMain([&] { return document->isDocumentEdited(); }), "painted over");
+    d.check(d.waitUntil([&] { return document->isDocumentEdited(); }), "painted over");
     d.screenshot("before-kill");
-    // The runner kills the program once the save has begun writing.
-    std::ofstream(d.work() / "saving") << "now";
+    // The runner kills the program once the save has begun writing; not when
+    // something failed before, for the runner to report the save never caught.
+    if (d.failures() == 0) {
+        std::ofstream(d.work() / "saving") << "now";
+    }
     chooseMenu(d, "File", "Save");
     d.pause(120);
 }
 
 void afterKillPhase(Driver& d) {
     d.step("after-kill");
-    const fs::path file = d.work() / "Large.velmora";
-    chooseMenu(d, "File", "Open…");
-    auto* dialog = qobject_cast<QFileDialog*>(waitForModal(d));
-    if (!d.check(dialog != nullptr, "the open panel opens")) {
+    reopenSaved(d, "reopened-after-kill");
+    quit(d);
+}
+
+void autosaveKillPhase(Driver& d) {
+    d.step("autosave-then-kill");
+    const auto document = reopenSaved(d, "reopened-to-paint");
+    if (!document) {
         quit(d);
         return;
     }
-    typePath(d, dialog, file);
-    const auto document = waitForDocument(d);
-    if (d.check(document != nullptr, "the file saved before the kill opens")) {
-        std::uint64_t expected = 0;
-        std::ifstream(d.work() / "large-digest.txt") >> expected;
-        d.check(digest(d.onMain([&] { return probe::flattened(*document); })) == expected,
-                "and holds the canvas saved then");
-        d.screenshot("reopened-after-kill");
-    } else {
-        d.screenshot("not-reopened");
+    // A document read from its file has no layer chosen: the artist picks one.
+    const bool picked = d.onMain([&] {
+        QWidget* layers = probe::panel("Layers");
+        auto* outline = layers ? Driver::find<QTreeView>({}, layers) : nullptr;
+        if (outline == nullptr || outline->model()->rowCount() == 0) {
+            return false;
+        }
+        // Left of the row's name and controls.
+        const QRect row = outline->visualRect(outline->model()->index(0, 0));
+        Driver::click(outline->viewport(), QPoint(row.left() + 6, row.center().y()));
+        return true;
+    });
+    d.pause(0.3);
+    d.check(picked && d.onMain([&] { return document->layeredCanvas()->activeLayer() != nullptr; }),
+            "the layer is chosen in the Layers panel");
+    stroke(d, document, {{2800, 200}, {200, 2800}}, {1.0, 1.0}, Driver::pen());
+    d.check(
+        d.waitUntil([&] { return document->isDocumentEdited() && document->autosavesInPlace(); }),
+        "painted over, and a Velmora document autosaves in place");
+    d.screenshot("before-autosave-kill");
+    // The program's own autosave, 15 s after the last change; the runner kills
+    // the program once it has begun writing the temporary file. Nothing
+    // failed before, else the runner reports the autosave never caught.
+    if (d.failures() == 0) {
+        std::ofstream(d.work() / "autosaving") << "now";
     }
+    d.pause(120);
+}
+
+void afterAutosaveKillPhase(Driver& d) {
+    d.step("after-autosave-kill");
+    reopenSaved(d, "reopened-after-autosave-kill");
     quit(d);
 }
 

@@ -10,9 +10,14 @@ namespace velmora::acceptance {
 
 void runPhase(Driver& driver) {
     static const std::map<std::string, void (*)(Driver&)> phases = {
-        {"session", sessionPhase}, {"relaunch", relaunchPhase},
-        {"crash", crashPhase},     {"after-crash", afterCrashPhase},
-        {"kill", killPhase},       {"after-kill", afterKillPhase},
+        {"session", sessionPhase},
+        {"relaunch", relaunchPhase},
+        {"crash", crashPhase},
+        {"after-crash", afterCrashPhase},
+        {"kill", killPhase},
+        {"after-kill", afterKillPhase},
+        {"autosave-kill", autosaveKillPhase},
+        {"after-autosave-kill", afterAutosaveKillPhase},
     };
     const auto phase = phases.find(driver.phase());
     if (!driver.check(phase != phases.end(), "phase " + driver.phase() + " exists") ||

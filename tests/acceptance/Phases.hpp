@@ -15,6 +15,8 @@ void crashPhase(Driver& driver);
 void afterCrashPhase(Driver& driver);
 void killPhase(Driver& driver);
 void afterKillPhase(Driver& driver);
+void autosaveKillPhase(Driver& driver);
+void afterAutosaveKillPhase(Driver& driver);
 
 // The tool, colour, brush and panel frames, as text (main thread).
 std::string interfaceState();

@@ -7,7 +7,6 @@
 #include "UtilityPanels/Layers/LayerItemView.hpp"
 #include "UtilityPanels/Layers/SliderButton.hpp"
 #include "acceptance/Session.hpp"
-#include "desktop/NSApplication.hpp"
 #include "desktop/UndoManager.hpp"
 
 #include <QAbstractButton>
@@ -369,14 +368,16 @@ void navigate(Driver& d, const std::shared_ptr<Document>& document) {
     };
     const Picture flat = d.onMain([&] { return probe::flattened(*document); });
     const int fitted = zoomOf();
-    d.post([] { NSApplication::shared().sendAction("zoomIn:"); });
+    QWidget* window = d.onMain([&] { return probe::window(*document); });
+    // The View menu's items, clicked in the window's menu bar.
+    clickMenu(d, window, "View", "Zoom In", "view-menu");
     d.waitUntil([&] { return std::abs(zoomOf() - std::lround(fitted * 1.41421356)) <= 1; });
     d.check(std::abs(zoomOf() - std::lround(fitted * 1.41421356)) <= 1,
             "Zoom In multiplies the zoom by √2: " + info());
-    d.post([] { NSApplication::shared().sendAction("rotateClockwise:"); });
+    clickMenu(d, window, "View", "Rotate Right");
     // The read-out is the clockwise angle, rounded half away from zero.
     d.waitUntil([&] { return info().ends_with(" 23°"); });
-    d.check(info().ends_with(" 23°"), "Rotate Clockwise turns by 22.5°: " + info());
+    d.check(info().ends_with(" 23°"), "Rotate Right turns by 22.5° clockwise: " + info());
     d.check(screenAgreement(d, document, d.screenshot("zoomed-rotated"), flat) > 0.85,
             "the screen shows the canvas zoomed and turned");
 
@@ -394,9 +395,23 @@ void navigate(Driver& d, const std::shared_ptr<Document>& document) {
     d.check(zoomOf() > zoomBeforeScroll, "Alt and a scroll zoom in: " + info());
     d.check(screenAgreement(d, document, d.screenshot("scrolled"), flat) > 0.85,
             "the screen shows the canvas panned and zoomed");
-    d.post([] { NSApplication::shared().sendAction("resetCanvasTransformAndFit:"); });
+
+    const int zoomBeforeOut = zoomOf();
+    clickMenu(d, window, "View", "Zoom Out");
+    d.waitUntil([&] { return std::abs(zoomOf() - std::lround(zoomBeforeOut / 1.41421356)) <= 1; });
+    d.check(std::abs(zoomOf() - std::lround(zoomBeforeOut / 1.41421356)) <= 1,
+            "Zoom Out divides the zoom by √2: " + info());
+    clickMenu(d, window, "View", "Rotate Left");
+    d.waitUntil([&] { return info().ends_with(" 0°"); });
+    d.check(info().ends_with(" 0°"), "Rotate Left turns back: " + info());
+    clickMenu(d, window, "View", "Actual Size");
+    d.waitUntil([&] { return zoomOf() == 100; });
+    d.check(zoomOf() == 100 && info().ends_with(" 0°"), "Actual Size: " + info());
+    d.check(screenAgreement(d, document, d.screenshot("actual-size"), flat) > 0.85,
+            "the screen shows the canvas at its actual size");
+    clickMenu(d, window, "View", "Zoom to Fit");
     d.waitUntil([&] { return zoomOf() == fitted && info().ends_with(" 0°"); });
-    d.check(zoomOf() == fitted && info().ends_with(" 0°"), "reset and fit: " + info());
+    d.check(zoomOf() == fitted && info().ends_with(" 0°"), "Zoom to Fit: " + info());
 }
 
 void undoAndRedo(Driver& d, const std::shared_ptr<Document>& document) {

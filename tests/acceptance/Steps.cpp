@@ -12,6 +12,8 @@
 #include <QAbstractItemView>
 #include <QColorDialog>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <cmath>
 
@@ -34,6 +36,45 @@ void chooseMenu(Driver& d, const std::string& menu, const std::string& item) {
         NSApplication::shared().sendAction(*entry);
     });
     d.pause(0.1);
+}
+
+bool clickMenu(Driver& d, QWidget* window, const QString& menu, const QString& item,
+               const std::string& shot) {
+    const bool opened = d.onMain([&] {
+        auto* bar = window != nullptr ? window->findChild<QMenuBar*>() : nullptr;
+        for (QAction* action :
+             bar != nullptr && bar->isVisible() ? bar->actions() : QList<QAction*>()) {
+            if (action->text().remove('&') == menu) {
+                Driver::click(bar, bar->actionGeometry(action).center());
+                return true;
+            }
+        }
+        return false;
+    });
+    QMenu* popup = nullptr;
+    const bool shown = opened && d.waitUntil([&] {
+        popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        return popup != nullptr && popup->isVisible();
+    });
+    if (!d.check(shown, "the " + menu.toStdString() + " menu opens from the menu bar")) {
+        return false;
+    }
+    if (!shot.empty()) {
+        d.screenshot(shot);
+    }
+    const bool clicked = d.onMain([&] {
+        for (QAction* action : popup->actions()) {
+            if (action->text().remove('&') == item && action->isEnabled()) {
+                Driver::click(popup, popup->actionGeometry(action).center());
+                return true;
+            }
+        }
+        return false;
+    });
+    d.check(clicked, menu.toStdString() + " > " + item.toStdString() + " is there and enabled");
+    d.waitUntil([] { return QApplication::activePopupWidget() == nullptr; });
+    d.pause(0.1);
+    return clicked;
 }
 
 void quit(Driver& d) {

@@ -15,6 +15,11 @@ namespace velmora::acceptance {
 // item's action, for items retitled as they validate), as the menu
 // bar would (validated first); later, so a modal loop it opens cannot block.
 void chooseMenu(Driver& d, const std::string& menu, const std::string& item);
+// Opens the menu by a click on its title in the window's menu bar and clicks
+// the item of that title, as a person would; false when either is missing or
+// the item is disabled; a screenshot of the open menu when `shot` is named.
+bool clickMenu(Driver& d, QWidget* window, const QString& menu, const QString& item,
+               const std::string& shot = {});
 // Velmora > Quit; the phase's last move, since the program then ends.
 void quit(Driver& d);
 // Replaces a text field's text by typing, then presses Return.

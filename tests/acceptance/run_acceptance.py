@@ -24,28 +24,35 @@ def launch(env, phase, timeout=300):
     return done.returncode
 
 
-def kill_while_saving(env, work):
-    """Runs the kill phase and SIGKILLs the program once its save has begun
-    writing the temporary file beside the document; None when it was caught."""
-    print("== phase kill", flush=True)
-    before = set(os.listdir(work))
-    child = subprocess.Popen([program], env=dict(env, ACCEPTANCE_PHASE="kill"))
-    marker = os.path.join(work, "saving")
+def kill_while_writing(env, work, phase, marker):
+    """Runs the phase and SIGKILLs the program once, after the phase has left
+    the marker, a temporary file beside the document has data in it; None when
+    it was caught."""
+    print(f"== phase {phase}", flush=True)
+    marker_path = os.path.join(work, marker)
+    if os.path.exists(marker_path):
+        os.remove(marker_path)
+    known = set(os.listdir(work)) | {marker, "Large.velmora", "large-digest.txt", "Noise.png"}
+    child = subprocess.Popen([program], env=dict(env, ACCEPTANCE_PHASE=phase))
     deadline = time.time() + 300
     while time.time() < deadline and child.poll() is None:
-        if os.path.exists(marker):
-            fresh = set(os.listdir(work)) - before - {"saving", "Large.velmora",
-                                                      "large-digest.txt", "Noise.png"}
-            if fresh:
+        if os.path.exists(marker_path):
+            fresh = {}
+            for name in set(os.listdir(work)) - known:
+                try:
+                    fresh[name] = os.path.getsize(os.path.join(work, name))
+                except OSError:
+                    pass
+            if any(size > 0 for size in fresh.values()):
                 child.send_signal(signal.SIGKILL)
                 child.wait()
-                print(f"killed while writing {sorted(fresh)}", flush=True)
+                print(f"killed while writing {fresh}", flush=True)
                 return None
         time.sleep(0.005)
     if child.poll() is None:
         child.kill()
         child.wait()
-    return f"kill (the save was never caught writing; exit {child.returncode})"
+    return f"{phase} (the write was never caught; exit {child.returncode})"
 
 
 def main():
@@ -83,12 +90,16 @@ def main():
     code = 0 if only else launch(env, "after-crash")
     if code != 0:
         failed.append(f"after-crash (exit {code})")
-    caught = kill_while_saving(env, work)
-    if caught is not None:
-        failed.append(caught)
-    code = launch(env, "after-kill")
-    if code != 0:
-        failed.append(f"after-kill (exit {code})")
+    # An explicit save, then the program's own autosave, each killed while
+    # it writes; each time the next launch opens the file saved before.
+    for phase, marker in (("kill", "saving"), ("autosave-kill", "autosaving")):
+        caught = kill_while_writing(env, work, phase, marker)
+        if caught is not None:
+            failed.append(caught)
+        after = "after-" + phase
+        code = launch(env, after)
+        if code != 0:
+            failed.append(f"{after} (exit {code})")
     keep = os.environ.get("ACCEPTANCE_KEEP")
     if keep is None:
         shutil.rmtree(home, ignore_errors=True)

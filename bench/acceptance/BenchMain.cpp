@@ -1,0 +1,87 @@
+// The benchmark build of the program: its own main() under another name, an
+// X observer started as the application object comes into being (before any
+// window exists) and a thread that plays and times the launch's part.
+#include "BenchPhases.hpp"
+#include "MakeDocument.hpp"
+#include "XObserver.hpp"
+#include "acceptance/Driver.hpp"
+#include "desktop/NSApplication.hpp"
+
+#include <QCoreApplication>
+#include <X11/Xlib.h>
+#include <atomic>
+#include <cstdlib>
+#include <iostream>
+#include <string_view>
+#include <thread>
+
+int velmoraProgramMain(int argc, char** argv);
+
+namespace {
+
+using namespace velmora;
+using namespace velmora::acceptance;
+
+std::thread scenario;
+std::atomic<bool> finished{false};
+std::atomic<int> failures{0};
+XObserver* observer = nullptr;
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+void startScenario() {
+    const std::string phase = environment("BENCH_PHASE");
+    if (phase.empty()) {
+        return;
+    }
+    // The process's start as the launching script saw it, on the same clock.
+    const XObserver::Clock::time_point spawned{
+        std::chrono::nanoseconds(std::atoll(environment("BENCH_SPAWNED_NS").c_str()))};
+    observer = new XObserver; // leaked: it watches until the process ends
+    if (!observer->start()) {
+        std::cerr << "FAIL: no X display with the damage extension" << std::endl;
+        std::_Exit(2);
+    }
+    scenario = std::thread([phase, spawned] {
+        Driver driver(environment("BENCH_WORK"), environment("BENCH_SHOTS"), phase);
+        driver.waitUntil([] { return NSApplication::shared().isRunning(); }, 60);
+        if (phase == "startup") {
+            startupPhase(driver, *observer, spawned);
+        } else {
+            documentPhase(driver, *observer, environment("BENCH_DOCUMENT"));
+        }
+        failures = driver.failures();
+        finished = true;
+    });
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(startScenario)
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string_view(argv[1]) == "--make-document") {
+        return makeDocument(argv[2]);
+    }
+    // Two threads of this process talk to the X server through Xlib.
+    XInitThreads();
+    const int code = velmoraProgramMain(argc, argv);
+    if (!scenario.joinable()) {
+        return code;
+    }
+    for (int i = 0; i < 100 && !finished; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!finished) {
+        std::cerr << "FAIL: the program ended before its benchmark did" << std::endl;
+        std::_Exit(3);
+    }
+    scenario.join();
+    // The observer's thread is left to the process's end.
+    std::cerr << "launch done: " << failures << " failure(s), exit code " << code << std::endl;
+    std::cout.flush();
+    std::_Exit(failures > 0 ? 1 : code);
+}
