@@ -23,31 +23,42 @@ void differenceRow(const uint8_t* __restrict rgba, uint32_t width, uint8_t* __re
     }
 }
 
-// Memory the caller writes in full before reading: not cleared first.
-std::unique_ptr<uint8_t[]> uninitialised(size_t size) {
-    return std::unique_ptr<uint8_t[]>(new uint8_t[size]);
-}
+// A thread's buffers, kept from band to band: fresh memory for every band
+// costs page faults, and on a busy machine the waits for them.
+struct Scratch {
+    std::vector<uint8_t> rgba, strip, coded;
+    LzwEncoder encoder;
+
+    static uint8_t* sized(std::vector<uint8_t>& buffer, size_t size) {
+        if (buffer.size() < size) {
+            buffer.resize(size);
+        }
+        return buffer.data();
+    }
+};
 
 } // namespace
 
 EncodedBand encodeLzwBand(uint32_t width, bool alpha, uint32_t y0, uint32_t y1,
                           uint32_t rowsPerStrip, const BandFiller& fill) {
+    thread_local Scratch scratch;
     const size_t rgbaRowBytes = size_t(width) * 4;
     const size_t rowBytes = size_t(width) * (alpha ? 4 : 3);
-    const auto rgba = uninitialised(size_t(y1 - y0) * rgbaRowBytes);
-    fill(y0, y1, rgba.get());
+    uint8_t* const rgba = Scratch::sized(scratch.rgba, size_t(y1 - y0) * rgbaRowBytes);
+    fill(y0, y1, rgba);
 
     const size_t stripBytes = size_t(rowsPerStrip) * rowBytes;
-    const auto strip = uninitialised(stripBytes);
-    const auto coded = uninitialised(LzwEncoder::maximumEncodedSize(stripBytes));
-    const auto encoder = std::make_unique<LzwEncoder>();
+    uint8_t* const strip = Scratch::sized(scratch.strip, stripBytes);
+    const size_t strips = (y1 - y0 + rowsPerStrip - 1) / rowsPerStrip;
+    uint8_t* const coded =
+        Scratch::sized(scratch.coded, strips * LzwEncoder::maximumEncodedSize(stripBytes));
     EncodedBand band;
-    band.bytes.reserve(size_t(y1 - y0) * rowBytes / 2);
+    size_t codedSize = 0;
     for (uint32_t first = y0; first < y1; first += rowsPerStrip) {
         const uint32_t end = std::min(y1, first + rowsPerStrip);
         for (uint32_t y = first; y < end; ++y) {
-            const uint8_t* row = rgba.get() + size_t(y - y0) * rgbaRowBytes;
-            uint8_t* out = strip.get() + size_t(y - first) * rowBytes;
+            const uint8_t* row = rgba + size_t(y - y0) * rgbaRowBytes;
+            uint8_t* out = strip + size_t(y - first) * rowBytes;
             if (alpha) {
                 differenceRow<4>(row, width, out);
             } else {
@@ -55,10 +66,11 @@ EncodedBand encodeLzwBand(uint32_t width, bool alpha, uint32_t y0, uint32_t y1,
             }
         }
         const size_t size =
-            encoder->encode(strip.get(), size_t(end - first) * rowBytes, coded.get());
-        band.strips.emplace_back(band.bytes.size(), size);
-        band.bytes.insert(band.bytes.end(), coded.get(), coded.get() + size);
+            scratch.encoder.encode(strip, size_t(end - first) * rowBytes, coded + codedSize);
+        band.strips.emplace_back(codedSize, size);
+        codedSize += size;
     }
+    band.bytes.assign(coded, coded + codedSize);
     return band;
 }
 

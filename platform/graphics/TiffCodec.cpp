@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 #include <tbb/parallel_for.h>
+#include <tbb/parallel_pipeline.h>
+#include <tbb/task_arena.h>
 #include <tiffio.h>
 
 namespace velmora::codec {
@@ -49,10 +51,15 @@ tmsize_t writeProc(thandle_t h, void* buffer, tmsize_t n) {
         return 0;
     }
     const uint64_t end = f->position + static_cast<uint64_t>(n);
-    if (end > f->out->size()) {
-        f->out->resize(end);
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    if (f->position == f->out->size()) {
+        f->out->insert(f->out->end(), bytes, bytes + n); // appending: no zeros written first
+    } else {
+        if (end > f->out->size()) {
+            f->out->resize(end);
+        }
+        std::memcpy(f->out->data() + f->position, bytes, static_cast<size_t>(n));
     }
-    std::memcpy(f->out->data() + f->position, buffer, static_cast<size_t>(n));
     f->position = end;
     return n;
 }
@@ -633,30 +640,43 @@ std::vector<uint8_t> tiffEncodeRows(uint32_t width, uint32_t height, bool alpha,
         const uint32_t stripsPerBand =
             uint32_t(std::max<size_t>(1, bandBytes / std::max<size_t>(stripBytes, 1)));
         const uint32_t bandRows = stripsPerBand * rowsPerStrip;
-        std::vector<EncodedBand> bands((strips + stripsPerBand - 1) / stripsPerBand);
-        tbb::parallel_for(size_t(0), bands.size(), [&](size_t b) {
-            const uint32_t y0 = uint32_t(b) * bandRows;
-            const uint32_t y1 = std::min(height, y0 + bandRows);
-            bands[b] = lzw ? encodeLzwBand(width, alpha, y0, y1, rowsPerStrip, fill)
-                           : encodeBand(form, y0, y1, rowsPerStrip, fill);
-        });
-        size_t total = out.size() + (size_t(1) << 16) + icc.size() + size_t(strips) * 16;
-        for (const EncodedBand& band : bands) {
-            for (const auto& strip : band.strips) {
-                total += strip.second;
-            }
-        }
-        out.reserve(total);
+        const size_t bandCount = (strips + stripsPerBand - 1) / stripsPerBand;
+        // LZW takes most paint to well under half its pixels' bytes.
+        out.reserve(out.size() + size_t(height) * width * (lzw ? 2 : 4) + icc.size() +
+                    size_t(strips) * 16 + (size_t(1) << 16));
+        // Bands are copied into the file in order as soon as they and those
+        // before are encoded, while later ones still are: only the last is
+        // left to copy at the end, and few are held at once.
+        size_t nextBand = 0;
         uint32_t s = 0;
-        for (EncodedBand& band : bands) {
-            for (const auto& [offset, size] : band.strips) {
-                precondition(s < strips, "A band holds more strips than its rows");
-                if (TIFFWriteRawStrip(t, s++, band.bytes.data() + offset, tmsize_t(size)) < 0) {
-                    fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
-                }
-            }
-            band = {}; // given back as soon as it is copied
-        }
+        tbb::parallel_pipeline(
+            size_t(tbb::this_task_arena::max_concurrency()) * 4,
+            tbb::make_filter<void, size_t>(tbb::filter_mode::serial_in_order,
+                                           [&](tbb::flow_control& control) -> size_t {
+                                               if (nextBand == bandCount) {
+                                                   control.stop();
+                                               }
+                                               return nextBand++;
+                                           }) &
+                tbb::make_filter<size_t, EncodedBand>(
+                    tbb::filter_mode::parallel,
+                    [&](size_t b) {
+                        const uint32_t y0 = uint32_t(b) * bandRows;
+                        const uint32_t y1 = std::min(height, y0 + bandRows);
+                        return lzw ? encodeLzwBand(width, alpha, y0, y1, rowsPerStrip, fill)
+                                   : encodeBand(form, y0, y1, rowsPerStrip, fill);
+                    }) &
+                tbb::make_filter<EncodedBand, void>(
+                    tbb::filter_mode::serial_in_order, [&](const EncodedBand& band) {
+                        for (const auto& [offset, size] : band.strips) {
+                            precondition(s < strips, "A band holds more strips than its rows");
+                            if (TIFFWriteRawStrip(t, s++,
+                                                  const_cast<uint8_t*>(band.bytes.data()) + offset,
+                                                  tmsize_t(size)) < 0) {
+                                fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
+                            }
+                        }
+                    }));
     } else {
         std::vector<uint8_t> rgba(size_t(height) * width * 4);
         fill(0, height, rgba.data());
