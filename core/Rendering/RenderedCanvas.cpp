@@ -15,6 +15,8 @@
 #include "imaging/CIContext.hpp"
 
 #include <algorithm>
+#include <map>
+#include <utility>
 
 namespace velmora {
 
@@ -72,12 +74,24 @@ void RenderedCanvas::needsUpdate(const MTLRegion& region) {
     }
 }
 
-void RenderedCanvas::compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
-    if (isEmpty(dirtyRect_)) {
-        return;
+void RenderedCanvas::needsUpdateIn(const std::vector<MTLRegion>& parts) {
+    for (const MTLRegion& part : parts) {
+        if (const auto inside = intersection(part, MTLRegion{MTLOriginZero, size(*texture_)})) {
+            dirtyParts_.push_back(*inside);
+        }
     }
-    renderRegion(dirtyRect_, texture_, commandBuffer);
+}
+
+void RenderedCanvas::compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    const MTLRegion whole = dirtyRect_;
+    if (!isEmpty(whole)) {
+        renderRegion(whole, texture_, commandBuffer);
+    }
+    if (!dirtyParts_.empty()) {
+        renderParts(whole, commandBuffer);
+    }
     dirtyRect_ = MTLRegion{};
+    dirtyParts_.clear();
 }
 
 std::shared_ptr<NSBitmapImageRep> RenderedCanvas::asBitmap() {
@@ -158,27 +172,80 @@ RenderedCanvas::prune(const LayerNodeTree::Pointer& node,
     return node;
 }
 
+RenderedCanvas::LayerNodeTree::Pointer RenderedCanvas::prunedTree(const LayeredCanvas& canvas,
+                                                                  const MTLRegion& region) const {
+    const auto activeLayer = canvas.activeLayer();
+    const auto tree = canvas.layerTree()->compactMap(
+        {}, [&](const std::shared_ptr<Layer>& layer, const std::vector<std::shared_ptr<Layer>>&) {
+            return makeLayerNode(layer, activeLayer, region);
+        });
+    return tree ? prune(tree, activeLayer) : nullptr;
+}
+
 void RenderedCanvas::renderRegion(const MTLRegion& region,
                                   const std::shared_ptr<MTLTexture>& destination,
                                   const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
-    MetalHelper& helper = *MetalHelper::shared();
-    const CIImage white = canvasFillImage(CIColor::white());
     const auto canvas = canvas_.lock();
     if (!canvas) {
         // Nothing left to show; the texture keeps its last picture.
         return;
     }
-    const auto activeLayer = canvas->activeLayer();
-    const auto tree = canvas->layerTree()->compactMap(
-        {}, [&](const std::shared_ptr<Layer>& layer, const std::vector<std::shared_ptr<Layer>>&) {
-            return makeLayerNode(layer, activeLayer, region);
-        });
-    const auto pruned = tree ? prune(tree, activeLayer) : nullptr;
+    const auto pruned = prunedTree(*canvas, region);
     if (!pruned) {
-        helper.render(white, destination, region.origin, region, commandBuffer);
+        MetalHelper::shared()->render(canvasFillImage(CIColor::white()), destination, region.origin,
+                                      region, commandBuffer);
         return;
     }
     renderTiles(*pruned, region, destination, commandBuffer);
+}
+
+void RenderedCanvas::renderParts(const MTLRegion& done,
+                                 const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    const auto canvas = canvas_.lock();
+    if (!canvas) {
+        return;
+    }
+    // The parts cut along the canvas's tile grid, by tile.
+    const int64_t side = tileSize.width;
+    std::map<std::pair<int64_t, int64_t>, std::vector<MTLRegion>> byTile;
+    for (const MTLRegion& part : dirtyParts_) {
+        if (contains(done, part)) {
+            continue;
+        }
+        for (int64_t ty = bottom(part) / side; ty * side < top(part); ++ty) {
+            for (int64_t tx = left(part) / side; tx * side < right(part); ++tx) {
+                const MTLRegion tile = makeMTLRegion(tx * side, ty * side, side, side);
+                if (const auto piece = intersection(part, tile)) {
+                    byTile[{ty, tx}].push_back(*piece);
+                }
+            }
+        }
+    }
+    for (const auto& [key, pieces] : byTile) {
+        MTLRegion bounds{};
+        for (const MTLRegion& piece : pieces) {
+            bounds = unionWith(bounds, piece);
+        }
+        const auto pruned = prunedTree(*canvas, bounds);
+        if (!pruned) {
+            for (const MTLRegion& piece : pieces) {
+                MetalHelper::shared()->render(canvasFillImage(CIColor::white()), texture_,
+                                              piece.origin, piece, commandBuffer);
+            }
+            continue;
+        }
+        updateIntermediateTextures(*canvas->layerTree());
+        std::vector<imaging::PixelRect> rects;
+        rects.reserve(pieces.size());
+        for (const MTLRegion& piece : pieces) {
+            rects.push_back({piece.origin.x - bounds.origin.x, piece.origin.y - bounds.origin.y,
+                             piece.size.width, piece.size.height});
+        }
+        commandBuffer->pushDebugGroup(description(bounds));
+        encodeTileComposite(makeStep(*pruned, bounds), bounds, intermediateTextures_, texture_,
+                            scratch_, *commandBuffer, std::move(rects));
+        commandBuffer->popDebugGroup();
+    }
 }
 
 void RenderedCanvas::updateIntermediateTextures(const LayerTree& tree) {

@@ -56,6 +56,11 @@ public:
 
     // The part of the region inside the canvas becomes dirty. Requests no frame.
     virtual void needsUpdate(const MTLRegion& region);
+    // Each part inside the canvas becomes dirty on its own: the next compositing
+    // redoes them without the pixels between them. Requests no frame.
+    void needsUpdateIn(const std::vector<MTLRegion>& parts);
+    // What needsUpdateIn marked and the next compositing still has to redo.
+    const std::vector<MTLRegion>& dirtyParts() const { return dirtyParts_; }
     // Encodes the compositing of the dirty region; neither commits nor waits.
     void compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) override;
     // The flattened canvas, top row first, after every piece of GPU work
@@ -73,6 +78,10 @@ public:
 private:
     void renderRegion(const MTLRegion& region, const std::shared_ptr<MTLTexture>& destination,
                       const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
+    // The dirty parts outside `done`, one command per tile of the canvas's grid.
+    void renderParts(const MTLRegion& done, const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
+    // The pruned tree of the canvas's layers for the region; none when nothing is left.
+    LayerNodeTree::Pointer prunedTree(const LayeredCanvas& canvas, const MTLRegion& region) const;
     std::optional<LayerNode> makeLayerNode(const std::shared_ptr<Layer>& layer,
                                            const std::shared_ptr<Layer>& activeLayer,
                                            const MTLRegion& region) const;
@@ -83,6 +92,7 @@ private:
 
     std::shared_ptr<MTLTexture> texture_;
     MTLRegion dirtyRect_;
+    std::vector<MTLRegion> dirtyParts_;
     std::weak_ptr<LayeredCanvas> canvas_;
     std::vector<std::shared_ptr<MTLTexture>> intermediateTextures_;
     std::shared_ptr<imaging::ScratchPool> scratch_;

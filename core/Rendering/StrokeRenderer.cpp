@@ -236,7 +236,8 @@ StrokeRenderer::blendFinishedStroke(const std::shared_ptr<MTLTexture>& destinati
     const auto& stroke = strokeTexture();
 
     Commit commit{region, snapshotTexture("beforeStroke8u", region.size),
-                  snapshotTexture("afterStroke8u", region.size), nullptr};
+                  snapshotTexture("afterStroke8u", region.size), nullptr,
+                  tiles_.markedRuns(region)};
 
     const BlendMode mode = strokeLayer_->blendMode();
     precondition(mode == BlendMode::normal || mode == BlendMode::eraser,
@@ -293,7 +294,8 @@ void StrokeRenderer::complete(const UUID& stroke, const std::optional<Commit>& c
         const auto before = helper.makeBitmap(commit->before);
         const auto after = helper.makeBitmap(commit->after);
         d->strokeRendererDidCommit(*this, after, before, commit->region.origin, commit->layer);
-        d->strokeRendererDidDrawIn(*this, MTLRegion{commit->region.origin, size(*commit->before)});
+        d->strokeRendererDidCommitIn(*this, MTLRegion{commit->region.origin, size(*commit->before)},
+                                     commit->tiles);
     }
 }
 

@@ -76,6 +76,7 @@ private:
         std::shared_ptr<MTLTexture> before;
         std::shared_ptr<MTLTexture> after;
         std::shared_ptr<RasterLayer> layer;
+        std::vector<MTLRegion> tiles; // where the stroke had pixels
     };
 
     // The pipeline and encoder label of one batch size, made once.

@@ -6,6 +6,7 @@
 #include "graphics/NSBitmapImageRep.hpp"
 
 #include <memory>
+#include <vector>
 
 namespace velmora {
 
@@ -34,6 +35,13 @@ public:
                                          const std::shared_ptr<RasterLayer>& layer) = 0;
     // Pixels changed there (the region may be empty).
     virtual void strokeRendererDidDrawIn(StrokeRenderer& renderer, const MTLRegion& region) = 0;
+    // After a commit: what shows for `region` changes, but only inside `tiles`,
+    // the parts of it that held the stroke. By default the whole region is drawn.
+    virtual void strokeRendererDidCommitIn(StrokeRenderer& renderer, const MTLRegion& region,
+                                           const std::vector<MTLRegion>& tiles) {
+        (void)tiles;
+        strokeRendererDidDrawIn(renderer, region);
+    }
     // A stroke was taken while none was in progress.
     virtual void strokeRendererDidBeginDrawing(StrokeRenderer& renderer) = 0;
     // The last stroke in progress completed. Comes in the same main-queue turn as

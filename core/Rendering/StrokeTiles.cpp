@@ -172,6 +172,28 @@ bool StrokeTiles::isMarked(int64_t column, int64_t row) const {
            marks_[size_t(row * columns_ + column)] != 0;
 }
 
+std::vector<MTLRegion> StrokeTiles::markedRuns(const MTLRegion& region) const {
+    std::vector<MTLRegion> runs;
+    for (int64_t r = 0; r < rows_; ++r) {
+        for (int64_t c = 0; c < columns_;) {
+            if (!isMarked(c, r)) {
+                ++c;
+                continue;
+            }
+            const int64_t first = c;
+            while (isMarked(c, r)) {
+                ++c;
+            }
+            const MTLRegion run =
+                makeMTLRegion(first * tileSide, r * tileSide, (c - first) * tileSide, tileSide);
+            if (const auto inside = intersection(run, region)) {
+                runs.push_back(*inside);
+            }
+        }
+    }
+    return runs;
+}
+
 void StrokeTiles::clear() {
     std::fill(marks_.begin(), marks_.end(), 0);
     last_ = {};

@@ -21,6 +21,8 @@ public:
     // The tiles the region (clipped to the canvas) meets now hold stroke pixels.
     void mark(const MTLRegion& region);
     bool isMarked(int64_t column, int64_t row) const;
+    // The marked tiles cut to `region`, as runs along their rows.
+    std::vector<MTLRegion> markedRuns(const MTLRegion& region) const;
     void clear();
 
     // Encodes, as one pass over the rows of `region` (inside the canvas), the

@@ -6,6 +6,7 @@
 #include "imaging/TexturePixelSource.hpp"
 #include "imaging/TileRenderer.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <functional>
@@ -399,7 +400,7 @@ void encodeTileComposite(const CompositeStep& root, const MTLRegion& tile,
                          const std::vector<std::shared_ptr<MTLTexture>>& intermediates,
                          const std::shared_ptr<MTLTexture>& destination,
                          const std::shared_ptr<imaging::ScratchPool>& scratch,
-                         MTLCommandBuffer& commandBuffer) {
+                         MTLCommandBuffer& commandBuffer, std::vector<PixelRect> parts) {
     for (const auto& texture : intermediates) {
         precondition(texture->width() >= tile.size.width && texture->height() >= tile.size.height,
                      "Intermediate texture smaller than a tile");
@@ -408,6 +409,14 @@ void encodeTileComposite(const CompositeStep& root, const MTLRegion& tile,
                      tile.origin.x + tile.size.width <= destination->width() &&
                      tile.origin.y + tile.size.height <= destination->height(),
                  "Tile outside the destination");
+    const PixelRect whole{0, 0, tile.size.width, tile.size.height};
+    if (parts.empty()) {
+        parts.push_back(whole);
+    }
+    for (const PixelRect& part : parts) {
+        precondition(imaging::intersection(part, whole) == part && !part.isEmpty(),
+                     "Part outside its tile");
+    }
     std::vector<std::shared_ptr<MTLResource>> resources(intermediates.begin(), intermediates.end());
     resources.push_back(destination);
     collect(root, resources);
@@ -417,26 +426,50 @@ void encodeTileComposite(const CompositeStep& root, const MTLRegion& tile,
     std::shared_ptr<const CompositeStep> step = std::move(numbered);
     commandBuffer.encodeHostCommand(
         "Composite tile",
-        [step, tile, intermediates, destination, scratch] {
-            // Large tiles are written past the caches: nothing reads them soon.
-            const bool stream = tile.size.width * tile.size.height >= (int64_t(1) << 20);
+        [step, tile, parts = std::move(parts), intermediates, destination, scratch] {
             Leaves leaves;
             findDirectLeaves(*step, leaves);
+            // Blocks of each part on a grid fixed by the part alone, so any number
+            // of workers gives the same bits. A narrow part takes taller blocks of
+            // the same area: a block's set-up costs as much as a row of a wide one.
+            constexpr int64_t blockArea = imaging::renderTileWidth * imaging::renderTileHeight;
+            struct Grid {
+                int64_t width, height, columns;
+            };
+            std::vector<Grid> grids;
+            std::vector<int64_t> firstBlock{0};
+            int64_t area = 0;
+            for (const PixelRect& part : parts) {
+                const int64_t bw = std::min(part.width, imaging::renderTileWidth);
+                const int64_t bh = std::max(imaging::renderTileHeight, blockArea / bw);
+                grids.push_back({bw, bh, (part.width + bw - 1) / bw});
+                firstBlock.push_back(firstBlock.back() +
+                                     grids.back().columns * ((part.height + bh - 1) / bh));
+                area += part.width * part.height;
+            }
+            // Large tiles are written past the caches: nothing reads them soon.
+            const bool stream = area >= (int64_t(1) << 20);
             const TileJob job(*step, intermediates.size(), planeOf(*destination, tile), stream,
                               std::move(leaves));
-            const int64_t bw = imaging::renderTileWidth, bh = imaging::renderTileHeight;
-            const int64_t columns = (tile.size.width + bw - 1) / bw;
-            const int64_t rows = (tile.size.height + bh - 1) / bh;
-            // A grid fixed by the tile alone, so any number of workers gives the same bits.
             cpu::parallelRows(
-                0, columns * rows,
+                0, firstBlock.back(),
                 [&](int64_t first, int64_t end) {
                     auto arena = scratch->acquire();
+                    size_t p =
+                        size_t(std::upper_bound(firstBlock.begin(), firstBlock.end(), first) -
+                               firstBlock.begin()) -
+                        1;
                     for (int64_t b = first; b != end; ++b) {
-                        const int64_t x = (b % columns) * bw;
-                        const int64_t y = (b / columns) * bh;
-                        job.run({x, y, std::min(bw, tile.size.width - x),
-                                 std::min(bh, tile.size.height - y)},
+                        while (b >= firstBlock[p + 1]) {
+                            ++p;
+                        }
+                        const PixelRect& part = parts[p];
+                        const Grid& g = grids[p];
+                        const int64_t i = b - firstBlock[p];
+                        const int64_t x = (i % g.columns) * g.width;
+                        const int64_t y = (i / g.columns) * g.height;
+                        job.run({part.x + x, part.y + y, std::min(g.width, part.width - x),
+                                 std::min(g.height, part.height - y)},
                                 *arena);
                     }
                     scratch->giveBack(std::move(arena));

@@ -35,10 +35,13 @@ struct CompositeStep {
 // texture would be, but block by block in each worker's cache, so a tile's
 // layers are read once and only the root's result, at `origin` of the
 // destination, reaches memory. The intermediates only bound the tile size.
+// With `parts` (tile coordinates, inside the tile), only those rectangles are
+// composited, as one host command.
 void encodeTileComposite(const CompositeStep& root, const MTLRegion& tile,
                          const std::vector<std::shared_ptr<MTLTexture>>& intermediates,
                          const std::shared_ptr<MTLTexture>& destination,
                          const std::shared_ptr<imaging::ScratchPool>& scratch,
-                         MTLCommandBuffer& commandBuffer);
+                         MTLCommandBuffer& commandBuffer,
+                         std::vector<imaging::PixelRect> parts = {});
 
 } // namespace velmora

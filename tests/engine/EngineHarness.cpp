@@ -105,6 +105,15 @@ void TestDrawingController::strokeRendererDidDrawIn(StrokeRenderer&, const MTLRe
     }
 }
 
+void TestDrawingController::strokeRendererDidCommitIn(StrokeRenderer&, const MTLRegion& region,
+                                                      const std::vector<MTLRegion>& tiles) {
+    events.push_back({Event::Kind::drew, region, nullptr, nullptr});
+    renderedCanvas->needsUpdateIn(tiles);
+    if (strokeLiveScope == nullptr) {
+        renderer->needsDisplay();
+    }
+}
+
 void TestDrawingController::strokeRendererDidBeginDrawing(StrokeRenderer&) {
     events.push_back({Event::Kind::began, {}, nullptr, nullptr});
     strokeLiveScope = renderer->makeLiveScope();

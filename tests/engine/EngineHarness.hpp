@@ -57,6 +57,9 @@ public:
                                  const MTLOrigin& origin,
                                  const std::shared_ptr<RasterLayer>& layer) override;
     void strokeRendererDidDrawIn(StrokeRenderer& renderer, const MTLRegion& region) override;
+    // Recorded as a drawn region; only the stroke's tiles are composited again.
+    void strokeRendererDidCommitIn(StrokeRenderer& renderer, const MTLRegion& region,
+                                   const std::vector<MTLRegion>& tiles) override;
     void strokeRendererDidBeginDrawing(StrokeRenderer& renderer) override;
     void strokeRendererDidEndDrawing(StrokeRenderer& renderer) override;
 

@@ -205,6 +205,14 @@ void DrawingController::strokeRendererDidDrawIn(StrokeRenderer&, const MTLRegion
     }
 }
 
+void DrawingController::strokeRendererDidCommitIn(StrokeRenderer&, const MTLRegion&,
+                                                  const std::vector<MTLRegion>& tiles) {
+    renderedCanvas_->needsUpdateIn(tiles);
+    if (strokeLiveScope_ == nullptr) {
+        renderer_->needsDisplay();
+    }
+}
+
 void DrawingController::strokeRendererDidBeginDrawing(StrokeRenderer&) {
     if (const auto lockable = undoLockable_.lock()) {
         undoLock_ = lockable->makeUndoLock();

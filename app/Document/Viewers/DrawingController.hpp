@@ -98,6 +98,9 @@ public:
                                  const MTLOrigin& origin,
                                  const std::shared_ptr<RasterLayer>& layer) override;
     void strokeRendererDidDrawIn(StrokeRenderer& renderer, const MTLRegion& region) override;
+    // Only the stroke's tiles changed: the rest of the region already shows the layer.
+    void strokeRendererDidCommitIn(StrokeRenderer& renderer, const MTLRegion& region,
+                                   const std::vector<MTLRegion>& tiles) override;
     void strokeRendererDidBeginDrawing(StrokeRenderer& renderer) override;
     void strokeRendererDidEndDrawing(StrokeRenderer& renderer) override;
 
