@@ -35,6 +35,16 @@ struct Scratch {
         }
         return buffer.data();
     }
+
+    // Bands of very wide pictures leave no lasting memory behind.
+    void trim() {
+        constexpr size_t kept = size_t(4) << 20;
+        for (auto* buffer : {&rgba, &strip, &coded}) {
+            if (buffer->capacity() > kept) {
+                *buffer = {};
+            }
+        }
+    }
 };
 
 } // namespace
@@ -71,6 +81,7 @@ EncodedBand encodeLzwBand(uint32_t width, bool alpha, uint32_t y0, uint32_t y1,
         codedSize += size;
     }
     band.bytes.assign(coded, coded + codedSize);
+    scratch.trim();
     return band;
 }
 
