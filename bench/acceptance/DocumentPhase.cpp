@@ -226,6 +226,9 @@ std::vector<Sample> stroke(Driver& d, XObserver& x, const std::shared_ptr<Docume
         for (Sample& s : samples) {
             s.counted = !near(before.pixel(s.probe - strip.left(), 0), *brush, 40);
         }
+        // The curve's segment to a sample is drawn once the next sample comes;
+        // the one to the stroke's last sample never is.
+        samples.back().counted = false;
         x.watch({strip}, [&](const std::vector<QImage>& images, Clock::time_point at) {
             std::lock_guard lock(mutex);
             const int count = delivered.load();

@@ -27,7 +27,9 @@ damage object on the root window); each report is timestamped as it arrives.
   layer, posted to Qt's window-system input (QWindowSystemInterface, as Qt's X
   event reader does) from the driver thread; a sample is delivered when it is
   posted. The pixel 3 pixels past it on its row is the sample's: its own dots
-  cover it, the previous sample's stop 2 pixels short. After every burst of
+  cover it, the previous sample's stop 2 pixels short. The stroke's curve
+  reaches a sample once the next one has come (so a sample waits at least
+  1/240 s), and never reaches a stroke's last sample, which is left out. After every burst of
   damage meeting the row the observer grabs the row from the server, and the
   first grab showing the brush's colour (as the screen shows it, learnt from
   the first stroke, which is not counted) at a sample's pixel is when its dots
@@ -83,10 +85,14 @@ def spread(values):
 
 
 def engine_figures(name, arguments):
+    """Every repetition of the engine benchmark's cases; none when it failed."""
     out = os.path.join(tempfile.gettempdir(), f"velmora-{name}-{os.getpid()}.json")
-    subprocess.run([os.path.join(build, "bench", name.split("_")[1], name),
-                    *arguments, f"--benchmark_out={out}", "--benchmark_out_format=json"],
-                   stdout=subprocess.DEVNULL, check=True)
+    done = subprocess.run([os.path.join(build, "bench", name.split("_")[1], name),
+                           *arguments, f"--benchmark_out={out}", "--benchmark_out_format=json"],
+                          stdout=subprocess.DEVNULL)
+    if done.returncode != 0 or not os.path.exists(out):
+        print(f"{name} failed (exit {done.returncode})", flush=True)
+        return []
     with open(out) as f:
         runs = json.load(f)["benchmarks"]
     os.remove(out)
