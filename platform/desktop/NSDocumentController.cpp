@@ -20,6 +20,12 @@ NSDocumentController*& firstController() {
     return first;
 }
 
+// Made when the shared controller is asked for before anyone made one.
+std::shared_ptr<NSDocumentController>& standIn() {
+    static std::shared_ptr<NSDocumentController> controller;
+    return controller;
+}
+
 std::string lowercased(std::string text) {
     std::ranges::transform(text, text.begin(),
                            [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -29,7 +35,9 @@ std::string lowercased(std::string text) {
 } // namespace
 
 NSDocumentController::NSDocumentController() {
-    if (firstController() == nullptr) {
+    // A stand-in yields to the first controller made after it, which would
+    // otherwise never become the shared one whatever its kind.
+    if (firstController() == nullptr || firstController() == standIn().get()) {
         firstController() = this;
         // File dialogs name the registered types by their extensions.
         NSSavePanel::setFileTypeResolver(
@@ -55,11 +63,10 @@ NSDocumentController::~NSDocumentController() {
 
 NSDocumentController& NSDocumentController::shared() {
     if (firstController() == nullptr) {
-        // Made when asked for before anyone made one; its documents may hold
-        // windows, so it goes while the application object still lives.
-        static std::shared_ptr<NSDocumentController> fallback;
-        fallback = std::make_shared<NSDocumentController>();
-        qAddPostRoutine([] { fallback.reset(); });
+        // Its documents may hold windows, so it goes while the application
+        // object still lives.
+        standIn() = std::make_shared<NSDocumentController>();
+        qAddPostRoutine([] { standIn().reset(); });
     }
     return *firstController();
 }

@@ -5,10 +5,12 @@
 #include "foundation/Thread.hpp"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QObject>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -47,6 +49,39 @@ public:
         timer_.start(static_cast<int>(std::min<long long>(delay, 24LL * 3600 * 1000)));
     }
 
+    // A wake-up asked from another thread. The time travels under a lock of our
+    // own and the posted event only says to look: Qt hands events and queued
+    // functors over through futexes that ThreadSanitizer cannot see, and frees
+    // a queued functor's captures on whichever thread lets go of it last.
+    void wakeFromAnotherThread(DispatchTime when) {
+        auto* look = new QEvent(wakeEventType());
+        {
+            const std::lock_guard lock(wakeMutex_);
+            wakeAsked_ = std::min(wakeAsked_.value_or(when), when);
+        }
+        QCoreApplication::postEvent(this, look);
+    }
+
+    bool event(QEvent* event) override {
+        bool wake = false;
+        std::optional<DispatchTime> asked;
+        {
+            // Taken before the event is read, which another thread made.
+            const std::lock_guard lock(wakeMutex_);
+            wake = event->type() == wakeEventType();
+            if (wake) {
+                asked = std::exchange(wakeAsked_, std::nullopt);
+            }
+        }
+        if (!wake) {
+            return QObject::event(event);
+        }
+        if (asked) {
+            arm(*asked);
+        }
+        return true;
+    }
+
     bool isActive() const { return active_; }
     void setActive(bool active) {
         active_ = active;
@@ -80,6 +115,13 @@ private:
         }
     }
 
+    static QEvent::Type wakeEventType() {
+        static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return registered;
+    }
+
+    std::mutex wakeMutex_;
+    std::optional<DispatchTime> wakeAsked_;
     bool active_ = false;
     // The immediate re-arm of `fire()` is pending; wakes asked meanwhile wait in `wanted_`.
     bool guarding_ = false;
@@ -112,8 +154,7 @@ void QtMainQueue::bind() {
         if (Thread::isMainThread()) {
             target->arm(when);
         } else {
-            QMetaObject::invokeMethod(
-                target, [target, when] { target->arm(when); }, Qt::QueuedConnection);
+            target->wakeFromAnotherThread(when);
         }
     });
 }

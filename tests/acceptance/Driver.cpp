@@ -5,8 +5,10 @@
 #include <QLineEdit>
 #include <QPointingDevice>
 #include <QWindow>
+#include <condition_variable>
 #include <cstdio>
 #include <iostream>
+#include <mutex>
 #include <qpa/qwindowsysteminterface.h>
 #include <thread>
 
@@ -45,6 +47,25 @@ std::string quoted(const std::string& text) {
     return result + "'";
 }
 
+// Qt hands a queued call over, and back, through futexes that ThreadSanitizer
+// cannot see. This lock, held while the call is queued and taken first on the
+// main thread, shows it the way there; callOnMain's condition the way back.
+std::mutex& queueing() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+void queue(std::function<void()> f) {
+    const std::lock_guard lock(queueing());
+    QMetaObject::invokeMethod(
+        qApp,
+        [f = std::move(f)] {
+            { const std::lock_guard queued(queueing()); }
+            f();
+        },
+        Qt::QueuedConnection);
+}
+
 } // namespace
 
 Driver::Driver(std::filesystem::path work, std::filesystem::path shots, std::string phase)
@@ -53,7 +74,21 @@ Driver::Driver(std::filesystem::path work, std::filesystem::path shots, std::str
 }
 
 void Driver::post(std::function<void()> f) {
-    QMetaObject::invokeMethod(qApp, std::move(f), Qt::QueuedConnection);
+    queue(std::move(f));
+}
+
+void Driver::callOnMain(const std::function<void()>& f) {
+    std::mutex mutex;
+    std::condition_variable ran;
+    bool done = false;
+    queue([&] {
+        f();
+        const std::lock_guard lock(mutex);
+        done = true;
+        ran.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    ran.wait(lock, [&] { return done; });
 }
 
 bool Driver::waitUntil(const std::function<bool()>& condition, double seconds) {

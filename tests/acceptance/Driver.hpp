@@ -47,12 +47,10 @@ public:
             return f();
         }
         if constexpr (std::is_void_v<R>) {
-            QMetaObject::invokeMethod(
-                qApp, [&] { f(); }, Qt::BlockingQueuedConnection);
+            callOnMain([&] { f(); });
         } else {
             R result{};
-            QMetaObject::invokeMethod(
-                qApp, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+            callOnMain([&] { result = f(); });
             return result;
         }
     }
@@ -104,6 +102,9 @@ public:
                            int* exitCode = nullptr);
 
 private:
+    // Runs f on the main thread and returns once it has.
+    static void callOnMain(const std::function<void()>& f);
+
     std::filesystem::path work_;
     std::filesystem::path shots_;
     std::string phase_;

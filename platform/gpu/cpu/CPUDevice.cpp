@@ -8,13 +8,20 @@
 #include "gpu/cpu/PixelIO.hpp"
 #include "gpu/cpu/Workers.hpp"
 
+#include <cstdlib>
 #include <unistd.h>
 
 namespace velmora {
 
 std::shared_ptr<MTLDevice> MTLCreateSystemDefaultDevice() {
     // Never destroyed: command buffers may still complete while the process exits.
-    static auto* device = new std::shared_ptr<cpu::CPUDevice>(std::make_shared<cpu::CPUDevice>());
+    static std::shared_ptr<cpu::CPUDevice>* device = [] {
+        auto* made = new std::shared_ptr<cpu::CPUDevice>(std::make_shared<cpu::CPUDevice>());
+        // Work left on the timeline finishes before exit tears down the statics it
+        // runs on (the worker pool's): one still running then would crash the exit.
+        std::atexit([] { (*device)->timeline().waitIdle(); });
+        return made;
+    }();
     return *device;
 }
 

@@ -67,38 +67,55 @@ int workerThreadCount() {
     return arena()->max_concurrency();
 }
 
+namespace {
+// The bands parallelRows hands to the arena. Its own address is the token of
+// the hand-over: a worker knows it before reading anything of the work, and it
+// exists, complete, before the caller hands it over.
+struct RowBands {
+    const std::function<void(int64_t, int64_t)>* body;
+    int64_t begin;
+    int64_t end;
+    int64_t bandRows;
+    int64_t bands;
+
+    void run(int64_t band) const {
+        const int64_t y0 = begin + band * bandRows;
+        (*body)(y0, std::min(end, y0 + bandRows));
+    }
+
+    void operator()() const {
+        takeOver(this);
+        tbb::parallel_for(
+            tbb::blocked_range<int64_t>(0, bands, 1),
+            [this](const tbb::blocked_range<int64_t>& r) {
+                // Another thread inside the arena (a second caller) may run this band.
+                takeOver(this);
+                for (int64_t b = r.begin(); b < r.end(); ++b) {
+                    run(b);
+                }
+                handOver(this);
+            },
+            tbb::simple_partitioner());
+        handOver(this);
+    }
+};
+} // namespace
+
 void parallelRows(int64_t begin, int64_t end, const std::function<void(int64_t, int64_t)>& body,
                   int64_t bandRows) {
     precondition(bandRows > 0, "Empty row band");
     if (end <= begin) {
         return;
     }
-    const int64_t bands = (end - begin + bandRows - 1) / bandRows;
-    auto run = [&](int64_t band) {
-        const int64_t y0 = begin + band * bandRows;
-        body(y0, std::min(end, y0 + bandRows));
-    };
-    if (bands == 1) {
-        run(0);
+    const RowBands work{&body, begin, end, bandRows, (end - begin + bandRows - 1) / bandRows};
+    if (work.bands == 1) {
+        work.run(0);
         return;
     }
-    handOver(&run);
-    arena()->execute([&] {
-        takeOver(&run);
-        tbb::parallel_for(
-            tbb::blocked_range<int64_t>(0, bands, 1),
-            [&](const tbb::blocked_range<int64_t>& r) {
-                // Another thread inside the arena (a second caller) may run this band.
-                takeOver(&run);
-                for (int64_t b = r.begin(); b < r.end(); ++b) {
-                    run(b);
-                }
-                handOver(&run);
-            },
-            tbb::simple_partitioner());
-        handOver(&run);
-    });
-    takeOver(&run);
+    const auto target = arena();
+    handOver(&work);
+    target->execute(work);
+    takeOver(&work);
 }
 
 } // namespace velmora::cpu

@@ -1,9 +1,9 @@
 #include "App/Preferences.hpp"
 #include "foundation/UserDefaults.hpp"
+#include "support/ChildProcess.hpp"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -103,18 +103,13 @@ TEST(PreferencesScreens, ChildOnFourNamedScreens) {
         {"name": "HDMI-1", "x": 1600, "y": 0, "width": 800, "height": 600, "logicalDpi": 96},
         {"name": "None", "x": 2400, "y": 0, "width": 800, "height": 600, "logicalDpi": 96}]})");
     config.close();
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName());
-    environment.insert(namedScreensVariable, "1");
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-                {"--gtest_filter=PreferencesOnNamedScreens.*"});
-    ASSERT_TRUE(child.waitForFinished(120'000));
-    const QByteArray output = child.readAll();
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 2 tests.")) << output.toStdString();
+    const auto child = test::runChild(
+        QCoreApplication::applicationFilePath().toStdString(),
+        {"--gtest_filter=PreferencesOnNamedScreens.*"},
+        {{"QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toStdString()},
+         {namedScreensVariable, "1"}});
+    EXPECT_EQ(child.exitCode, 0) << child.output;
+    EXPECT_NE(child.output.find("[  PASSED  ] 2 tests."), std::string::npos) << child.output;
 }
 
 } // namespace

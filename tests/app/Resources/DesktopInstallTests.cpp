@@ -1,6 +1,7 @@
+#include "support/ChildProcess.hpp"
+
 #include <QCoreApplication>
 #include <QMimeDatabase>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -8,15 +9,14 @@
 namespace {
 
 int run(const QString& program, const QStringList& arguments,
-        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000)) {
-        return -1;
+        const std::map<std::string, std::string>& environment = {}) {
+    std::vector<std::string> args;
+    for (const QString& a : arguments) {
+        args.push_back(a.toStdString());
     }
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    const auto done = velmora::test::runChild(program.toStdString(), args, environment, false,
+                                              std::chrono::seconds(60));
+    return done.exitCode.value_or(-1);
 }
 
 // Run by the test below in a process of its own, since the MIME database is
@@ -42,10 +42,10 @@ TEST(DesktopInstall, DesktopFilesInstallValidateAndNameTheNativeType) {
     EXPECT_EQ(run("desktop-file-validate", {desktop}), 0);
     ASSERT_EQ(run("update-mime-database", {prefix + "/share/mime"}), 0);
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_DATA_DIRS", prefix + "/share");
-    environment.insert("XDG_DATA_HOME", destination.path() + "/home");
-    environment.insert("VELMORA_INSTALL_CHECK", "1");
+    const std::map<std::string, std::string> environment{
+        {"XDG_DATA_DIRS", (prefix + "/share").toStdString()},
+        {"XDG_DATA_HOME", (destination.path() + "/home").toStdString()},
+        {"VELMORA_INSTALL_CHECK", "1"}};
     EXPECT_EQ(run(QCoreApplication::applicationFilePath(), {"--gtest_filter=DesktopInstallChild.*"},
                   environment),
               0);

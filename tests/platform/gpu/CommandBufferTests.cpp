@@ -1,9 +1,13 @@
 #include "GPUTestSupport.hpp"
 #include "gpu/MTLError.hpp"
+#include "gpu/cpu/CPUDevice.hpp"
 #include "gpu/cpu/Timeline.hpp"
+#include "gpu/cpu/Workers.hpp"
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -192,6 +196,22 @@ TEST_F(CommandBufferDeathTest, MisuseStopsTheProgram) {
         "commit after the command buffer was committed");
     EXPECT_DEATH(queue->commandBuffer()->popDebugGroup(), "popDebugGroup without a pushed group");
     EXPECT_DEATH(queue->commandBuffer()->waitUntilCompleted(), "before commit");
+}
+
+TEST_F(CommandBufferDeathTest, WorkLeftOnTheTimelineFinishesBeforeTheProgramExits) {
+    EXPECT_EXIT(
+        {
+            auto& device = static_cast<cpu::CPUDevice&>(*test::device());
+            device.timeline().submit([] {
+                // Still running once exit has begun tearing the program down.
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                std::atomic<int64_t> rows = 0;
+                cpu::parallelRows(0, 1024, [&](int64_t y0, int64_t y1) { rows += y1 - y0; });
+                std::fprintf(stderr, "finished %lld rows\n", static_cast<long long>(rows.load()));
+            });
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "finished 1024 rows");
 }
 
 } // namespace
