@@ -24,12 +24,17 @@ bench:
 	cmake --build $(REL_DIR) -j $(JOBS)
 	bash scripts/run-benchmarks.sh $(REL_DIR)
 
+# The acceptance suite (label "program": the real program on a virtual X
+# server) is left out: it runs clean under ThreadSanitizer, but at its speed
+# (over 8 minutes alone) checks bound to the program's pace fail, the screen
+# read back after a zoom and the kill caught inside an autosave. Run it with
+#   TSAN_OPTIONS=... ctest --test-dir build/tsan -L program
 tsan: deps
 	cmake -S . -B $(TSAN_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DVELMORA_SANITIZE=thread
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
-	  ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS)
+	  ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -LE program
 
 fuzz:
 	@bash scripts/install-deps.sh fuzz
