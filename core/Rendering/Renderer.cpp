@@ -1,11 +1,13 @@
 #include "Rendering/Renderer.hpp"
 
 #include "MetalExtensions/ShaderValueConversions.hpp"
+#include "foundation/DispatchQueue.hpp"
 #include "foundation/FatalError.hpp"
 #include "foundation/LogHandles.hpp"
 #include "graphics/ColorManagement.hpp"
 #include "graphics/NSColor.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace velmora {
@@ -103,8 +105,24 @@ void Renderer::closeLiveScope() {
     }
 }
 
+void Renderer::frameDidComplete(int64_t number) {
+    completedFrame_ = std::max(completedFrame_, number);
+    if (!frameDeferred_ || completedFrame_ < committedFrame_) {
+        return;
+    }
+    frameDeferred_ = false;
+    if (const auto view = metalView_.lock()) {
+        view->draw();
+    }
+}
+
 void Renderer::draw(MTKView&) {
     const auto view = liveView();
+    if (view->isDrawingOnItsOwn() && completedFrame_ < committedFrame_) {
+        frameDeferred_ = true;
+        return;
+    }
+    frameDeferred_ = false;
     drawCounter_ += 1;
     const std::string number = std::to_string(drawCounter_);
     // Objects registered during this frame first run in the next one.
@@ -122,6 +140,15 @@ void Renderer::draw(MTKView&) {
             computable->compute(computeBuffer);
         }
     }
+    computeBuffer->addCompletedHandler(
+        [weak = weak_from_this(), number = drawCounter_](MTLCommandBuffer&) {
+            DispatchQueue::main().async([weak, number] {
+                if (const auto self = weak.lock()) {
+                    self->frameDidComplete(number);
+                }
+            });
+        });
+    committedFrame_ = drawCounter_;
     computeBuffer->commit();
 
     const auto renderBuffer = commandQueue_->commandBuffer();

@@ -14,8 +14,11 @@ namespace velmora {
 
 // Drives the frames of one view: each frame runs the live computables in one command
 // buffer, then the live drawables into the view's render pass in a second one. The
-// view is paused and draws on request, except while live scopes are open. Main thread
-// only. Holds its view, computables and drawables weakly.
+// view is paused and draws on request, except while live scopes are open. A frame the
+// view starts itself while the last one's compute work is still running waits for it
+// and is drawn then, once for every request made meanwhile: changes arriving during a
+// long composite share the next frame instead of queueing a composite each. Main
+// thread only. Holds its view, computables and drawables weakly.
 class Renderer : public MTKViewDelegate, public std::enable_shared_from_this<Renderer> {
 public:
     struct Settings {
@@ -83,12 +86,18 @@ protected:
 
 private:
     void closeLiveScope();
+    // On the main queue once frame `number`'s compute work has run.
+    void frameDidComplete(int64_t number);
 
     std::weak_ptr<MTKView> metalView_;
     std::shared_ptr<MTLDevice> device_;
     std::shared_ptr<MTLCommandQueue> commandQueue_;
     int64_t drawCounter_ = 0;
     int64_t activeLiveRenderingCount_ = 0;
+    // The last frame whose compute work was committed, and the last seen completed.
+    int64_t committedFrame_ = 0, completedFrame_ = 0;
+    // A frame the view asked for while one was in flight, drawn once it completes.
+    bool frameDeferred_ = false;
 
     template <class R> friend std::shared_ptr<R> makeRenderer(std::shared_ptr<R> renderer);
 };

@@ -61,7 +61,7 @@ void MTKView::startClock() {
     clock_ = Timer::scheduledTimer(Timer::Interval(1.0 / preferredFramesPerSecond_), true,
                                    [weakSelf](Timer&) {
                                        if (auto self = weakSelf.lock()) {
-                                           self->draw();
+                                           self->drawOnItsOwn();
                                        }
                                    });
 }
@@ -88,7 +88,7 @@ void MTKView::setNeedsDisplay(bool needsDisplay) {
         self->displayPending_ = false;
         // A frame that ran in between (the clock, an explicit draw) already served it.
         if (self->needsDisplay_) {
-            self->draw();
+            self->drawOnItsOwn();
         }
     });
 }
@@ -144,6 +144,15 @@ std::optional<MTLRenderPassDescriptor> MTKView::currentRenderPassDescriptor() {
     attachment.storeAction = MTLStoreAction::store;
     attachment.clearColor = clearColor_;
     return descriptor;
+}
+
+void MTKView::drawOnItsOwn() {
+    struct Flag {
+        bool& flag;
+        ~Flag() { flag = false; }
+    } flag{drawingOnItsOwn_};
+    drawingOnItsOwn_ = true;
+    draw();
 }
 
 void MTKView::draw() {

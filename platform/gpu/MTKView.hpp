@@ -88,6 +88,9 @@ public:
 
     // Draws one frame now: the delegate's draw, then the current drawable is given up.
     void draw();
+    // True while a frame the view started itself (its clock or a display request)
+    // is drawn; false in a draw() called from outside.
+    bool isDrawingOnItsOwn() const { return drawingOnItsOwn_; }
 
     // How long asking for a drawable waits for the host or the GPU to give one back
     // while all are out (the platform waits one second).
@@ -102,6 +105,7 @@ private:
     explicit MTKView(std::shared_ptr<MTLDevice> device);
     void startClock();
     void stopClock();
+    void drawOnItsOwn();
 
     std::shared_ptr<MTLDevice> device_;
     std::shared_ptr<MTLCommandQueue> presentQueue_;
@@ -112,6 +116,7 @@ private:
     bool enableSetNeedsDisplay_ = false;
     bool needsDisplay_ = false;
     bool displayPending_ = false;
+    bool drawingOnItsOwn_ = false;
     int preferredFramesPerSecond_ = 60;
     CGSize boundsSize_{};
     CGSize drawableSize_{};

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -207,6 +208,60 @@ TEST_F(RendererTest, LiveFramesComeFromTheViewsClock) {
     const auto frames = renderer->drawCounter();
     MainQueue::runUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
     EXPECT_EQ(renderer->drawCounter(), frames);
+}
+
+// Frames the view asks for itself while a frame's compute work still runs wait
+// for it and come as one frame; frames drawn from outside are never put off.
+TEST_F(RendererTest, FramesAskedForDuringALongFrameShareOneFrameAfterIt) {
+    device->setSynchronousCommandExecution(false);
+    MainQueue::runUntilIdle(); // the first frame, asked for at set-up
+    struct Slow : RendererComputable {
+        std::shared_future<void> open;
+        void compute(const std::shared_ptr<MTLCommandBuffer>& buffer) override {
+            buffer->encodeHostCommand("Wait", [open = open] { open.wait(); }, {});
+        }
+    };
+    // Draws a frame whose compute work runs until the returned gate opens.
+    const auto slowFrame = [&] {
+        auto gate = std::make_shared<std::promise<void>>();
+        auto slow = std::make_shared<Slow>();
+        slow->open = gate->get_future().share();
+        renderer->computables = {Renderer::WeakComputable(slow)};
+        view->draw();
+        renderer->computables.clear();
+        return gate;
+    };
+    // Buffers run in commit order: once this one is done, so are the frames.
+    const auto settle = [&] {
+        const auto barrier = device->newCommandQueue()->commandBuffer();
+        barrier->commit();
+        barrier->waitUntilCompleted();
+        MainQueue::runUntilIdle();
+    };
+    const auto finish = [&](const std::shared_ptr<std::promise<void>>& gate) {
+        gate->set_value();
+        settle();
+    };
+
+    auto gate = slowFrame();
+    const int64_t inFlight = renderer->drawCounter();
+    for (int i = 0; i < 3; ++i) {
+        view->setNeedsDisplay(true);
+        MainQueue::runUntilIdle();
+    }
+    EXPECT_EQ(renderer->drawCounter(), inFlight) << "asked-for frames wait";
+    finish(gate);
+    EXPECT_EQ(renderer->drawCounter(), inFlight + 1) << "one frame for every request";
+    settle();
+    view->setNeedsDisplay(true);
+    MainQueue::runUntilIdle();
+    EXPECT_EQ(renderer->drawCounter(), inFlight + 2) << "nothing in flight: drawn at once";
+
+    gate = slowFrame();
+    view->draw();
+    EXPECT_EQ(renderer->drawCounter(), inFlight + 4) << "a draw from outside is not put off";
+    finish(gate);
+    EXPECT_EQ(renderer->drawCounter(), inFlight + 4);
 }
 
 TEST_F(RendererTest, ClosingAScopeAfterTheViewIsGoneOnlyCountsDown) {
