@@ -31,11 +31,12 @@ inline MTLRegion dotRegion(float x, float y, float radius) {
         return {};
     }
     constexpr float limit = 1099511627776.0f; // 2^40
-    // Finite from here on: plain comparisons clamp as fmin and fmax would, without a call.
-    const auto whole = [&](float v) {
-        return static_cast<int64_t>(std::trunc(std::clamp(v, -limit, limit)));
-    };
-    const int64_t r = static_cast<int64_t>(std::ceil(std::min(radius, limit)));
+    // Finite from here on: plain comparisons clamp as fmin and fmax would, without a
+    // call, and within ±2^40 the conversion truncates exactly as trunc would.
+    const auto whole = [&](float v) { return static_cast<int64_t>(std::clamp(v, -limit, limit)); };
+    const float clamped = std::min(radius, limit);
+    const auto floor = static_cast<int64_t>(clamped); // the radius is not negative
+    const int64_t r = floor + (static_cast<float>(floor) < clamped ? 1 : 0);
     const int64_t side = 2 * r + 1;
     return {{whole(x) - r, whole(y) - r, 0}, {side, side, 1}};
 }

@@ -170,26 +170,27 @@ __attribute__((target("avx2"))) VELMORA_INLINE void store(float* p, const Lanes&
 // leaves out, and groups where the dab raises no pixel, are left unwritten: there
 // the formulas give back the pixel.
 struct SpanAvx2 {
-    __m256 cx, inner, invWidth, alpha, dy2, half, zero, one, two, three, color;
+    __m256 cx, inner, invWidth, alpha, dy2, reach, half, zero, one, two, three, color;
     __m256i order;
 
     __attribute__((target("avx2"))) explicit SpanAvx2(const Dab& dab)
         : cx(_mm256_set1_ps(dab.cx)), inner(_mm256_set1_ps(dab.inner)),
           invWidth(_mm256_set1_ps(dab.invWidth)), alpha(_mm256_set1_ps(dab.alpha)),
-          dy2(_mm256_setzero_ps()), half(_mm256_set1_ps(0.5f)), zero(_mm256_setzero_ps()),
-          one(_mm256_set1_ps(1.0f)), two(_mm256_set1_ps(2.0f)), three(_mm256_set1_ps(3.0f)),
+          dy2(_mm256_setzero_ps()), reach(alpha), half(_mm256_set1_ps(0.5f)),
+          zero(_mm256_setzero_ps()), one(_mm256_set1_ps(1.0f)), two(_mm256_set1_ps(2.0f)),
+          three(_mm256_set1_ps(3.0f)),
           color(_mm256_setr_ps(dab.color[0], dab.color[1], dab.color[2], 0, dab.color[0],
                                dab.color[1], dab.color[2], 0)),
           order(_mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7)) {}
 
     __attribute__((target("avx2"))) VELMORA_INLINE void group(float* p, int32_t x, __m256 live,
                                                               const Lanes& lanes) const {
-        // A dab never gives more than its alpha: pixels already there need no coverage.
+        // Pixels already at what the dab can give on this row need no coverage.
         const __m256 px[4] = {load(p, lanes, 0), load(p, lanes, 1), load(p, lanes, 2),
                               load(p, lanes, 3)};
         const __m256 old = _mm256_shuffle_ps(_mm256_unpackhi_ps(px[0], px[1]),
                                              _mm256_unpackhi_ps(px[2], px[3]), 0xEE);
-        if (_mm256_movemask_ps(_mm256_and_ps(live, _mm256_cmp_ps(old, alpha, _CMP_LT_OQ))) == 0) {
+        if (_mm256_movemask_ps(_mm256_and_ps(live, _mm256_cmp_ps(old, reach, _CMP_LT_OQ))) == 0) {
             return;
         }
         const __m256 xs = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(x), order));
@@ -242,6 +243,18 @@ __attribute__((target("avx2"))) VELMORA_INLINE Lanes firstLanes(int32_t count, b
     return lanes;
 }
 
+// Above what any pixel of a row at squared distance dy2 can get from the dab,
+// capped at its alpha (which no coverage exceeds). Every pixel's distance is at
+// least sqrt(dy2) and every step from the distance to the alpha keeps the order
+// but the smoothstep, whose roundings stay below 1e-6: the margin makes it safe.
+VELMORA_INLINE float rowReach(const Dab& dab, float dy2) {
+    float t = (std::sqrt(dy2) - dab.inner) * dab.invWidth;
+    t = t > 0.0f ? t : 0.0f;
+    t = t < 1.0f ? t : 1.0f;
+    const float nearest = (1.0f - t * t * (3.0f - 2.0f * t)) * dab.alpha;
+    return std::min(dab.alpha, nearest + 1e-5f);
+}
+
 // stampDab eight pixels at a time: the dab's constants set up once, each row's
 // span in groups, the last one with the lanes past the span dead, never written
 // (nor read where they lie past the row's end).
@@ -258,6 +271,7 @@ __attribute__((target("avx2"))) void stampDabAvx2(const Dab& dab, const Rect& bo
             continue;
         }
         span.dy2 = _mm256_set1_ps(dy2);
+        span.reach = _mm256_set1_ps(rowReach(dab, dy2));
         float* pixels = reinterpret_cast<float*>(target.row(y)) + 4 * int64_t(xs);
         const int32_t count = xe - xs;
         int32_t i = 0;
@@ -395,32 +409,59 @@ void run(const cpu::ComputeArguments& args, const cpu::ThreadRect& band) {
 // cost more.
 constexpr int64_t kSerialPixels = 24 * 1024;
 
-struct Part {
-    Batch batch;
-    Rect pixels;
-    std::vector<Dab> dabs;
-};
-
 #ifdef VELMORA_AVX2_STAMP
 // Rows of the in-place stamping handed to one worker at a time.
 constexpr int64_t kStampBandRows = 16;
 
-// Whether the run stamps one texture in place with finite colours only: then a
-// pixel group held in registers gives the same bits as the dab-by-dab loop.
-bool stampsOneTextureInPlace(const std::vector<Part>& parts) {
-    const MTLTextureContents& target = parts.front().batch.scratch;
-    for (const Part& part : parts) {
-        if (part.batch.stroke.data != target.data || part.batch.scratch.data != target.data ||
-            part.batch.stroke.bytesPerRow != target.bytesPerRow ||
-            part.batch.scratch.bytesPerRow != target.bytesPerRow) {
-            return false;
-        }
-        for (const Dab& dab : part.dabs) {
-            if (!std::isfinite(dab.color[0]) || !std::isfinite(dab.color[1]) ||
-                !std::isfinite(dab.color[2])) {
-                return false;
+// A dispatch's dots as dabs, in order, each inside the textures and the grid (and
+// so inside the batch's pixels). The records are read straight from the bound
+// bytes, their length checked once.
+void appendDabs(const cpu::ComputeArguments& args, const Batch& batch, std::vector<Dab>& dabs) {
+    if (batch.count == 0) {
+        return;
+    }
+    args.table.element<DotDesc>(2, size_t(batch.count - 1)); // stops if too short
+    const uint8_t* records = args.table.buffer(2).data();
+    const Rect limit =
+        intersect(Rect{0, 0, std::min(batch.stroke.width, batch.scratch.width),
+                       std::min(batch.stroke.height, batch.scratch.height)},
+                  Rect{batch.origin.x, batch.origin.y, batch.origin.x + args.grid.width,
+                       batch.origin.y + args.grid.height});
+    for (int32_t i = 0; i < batch.count; ++i) {
+        DotDesc dot;
+        std::memcpy(&dot, records + size_t(i) * sizeof(DotDesc), sizeof(DotDesc));
+        Dab dab;
+        if (makeDab(dot, dab)) {
+            dab.box = intersect(dab.box, limit);
+            if (!dab.box.isEmpty()) {
+                dabs.push_back(dab);
             }
         }
+    }
+}
+
+// The run's dabs in order when every dispatch stamps `target` in place; false
+// otherwise.
+bool inPlaceDabs(const std::vector<const cpu::ComputeArguments*>& dispatches,
+                 MTLTextureContents& target, std::vector<Dab>& dabs) {
+    std::vector<Batch> batches;
+    batches.reserve(dispatches.size());
+    size_t dots = 0;
+    for (const auto* args : dispatches) {
+        const Batch& batch = batches.emplace_back(batchOf(*args));
+        if (args == dispatches.front()) {
+            target = batch.scratch;
+        }
+        if (batch.stroke.data != target.data || batch.scratch.data != target.data ||
+            batch.stroke.bytesPerRow != target.bytesPerRow ||
+            batch.scratch.bytesPerRow != target.bytesPerRow) {
+            return false;
+        }
+        dots += size_t(batch.count);
+    }
+    dabs.reserve(dots);
+    for (size_t i = 0; i < dispatches.size(); ++i) {
+        appendDabs(*dispatches[i], batches[i], dabs);
     }
     return true;
 }
@@ -436,18 +477,12 @@ void stampRows(const MTLTextureContents& target, const std::vector<Dab>& dabs,
 
 // The run's dabs, in order and each inside its batch's pixels, stamped in place in
 // bands of rows: each band takes only the dabs that reach it.
-void stampInPlace(const std::vector<Part>& parts, int64_t work) {
-    std::vector<Dab> dabs;
-    int64_t y0 = INT64_MAX, y1 = INT64_MIN;
-    for (const Part& part : parts) {
-        for (Dab dab : part.dabs) {
-            dab.box = intersect(dab.box, part.pixels);
-            if (!dab.box.isEmpty()) {
-                y0 = std::min(y0, dab.box.y0);
-                y1 = std::max(y1, dab.box.y1);
-                dabs.push_back(dab);
-            }
-        }
+void stampInPlace(const MTLTextureContents& target, const std::vector<Dab>& dabs) {
+    int64_t y0 = INT64_MAX, y1 = INT64_MIN, work = 0;
+    for (const Dab& dab : dabs) {
+        y0 = std::min(y0, dab.box.y0);
+        y1 = std::max(y1, dab.box.y1);
+        work += (dab.box.x1 - dab.box.x0) * (dab.box.y1 - dab.box.y0);
     }
     if (dabs.empty()) {
         return;
@@ -471,7 +506,6 @@ void stampInPlace(const std::vector<Part>& parts, int64_t work) {
             indices[next[b]++] = uint32_t(i);
         }
     }
-    const MTLTextureContents& target = parts.front().batch.scratch;
     const auto stamp = [&](int64_t from, int64_t to) {
         for (int64_t b = from; b < to; ++b) {
             const int64_t top = y0 + b * kStampBandRows;
@@ -491,6 +525,21 @@ void stampInPlace(const std::vector<Part>& parts, int64_t work) {
 // A frame's batches in one pass over the rows they cover: each band stamps every
 // batch in order, so each pixel still sees the dots in order.
 void runTogether(const std::vector<const cpu::ComputeArguments*>& dispatches) {
+#ifdef VELMORA_AVX2_STAMP
+    if (hasAvx2()) {
+        MTLTextureContents target;
+        std::vector<Dab> dabs;
+        if (inPlaceDabs(dispatches, target, dabs)) {
+            stampInPlace(target, dabs);
+            return;
+        }
+    }
+#endif
+    struct Part {
+        Batch batch;
+        Rect pixels;
+        std::vector<Dab> dabs;
+    };
     std::vector<Part> parts;
     parts.reserve(dispatches.size());
     int64_t y0 = INT64_MAX, y1 = INT64_MIN, work = 0;
@@ -513,12 +562,6 @@ void runTogether(const std::vector<const cpu::ComputeArguments*>& dispatches) {
     if (parts.empty()) {
         return;
     }
-#ifdef VELMORA_AVX2_STAMP
-    if (hasAvx2() && stampsOneTextureInPlace(parts)) {
-        stampInPlace(parts, work);
-        return;
-    }
-#endif
     const auto band = [&](int64_t from, int64_t to) {
         for (const Part& part : parts) {
             const Rect rows{part.pixels.x0, from, part.pixels.x1, to};

@@ -337,6 +337,20 @@ TEST(DotRegion, TruncatesTowardZeroAndSpansTwiceTheRoundedUpRadiusPlusOne) {
          }) {
         EXPECT_EQ(dotRegion(c.x, c.y, c.r), c.expected) << c.x << ", " << c.y << " r " << c.r;
     }
+    // Rounded as trunc and ceil round, at every scale up to the clamp and beyond it.
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> mantissa(-1, 1);
+    std::uniform_int_distribution<int> exponent(-30, 50);
+    const auto any = [&] { return std::ldexp(mantissa(random), exponent(random)); };
+    constexpr float limit = 1099511627776.0f;
+    const auto whole = [&](float v) { return int64_t(std::trunc(std::clamp(v, -limit, limit))); };
+    for (int i = 0; i < 20000; ++i) {
+        const float x = any(), y = any(), r = std::abs(any()) * float(i % 3);
+        const int64_t rounded = int64_t(std::ceil(std::min(r, limit)));
+        const MTLRegion expected{{whole(x) - rounded, whole(y) - rounded, 0},
+                                 {2 * rounded + 1, 2 * rounded + 1, 1}};
+        ASSERT_EQ(dotRegion(x, y, r), expected) << x << ", " << y << " r " << r;
+    }
 }
 
 } // namespace
