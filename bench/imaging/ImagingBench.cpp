@@ -5,8 +5,10 @@
 #include "imaging/CIContext.hpp"
 #include "imaging/CIImage.hpp"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -15,6 +17,7 @@
 #include <optional>
 #include <pixman.h>
 #include <string>
+#include <tbb/parallel_for.h>
 #include <utility>
 #include <vector>
 
@@ -62,6 +65,34 @@ std::shared_ptr<std::vector<uint8_t>> layer(uint32_t seed) {
     return data;
 }
 
+// A painted layer: soft-edged round strokes on transparency, so mostly fully
+// transparent or fully opaque with antialiased edges, as painted layers are.
+std::shared_ptr<std::vector<uint8_t>> paintedLayer(uint32_t seed) {
+    auto data = std::make_shared<std::vector<uint8_t>>(pixelCount * 4);
+    constexpr int64_t cell = 256;
+    constexpr double edge = 6.0;
+    tbb::parallel_for(int64_t(0), side, [&](int64_t y) {
+        uint32_t grain = uint32_t(y) * 2654435761u + seed;
+        for (int64_t x = 0; x < side; ++x) {
+            uint32_t h = uint32_t(x / cell) * 73856093u ^ uint32_t(y / cell) * 19349663u ^ seed;
+            h = h * 1664525u + 1013904223u;
+            const double cx = double(cell / 2 + int64_t(h >> 28)) - 8.0;
+            const double cy = double(cell / 2 + int64_t((h >> 24) & 15)) - 8.0;
+            const double radius = 60.0 + double((h >> 16) & 63);
+            const double dx = double(x % cell) - cx, dy = double(y % cell) - cy;
+            const double cover =
+                std::clamp((radius - std::sqrt(dx * dx + dy * dy)) / edge, 0.0, 1.0);
+            grain = grain * 1664525u + 1013904223u;
+            uint8_t* p = data->data() + 4 * size_t(y * side + x);
+            p[0] = uint8_t((x * 255 / side + (grain >> 29)) & 0xFF);
+            p[1] = uint8_t((h >> 8) & 0xFF);
+            p[2] = uint8_t(((x + y) / 40) & 0xFF);
+            p[3] = uint8_t(std::lround(cover * 255.0));
+        }
+    });
+    return data;
+}
+
 std::shared_ptr<MTLTexture> texture(const std::shared_ptr<std::vector<uint8_t>>& data) {
     auto d = MTLTextureDescriptor::texture2DDescriptor(MTLPixelFormat::rgba8Unorm, side, side);
     d.storageMode = MTLStorageMode::shared;
@@ -74,12 +105,18 @@ std::shared_ptr<MTLTexture> texture(const std::shared_ptr<std::vector<uint8_t>>&
 }
 
 struct Layers {
-    std::shared_ptr<std::vector<uint8_t>> fg = layer(1), bg = layer(2);
+    std::shared_ptr<std::vector<uint8_t>> fg, bg;
     std::shared_ptr<MTLTexture> fgTexture = texture(fg), bgTexture = texture(bg),
                                 output = texture(nullptr);
 };
-Layers& layers() {
-    static Layers l;
+// Uniformly random pixels (every class of alpha mixed in every vector), and
+// two painted layers.
+Layers& layers(bool painted) {
+    if (painted) {
+        static Layers l{paintedLayer(1), paintedLayer(2)};
+        return l;
+    }
+    static Layers l{layer(1), layer(2)};
     return l;
 }
 
@@ -95,7 +132,7 @@ const std::shared_ptr<const CIBlendKernel>& kernelNamed(const std::string& name)
 // between our iterations so that both see the same load on the machine.
 class Pixman {
 public:
-    explicit Pixman(pixman_op_t op) : op_(op) {
+    Pixman(pixman_op_t op, const Layers& layers) : op_(op) {
         const auto premultiplied = [](const std::vector<uint8_t>& straight) {
             std::vector<uint32_t> out(pixelCount);
             for (size_t i = 0; i < pixelCount; ++i) {
@@ -106,8 +143,8 @@ public:
             }
             return out;
         };
-        src_ = premultiplied(*layers().fg);
-        initial_ = premultiplied(*layers().bg);
+        src_ = premultiplied(*layers.fg);
+        initial_ = premultiplied(*layers.bg);
         dst_ = initial_;
         s_ = pixman_image_create_bits(PIXMAN_a8r8g8b8, side, side, src_.data(), side * 4);
         d_ = pixman_image_create_bits(PIXMAN_a8r8g8b8, side, side, dst_.data(), side * 4);
@@ -139,17 +176,18 @@ private:
 };
 
 void blendBenchmark(benchmark::State& state, const std::string& mode, pixman_op_t op,
-                    bool hasPixman) {
+                    bool hasPixman, bool painted) {
+    const Layers& input = layers(painted);
     const int threads = int(state.range(0));
     const double copy = copyBandwidth();
     std::optional<Pixman> pixman;
     if (hasPixman) {
-        pixman.emplace(op);
+        pixman.emplace(op, input);
     }
     // Layer textures hold straight alpha: premultiplied as they are read, blended,
     // written back un-premultiplied, as the canvas compositing does.
-    const CIImage fg = CIImage::withTexture(layers().fgTexture)->premultiplyingAlpha();
-    const CIImage bg = CIImage::withTexture(layers().bgTexture)->premultiplyingAlpha();
+    const CIImage fg = CIImage::withTexture(input.fgTexture)->premultiplyingAlpha();
+    const CIImage bg = CIImage::withTexture(input.bgTexture)->premultiplyingAlpha();
     const CIImage blended = *kernelNamed(mode)->apply(fg, bg);
     const CIContext context;
     const auto queue = MTLCreateSystemDefaultDevice()->newCommandQueue();
@@ -163,7 +201,7 @@ void blendBenchmark(benchmark::State& state, const std::string& mode, pixman_op_
             t = seconds(
                 [&] {
                     const auto buffer = queue->commandBuffer();
-                    CIRenderDestination destination(layers().output, buffer);
+                    CIRenderDestination destination(input.output, buffer);
                     destination.setAlphaMode(CIRenderDestinationAlphaMode::unpremultiplied);
                     context.startTask(blended, {{0, 0}, {double(side), double(side)}}, destination,
                                       {0, 0});
@@ -208,16 +246,21 @@ void registerAll() {
     } modes[] = {{"sourceOver", PIXMAN_OP_OVER, true}, {"multiply", PIXMAN_OP_MULTIPLY, true},
                  {"overlay", PIXMAN_OP_OVERLAY, true}, {"linearDodge", PIXMAN_OP_ADD, true},
                  {"sourceOut", PIXMAN_OP_OUT, true},   {"linearBurn", PIXMAN_OP_OVER, false}};
-    for (const Mode& m : modes) {
-        benchmark::RegisterBenchmark(
-            ("BM_Blend8000/" + std::string(m.name)).c_str(),
-            [m](benchmark::State& s) { blendBenchmark(s, m.name, m.op, m.hasPixman); })
-            ->Arg(1)
-            ->Arg(8)
-            ->ArgName("threads")
-            ->Unit(benchmark::kMillisecond)
-            ->UseManualTime()
-            ->Iterations(1);
+    for (const bool painted : {false, true}) {
+        for (const Mode& m : modes) {
+            benchmark::RegisterBenchmark(
+                ((painted ? "BM_BlendPainted8000/" : "BM_Blend8000/") + std::string(m.name))
+                    .c_str(),
+                [m, painted](benchmark::State& s) {
+                    blendBenchmark(s, m.name, m.op, m.hasPixman, painted);
+                })
+                ->Arg(1)
+                ->Arg(8)
+                ->ArgName("threads")
+                ->Unit(benchmark::kMillisecond)
+                ->UseManualTime()
+                ->Iterations(1);
+        }
     }
 }
 

@@ -522,7 +522,6 @@ void blendRowRgba8(BlendOp op, const RowInput& fg, const RowInput& bg, size_t n,
         storeRow(d[0], d[1], d[2], d[3], m, StorageFormat::rgba8, alpha, dst + 4 * done);
         done += m;
     }
-    finishStreaming(stream);
 }
 
 } // namespace velmora::imaging::kernels

@@ -60,7 +60,8 @@ struct RowInput {
 };
 
 // One row of two stored RGBA8 images blended into a stored RGBA8 row in one
-// pass; the same bits as loading, blending and storing tiles.
+// pass; the same bits as loading, blending and storing tiles. Streamed rows
+// are ordered by one finishStreaming after the caller's last row.
 void blendRowRgba8(BlendOp op, const RowInput& foreground, const RowInput& background, size_t n,
                    StoredAlpha alpha, std::byte* dst, bool stream = false);
 

@@ -59,8 +59,6 @@ struct V {
         return _mm256_shuffle_epi8(v, _mm256_broadcastsi128_si256(half));
     }
     VELMORA_V I bits(F v) { return _mm256_castps_si256(v); }
-    // (a & mask) | c
-    VELMORA_V I orMasked(I a, I mask, I c) { return _mm256_or_si256(_mm256_and_si256(a, mask), c); }
     VELMORA_V F abs(F v) {
         return _mm256_and_ps(v, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
     }
@@ -68,14 +66,36 @@ struct V {
     VELMORA_V bool any(M m) { return _mm256_movemask_ps(m) != 0; }
     VELMORA_V I keepWherei(I v, M m) { return _mm256_and_si256(v, _mm256_castps_si256(m)); }
     VELMORA_V F loadf(const float* p) { return _mm256_loadu_ps(p); }
+    VELMORA_V I minu(I a, I b) { return _mm256_min_epu32(a, b); }
+    VELMORA_V I addi(I a, I b) { return _mm256_add_epi32(a, b); }
+    VELMORA_V I subi(I a, I b) { return _mm256_sub_epi32(a, b); }
+    // Bytewise sum, modulo 256.
+    VELMORA_V I addBytes(I a, I b) { return _mm256_add_epi8(a, b); }
+    // mask ? ifSet : otherwise, for masks of whole bytes.
+    VELMORA_V I bitSelect(I mask, I ifSet, I otherwise) {
+        return _mm256_blendv_epi8(otherwise, ifSet, mask);
+    }
+    VELMORA_V M noLanes() { return _mm256_setzero_ps(); }
+    VELMORA_V M either(M a, M b) { return _mm256_or_ps(a, b); }
+    VELMORA_V bool all(M m) { return _mm256_movemask_ps(m) == 0xFF; }
+    // Lanes where v & mask is 0.
+    VELMORA_V M noneOf(I v, I mask) {
+        return _mm256_castsi256_ps(
+            _mm256_cmpeq_epi32(_mm256_and_si256(v, mask), _mm256_setzero_si256()));
+    }
+    // Lanes whose top byte (alpha) is 255.
+    VELMORA_V M opaque(I v) {
+        const I alpha = _mm256_set1_epi32(int(0xFF000000u));
+        return _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(v, alpha), alpha));
+    }
+    VELMORA_V I selecti(M m, I ifSet, I otherwise) {
+        return _mm256_blendv_epi8(otherwise, ifSet, _mm256_castps_si256(m));
+    }
+    VELMORA_V I dropWherei(I v, M m) { return _mm256_andnot_si256(_mm256_castps_si256(m), v); }
+    // Every byte min(a + b, 255).
+    VELMORA_V I addSaturated(I a, I b) { return _mm256_adds_epu8(a, b); }
     // a · b + c with one rounding.
     VELMORA_V F fmadd(F a, F b, F c) { return _mm256_fmadd_ps(a, b, c); }
-    // v minus the nearest whole number.
-    VELMORA_V F fraction(F v) {
-        return _mm256_sub_ps(v, _mm256_round_ps(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
-    }
-    // max(worst, |v|) for worst ≥ 0.
-    VELMORA_V F maxAbs(F worst, F v) { return _mm256_max_ps(worst, abs(v)); }
     // The nearest whole number (halves to even).
     VELMORA_V I roundi(F v) { return _mm256_cvtps_epi32(v); }
     // 1 / v to within 2^-22 relative where m is set, else 0.

@@ -70,19 +70,37 @@ struct V {
         return _mm512_shuffle_epi8(v, pick);
     }
     VELMORA_V I bits(F v) { return _mm512_castps_si512(v); }
-    // (a & mask) | c
-    VELMORA_V I orMasked(I a, I mask, I c) { return _mm512_ternarylogic_epi32(a, mask, c, 0xEA); }
     VELMORA_V F abs(F v) { return _mm512_abs_ps(v); }
     VELMORA_V M both(M a, M b) { return _kand_mask16(a, b); }
     VELMORA_V bool any(M m) { return m != 0; }
     VELMORA_V I keepWherei(I v, M m) { return _mm512_maskz_mov_epi32(m, v); }
     VELMORA_V F loadf(const float* p) { return _mm512_loadu_ps(p); }
+    VELMORA_V I minu(I a, I b) { return _mm512_min_epu32(a, b); }
+    VELMORA_V I addi(I a, I b) { return _mm512_add_epi32(a, b); }
+    VELMORA_V I subi(I a, I b) { return _mm512_sub_epi32(a, b); }
+    // Bytewise sum, modulo 256.
+    VELMORA_V I addBytes(I a, I b) { return _mm512_add_epi8(a, b); }
+    // mask ? ifSet : otherwise, bit by bit.
+    VELMORA_V I bitSelect(I mask, I ifSet, I otherwise) {
+        return _mm512_ternarylogic_epi32(mask, ifSet, otherwise, 0xCA);
+    }
+    VELMORA_V M noLanes() { return 0; }
+    VELMORA_V M either(M a, M b) { return _kor_mask16(a, b); }
+    VELMORA_V bool all(M m) { return m == 0xFFFF; }
+    // Lanes where v & mask is 0.
+    VELMORA_V M noneOf(I v, I mask) { return _mm512_testn_epi32_mask(v, mask); }
+    // Lanes whose top byte (alpha) is 255.
+    VELMORA_V M opaque(I v) {
+        return _mm512_cmpge_epu32_mask(v, _mm512_set1_epi32(int(0xFF000000u)));
+    }
+    VELMORA_V I selecti(M m, I ifSet, I otherwise) {
+        return _mm512_mask_blend_epi32(m, otherwise, ifSet);
+    }
+    VELMORA_V I dropWherei(I v, M m) { return _mm512_maskz_mov_epi32(_knot_mask16(m), v); }
+    // Every byte min(a + b, 255).
+    VELMORA_V I addSaturated(I a, I b) { return _mm512_adds_epu8(a, b); }
     // a · b + c with one rounding.
     VELMORA_V F fmadd(F a, F b, F c) { return _mm512_fmadd_ps(a, b, c); }
-    // v minus the nearest whole number.
-    VELMORA_V F fraction(F v) { return _mm512_reduce_ps(v, _MM_FROUND_TO_NEAREST_INT); }
-    // max(worst, |v|) for worst ≥ 0: the larger magnitude, sign cleared.
-    VELMORA_V F maxAbs(F worst, F v) { return _mm512_range_ps(worst, v, 0x0B); }
     // The nearest whole number (halves to even).
     VELMORA_V I roundi(F v) { return _mm512_cvtps_epi32(v); }
     // 1 / v to within 2^-22 relative where m is set, else 0.

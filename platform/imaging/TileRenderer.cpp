@@ -117,6 +117,8 @@ void renderToStorage(const ImageNode& node, const PixelRect& from,
                                       out(j), stream);
                 }
             }
+            // One fence a band: one a row would wait on the stores of each.
+            kernels::finishStreaming(stream && fused);
             pool.giveBack(std::move(arena));
         },
         4);

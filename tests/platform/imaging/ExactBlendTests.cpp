@@ -104,6 +104,32 @@ TEST(ExactBlend, HalvesAndExtremeAlphas) {
     }
 }
 
+// Rows mixing lanes whose result is an input as stored (either alpha 0, a
+// source at 255, both at 255) with every colour pair, so whole vectors of them
+// meet each mode, and some lanes of another kind that spoil a vector.
+TEST(ExactBlend, TransparentAndOpaqueLanesMatchTheFloatRoad) {
+    uint32_t s = 5;
+    std::vector<uint32_t> fg(65536 + 5), bg(fg.size());
+    // (sa, da) classes; 256 stands for any alpha.
+    const std::vector<std::vector<std::pair<uint32_t, uint32_t>>> mixes = {
+        {{0, 256}, {256, 0}},
+        {{0, 256}, {256, 0}, {255, 255}},
+        {{0, 256}, {256, 0}, {255, 256}},
+        {{0, 0}, {255, 255}, {255, 256}, {0, 255}, {200, 255}},
+    };
+    for (const auto& mix : mixes) {
+        for (uint32_t i = 0; i < fg.size(); ++i) {
+            const auto [sa, da] = mix[next(s) % mix.size()];
+            const uint32_t sc = i & 0xFF, dc = (i >> 8) & 0xFF;
+            fg[i] = sc | (next(s) & 0xFFFF00) | (sa == 256 ? next(s) >> 24 : sa) << 24;
+            bg[i] = dc | (next(s) & 0xFFFF00) | (da == 256 ? next(s) >> 24 : da) << 24;
+        }
+        for (const BlendOp op : allOps) {
+            EXPECT_EQ(rowRoad(op, fg, bg), floatRoad(op, fg, bg)) << "op " << int(op);
+        }
+    }
+}
+
 // Layers and groups under an opacity: every pair of alphas, either input
 // scaled, the colours varied.
 TEST(ExactBlend, ScaledInputsRoundLikeTheFloatRoad) {
