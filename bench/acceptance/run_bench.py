@@ -34,7 +34,9 @@ damage object on the root window); each report is timestamped as it arrives.
   first grab showing the brush's colour (as the screen shows it, learnt from
   the first stroke, which is not counted) at a sample's pixel is when its dots
   were shown: an upper bound, late by at most one grab. Samples whose pixel
-  already had that colour are left out; samples never shown are counted.
+  already had that colour are left out; samples never shown are counted. The
+  samples of each stroke's last 25 ms are also given apart: their dots may
+  wait for the stroke's close.
 - Save: File > Save after the strokes, the main thread's time in the command
   (the program saves synchronously), with the file's size.
 Beside them, in the same run: bench_engine's sample-to-screen (median and p99,
@@ -150,10 +152,14 @@ def main():
     ep, eps = spread(warm_values(engine, "BM_PaintingSession", "s2s_p99_ms"))
     pm, ps = spread(ours(documents, "paint_med_ms")[1])
     pp, pps = spread(ours(documents, "paint_p99_ms")[1])
+    dp, dps = spread(ours(documents, "paint_drawing_p99_ms")[1])
+    en, ens = spread(ours(documents, "paint_ending_med_ms")[1])
     samples = sum(r.get("paint_samples", 0) for r in documents[1:])
     missed = sum(r.get("paint_missed", 0) for r in documents[1:])
     print(f"tablet sample delivered to the X frame showing its dots: median {pm:.1f} ms (spread {ps:.0%}),"
           f" p99 {pp:.1f} ms (spread {pps:.0%}); {samples:.0f} samples, {missed:.0f} never shown")
+    print(f"  without each stroke's last 25 ms: p99 {dp:.1f} ms (spread {dps:.0%}); those last 25 ms:"
+          f" median {en:.1f} ms (spread {ens:.0%})")
     print(f"  engine (bench_engine s2s, same run): median {em:.1f} ms (spread {es:.0%}), p99 {ep:.1f} ms"
           f" (spread {eps:.0%}); program / engine: median {pm / em:.2f}x, p99 {pp / ep:.2f}x,"
           f" program - engine: median {pm - em:+.1f} ms, p99 {pp - ep:+.1f} ms")
