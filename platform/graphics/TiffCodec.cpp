@@ -4,13 +4,13 @@
 #include "graphics/TiffBands.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <tbb/parallel_for.h>
-#include <tbb/parallel_pipeline.h>
-#include <tbb/task_arena.h>
 #include <tiffio.h>
 
 namespace velmora::codec {
@@ -645,38 +645,43 @@ std::vector<uint8_t> tiffEncodeRows(uint32_t width, uint32_t height, bool alpha,
         out.reserve(out.size() + size_t(height) * width * (lzw ? 2 : 4) + icc.size() +
                     size_t(strips) * 16 + (size_t(1) << 16));
         // Bands are copied into the file in order as soon as they and those
-        // before are encoded, while later ones still are: only the last is
-        // left to copy at the end, and few are held at once.
-        size_t nextBand = 0;
+        // before are encoded, by whichever thread finishes one, while later
+        // ones are still encoded: little is left to copy at the end.
+        std::vector<EncodedBand> bands(bandCount);
+        const auto ready = std::make_unique<std::atomic<bool>[]>(bandCount);
+        std::atomic<size_t> written{0};
+        std::mutex writing;
         uint32_t s = 0;
-        tbb::parallel_pipeline(
-            size_t(tbb::this_task_arena::max_concurrency()) * 4,
-            tbb::make_filter<void, size_t>(tbb::filter_mode::serial_in_order,
-                                           [&](tbb::flow_control& control) -> size_t {
-                                               if (nextBand == bandCount) {
-                                                   control.stop();
-                                               }
-                                               return nextBand++;
-                                           }) &
-                tbb::make_filter<size_t, EncodedBand>(
-                    tbb::filter_mode::parallel,
-                    [&](size_t b) {
-                        const uint32_t y0 = uint32_t(b) * bandRows;
-                        const uint32_t y1 = std::min(height, y0 + bandRows);
-                        return lzw ? encodeLzwBand(width, alpha, y0, y1, rowsPerStrip, fill)
-                                   : encodeBand(form, y0, y1, rowsPerStrip, fill);
-                    }) &
-                tbb::make_filter<EncodedBand, void>(
-                    tbb::filter_mode::serial_in_order, [&](const EncodedBand& band) {
-                        for (const auto& [offset, size] : band.strips) {
-                            precondition(s < strips, "A band holds more strips than its rows");
-                            if (TIFFWriteRawStrip(t, s++,
-                                                  const_cast<uint8_t*>(band.bytes.data()) + offset,
-                                                  tmsize_t(size)) < 0) {
-                                fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
-                            }
-                        }
-                    }));
+        const auto writeReady = [&] {
+            for (size_t b = written.load(); b < bandCount && ready[b].load(); ++b) {
+                for (const auto& [offset, size] : bands[b].strips) {
+                    precondition(s < strips, "A band holds more strips than its rows");
+                    if (TIFFWriteRawStrip(t, s++, bands[b].bytes.data() + offset, tmsize_t(size)) <
+                        0) {
+                        fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
+                    }
+                }
+                bands[b] = {}; // given back as soon as it is copied
+                written.store(b + 1);
+            }
+        };
+        tbb::parallel_for(size_t(0), bandCount, [&](size_t b) {
+            const uint32_t y0 = uint32_t(b) * bandRows;
+            const uint32_t y1 = std::min(height, y0 + bandRows);
+            bands[b] = lzw ? encodeLzwBand(width, alpha, y0, y1, rowsPerStrip, fill)
+                           : encodeBand(form, y0, y1, rowsPerStrip, fill);
+            ready[b].store(true);
+            // A band whose turn comes while another thread copies waits for
+            // the next band finished, or for the end.
+            if (std::unique_lock lock(writing, std::try_to_lock); lock.owns_lock()) {
+                writeReady();
+            }
+        });
+        {
+            const std::lock_guard lock(writing);
+            writeReady();
+        }
+        precondition(written.load() == bandCount, "A band was never copied");
     } else {
         std::vector<uint8_t> rgba(size_t(height) * width * 4);
         fill(0, height, rgba.data());
