@@ -221,6 +221,8 @@ void RenderedCanvas::renderParts(const MTLRegion& done,
             }
         }
     }
+    std::vector<TileComposite> tiles;
+    MTLRegion all{};
     for (const auto& [key, pieces] : byTile) {
         MTLRegion bounds{};
         for (const MTLRegion& piece : pieces) {
@@ -234,18 +236,23 @@ void RenderedCanvas::renderParts(const MTLRegion& done,
             }
             continue;
         }
-        updateIntermediateTextures(*canvas->layerTree());
-        std::vector<imaging::PixelRect> rects;
-        rects.reserve(pieces.size());
+        TileComposite tile{makeStep(*pruned, bounds), bounds, {}};
         for (const MTLRegion& piece : pieces) {
-            rects.push_back({piece.origin.x - bounds.origin.x, piece.origin.y - bounds.origin.y,
-                             piece.size.width, piece.size.height});
+            tile.parts.push_back({piece.origin.x - bounds.origin.x,
+                                  piece.origin.y - bounds.origin.y, piece.size.width,
+                                  piece.size.height});
         }
-        commandBuffer->pushDebugGroup(description(bounds));
-        encodeTileComposite(makeStep(*pruned, bounds), bounds, intermediateTextures_, texture_,
-                            scratch_, *commandBuffer, std::move(rects));
-        commandBuffer->popDebugGroup();
+        tiles.push_back(std::move(tile));
+        all = unionWith(all, bounds);
     }
+    if (tiles.empty()) {
+        return;
+    }
+    updateIntermediateTextures(*canvas->layerTree());
+    commandBuffer->pushDebugGroup(description(all));
+    encodeTileComposites(std::move(tiles), intermediateTextures_, texture_, scratch_,
+                         *commandBuffer);
+    commandBuffer->popDebugGroup();
 }
 
 void RenderedCanvas::updateIntermediateTextures(const LayerTree& tree) {

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace velmora {
@@ -401,56 +402,76 @@ void encodeTileComposite(const CompositeStep& root, const MTLRegion& tile,
                          const std::shared_ptr<MTLTexture>& destination,
                          const std::shared_ptr<imaging::ScratchPool>& scratch,
                          MTLCommandBuffer& commandBuffer, std::vector<PixelRect> parts) {
-    for (const auto& texture : intermediates) {
-        precondition(texture->width() >= tile.size.width && texture->height() >= tile.size.height,
-                     "Intermediate texture smaller than a tile");
-    }
-    precondition(tile.origin.x >= 0 && tile.origin.y >= 0 &&
-                     tile.origin.x + tile.size.width <= destination->width() &&
-                     tile.origin.y + tile.size.height <= destination->height(),
-                 "Tile outside the destination");
-    const PixelRect whole{0, 0, tile.size.width, tile.size.height};
-    if (parts.empty()) {
-        parts.push_back(whole);
-    }
-    for (const PixelRect& part : parts) {
-        precondition(imaging::intersection(part, whole) == part && !part.isEmpty(),
-                     "Part outside its tile");
-    }
+    std::vector<TileComposite> tiles;
+    tiles.push_back({root, tile, std::move(parts)});
+    encodeTileComposites(std::move(tiles), intermediates, destination, scratch, commandBuffer);
+}
+
+void encodeTileComposites(std::vector<TileComposite> tiles,
+                          const std::vector<std::shared_ptr<MTLTexture>>& intermediates,
+                          const std::shared_ptr<MTLTexture>& destination,
+                          const std::shared_ptr<imaging::ScratchPool>& scratch,
+                          MTLCommandBuffer& commandBuffer) {
     std::vector<std::shared_ptr<MTLResource>> resources(intermediates.begin(), intermediates.end());
     resources.push_back(destination);
-    collect(root, resources);
-    auto numbered = std::make_shared<CompositeStep>(root);
-    size_t leaves = 0;
-    numberLeaves(*numbered, leaves);
-    std::shared_ptr<const CompositeStep> step = std::move(numbered);
+    for (TileComposite& t : tiles) {
+        const MTLRegion& tile = t.tile;
+        for (const auto& texture : intermediates) {
+            precondition(texture->width() >= tile.size.width &&
+                             texture->height() >= tile.size.height,
+                         "Intermediate texture smaller than a tile");
+        }
+        precondition(tile.origin.x >= 0 && tile.origin.y >= 0 &&
+                         tile.origin.x + tile.size.width <= destination->width() &&
+                         tile.origin.y + tile.size.height <= destination->height(),
+                     "Tile outside the destination");
+        const PixelRect whole{0, 0, tile.size.width, tile.size.height};
+        if (t.parts.empty()) {
+            t.parts.push_back(whole);
+        }
+        for (const PixelRect& part : t.parts) {
+            precondition(imaging::intersection(part, whole) == part && !part.isEmpty(),
+                         "Part outside its tile");
+        }
+        collect(t.root, resources);
+        size_t leaves = 0;
+        numberLeaves(t.root, leaves);
+    }
+    auto shared = std::make_shared<const std::vector<TileComposite>>(std::move(tiles));
     commandBuffer.encodeHostCommand(
         "Composite tile",
-        [step, tile, parts = std::move(parts), intermediates, destination, scratch] {
-            Leaves leaves;
-            findDirectLeaves(*step, leaves);
+        [shared, intermediates, destination, scratch] {
+            const auto& tiles = *shared;
             // Blocks of each part on a grid fixed by the part alone, so any number
             // of workers gives the same bits. A narrow part takes taller blocks of
             // the same area: a block's set-up costs as much as a row of a wide one.
             constexpr int64_t blockArea = imaging::renderTileWidth * imaging::renderTileHeight;
             struct Grid {
+                const PixelRect* part;
+                size_t job;
                 int64_t width, height, columns;
             };
             std::vector<Grid> grids;
             std::vector<int64_t> firstBlock{0};
-            int64_t area = 0;
-            for (const PixelRect& part : parts) {
-                const int64_t bw = std::min(part.width, imaging::renderTileWidth);
-                const int64_t bh = std::max(imaging::renderTileHeight, blockArea / bw);
-                grids.push_back({bw, bh, (part.width + bw - 1) / bw});
-                firstBlock.push_back(firstBlock.back() +
-                                     grids.back().columns * ((part.height + bh - 1) / bh));
-                area += part.width * part.height;
+            std::vector<std::unique_ptr<TileJob>> jobs;
+            for (const TileComposite& t : tiles) {
+                int64_t area = 0;
+                for (const PixelRect& part : t.parts) {
+                    const int64_t bw = std::min(part.width, imaging::renderTileWidth);
+                    const int64_t bh = std::max(imaging::renderTileHeight, blockArea / bw);
+                    grids.push_back({&part, jobs.size(), bw, bh, (part.width + bw - 1) / bw});
+                    firstBlock.push_back(firstBlock.back() +
+                                         grids.back().columns * ((part.height + bh - 1) / bh));
+                    area += part.width * part.height;
+                }
+                Leaves leaves;
+                findDirectLeaves(t.root, leaves);
+                // Large tiles are written past the caches: nothing reads them soon.
+                const bool stream = area >= (int64_t(1) << 20);
+                jobs.push_back(std::make_unique<TileJob>(t.root, intermediates.size(),
+                                                         planeOf(*destination, t.tile), stream,
+                                                         std::move(leaves)));
             }
-            // Large tiles are written past the caches: nothing reads them soon.
-            const bool stream = area >= (int64_t(1) << 20);
-            const TileJob job(*step, intermediates.size(), planeOf(*destination, tile), stream,
-                              std::move(leaves));
             cpu::parallelRows(
                 0, firstBlock.back(),
                 [&](int64_t first, int64_t end) {
@@ -463,14 +484,14 @@ void encodeTileComposite(const CompositeStep& root, const MTLRegion& tile,
                         while (b >= firstBlock[p + 1]) {
                             ++p;
                         }
-                        const PixelRect& part = parts[p];
                         const Grid& g = grids[p];
+                        const PixelRect& part = *g.part;
                         const int64_t i = b - firstBlock[p];
                         const int64_t x = (i % g.columns) * g.width;
                         const int64_t y = (i / g.columns) * g.height;
-                        job.run({part.x + x, part.y + y, std::min(g.width, part.width - x),
-                                 std::min(g.height, part.height - y)},
-                                *arena);
+                        jobs[g.job]->run({part.x + x, part.y + y, std::min(g.width, part.width - x),
+                                          std::min(g.height, part.height - y)},
+                                         *arena);
                     }
                     scratch->giveBack(std::move(arena));
                 },

@@ -37,6 +37,22 @@ struct CompositeStep {
 // destination, reaches memory. The intermediates only bound the tile size.
 // With `parts` (tile coordinates, inside the tile), only those rectangles are
 // composited, as one host command.
+// One tile's composite: the steps in tile coordinates, the tile, and the parts of
+// it to composite (tile coordinates; none: all of it).
+struct TileComposite {
+    CompositeStep root;
+    MTLRegion tile;
+    std::vector<imaging::PixelRect> parts;
+};
+
+// Several tiles as one host command whose blocks are shared out together, so no
+// worker waits at the end of each tile.
+void encodeTileComposites(std::vector<TileComposite> tiles,
+                          const std::vector<std::shared_ptr<MTLTexture>>& intermediates,
+                          const std::shared_ptr<MTLTexture>& destination,
+                          const std::shared_ptr<imaging::ScratchPool>& scratch,
+                          MTLCommandBuffer& commandBuffer);
+
 void encodeTileComposite(const CompositeStep& root, const MTLRegion& tile,
                          const std::vector<std::shared_ptr<MTLTexture>>& intermediates,
                          const std::shared_ptr<MTLTexture>& destination,
