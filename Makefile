@@ -29,11 +29,13 @@ bench:
 # (over 8 minutes alone) checks bound to the program's pace fail, the screen
 # read back after a zoom and the kill caught inside an autosave. Run it with
 #   TSAN_OPTIONS=... ctest --test-dir build/tsan -L program
+# history_size=7 keeps the earlier access's stack restorable: without it no
+# suppression can match it. scripts/tsan.supp says what the rest leaves out.
 tsan: deps
 	cmake -S . -B $(TSAN_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DVELMORA_SANITIZE=thread
 	cmake --build $(TSAN_DIR) -j $(JOBS)
-	TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
+	TSAN_OPTIONS="halt_on_error=1 history_size=7 ignore_noninstrumented_modules=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
 	  ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -LE program
 
 fuzz:
