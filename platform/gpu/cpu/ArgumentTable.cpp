@@ -38,6 +38,24 @@ ArgumentTable& ArgumentTable::operator=(const ArgumentTable& other) {
     return *this;
 }
 
+ArgumentTable::ArgumentTable(ArgumentTable&& other) noexcept
+    : textureEnd_(other.textureEnd_), bufferEnd_(other.bufferEnd_) {
+    std::move(other.textures_.begin(), other.textures_.begin() + textureEnd_, textures_.begin());
+    std::move(other.buffers_.begin(), other.buffers_.begin() + bufferEnd_, buffers_.begin());
+}
+
+ArgumentTable& ArgumentTable::operator=(ArgumentTable&& other) noexcept {
+    if (this != &other) {
+        const size_t textures = std::max(textureEnd_, other.textureEnd_);
+        const size_t buffers = std::max(bufferEnd_, other.bufferEnd_);
+        std::move(other.textures_.begin(), other.textures_.begin() + textures, textures_.begin());
+        std::move(other.buffers_.begin(), other.buffers_.begin() + buffers, buffers_.begin());
+        textureEnd_ = other.textureEnd_;
+        bufferEnd_ = other.bufferEnd_;
+    }
+    return *this;
+}
+
 void ArgumentTable::setTexture(std::shared_ptr<MTLTexture> texture, uint64_t index) {
     precondition(index < kMaxTextureBindings, "Texture index out of range");
     textures_[index] = std::move(texture);

@@ -35,11 +35,12 @@ struct BufferBinding {
 class ArgumentTable {
 public:
     ArgumentTable() = default;
-    // Copies only the slots up to the highest one bound: every dispatch copies its table.
+    // Copy and move only the slots up to the highest one bound: every dispatch copies
+    // its table and moves it into its command.
     ArgumentTable(const ArgumentTable& other);
     ArgumentTable& operator=(const ArgumentTable& other);
-    ArgumentTable(ArgumentTable&&) = default;
-    ArgumentTable& operator=(ArgumentTable&&) = default;
+    ArgumentTable(ArgumentTable&& other) noexcept;
+    ArgumentTable& operator=(ArgumentTable&& other) noexcept;
     ~ArgumentTable() = default;
 
     void setTexture(std::shared_ptr<MTLTexture> texture, uint64_t index);

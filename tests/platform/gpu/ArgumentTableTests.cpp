@@ -3,8 +3,8 @@
 #include "gpu/cpu/ArgumentTable.hpp"
 
 #include <array>
-#include <utility>
 #include <gtest/gtest.h>
+#include <utility>
 
 using namespace velmora;
 
@@ -15,9 +15,9 @@ std::vector<uint8_t> bytesAt(const cpu::ArgumentTable& table, uint64_t index) {
     return {span.begin(), span.end()};
 }
 
-// A dispatch copies its table: the copy holds every binding of the original and
-// nothing the table it replaces had, and keeps its bytes when the original is
-// bound again.
+// A dispatch copies its table and moves it into its command: the copy holds every
+// binding of the original and nothing the table it replaces had, and keeps its
+// bytes when the original is bound again.
 TEST(ArgumentTable, CopiesHoldExactlyTheOriginalsBindings) {
     const auto a = test::makeTexture(2, 2), b = test::makeTexture(3, 3);
     const std::array<uint8_t, 3> first{1, 2, 3}, second{9, 8, 7};
@@ -34,7 +34,14 @@ TEST(ArgumentTable, CopiesHoldExactlyTheOriginalsBindings) {
     original.setBytes(second.data(), second.size(), 7);
     original.setTexture(b, 3);
 
-    for (const cpu::ArgumentTable* copy : {&std::as_const(assigned), &constructed}) {
+    cpu::ArgumentTable moveAssigned;
+    moveAssigned.setTexture(b, 20);
+    moveAssigned.setBytes(second.data(), second.size(), 30);
+    cpu::ArgumentTable source(constructed);
+    moveAssigned = std::move(source);
+    cpu::ArgumentTable moved(std::move(moveAssigned));
+    for (const cpu::ArgumentTable* copy :
+         {&std::as_const(assigned), &constructed, &std::as_const(moved)}) {
         EXPECT_EQ(copy->textureObject(3), a);
         EXPECT_EQ(copy->textureObject(20), nullptr);
         EXPECT_FALSE(copy->buffers()[30].isBound());
