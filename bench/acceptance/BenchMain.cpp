@@ -5,15 +5,14 @@
 #include "MakeDocument.hpp"
 #include "XObserver.hpp"
 #include "acceptance/Driver.hpp"
+#include "acceptance/ScenarioThread.hpp"
 #include "desktop/NSApplication.hpp"
 
 #include <QCoreApplication>
 #include <X11/Xlib.h>
-#include <atomic>
 #include <cstdlib>
 #include <iostream>
 #include <string_view>
-#include <thread>
 
 int velmoraProgramMain(int argc, char** argv);
 
@@ -22,9 +21,7 @@ namespace {
 using namespace velmora;
 using namespace velmora::acceptance;
 
-std::thread scenario;
-std::atomic<bool> finished{false};
-std::atomic<int> failures{0};
+ScenarioThread scenario;
 XObserver* observer = nullptr;
 
 std::string environment(const char* name) {
@@ -45,7 +42,7 @@ void startScenario() {
         std::cerr << "FAIL: no X display with the damage extension" << std::endl;
         std::_Exit(2);
     }
-    scenario = std::thread([phase, spawned] {
+    scenario.start([phase, spawned] {
         Driver driver(environment("BENCH_WORK"), environment("BENCH_SHOTS"), phase);
         driver.waitUntil([] { return NSApplication::shared().isRunning(); }, 60);
         if (phase == "startup") {
@@ -53,8 +50,7 @@ void startScenario() {
         } else {
             documentPhase(driver, *observer, environment("BENCH_DOCUMENT"));
         }
-        failures = driver.failures();
-        finished = true;
+        return driver.failures();
     });
 }
 
@@ -69,19 +65,11 @@ int main(int argc, char** argv) {
     // Two threads of this process talk to the X server through Xlib.
     XInitThreads();
     const int code = velmoraProgramMain(argc, argv);
-    if (!scenario.joinable()) {
+    if (!scenario.started()) {
         return code;
     }
-    for (int i = 0; i < 100 && !finished; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (!finished) {
-        std::cerr << "FAIL: the program ended before its benchmark did" << std::endl;
-        std::_Exit(3);
-    }
-    scenario.join();
     // The observer's thread is left to the process's end.
-    std::cerr << "launch done: " << failures << " failure(s), exit code " << code << std::endl;
+    const int result = scenario.finish(code, "launch");
     std::cout.flush();
-    std::_Exit(failures > 0 ? 1 : code);
+    std::_Exit(result);
 }

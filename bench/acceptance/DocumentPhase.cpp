@@ -7,6 +7,7 @@
 #include "Document/Document.hpp"
 #include "Document/Viewers/Viewer.hpp"
 #include "Rendering/DrawingSettings.hpp"
+#include "Timing.hpp"
 #include "acceptance/AppProbe.hpp"
 #include "acceptance/Steps.hpp"
 #include "desktop/NSApplication.hpp"
@@ -31,6 +32,8 @@ namespace velmora::acceptance {
 namespace {
 
 using Clock = XObserver::Clock;
+using bench::ms;
+using bench::percentile;
 namespace fs = std::filesystem;
 
 constexpr double sampleRate = 240;
@@ -42,35 +45,10 @@ constexpr int radius = 6;
 constexpr int probeAhead = 3;
 constexpr int strokes = 6; // the first one learns the colour the screen shows
 
-double ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty()) {
-        return 0;
-    }
-    std::sort(v.begin(), v.end());
-    return v[std::size_t(std::min(double(v.size() - 1), std::ceil(p * double(v.size())) - 1))];
-}
-
 bool near(QRgb a, QRgb b, int tolerance) {
     return std::abs(qRed(a) - qRed(b)) <= tolerance &&
            std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
            std::abs(qBlue(a) - qBlue(b)) <= tolerance;
-}
-
-std::shared_ptr<Document> waitForDocument(Driver& d) {
-    std::shared_ptr<Document> document;
-    d.waitUntil(
-        [&] {
-            const auto all = probe::documents();
-            document = all.empty() ? nullptr : all.front();
-            return document && document->layeredCanvas() && probe::viewer(*document) &&
-                   probe::viewer(*document)->isVisible();
-        },
-        600);
-    return document;
 }
 
 // File > Open… with the path typed, until the screen shows the canvas as it
@@ -108,7 +86,7 @@ std::shared_ptr<Document> open(Driver& d, XObserver& x, const fs::path& file) {
         asked = Clock::now();
         QTest::keyClick(name, Qt::Key_Return);
     });
-    const auto document = waitForDocument(d);
+    const auto document = waitForShownDocument(d, 600);
     if (!d.check(document != nullptr, "the document opens")) {
         x.watch({}, {});
         return nullptr;

@@ -6,6 +6,7 @@
 #include "PaintedBitmap.hpp"
 #include "Rendering/MetalHelper.hpp"
 #include "Rendering/RenderedCanvas.hpp"
+#include "engine/PaintingScene.hpp"
 #include "gpu/cpu/Workers.hpp"
 
 #include <filesystem>
@@ -15,7 +16,7 @@ namespace velmora::acceptance {
 
 namespace {
 
-constexpr int64_t side = 8000;
+using bench::scene::side;
 
 // The painted picture, premultiplied, as a layer's patch at `origin`.
 std::shared_ptr<RasterLayer> paintedLayer(int index, const MTLRegion& region) {
@@ -42,23 +43,10 @@ std::shared_ptr<RasterLayer> paintedLayer(int index, const MTLRegion& region) {
 
 } // namespace
 
-// The engine benchmarks' scene (a background all over and nine layers over a
-// quarter of the canvas each, in varied modes) with paint-like pixels, so that
+// The engine benchmarks' scene with paint-like pixels, so that
 // its patches compress as a painting's do.
 int makeDocument(const std::string& file) {
-    const BlendMode modes[] = {BlendMode::sourceOver, BlendMode::multiply,    BlendMode::overlay,
-                               BlendMode::sourceOver, BlendMode::linearDodge, BlendMode::sourceOver,
-                               BlendMode::linearBurn, BlendMode::overlay,     BlendMode::multiply,
-                               BlendMode::sourceOver};
-    Layers layers;
-    for (int i = 0; i < 10; ++i) {
-        const MTLRegion region =
-            i == 0 ? MTLRegion{{0, 0, 0}, {side, side, 1}}
-                   : MTLRegion{{500 + 350 * i, 4000 - 300 * i, 0}, {side / 2, side / 2, 1}};
-        auto layer = paintedLayer(i, region);
-        layer->setBlendMode(modes[i]);
-        layers.push_back(layer);
-    }
+    const Layers layers = bench::scene::sceneLayers(paintedLayer);
     auto canvas = LayeredCanvas::make({side, side, 1});
     canvas->setImmediateLayers(layers);
     canvas->setActiveLayer(layers.back());

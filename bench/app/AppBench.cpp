@@ -18,6 +18,7 @@
 #include "Document/Viewers/DrawingController.hpp"
 #include "Document/Viewers/Viewer.hpp"
 #include "Rendering/MetalHelper.hpp"
+#include "Timing.hpp"
 #include "ToolResponders/DrawingToolResponder.hpp"
 #include "ToolResponders/MoveToolResponder.hpp"
 #include "desktop/QtMainQueue.hpp"
@@ -46,20 +47,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+using bench::ms;
+using bench::percentile;
 constexpr double sampleRate = 240;
 constexpr double strokeSeconds = 5;
-
-double ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty()) {
-        return 0;
-    }
-    std::sort(v.begin(), v.end());
-    return v[size_t(std::min(double(v.size() - 1), std::ceil(p * double(v.size())) - 1))];
-}
 
 class BenchDocument : public UndoLockable,
                       public BitmapReceiver,

@@ -10,6 +10,7 @@
 #include "Rendering/Renderer.hpp"
 #include "Rendering/StrokeRenderer.hpp"
 #include "Rendering/StrokesViewModel.hpp"
+#include "Timing.hpp"
 #include "engine/PaintingScene.hpp"
 #include "foundation/MainQueue.hpp"
 #include "foundation/UserDefaults.hpp"
@@ -40,14 +41,12 @@ using Clock = std::chrono::steady_clock;
 // (commit_max_ms), the minor page faults of a stroke and the peak resident memory.
 namespace {
 
+using bench::ms;
+using bench::percentile;
 using bench::scene::paintedCanvas;
 using bench::scene::side;
 constexpr double sampleRate = 240;
 constexpr double strokeSeconds = 10;
-
-double ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
 
 // Keeps when each drawable was shown.
 class TimingHost final : public MTKViewHost {
@@ -147,15 +146,6 @@ public:
     int samplesReady = 0, samplesStamped = 0;
     Clock::time_point committedAt, endedAt;
 };
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty()) {
-        return 0;
-    }
-    std::sort(v.begin(), v.end());
-    const auto i = size_t(std::min(double(v.size() - 1), std::ceil(p * double(v.size())) - 1));
-    return v[i];
-}
 
 double peakResidentGiB() {
     rusage usage{};

@@ -39,9 +39,9 @@ inline std::shared_ptr<RasterLayer> paintedLayer(int index, const MTLRegion& reg
 }
 
 // The background painted all over, nine layers painted over a quarter of the
-// canvas each, spread so that a stroke across the middle crosses most of them;
-// layer 5 is active.
-inline std::shared_ptr<LayeredCanvas> paintedCanvas() {
+// canvas each, spread so that a stroke across the middle crosses most of them.
+// `paint(index, region)` makes each layer.
+template <typename Paint> Layers sceneLayers(Paint paint) {
     const BlendMode modes[] = {BlendMode::sourceOver, BlendMode::multiply,    BlendMode::overlay,
                                BlendMode::sourceOver, BlendMode::linearDodge, BlendMode::sourceOver,
                                BlendMode::linearBurn, BlendMode::overlay,     BlendMode::multiply,
@@ -51,10 +51,16 @@ inline std::shared_ptr<LayeredCanvas> paintedCanvas() {
         const MTLRegion region =
             i == 0 ? MTLRegion{{0, 0, 0}, {side, side, 1}}
                    : MTLRegion{{500 + 350 * i, 4000 - 300 * i, 0}, {side / 2, side / 2, 1}};
-        auto layer = paintedLayer(i, region);
+        std::shared_ptr<RasterLayer> layer = paint(i, region);
         layer->setBlendMode(modes[i]);
         layers.push_back(layer);
     }
+    return layers;
+}
+
+// The scene with noise-painted layers; layer 5 is active.
+inline std::shared_ptr<LayeredCanvas> paintedCanvas() {
+    const Layers layers = sceneLayers(paintedLayer);
     auto canvas = LayeredCanvas::make({side, side, 1});
     canvas->setImmediateLayers(layers);
     canvas->setActiveLayer(layers[5]);

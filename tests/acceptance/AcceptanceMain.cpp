@@ -2,13 +2,11 @@
 // and a scenario thread started as the application object comes into being.
 #include "acceptance/Driver.hpp"
 #include "acceptance/Phases.hpp"
+#include "acceptance/ScenarioThread.hpp"
 
 #include <QCoreApplication>
-#include <atomic>
-#include <chrono>
 #include <cstdlib>
-#include <iostream>
-#include <thread>
+#include <string>
 
 int velmoraProgramMain(int argc, char** argv);
 
@@ -16,9 +14,7 @@ namespace {
 
 using namespace velmora::acceptance;
 
-std::thread scenario;
-std::atomic<bool> finished{false};
-std::atomic<int> failures{0};
+ScenarioThread scenario;
 
 void startScenario() {
     const char* phase = std::getenv("ACCEPTANCE_PHASE");
@@ -27,12 +23,11 @@ void startScenario() {
     if (phase == nullptr || work == nullptr || shots == nullptr) {
         return;
     }
-    scenario = std::thread(
+    scenario.start(
         [phase = std::string(phase), work = std::string(work), shots = std::string(shots)] {
             Driver driver(work, shots, phase);
             runPhase(driver);
-            failures = driver.failures();
-            finished = true;
+            return driver.failures();
         });
 }
 
@@ -42,17 +37,5 @@ Q_COREAPP_STARTUP_FUNCTION(startScenario)
 
 int main(int argc, char** argv) {
     const int code = velmoraProgramMain(argc, argv);
-    if (!scenario.joinable()) {
-        return code;
-    }
-    for (int i = 0; i < 100 && !finished; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (!finished) {
-        std::cerr << "FAIL: the program ended before its scenario did" << std::endl;
-        std::_Exit(3);
-    }
-    scenario.join();
-    std::cerr << "phase done: " << failures << " failure(s), exit code " << code << std::endl;
-    return failures > 0 ? 1 : code;
+    return scenario.started() ? scenario.finish(code, "phase") : code;
 }

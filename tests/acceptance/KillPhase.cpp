@@ -40,15 +40,7 @@ void typePath(Driver& d, QWidget* dialog, const fs::path& file) {
 }
 
 std::shared_ptr<Document> waitForDocument(Driver& d) {
-    std::shared_ptr<Document> document;
-    d.waitUntil(
-        [&] {
-            const auto all = probe::documents();
-            document = all.empty() ? nullptr : all.front();
-            return document && document->layeredCanvas() && probe::viewer(*document) &&
-                   probe::viewer(*document)->isVisible();
-        },
-        120);
+    const auto document = waitForShownDocument(d, 120);
     if (document) {
         d.onMain([&] { Driver::focusWindow(probe::window(*document)); });
         d.pause(0.5);

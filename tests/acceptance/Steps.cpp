@@ -112,6 +112,19 @@ bool clickInModal(Driver& d, const QString& title) {
     });
 }
 
+std::shared_ptr<Document> waitForShownDocument(Driver& d, double seconds) {
+    std::shared_ptr<Document> document;
+    d.waitUntil(
+        [&] {
+            const auto all = probe::documents();
+            document = all.empty() ? nullptr : all.front();
+            return document && document->layeredCanvas() && probe::viewer(*document) &&
+                   probe::viewer(*document)->isVisible();
+        },
+        seconds);
+    return document;
+}
+
 std::shared_ptr<Document> newDocument(Driver& d, int width, int height) {
     const std::size_t before = d.onMain([] { return probe::documents().size(); });
     chooseMenu(d, "File", "New");

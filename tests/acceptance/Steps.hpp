@@ -35,6 +35,9 @@ bool saveAs(Driver& d, const QString& format, const std::filesystem::path& file)
 
 // New document through the sheet; the document made.
 std::shared_ptr<Document> newDocument(Driver& d, int width, int height);
+// The first open document once its canvas is shown in a visible viewer; null
+// when none is by then.
+std::shared_ptr<Document> waitForShownDocument(Driver& d, double seconds);
 
 // Canvas pixels (y up) to the viewer's widget points and back.
 QTransform canvasToWidget(Driver& d, const std::shared_ptr<Document>& document);
