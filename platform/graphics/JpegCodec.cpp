@@ -340,50 +340,93 @@ size_t scanStart(const std::vector<uint8_t>& jpeg) {
     fail(Kind::encodingFailed, "JPEG band without a scan");
 }
 
+bool isRestart(uint8_t marker) {
+    return marker >= 0xD0 && marker <= 0xD7;
+}
+
+// Calls `restart(i)` for every restart marker of the entropy-coded bytes
+// [begin, end), at the index of its 0xFF. Stuffed 0xFF bytes are followed by 0.
+template <class Restart>
+void forEachRestart(const uint8_t* bytes, size_t begin, size_t end, Restart&& restart) {
+    for (size_t i = begin; i + 1 < end;) {
+        const auto* ff = static_cast<const uint8_t*>(std::memchr(bytes + i, 0xFF, end - 1 - i));
+        if (ff == nullptr) {
+            return;
+        }
+        i = size_t(ff - bytes);
+        if (isRestart(bytes[i + 1])) {
+            restart(i);
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+}
+
 // Bands of whole MCU rows are encoded at once, each with a restart after every
 // MCU row, and joined into one scan with the restarts numbered on. The
 // coefficients are those of one encode (restarts and Huffman coding lose
-// nothing), so the picture decodes to the same pixels.
+// nothing), so the picture decodes to the same pixels. The join is parallel
+// too: a 64-megapixel preview's scan is tens of megabytes.
 std::vector<uint8_t> encodeBands(const NSBitmapImageRep& bitmap, const CGColorSpaceRef& space,
                                  const EncodeSettings& settings, uint32_t height) {
     constexpr uint32_t mcuRows = 16; // a multiple of every MCU height we write
     constexpr uint32_t bandRows = 16 * mcuRows;
     const uint32_t bands = (height + bandRows - 1) / bandRows;
-    std::vector<std::vector<uint8_t>> parts(bands);
+    struct Part {
+        std::vector<uint8_t> bytes;
+        size_t scan = 0;          // where its entropy-coded data begins
+        uint64_t restarts = 0;    // within it
+        uint64_t firstNumber = 0; // of its first restart, counting the one that joins it
+        size_t at = 0;            // where its scan goes in the file
+    };
+    std::vector<Part> parts(bands);
     tbb::parallel_for(uint32_t(0), bands, [&](uint32_t b) {
         RowReader rows(bitmap, space);
         const uint32_t y0 = b * bandRows;
-        parts[b] = encodeRows(settings, rows, y0, std::min(height, y0 + bandRows) - y0, true);
+        Part& part = parts[b];
+        part.bytes = encodeRows(settings, rows, y0, std::min(height, y0 + bandRows) - y0, true);
+        part.scan = scanStart(part.bytes);
+        forEachRestart(part.bytes.data(), part.scan, part.bytes.size() - 2,
+                       [&](size_t) { ++part.restarts; });
     });
-    std::vector<uint8_t> out(parts[0].begin(),
-                             parts[0].begin() + std::ptrdiff_t(scanStart(parts[0])));
+    const std::vector<uint8_t>& first = parts[0].bytes;
+    size_t size = parts[0].scan;
+    uint64_t number = 0;
+    for (uint32_t b = 0; b < bands; ++b) {
+        Part& part = parts[b];
+        size += b > 0 ? 2 : 0; // the restart that joins it
+        number += b > 0 ? 1 : 0;
+        part.firstNumber = number;
+        part.at = size;
+        size += part.bytes.size() - 2 - part.scan; // before EOI
+        number += part.restarts;
+    }
+    std::vector<uint8_t> out(size + 2);
+    std::memcpy(out.data(), first.data(), parts[0].scan);
     // The frame header's height becomes the whole picture's.
-    for (size_t i = 2; i + 9 <= out.size(); i += 2 + (size_t(out[i + 2]) << 8 | out[i + 3])) {
+    for (size_t i = 2; i + 9 <= parts[0].scan; i += 2 + (size_t(out[i + 2]) << 8 | out[i + 3])) {
         if (out[i + 1] >= 0xC0 && out[i + 1] <= 0xC2) {
             out[i + 5] = uint8_t(height >> 8);
             out[i + 6] = uint8_t(height);
             break;
         }
     }
-    uint32_t restart = 0; // restarts so far, numbered modulo 8
-    for (uint32_t b = 0; b < bands; ++b) {
-        const std::vector<uint8_t>& part = parts[b];
+    tbb::parallel_for(uint32_t(0), bands, [&](uint32_t b) {
+        Part& part = parts[b];
+        const size_t length = part.bytes.size() - 2 - part.scan;
+        uint8_t* scan = out.data() + part.at;
+        std::memcpy(scan, part.bytes.data() + part.scan, length);
         if (b > 0) {
-            out.push_back(0xFF);
-            out.push_back(uint8_t(0xD0 + restart++ % 8));
+            scan[-2] = 0xFF;
+            scan[-1] = uint8_t(0xD0 + (part.firstNumber - 1) % 8);
         }
-        const size_t end = part.size() - 2; // before EOI
-        for (size_t i = scanStart(part); i < end; ++i) {
-            out.push_back(part[i]);
-            // Stuffed 0xFF bytes are followed by 0, markers by their code.
-            if (part[i] == 0xFF && i + 1 < end && part[i + 1] >= 0xD0 && part[i + 1] <= 0xD7) {
-                out.push_back(uint8_t(0xD0 + restart++ % 8));
-                ++i;
-            }
-        }
-    }
-    out.push_back(0xFF);
-    out.push_back(0xD9);
+        uint64_t n = part.firstNumber;
+        forEachRestart(scan, 0, length, [&](size_t i) { scan[i + 1] = uint8_t(0xD0 + n++ % 8); });
+        part.bytes = {};
+    });
+    out[size] = 0xFF;
+    out[size + 1] = 0xD9;
     return out;
 }
 
