@@ -215,7 +215,7 @@ void BM_EncodePreviews(benchmark::State& state) {
         total += seconds(t0);
         bytes = 0;
         for (const auto& jpeg : *tree.dictionary()->find("previews")->array()) {
-            bytes += jpeg.data()->size();
+            bytes += jpeg.bytes().size();
         }
     }
     report(state, total / double(state.iterations()), bytes);

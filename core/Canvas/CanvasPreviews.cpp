@@ -120,7 +120,7 @@ const CIContext& CanvasPreviews::context() const {
 }
 
 void CanvasPreviews::encode(Encoder& encoder) const {
-    std::vector<std::vector<uint8_t>> jpegs;
+    std::vector<SharedBytes> jpegs; // handed to the archive without a copy
     jpegs.reserve(previews.size());
     for (const auto& [size, preview] : previews) {
         const auto image = CIImage::withBitmap(preview);
@@ -137,7 +137,7 @@ void CanvasPreviews::encode(Encoder& encoder) const {
         if (!jpeg) {
             fatalError("A preview cannot be written as JPEG");
         }
-        jpegs.push_back(std::move(*jpeg));
+        jpegs.emplace_back(std::move(*jpeg));
     }
     KeyedEncodingContainer container = encoder.container();
     container.encode(jpegs, kPreviewsKey);

@@ -57,8 +57,9 @@ public:
     MTLOrigin origin;
     // The TIFF bytes the texture was last read or written as; empty when the
     // pixels have changed since. Trusted only while the texture still holds
-    // exactly the pixels they were made from.
-    std::vector<uint8_t> cachedTiffData;
+    // exactly the pixels they were made from. Shared, so that a save writes
+    // them without a copy.
+    SharedBytes cachedTiffData;
 
     const std::shared_ptr<MTLTexture>& texture() const { return texture_; }
     MTLRegion region() const;

@@ -120,7 +120,7 @@ bool RasterLayerPatch::cacheIsCurrent() const {
 void RasterLayerPatch::renderCache() {
     // The count before the render: a write that lands during it is seen next time.
     const uint64_t generation = texture_->contentGeneration();
-    cachedTiffData = renderTiff(texture_);
+    cachedTiffData = SharedBytes(renderTiff(texture_));
     cachedGeneration_ = generation;
 }
 
@@ -176,7 +176,7 @@ std::shared_ptr<RasterLayerPatch> RasterLayerPatch::decode(Decoder& decoder) {
         throw Error("A patch lies too far away: " + velmora::description(origin) + ".");
     }
     auto patch = make(origin, info.pixelsWide, info.pixelsHigh, name);
-    patch->cachedTiffData = std::move(bytes);
+    patch->cachedTiffData = SharedBytes(std::move(bytes));
     if (bitmap) {
         patch->upload(*bitmap);
     } else {
@@ -201,8 +201,8 @@ void PatchUploads::run() {
     tbb::parallel_for(std::size_t(0), pending_.size(), [&](std::size_t i) {
         try {
             const auto& patch = pending_[i];
-            const ImageInfo info = readPatchInfo(patch->cachedTiffData);
-            bitmaps[i] = decodePatchImage(patch->cachedTiffData, info);
+            const ImageInfo info = readPatchInfo(patch->cachedTiffData.span());
+            bitmaps[i] = decodePatchImage(patch->cachedTiffData.span(), info);
         } catch (...) {
             errors[i] = std::current_exception();
         }

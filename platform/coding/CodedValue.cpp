@@ -1,5 +1,6 @@
 #include "coding/CodedValue.hpp"
 
+#include <algorithm>
 #include <ostream>
 #include <unordered_map>
 
@@ -112,6 +113,24 @@ bool CodedValue::isNumber() const {
     }
 }
 
+std::span<const std::uint8_t> CodedValue::bytes() const {
+    if (const Bytes* v = data()) {
+        return *v;
+    }
+    if (const SharedBytes* v = sharedBytes()) {
+        return v->span();
+    }
+    return {};
+}
+
+bool operator==(const CodedValue& a, const CodedValue& b) {
+    if (a.kind() == CodedValue::Kind::data && b.kind() == CodedValue::Kind::data) {
+        const auto x = a.bytes(), y = b.bytes();
+        return std::equal(x.begin(), x.end(), y.begin(), y.end());
+    }
+    return a.storage_ == b.storage_;
+}
+
 std::string_view CodedValue::describe(Kind kind) {
     switch (kind) {
     case Kind::null:
@@ -152,7 +171,7 @@ std::ostream& operator<<(std::ostream& out, const CodedValue& value) {
     case CodedValue::Kind::text:
         return out << '"' << *value.text() << '"';
     case CodedValue::Kind::data:
-        return out << "<" << value.data()->size() << " bytes>";
+        return out << "<" << value.bytes().size() << " bytes>";
     case CodedValue::Kind::array: {
         out << '[';
         const char* separator = "";

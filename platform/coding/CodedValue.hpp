@@ -1,10 +1,13 @@
 #pragma once
 
+#include "coding/SharedBytes.hpp"
+
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -93,10 +96,15 @@ public:
     CodedValue(std::string v) : storage_(std::move(v)) {}
     CodedValue(const char* v) : storage_(std::string(v)) {}
     CodedValue(Bytes v) : storage_(std::move(v)) {}
+    // Data shared with its owner rather than copied: a document's large images.
+    CodedValue(SharedBytes v) : storage_(std::move(v)) {}
     CodedValue(Array v) : storage_(std::move(v)) {}
     CodedValue(CodedDictionary v) : storage_(std::move(v)) {}
 
-    Kind kind() const { return static_cast<Kind>(storage_.index()); }
+    Kind kind() const {
+        return std::holds_alternative<SharedBytes>(storage_) ? Kind::data
+                                                             : static_cast<Kind>(storage_.index());
+    }
     bool isNull() const { return kind() == Kind::null; }
     bool isNumber() const;
 
@@ -107,18 +115,21 @@ public:
     const float* float32() const { return std::get_if<float>(&storage_); }
     const double* float64() const { return std::get_if<double>(&storage_); }
     const std::string* text() const { return std::get_if<std::string>(&storage_); }
+    // Data held as its own vector; null for shared data, which `bytes()` and
+    // `sharedBytes()` give.
     const Bytes* data() const { return std::get_if<Bytes>(&storage_); }
     Bytes* data() { return std::get_if<Bytes>(&storage_); }
+    const SharedBytes* sharedBytes() const { return std::get_if<SharedBytes>(&storage_); }
+    // The bytes of data either way; empty for other kinds.
+    std::span<const std::uint8_t> bytes() const;
     const Array* array() const { return std::get_if<Array>(&storage_); }
     Array* array() { return std::get_if<Array>(&storage_); }
     const CodedDictionary* dictionary() const { return std::get_if<CodedDictionary>(&storage_); }
     CodedDictionary* dictionary() { return std::get_if<CodedDictionary>(&storage_); }
 
     // Strict: kinds must match (1, 1u, 1.0f and 1.0 are four different values);
-    // NaN is unequal to itself.
-    friend bool operator==(const CodedValue& a, const CodedValue& b) {
-        return a.storage_ == b.storage_;
-    }
+    // NaN is unequal to itself. Data compares by content, shared or not.
+    friend bool operator==(const CodedValue& a, const CodedValue& b);
 
     // "null", "a number", "a string", "data", "an array", "a dictionary".
     static std::string_view describe(Kind kind);
@@ -129,7 +140,7 @@ public:
 
 private:
     std::variant<std::monostate, bool, std::int64_t, std::uint64_t, float, double, std::string,
-                 Bytes, Array, CodedDictionary>
+                 Bytes, Array, CodedDictionary, SharedBytes>
         storage_;
 };
 

@@ -164,8 +164,9 @@ std::string unboxString(const CodedValue& value, const CodingPath& path) {
 
 CodedValue::Bytes unboxBytes(const CodedValue& value, const CodingPath& path,
                              const DecodingOptions& options) {
-    if (const CodedValue::Bytes* v = value.data()) {
-        return *v;
+    if (value.kind() == CodedValue::Kind::data) {
+        const auto bytes = value.bytes();
+        return CodedValue::Bytes(bytes.begin(), bytes.end());
     }
     if (const std::string* text = value.text(); text != nullptr && options.dataFromBase64Text) {
         if (auto bytes = base64Decode(*text)) {

@@ -51,7 +51,8 @@ concept CodedInteger = std::integral<T> && !std::same_as<T, bool> && !std::same_
 // Types the tree holds directly.
 template <class T>
 concept CodedPrimitive = std::same_as<T, bool> || CodedInteger<T> || std::same_as<T, float> ||
-    std::same_as<T, double> || std::same_as<T, std::string> || std::same_as<T, CodedValue::Bytes>;
+    std::same_as<T, double> || std::same_as<T, std::string> || std::same_as<T, CodedValue::Bytes> ||
+    std::same_as<T, SharedBytes>;
 
 // Text that can be written but is decoded as std::string.
 template <class T>
@@ -85,7 +86,7 @@ template <class T> std::string typeName() {
         return "Double";
     } else if constexpr (std::same_as<T, std::string>) {
         return "String";
-    } else if constexpr (std::same_as<T, CodedValue::Bytes>) {
+    } else if constexpr (std::same_as<T, CodedValue::Bytes> || std::same_as<T, SharedBytes>) {
         return "Data";
     } else {
         return demangledTypeName(typeid(T));
@@ -125,6 +126,11 @@ T unbox(const CodedValue& value, const CodingPath& path, const DecodingOptions& 
         return unboxDouble(value, path);
     } else if constexpr (std::same_as<T, std::string>) {
         return unboxString(value, path);
+    } else if constexpr (std::same_as<T, SharedBytes>) {
+        if (const SharedBytes* shared = value.sharedBytes()) {
+            return *shared;
+        }
+        return SharedBytes(unboxBytes(value, path, options));
     } else {
         return unboxBytes(value, path, options);
     }

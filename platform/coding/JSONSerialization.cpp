@@ -178,7 +178,7 @@ private:
             return;
         case CodedValue::Kind::data:
             out_ += '"';
-            out_ += base64Encode(*value.data());
+            out_ += base64Encode(value.bytes());
             out_ += '"';
             return;
         case CodedValue::Kind::array:

@@ -28,6 +28,9 @@ PropertyListObject convert(CodedValue&& value, CodingPath& path) {
     case Kind::text:
         return *value.text();
     case Kind::data:
+        if (const SharedBytes* shared = value.sharedBytes()) {
+            return *shared;
+        }
         return SharedBytes(std::move(*value.data()));
     case Kind::array: {
         PropertyListArray out;

@@ -27,6 +27,8 @@ public:
     bool empty() const { return size_ == 0; }
     std::span<const std::uint8_t> span() const { return {data_, size_}; }
     std::vector<std::uint8_t> toVector() const { return {data_, data_ + size_}; }
+    // Lets go of the bytes (and of their owner).
+    void clear() { *this = {}; }
 
     // Content equality.
     friend bool operator==(const SharedBytes& a, const SharedBytes& b);

@@ -103,7 +103,7 @@ TEST(CanvasPreviews, CodingKeepsOnePreviewPerSizeAsJpeg) {
     const auto& stored = *tree.dictionary()->find("previews")->array();
     ASSERT_EQ(stored.size(), 3u);
     for (const auto& data : stored) {
-        EXPECT_EQ(ImageCodecs::readInfo(*data.data()).fileType, NSBitmapImageFileType::jpeg);
+        EXPECT_EQ(ImageCodecs::readInfo(data.bytes()).fileType, NSBitmapImageFileType::jpeg);
     }
     const auto back = decodeTree<std::shared_ptr<CanvasPreviews>>(tree);
     EXPECT_EQ(sizesOf(*back), sizesOf(*previews));
@@ -126,7 +126,8 @@ TEST(CanvasPreviews, DamagedPreviewsFailToDecode) {
         *NSBitmapImageRep::makeRGBA8(8001, 1, ColorManagement::workingNSColorSpace())
              ->representation(NSBitmapImageFileType::jpeg, {});
     const CodedValue good = encodeTree(*CanvasPreviews::makeStandardPreviews(flat(8, 8)));
-    auto truncated = *(*good.dictionary()->find("previews")->array())[0].data();
+    const auto first = (*good.dictionary()->find("previews")->array())[0].bytes();
+    std::vector<uint8_t> truncated(first.begin(), first.end());
     truncated.resize(truncated.size() / 3);
     const struct {
         const char* name;

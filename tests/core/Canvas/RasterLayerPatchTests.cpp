@@ -21,8 +21,9 @@ MetalHelper& helper() {
     return *MetalHelper::shared();
 }
 
-const CodedValue::Bytes& storedTexture(const CodedValue& tree) {
-    return *tree.dictionary()->find("texture")->data();
+CodedValue::Bytes storedTexture(const CodedValue& tree) {
+    const auto bytes = tree.dictionary()->find("texture")->bytes();
+    return {bytes.begin(), bytes.end()};
 }
 
 // A patch that a layer holds after pasting the picture at `origin`.
@@ -61,7 +62,7 @@ TEST(RasterLayerPatch, DecodedPatchWritesTheBytesItWasReadAs) {
     tree.dictionary()->set("texture", foreign);
 
     const auto back = decodeTree<std::shared_ptr<Patch>>(tree);
-    EXPECT_EQ(back->cachedTiffData, foreign);
+    EXPECT_EQ(back->cachedTiffData.toVector(), foreign);
     EXPECT_EQ(storedTexture(encodeTree(back)), foreign);
     EXPECT_EQ(texturePixels(back->texture()), texturePixels(layer->patches()[0]->texture()));
 }
@@ -192,13 +193,13 @@ TEST(RasterLayerPatch, RefreshingManyPatchesRendersOnlyTheChangedOnes) {
     std::vector<const uint8_t*> caches;
     for (const auto& p : patches) {
         caches.push_back(p->cachedTiffData.data());
-        EXPECT_EQ(p->cachedTiffData, p->tiffData());
+        EXPECT_EQ(p->cachedTiffData.toVector(), p->tiffData());
     }
     layer->paste(*lopsidedBitmap(1, 1), {21, 2, 0});
     Patch::refreshCaches(patches);
     for (size_t i = 0; i < patches.size(); ++i) {
         EXPECT_EQ(patches[i]->cachedTiffData.data() != caches[i], i == 2) << i;
-        EXPECT_EQ(patches[i]->cachedTiffData, patches[i]->tiffData()) << i;
+        EXPECT_EQ(patches[i]->cachedTiffData.toVector(), patches[i]->tiffData()) << i;
     }
 }
 
@@ -212,15 +213,15 @@ TEST(RasterLayerPatch, UnchangedPatchesAreKnownWithoutReadingTheirPixels) {
     const auto patches = layer->patches();
     ASSERT_EQ(patches.size(), 2u);
     Patch::refreshCaches(patches);
-    const std::vector<uint8_t> storedBefore = patches[1]->cachedTiffData;
+    const std::vector<uint8_t> storedBefore = patches[1]->cachedTiffData.toVector();
     const uint8_t* const cache = patches[1]->cachedTiffData.data();
     patches[1]->texture()->contentsForReading().row(0)[0] ^= 0xFF;
 
     layer->paste(*lopsidedBitmap(1, 1), {1, 1, 0});
     Patch::refreshCaches(patches);
-    EXPECT_EQ(patches[0]->cachedTiffData, patches[0]->tiffData()) << "the changed one";
+    EXPECT_EQ(patches[0]->cachedTiffData.toVector(), patches[0]->tiffData()) << "the changed one";
     EXPECT_EQ(patches[1]->cachedTiffData.data(), cache);
-    EXPECT_EQ(patches[1]->cachedTiffData, storedBefore);
+    EXPECT_EQ(patches[1]->cachedTiffData.toVector(), storedBefore);
     EXPECT_EQ(storedTexture(encodeTree(patches[1])), storedBefore);
 }
 

@@ -85,7 +85,7 @@ TEST(RasterLayer, PatchesAreMadeFoundAndMergedTransitively) {
     const auto first = layer->patch(makeMTLRegion(0, 0, 10, 10), cb);
     EXPECT_EQ(layer->patch(makeMTLRegion(20, 0, 5, 5), cb)->name(), "L.2");
     EXPECT_EQ(layer->patchCounter(), 3);
-    first->cachedTiffData = {1, 2, 3};
+    first->cachedTiffData = SharedBytes({1, 2, 3});
     EXPECT_EQ(layer->patch(makeMTLRegion(2, 2, 8, 8), cb), first) << "wholly inside";
     EXPECT_EQ(layer->patch(makeMTLRegion(10, 0, 4, 4), cb)->name(), "L.3") << "sharing an edge";
     EXPECT_EQ(labels(*layer),
@@ -145,7 +145,7 @@ TEST(RasterLayer, PastedBitmapsLandRowsAsTheyAreAndMergesKeepOldPixels) {
     EXPECT_EQ(at(bytes, 5, 0, 0), (Pixel{0, 0, 0, 0})) << "cleared where nothing was";
 
     // A paste inside writes into the patch and drops its cached TIFF.
-    layer->patches()[0]->cachedTiffData = {7};
+    layer->patches()[0]->cachedTiffData = SharedBytes({7});
     layer->paste(*asymmetricBitmap(1, 1), {2, 0, 0});
     EXPECT_EQ(layer->patches().size(), 1u);
     EXPECT_TRUE(layer->patches()[0]->cachedTiffData.empty());
@@ -183,7 +183,7 @@ TEST(RasterLayer, PastedTextureRegionIsConvertedInPlace) {
 
     const auto layer = raster("L");
     layer->paste(*asymmetricBitmap(2, 2), {1, 1, 0});
-    layer->patches()[0]->cachedTiffData = {7};
+    layer->patches()[0]->cachedTiffData = SharedBytes({7});
     const auto cb = newCommandBuffer();
     layer->paste(source, makeMTLRegion(2, 2, 3, 2), cb);
     cb->commit();
@@ -246,12 +246,12 @@ TEST(RasterLayer, MovingContentsShiftsOriginsOnly) {
     const auto layer = raster("L");
     layer->paste(*asymmetricBitmap(2, 2), {1, 1, 0});
     layer->paste(*asymmetricBitmap(2, 2), {5, 5, 0});
-    layer->patches()[1]->cachedTiffData = {9};
+    layer->patches()[1]->cachedTiffData = SharedBytes({9});
     const auto before = pixelsOf(layer->patches()[0]->texture());
     layer->moveContents({-10, 5, 0});
     EXPECT_EQ(layer->regions(),
               (std::vector<MTLRegion>{makeMTLRegion(-9, 6, 2, 2), makeMTLRegion(-5, 10, 2, 2)}));
-    EXPECT_EQ(layer->patches()[1]->cachedTiffData, (std::vector<uint8_t>{9}));
+    EXPECT_EQ(layer->patches()[1]->cachedTiffData.toVector(), (std::vector<uint8_t>{9}));
     EXPECT_EQ(pixelsOf(layer->patches()[0]->texture()), before);
 }
 
@@ -281,7 +281,7 @@ TEST(RasterLayer, CodingRoundTripKeepsPixelsAndResetsTheCounter) {
     const auto& cache = layer->patches()[0]->cachedTiffData;
     ASSERT_FALSE(cache.empty());
     // Top row first in the file, straight alpha.
-    const auto stored = NSBitmapImageRep::imageRepWithData(cache);
+    const auto stored = NSBitmapImageRep::imageRepWithData(cache.span());
     ASSERT_NE(stored, nullptr);
     EXPECT_EQ(bitmapPixel(*stored, 0, 0), bitmapPixel(*bitmap, 0, 2));
     EXPECT_EQ(bitmapPixel(*stored, 4, 2), bitmapPixel(*bitmap, 4, 0));

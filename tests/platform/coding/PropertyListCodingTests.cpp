@@ -1,4 +1,5 @@
 #include "coding/BinaryPropertyList.hpp"
+#include "coding/JSONSerialization.hpp"
 #include "coding/KeyedArchiveError.hpp"
 #include "coding/KeyedArchiver.hpp"
 #include "coding/KeyedUnarchiver.hpp"
@@ -105,6 +106,33 @@ TEST(PropertyListCodingTest, TreeMapsOntoPropertyListObjects) {
     // An absent optional is the null object, and a text "$null" stays a text.
     EXPECT_TRUE(first.find("note")->isNull());
     EXPECT_EQ(*sheets[1].dictionary()->find("name"), PropertyListObject("$null"));
+}
+
+// Large data (a document's images) reaches the property list without a copy,
+// and is the same value as data held in a vector wherever it is compared,
+// written or read back.
+TEST(PropertyListCodingTest, SharedDataTravelsUncopiedAndEqualsItsBytes) {
+    const SharedBytes shared({9, 8, 7, 6});
+    const CodedValue held(shared), copied(CodedValue::Bytes{9, 8, 7, 6});
+    EXPECT_EQ(held.kind(), CodedValue::Kind::data);
+    EXPECT_EQ(held, copied);
+    EXPECT_NE(held, CodedValue(CodedValue::Bytes{9, 8, 7}));
+    EXPECT_NE(held, CodedValue("data"));
+    EXPECT_EQ(JSONSerialization::write(held), JSONSerialization::write(copied));
+
+    const PropertyListObject tree =
+        PropertyListEncoder().encodeToTopLevelObject(std::vector<SharedBytes>{shared, shared});
+    for (const auto& element : *tree.array()) {
+        EXPECT_EQ(element.data()->data(), shared.data());
+    }
+    const auto bytes = PropertyListEncoder().encode(std::vector<SharedBytes>{shared});
+    const auto asVectors = PropertyListDecoder().decode<std::vector<std::vector<std::uint8_t>>>(
+        std::span<const std::uint8_t>(bytes));
+    EXPECT_EQ(asVectors, (std::vector<std::vector<std::uint8_t>>{shared.toVector()}));
+    const auto asShared = PropertyListDecoder().decode<std::vector<SharedBytes>>(
+        std::span<const std::uint8_t>(bytes));
+    ASSERT_EQ(asShared.size(), 1u);
+    EXPECT_EQ(asShared[0], shared);
 }
 
 TEST(PropertyListCodingTest, DecoderReportsBadInputAsDecodingErrors) {
