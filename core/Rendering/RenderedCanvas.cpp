@@ -9,6 +9,7 @@
 #include "Rendering/BlendKernel.hpp"
 #include "Rendering/MetalHelper.hpp"
 #include "Rendering/TileCompositor.hpp"
+#include "Rendering/ZeroTiles.hpp"
 #include "foundation/FatalError.hpp"
 #include "foundation/LogHandles.hpp"
 #include "graphics/ColorManagement.hpp"
@@ -57,7 +58,8 @@ CompositeStep makeStep(const RenderedCanvas::LayerNodeTree& node, const MTLRegio
 
 RenderedCanvas::RenderedCanvas(const std::shared_ptr<LayeredCanvas>& canvas)
     : dirtyRect_{MTLOriginZero, canvas->size()}, canvas_(canvas),
-      scratch_(std::make_shared<imaging::ScratchPool>()) {
+      scratch_(std::make_shared<imaging::ScratchPool>()),
+      zeroTiles_(std::make_shared<ZeroTiles>()) {
     const MTLSize& size = canvas->size();
     texture_ = MetalHelper::shared()->makeTexture(
         {size.width, size.height, 1}, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
@@ -251,7 +253,7 @@ void RenderedCanvas::renderParts(const MTLRegion& done,
     updateIntermediateTextures(*canvas->layerTree());
     commandBuffer->pushDebugGroup(description(all));
     encodeTileComposites(std::move(tiles), intermediateTextures_, texture_, scratch_,
-                         *commandBuffer);
+                         *commandBuffer, zeroTiles_);
     commandBuffer->popDebugGroup();
 }
 
@@ -287,12 +289,15 @@ void RenderedCanvas::renderTiles(const LayerNodeTree& tree, const MTLRegion& reg
     const auto canvas = canvas_.lock();
     precondition(canvas != nullptr, "The rendered canvas lost its canvas");
     updateIntermediateTextures(*canvas->layerTree());
+    // One command for every tile: no worker waits at the end of each.
+    std::vector<TileComposite> tiles;
     for (const MTLRegion& tile : split(region, tileSize)) {
-        commandBuffer->pushDebugGroup(description(tile));
-        encodeTileComposite(makeStep(tree, tile), tile, intermediateTextures_, destination,
-                            scratch_, *commandBuffer);
-        commandBuffer->popDebugGroup();
+        tiles.push_back({makeStep(tree, tile), tile, {}});
     }
+    commandBuffer->pushDebugGroup(description(region));
+    encodeTileComposites(std::move(tiles), intermediateTextures_, destination, scratch_,
+                         *commandBuffer, zeroTiles_);
+    commandBuffer->popDebugGroup();
 }
 
 } // namespace velmora

@@ -18,6 +18,7 @@
 namespace velmora {
 
 struct CompositeStep;
+class ZeroTiles;
 
 // The whole layered canvas flattened into one texture over white, kept up to
 // date region by region: callers mark regions dirty and the next compute
@@ -96,6 +97,8 @@ private:
     std::weak_ptr<LayeredCanvas> canvas_;
     std::vector<std::shared_ptr<MTLTexture>> intermediateTextures_;
     std::shared_ptr<imaging::ScratchPool> scratch_;
+    // Where the live stroke's texture was clear when last composited.
+    std::shared_ptr<ZeroTiles> zeroTiles_;
 };
 
 } // namespace velmora

@@ -1,6 +1,7 @@
 #include "Rendering/TileCompositor.hpp"
 
 #include "Rendering/BlendKernel.hpp"
+#include "Rendering/ZeroTiles.hpp"
 #include "foundation/FatalError.hpp"
 #include "gpu/cpu/Workers.hpp"
 #include "imaging/TexturePixelSource.hpp"
@@ -8,9 +9,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace velmora {
@@ -81,10 +84,18 @@ struct StrokedLeaf {
     DirectLeaf layer;
     imaging::PixelStorage stroke;
     PixelRect strokeExtent;
+    const imaging::PixelSource* source = nullptr;
+    // The stroke texture's tiles known to be clear, when prepared for it.
+    const ZeroTiles* zeros = nullptr;
 
     bool strokeEmptyIn(const PixelRect& r) const {
         const PixelRect inside = imaging::intersection(r, strokeExtent);
         if (inside.isEmpty() || stroke.base == nullptr) {
+            return true;
+        }
+        if (zeros != nullptr &&
+            zeros->allZeroIn({inside.x - strokeExtent.x, inside.y - strokeExtent.y, inside.width,
+                              inside.height})) {
             return true;
         }
         for (int64_t y = inside.y; y < inside.maxY(); ++y) {
@@ -129,7 +140,7 @@ std::optional<StrokedLeaf> strokedLeaf(const CompositeStep& step) {
     if (s.format != imaging::StorageFormat::rgba32Float) {
         return std::nullopt;
     }
-    return StrokedLeaf{*layer, s, {stroke->dx, stroke->dy, s.width, s.height}};
+    return StrokedLeaf{*layer, s, {stroke->dx, stroke->dy, s.width, s.height}, stroke->source};
 }
 
 // A leaf of one colour (the canvas's filled layer) whose premultiplied value
@@ -216,7 +227,7 @@ public:
             const Plane& result = block.below(1);
             for (int64_t j = 0; j < r.height; ++j) {
                 kernels::restoreStraightRgba8(result.at(r.x, r.y + j), size_t(r.width),
-                                              destination_.at(r.x, r.y + j));
+                                              destination_.at(r.x, r.y + j), stream_);
             }
             return;
         }
@@ -407,11 +418,111 @@ void encodeTileComposite(const CompositeStep& root, const MTLRegion& tile,
     encodeTileComposites(std::move(tiles), intermediates, destination, scratch, commandBuffer);
 }
 
+namespace {
+
+// One block of a tile's part, in tile coordinates.
+struct BlockRef {
+    size_t job;
+    PixelRect r;
+};
+
+// Blocks of each part on a grid fixed by the part alone, so any number of workers
+// gives the same bits. A narrow part takes taller blocks of the same area: a
+// block's set-up costs as much as a row of a wide one. Across tiles the blocks go
+// by canvas row, so a worker reads each layer's rows on from where it left them
+// and what the blends read ahead is its own next block.
+std::vector<BlockRef> blocksOf(const std::vector<TileComposite>& tiles) {
+    constexpr int64_t blockArea = imaging::renderTileWidth * imaging::renderTileHeight;
+    std::vector<BlockRef> blocks;
+    for (size_t k = 0; k < tiles.size(); ++k) {
+        for (const PixelRect& part : tiles[k].parts) {
+            const int64_t bw = std::min(part.width, imaging::renderTileWidth);
+            const int64_t bh = std::max(imaging::renderTileHeight, blockArea / bw);
+            for (int64_t y = 0; y < part.height; y += bh) {
+                for (int64_t x = 0; x < part.width; x += bw) {
+                    blocks.push_back({k,
+                                      {part.x + x, part.y + y, std::min(bw, part.width - x),
+                                       std::min(bh, part.height - y)}});
+                }
+            }
+        }
+    }
+    if (tiles.size() < 2) {
+        return blocks;
+    }
+    // A stable counting sort by the canvas row a block starts on.
+    const auto rowOf = [&](const BlockRef& b) { return tiles[b.job].tile.origin.y + b.r.y; };
+    int64_t low = INT64_MAX, high = INT64_MIN;
+    for (const BlockRef& b : blocks) {
+        low = std::min(low, rowOf(b));
+        high = std::max(high, rowOf(b));
+    }
+    std::vector<size_t> starts(size_t(high - low) + 2, 0);
+    for (const BlockRef& b : blocks) {
+        ++starts[size_t(rowOf(b) - low) + 1];
+    }
+    for (size_t i = 1; i < starts.size(); ++i) {
+        starts[i] += starts[i - 1];
+    }
+    std::vector<BlockRef> sorted(blocks.size());
+    for (const BlockRef& b : blocks) {
+        sorted[starts[size_t(rowOf(b) - low)]++] = b;
+    }
+    return sorted;
+}
+
+// Brings `zeros` up to the stroke texture the tiles read, if any, over the parts
+// they composite, and hands it to the leaves that read that texture.
+void prepareZeroTiles(ZeroTiles& zeros, const std::vector<TileComposite>& tiles,
+                      std::vector<Leaves>& leaves) {
+    std::shared_ptr<MTLTexture> texture;
+    imaging::PixelStorage storage;
+    std::vector<PixelRect> areas;
+    for (size_t k = 0; k < tiles.size(); ++k) {
+        for (const auto& stroked : leaves[k].stroked) {
+            if (!stroked || stroked->source == nullptr) {
+                continue;
+            }
+            auto t = std::dynamic_pointer_cast<MTLTexture>(stroked->source->resource());
+            if (!t || (texture && t != texture)) {
+                continue;
+            }
+            texture = std::move(t);
+            storage = stroked->stroke;
+            const PixelRect& e = stroked->strokeExtent;
+            for (const PixelRect& part : tiles[k].parts) {
+                const PixelRect a = imaging::intersection(part, e);
+                if (!a.isEmpty()) {
+                    areas.push_back({a.x - e.x, a.y - e.y, a.width, a.height});
+                }
+            }
+        }
+    }
+    if (!texture) {
+        return;
+    }
+    zeros.prepare(texture, storage, areas);
+    if (!zeros.describes(texture.get())) {
+        return;
+    }
+    for (Leaves& l : leaves) {
+        for (auto& stroked : l.stroked) {
+            if (stroked && stroked->source != nullptr &&
+                stroked->source->resource().get() == texture.get()) {
+                stroked->zeros = &zeros;
+            }
+        }
+    }
+}
+
+} // namespace
+
 void encodeTileComposites(std::vector<TileComposite> tiles,
                           const std::vector<std::shared_ptr<MTLTexture>>& intermediates,
                           const std::shared_ptr<MTLTexture>& destination,
                           const std::shared_ptr<imaging::ScratchPool>& scratch,
-                          MTLCommandBuffer& commandBuffer) {
+                          MTLCommandBuffer& commandBuffer,
+                          const std::shared_ptr<ZeroTiles>& zeros) {
     std::vector<std::shared_ptr<MTLResource>> resources(intermediates.begin(), intermediates.end());
     resources.push_back(destination);
     for (TileComposite& t : tiles) {
@@ -440,59 +551,40 @@ void encodeTileComposites(std::vector<TileComposite> tiles,
     auto shared = std::make_shared<const std::vector<TileComposite>>(std::move(tiles));
     commandBuffer.encodeHostCommand(
         "Composite tile",
-        [shared, intermediates, destination, scratch] {
+        [shared, intermediates, destination, scratch, zeros] {
             const auto& tiles = *shared;
-            // Blocks of each part on a grid fixed by the part alone, so any number
-            // of workers gives the same bits. A narrow part takes taller blocks of
-            // the same area: a block's set-up costs as much as a row of a wide one.
-            constexpr int64_t blockArea = imaging::renderTileWidth * imaging::renderTileHeight;
-            struct Grid {
-                const PixelRect* part;
-                size_t job;
-                int64_t width, height, columns;
-            };
-            std::vector<Grid> grids;
-            std::vector<int64_t> firstBlock{0};
+            std::vector<Leaves> leaves(tiles.size());
+            for (size_t k = 0; k < tiles.size(); ++k) {
+                findDirectLeaves(tiles[k].root, leaves[k]);
+            }
+            std::unique_lock<std::mutex> marks;
+            if (zeros) {
+                marks = std::unique_lock(zeros->mutex());
+                prepareZeroTiles(*zeros, tiles, leaves);
+            }
             std::vector<std::unique_ptr<TileJob>> jobs;
-            for (const TileComposite& t : tiles) {
+            for (size_t k = 0; k < tiles.size(); ++k) {
                 int64_t area = 0;
-                for (const PixelRect& part : t.parts) {
-                    const int64_t bw = std::min(part.width, imaging::renderTileWidth);
-                    const int64_t bh = std::max(imaging::renderTileHeight, blockArea / bw);
-                    grids.push_back({&part, jobs.size(), bw, bh, (part.width + bw - 1) / bw});
-                    firstBlock.push_back(firstBlock.back() +
-                                         grids.back().columns * ((part.height + bh - 1) / bh));
+                for (const PixelRect& part : tiles[k].parts) {
                     area += part.width * part.height;
                 }
-                Leaves leaves;
-                findDirectLeaves(t.root, leaves);
                 // Large tiles are written past the caches: nothing reads them soon.
                 const bool stream = area >= (int64_t(1) << 20);
-                jobs.push_back(std::make_unique<TileJob>(t.root, intermediates.size(),
-                                                         planeOf(*destination, t.tile), stream,
-                                                         std::move(leaves)));
+                jobs.push_back(std::make_unique<TileJob>(tiles[k].root, intermediates.size(),
+                                                         planeOf(*destination, tiles[k].tile),
+                                                         stream, std::move(leaves[k])));
             }
+            const std::vector<BlockRef> blocks = blocksOf(tiles);
             cpu::parallelRows(
-                0, firstBlock.back(),
+                0, int64_t(blocks.size()),
                 [&](int64_t first, int64_t end) {
                     auto arena = scratch->acquire();
-                    size_t p =
-                        size_t(std::upper_bound(firstBlock.begin(), firstBlock.end(), first) -
-                               firstBlock.begin()) -
-                        1;
                     for (int64_t b = first; b != end; ++b) {
-                        while (b >= firstBlock[p + 1]) {
-                            ++p;
-                        }
-                        const Grid& g = grids[p];
-                        const PixelRect& part = *g.part;
-                        const int64_t i = b - firstBlock[p];
-                        const int64_t x = (i % g.columns) * g.width;
-                        const int64_t y = (i / g.columns) * g.height;
-                        jobs[g.job]->run({part.x + x, part.y + y, std::min(g.width, part.width - x),
-                                          std::min(g.height, part.height - y)},
-                                         *arena);
+                        const BlockRef& block = blocks[size_t(b)];
+                        jobs[block.job]->run(block.r, *arena);
                     }
+                    // One fence a band for the rows streamed to the destination.
+                    kernels::finishStreaming(true);
                     scratch->giveBack(std::move(arena));
                 },
                 4);

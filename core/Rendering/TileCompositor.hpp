@@ -12,6 +12,7 @@
 namespace velmora {
 
 class BlendKernel;
+class ZeroTiles;
 
 // One layer of a tile's composite, in tile coordinates. A leaf draws its
 // image; a group draws its children over transparency one depth further
@@ -46,12 +47,14 @@ struct TileComposite {
 };
 
 // Several tiles as one host command whose blocks are shared out together, so no
-// worker waits at the end of each tile.
+// worker waits at the end of each tile. `zeros`, when given, remembers between
+// composites where the live stroke's texture is clear.
 void encodeTileComposites(std::vector<TileComposite> tiles,
                           const std::vector<std::shared_ptr<MTLTexture>>& intermediates,
                           const std::shared_ptr<MTLTexture>& destination,
                           const std::shared_ptr<imaging::ScratchPool>& scratch,
-                          MTLCommandBuffer& commandBuffer);
+                          MTLCommandBuffer& commandBuffer,
+                          const std::shared_ptr<ZeroTiles>& zeros = nullptr);
 
 void encodeTileComposite(const CompositeStep& root, const MTLRegion& tile,
                          const std::vector<std::shared_ptr<MTLTexture>>& intermediates,

@@ -345,7 +345,22 @@ void restoreStraightLoop(const std::byte* __restrict src, size_t n, std::byte* _
 
 } // namespace
 
-void restoreStraightRgba8(const std::byte* src, size_t n, std::byte* dst) {
+void restoreStraightRgba8(const std::byte* src, size_t n, std::byte* dst, bool stream) {
+#if defined(__x86_64__)
+    if (stream && reinterpret_cast<uintptr_t>(dst) % 16 == 0) {
+        // Written past the caches: the destination's lines are not read first.
+        const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
+        size_t i = 0;
+        for (; i + 4 <= n; i += 4) {
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
+            const __m128i clear = _mm_cmpeq_epi32(_mm_and_si128(p, alpha), _mm_setzero_si128());
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 4 * i), _mm_andnot_si128(clear, p));
+        }
+        restoreStraightLoop(src + 4 * i, n - i, dst + 4 * i);
+        return;
+    }
+#endif
+    (void)stream;
     restoreStraightLoop(src, n, dst);
 }
 

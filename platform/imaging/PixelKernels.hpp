@@ -66,7 +66,8 @@ void blendRowRgba8(BlendOp op, const RowInput& foreground, const RowInput& backg
                    StoredAlpha alpha, std::byte* dst, bool stream = false);
 
 // Straight RGBA8 pixels loaded premultiplied and stored straight again, in
-// one copy: the same bits, except that colour is 0 where alpha is.
-void restoreStraightRgba8(const std::byte* src, size_t n, std::byte* dst);
+// one copy: the same bits, except that colour is 0 where alpha is. Streamed
+// rows are ordered by one finishStreaming after the caller's last row.
+void restoreStraightRgba8(const std::byte* src, size_t n, std::byte* dst, bool stream = false);
 
 } // namespace velmora::imaging::kernels

@@ -231,4 +231,58 @@ TEST(CompositingOracle, LiveStrokeGivesTheBitsOfSeparateRenders) {
     }
 }
 
+// The clear tiles of the stroke texture are remembered between composites: a
+// stroke painted, moved or cleared since, whichever way the texture was
+// written, is seen by the next one, across several canvas tiles.
+TEST(CompositingOracle, StrokeChangedBetweenCompositesIsSeen) {
+    std::mt19937 random(11);
+    const MTLSize size{2100, 70, 1};
+    MetalHelper& helper = *MetalHelper::shared();
+    auto active =
+        RasterLayer::make("active", *solidBitmap(size.width, size.height, {40, 90, 200, 160}));
+    auto canvas =
+        canvasOf(size, {noiseLayer(random, "below", BlendMode::overlay, 1, true), active}, active);
+    auto strokeTexture =
+        helper.makeTexture(size, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
+                           MTLPixelFormat::rgba32Float, "stroke");
+    auto stroke = RasterLayer::make("stroke", strokeTexture, MTLOriginZero);
+    const auto paint = [&](const MTLRegion& region, float alpha, bool noteRegion) {
+        const auto contents =
+            noteRegion ? strokeTexture->contents(region) : strokeTexture->contents();
+        for (int64_t y = region.origin.y; y < region.origin.y + region.size.height; ++y) {
+            auto* row = reinterpret_cast<float*>(contents.row(y));
+            for (int64_t x = region.origin.x; x < region.origin.x + region.size.width; ++x) {
+                const float a = alpha * float(x % 5) / 4.0f;
+                const float c[4] = {0.3f * a, 0.6f * a, 0.1f * a, a};
+                std::copy(c, c + 4, row + 4 * x);
+            }
+        }
+    };
+    LiveRenderedCanvas rendered(canvas, stroke);
+    StepwiseCompositor stepwise(size);
+    const auto check = [&](const char* what) {
+        rendered.needsUpdate({MTLOriginZero, size});
+        rendered.asBitmap();
+        const auto expected = stepwise.composite(*canvas, [&](const Layer& layer,
+                                                              const MTLRegion& region) {
+            if (&layer != active.get()) {
+                return layer.applyingAlpha(layer.image(region));
+            }
+            return layer.applyingAlpha(*blendKernel(BlendMode::sourceOver)
+                                            ->apply(stroke->image(region), layer.image(region)));
+        });
+        EXPECT_EQ(bytesOf(rendered.texture()), bytesOf(expected)) << what;
+    };
+    check("clear");
+    paint(makeMTLRegion(2040, 3, 30, 5), 1, true);
+    check("painted across two canvas tiles");
+    paint(makeMTLRegion(100, 66, 7, 4), 0.5f, false);
+    check("painted without a region");
+    const auto buffer = helper.commandQueue()->commandBuffer();
+    helper.fill(strokeTexture, *NSColor::clearColor(), makeMTLRegion(2040, 0, 60, 10), buffer);
+    buffer->commit();
+    buffer->waitUntilCompleted();
+    check("partly cleared");
+}
+
 } // namespace
