@@ -147,10 +147,27 @@ public:
     Clock::time_point committedAt, endedAt;
 };
 
+// The process's resident high-water mark (VmHWM), which resetPeak() starts again;
+// getrusage's maximum would also keep the peaks of threads that have ended.
 double peakResidentGiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / (1024.0 * 1024.0); // kilobytes on Linux
+    double kib = 0;
+    if (std::FILE* f = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f) != nullptr) {
+            if (std::sscanf(line, "VmHWM: %lf", &kib) == 1) {
+                break;
+            }
+        }
+        std::fclose(f);
+    }
+    return kib / (1024.0 * 1024.0);
+}
+
+void resetPeak() {
+    if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
 }
 
 long minorFaults() {
@@ -172,10 +189,7 @@ struct Session {
 
     explicit Session(int fps) {
         // Each case's peak is its own: the kernel's high-water mark starts again here.
-        if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-            std::fputs("5", f);
-            std::fclose(f);
-        }
+        resetPeak();
         settings.setPersistentTool(DrawingTool::brush);
         Brush brush;
         brush.size = 80; // radius 40
@@ -241,6 +255,9 @@ void BM_PaintingSession(benchmark::State& state) {
             host->shown.clear();
         }
         state.counters["setup_GiB"] = session->setupGiB;
+        // Each stroke's peak is its own, without the reference copy's buffers of
+        // the repetition before.
+        resetPeak();
         const long faultsBefore = minorFaults();
         const auto droppedBefore = c->view->droppedFrameCount();
 
