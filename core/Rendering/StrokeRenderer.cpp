@@ -64,6 +64,7 @@ StrokeRenderer::StrokeRenderer(Token, const Renderer::Settings& settings,
     helper.fill(strokeTexture, *NSColor::clearColor(), MTLRegion{MTLOriginZero, size},
                 commandBuffer);
     commandBuffer->commit();
+    updateNonZeroBounds();
 }
 
 std::shared_ptr<MTLComputePipelineState>
@@ -138,6 +139,7 @@ void StrokeRenderer::render(const std::shared_ptr<MTLTexture>& destination,
                 taken += n;
                 const auto region = drawDots(batch, destination, commandBuffer);
                 strokeBounds_ = unionWith(strokeBounds_, region);
+                updateNonZeroBounds();
                 if (const auto d = delegate()) {
                     d->strokeRendererDidDrawIn(*this, region);
                 }
@@ -205,6 +207,11 @@ MTLRegion StrokeRenderer::drawDots(std::span<const StrokesViewModel::Dot> dots,
     return inside;
 }
 
+void StrokeRenderer::updateNonZeroBounds() {
+    strokeLayer_->patches().front()->texture()->setNonZeroBounds(
+        unionWith(clearing_, strokeBounds_));
+}
+
 std::shared_ptr<MTLTexture> StrokeRenderer::snapshotTexture(const std::string& label,
                                                             const MTLSize& size) {
     auto& helper = *MetalHelper::shared();
@@ -235,6 +242,8 @@ StrokeRenderer::blendFinishedStroke(const std::shared_ptr<MTLTexture>& destinati
     const MTLRegion region = clipped->second;
     const auto& stroke = strokeTexture();
 
+    clearing_ = unionWith(clearing_, region);
+    finishing_ += 1;
     Commit commit{region, snapshotTexture("beforeStroke8u", region.size),
                   snapshotTexture("afterStroke8u", region.size), nullptr,
                   tiles_.markedRuns(region)};
@@ -286,6 +295,11 @@ void StrokeRenderer::complete(const UUID& stroke, const std::optional<Commit>& c
     if (!commit) {
         return;
     }
+    // Every finish encoded before this one has run too: the timeline keeps order.
+    if (--finishing_ == 0) {
+        clearing_ = MTLRegion{};
+    }
+    updateNonZeroBounds();
     auto& helper = *MetalHelper::shared();
     helper.clearCaches();
     pendingSnapshots_.erase(commit->before.get());

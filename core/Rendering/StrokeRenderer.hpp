@@ -100,6 +100,9 @@ private:
     void addCompletion(const Stroke& stroke, std::optional<Commit> commit,
                        MTLCommandBuffer& commandBuffer);
     void complete(const UUID& stroke, const std::optional<Commit>& commit);
+    // Tells the stroke texture where it may hold pixels, so compositing never
+    // reads (and so never allocates) the rest.
+    void updateNonZeroBounds();
 
     Renderer::Settings settings_;
     std::shared_ptr<StrokesViewModel> strokesViewModel_;
@@ -112,6 +115,9 @@ private:
     std::shared_ptr<MTLTexture> scratchTexture_;
     std::shared_ptr<RasterLayer> strokeLayer_;
     MTLRegion strokeBounds_{};
+    // The regions of finished strokes whose clearing has not completed yet.
+    MTLRegion clearing_{};
+    int finishing_ = 0;
     std::set<UUID> strokesInProgress_;
     // Where the current stroke has drawn, tile by tile.
     StrokeTiles tiles_;

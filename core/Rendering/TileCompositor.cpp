@@ -82,14 +82,18 @@ std::optional<DirectLeaf> directLeaf(const imaging::ImageNode& node) {
 // those blocks read the layer directly, as any other layer.
 struct StrokedLeaf {
     DirectLeaf layer;
+    const imaging::ImageNode* layerNode = nullptr;
     imaging::PixelStorage stroke;
     PixelRect strokeExtent;
     const imaging::PixelSource* source = nullptr;
     // The stroke texture's tiles known to be clear, when prepared for it.
     const ZeroTiles* zeros = nullptr;
+    // The part of the extent its writer may have painted: the rest is not read,
+    // so a stroke texture's untouched memory stays unallocated.
+    PixelRect strokePainted;
 
     bool strokeEmptyIn(const PixelRect& r) const {
-        const PixelRect inside = imaging::intersection(r, strokeExtent);
+        const PixelRect inside = imaging::intersection(r, strokePainted);
         if (inside.isEmpty() || stroke.base == nullptr) {
             return true;
         }
@@ -140,7 +144,14 @@ std::optional<StrokedLeaf> strokedLeaf(const CompositeStep& step) {
     if (s.format != imaging::StorageFormat::rgba32Float) {
         return std::nullopt;
     }
-    return StrokedLeaf{*layer, s, {stroke->dx, stroke->dy, s.width, s.height}, stroke->source};
+    const PixelRect extent{stroke->dx, stroke->dy, s.width, s.height};
+    PixelRect painted = extent;
+    if (const auto bounds = stroke->source->nonZeroBounds()) {
+        const int64_t y = s.topRowFirst ? s.height - bounds->maxY() : bounds->y;
+        painted = imaging::intersection(
+            extent, {extent.x + bounds->x, extent.y + y, bounds->width, bounds->height});
+    }
+    return StrokedLeaf{*layer, layerNode, s, extent, stroke->source, nullptr, painted};
 }
 
 // A leaf of one colour (the canvas's filled layer) whose premultiplied value
@@ -356,7 +367,12 @@ private:
         const TileBuffer below = arena.allocate(r.width, r.height);
         const TileBuffer above = arena.allocate(r.width, r.height);
         if (step.isLeaf()) {
-            step.image->render(r, above, arena);
+            // A block the stroke has not reached, partly outside the layer: the
+            // layer alone, as in directOver.
+            const auto& stroked = leaves_.stroked[step.leaf];
+            const imaging::ImageNode& image =
+                stroked && stroked->strokeEmptyIn(r) ? *stroked->layerNode : *step.image;
+            image.render(r, above, arena);
         } else {
             groupImage(step, depth + 1, b, above, arena);
         }
@@ -491,7 +507,7 @@ void prepareZeroTiles(ZeroTiles& zeros, const std::vector<TileComposite>& tiles,
             storage = stroked->stroke;
             const PixelRect& e = stroked->strokeExtent;
             for (const PixelRect& part : tiles[k].parts) {
-                const PixelRect a = imaging::intersection(part, e);
+                const PixelRect a = imaging::intersection(part, stroked->strokePainted);
                 if (!a.isEmpty()) {
                     areas.push_back({a.x - e.x, a.y - e.y, a.width, a.height});
                 }

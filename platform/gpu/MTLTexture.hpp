@@ -64,6 +64,11 @@ public:
         }
         return std::nullopt;
     }
+    // Where texels may be other than zero, as the texture's one writer keeps it
+    // (none: anywhere). Readers take the rest as zero without reading it: memory
+    // never written costs nothing until something reads it.
+    virtual std::optional<MTLRegion> nonZeroBounds() const { return std::nullopt; }
+    virtual void setNonZeroBounds(const std::optional<MTLRegion>& bounds) { (void)bounds; }
 };
 
 } // namespace velmora

@@ -101,6 +101,9 @@ public:
     // Valid until the render that asked for it ends.
     virtual PixelStorage storage() const = 0;
     virtual std::shared_ptr<MTLResource> resource() const { return nullptr; }
+    // Where the pixels may be other than zero (none: anywhere), as the storage's
+    // rows are numbered; the rest need not be read.
+    virtual std::optional<PixelRect> nonZeroBounds() const { return std::nullopt; }
 };
 
 enum class Sampling : uint8_t { linear, nearest };

@@ -36,6 +36,14 @@ PixelStorage TexturePixelSource::storage() const {
             false};
 }
 
+std::optional<PixelRect> TexturePixelSource::nonZeroBounds() const {
+    const auto bounds = texture_->nonZeroBounds();
+    if (!bounds) {
+        return std::nullopt;
+    }
+    return PixelRect{bounds->origin.x, bounds->origin.y, bounds->size.width, bounds->size.height};
+}
+
 MutablePixelStorage textureStorage(MTLTexture& texture, StorageFormat format, StoredAlpha alpha,
                                    const std::optional<MTLRegion>& written) {
     const MTLTextureContents c = written ? texture.contents(*written) : texture.contents();

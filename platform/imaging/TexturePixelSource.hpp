@@ -21,6 +21,7 @@ public:
     int64_t height() const override { return height_; }
     PixelStorage storage() const override;
     std::shared_ptr<MTLResource> resource() const override { return texture_; }
+    std::optional<PixelRect> nonZeroBounds() const override;
 
 private:
     std::shared_ptr<MTLTexture> texture_;

@@ -204,6 +204,16 @@ std::optional<MTLRegion> CPUTexture::changedSince(uint64_t generation) const {
     return MTLRegion{{x0, y0, 0}, {x1 - x0, y1 - y0, 1}};
 }
 
+std::optional<MTLRegion> CPUTexture::nonZeroBounds() const {
+    std::lock_guard lock(boundsMutex_);
+    return nonZeroBounds_;
+}
+
+void CPUTexture::setNonZeroBounds(const std::optional<MTLRegion>& bounds) {
+    std::lock_guard lock(boundsMutex_);
+    nonZeroBounds_ = bounds;
+}
+
 std::shared_ptr<RenderPassRecord> CPUTexture::renderPassRecord() const {
     std::lock_guard lock(recordMutex_);
     return renderPassRecord_;

@@ -48,6 +48,8 @@ public:
     uint64_t contentGeneration() const override { return generation_.load(); }
     MTLTextureContents contents(const MTLRegion& written) override;
     std::optional<MTLRegion> changedSince(uint64_t generation) const override;
+    std::optional<MTLRegion> nonZeroBounds() const override;
+    void setNonZeroBounds(const std::optional<MTLRegion>& bounds) override;
 
     const PixelLayout& layout() const { return layout_; }
     // Sets rows [y0, y1) to zero. With `release` (the whole texture is being
@@ -91,6 +93,9 @@ private:
     };
     mutable std::mutex changesMutex_;
     std::vector<Change> changes_;
+    // Set on the main thread, read by commands on the timeline.
+    mutable std::mutex boundsMutex_;
+    std::optional<MTLRegion> nonZeroBounds_;
     mutable std::mutex recordMutex_;
     std::shared_ptr<RenderPassRecord> renderPassRecord_;
 };

@@ -1,3 +1,4 @@
+#include "MetalExtensions/MTLRegionExtensions.hpp"
 #include "MetalExtensions/MTLTextureExtensions.hpp"
 #include "Rendering/BlendKernel.hpp"
 #include "Rendering/MetalHelper.hpp"
@@ -183,6 +184,15 @@ TEST(StrokeTiles, FinishingTheStrokesTilesMatchesFinishingItsWholeBox) {
         };
         frame();
         const auto stroke = bytesOf(renderer->strokeTexture());
+        // Compositing reads the stroke only inside the bounds it is told: every
+        // painted texel must lie there.
+        const auto painted = renderer->strokeTexture()->nonZeroBounds();
+        ASSERT_TRUE(painted.has_value());
+        for (size_t at = 0; at < stroke.size(); ++at) {
+            const int64_t x = int64_t(at / 16) % kWidth, y = int64_t(at / 16) / kWidth;
+            ASSERT_TRUE(stroke[at] == 0 || contains(*painted, makeMTLRegion(x, y, 1, 1)))
+                << x << ", " << y;
+        }
         bool closed = false;
         queue->closeStroke([&] { closed = true; });
         ASSERT_TRUE(MainQueue::runUntil([&] { return closed; }, 10s));
@@ -232,6 +242,7 @@ TEST(StrokeTiles, FinishingTheStrokesTilesMatchesFinishingItsWholeBox) {
         EXPECT_GT(stroked, 0);
         const auto cleared = bytesOf(renderer->strokeTexture());
         EXPECT_TRUE(std::all_of(cleared.begin(), cleared.end(), [](uint8_t b) { return b == 0; }));
+        EXPECT_TRUE(isEmpty(renderer->strokeTexture()->nonZeroBounds().value_or(r)));
     }
 }
 
