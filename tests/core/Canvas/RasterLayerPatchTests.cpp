@@ -190,15 +190,16 @@ TEST(RasterLayerPatch, RefreshingManyPatchesRendersOnlyTheChangedOnes) {
     const auto patches = layer->patches();
     ASSERT_EQ(patches.size(), 4u);
     Patch::refreshCaches(patches);
-    std::vector<const uint8_t*> caches;
+    // Held, so a new cache cannot take an old one's freed address.
+    std::vector<SharedBytes> caches;
     for (const auto& p : patches) {
-        caches.push_back(p->cachedTiffData.data());
+        caches.push_back(p->cachedTiffData);
         EXPECT_EQ(p->cachedTiffData.toVector(), p->tiffData());
     }
     layer->paste(*lopsidedBitmap(1, 1), {21, 2, 0});
     Patch::refreshCaches(patches);
     for (size_t i = 0; i < patches.size(); ++i) {
-        EXPECT_EQ(patches[i]->cachedTiffData.data() != caches[i], i == 2) << i;
+        EXPECT_EQ(patches[i]->cachedTiffData.data() != caches[i].data(), i == 2) << i;
         EXPECT_EQ(patches[i]->cachedTiffData.toVector(), patches[i]->tiffData()) << i;
     }
 }
@@ -214,13 +215,13 @@ TEST(RasterLayerPatch, UnchangedPatchesAreKnownWithoutReadingTheirPixels) {
     ASSERT_EQ(patches.size(), 2u);
     Patch::refreshCaches(patches);
     const std::vector<uint8_t> storedBefore = patches[1]->cachedTiffData.toVector();
-    const uint8_t* const cache = patches[1]->cachedTiffData.data();
+    const SharedBytes cache = patches[1]->cachedTiffData;
     patches[1]->texture()->contentsForReading().row(0)[0] ^= 0xFF;
 
     layer->paste(*lopsidedBitmap(1, 1), {1, 1, 0});
     Patch::refreshCaches(patches);
     EXPECT_EQ(patches[0]->cachedTiffData.toVector(), patches[0]->tiffData()) << "the changed one";
-    EXPECT_EQ(patches[1]->cachedTiffData.data(), cache);
+    EXPECT_EQ(patches[1]->cachedTiffData.data(), cache.data());
     EXPECT_EQ(patches[1]->cachedTiffData.toVector(), storedBefore);
     EXPECT_EQ(storedTexture(encodeTree(patches[1])), storedBefore);
 }
