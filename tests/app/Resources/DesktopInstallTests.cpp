@@ -4,7 +4,9 @@
 #include <QMimeDatabase>
 #include <QTemporaryDir>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace {
 
@@ -30,7 +32,7 @@ TEST(DesktopInstallChild, NativeDocumentsAreNamedByTheInstalledType) {
               "application/x-velmora-image");
 }
 
-TEST(DesktopInstall, DesktopFilesInstallValidateAndNameTheNativeType) {
+TEST(DesktopInstall, DesktopFilesInstallValidateAndNameTheNativeTypeAndIcon) {
     QTemporaryDir destination;
     ASSERT_TRUE(destination.isValid());
     const QString prefix = destination.path() + "/usr";
@@ -41,6 +43,22 @@ TEST(DesktopInstall, DesktopFilesInstallValidateAndNameTheNativeType) {
     ASSERT_TRUE(std::filesystem::exists(desktop.toStdString()));
     EXPECT_EQ(run("desktop-file-validate", {desktop}), 0);
     ASSERT_EQ(run("update-mime-database", {prefix + "/share/mime"}), 0);
+
+    // Launchers find the entry's icon by name in the hicolor theme.
+    std::ifstream entry(desktop.toStdString());
+    std::string line;
+    std::string icon;
+    while (std::getline(entry, line)) {
+        if (line.starts_with("Icon=")) {
+            icon = line.substr(5);
+        }
+    }
+    ASSERT_FALSE(icon.empty()) << "the desktop entry names no icon";
+    std::ifstream svg(prefix.toStdString() + "/share/icons/hicolor/scalable/apps/" + icon + ".svg");
+    ASSERT_TRUE(svg.good()) << icon << " is not installed in the hicolor theme";
+    std::ostringstream image;
+    image << svg.rdbuf();
+    EXPECT_NE(image.str().find("<svg"), std::string::npos);
 
     const std::map<std::string, std::string> environment{
         {"XDG_DATA_DIRS", (prefix + "/share").toStdString()},
