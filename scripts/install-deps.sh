@@ -7,7 +7,7 @@ build_pkgs=(
   build-essential cmake ninja-build pkg-config git python3
   qt6-base-dev qt6-base-private-dev libgl-dev
   libtiff-dev libjpeg62-turbo-dev libpng-dev libgif-dev liblcms2-dev
-  nlohmann-json3-dev libtbb-dev uuid-dev
+  nlohmann-json3-dev libtbb-dev uuid-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev
   locales

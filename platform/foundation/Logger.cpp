@@ -1,19 +1,13 @@
 #include "foundation/Logger.hpp"
 
 #include "foundation/LogCapture.hpp"
+#include "foundation/LogOutput.hpp"
+#include "foundation/SystemJournal.hpp"
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <mutex>
-#include <string_view>
-#include <sys/syscall.h>
-#include <syslog.h>
-#include <unistd.h>
 #include <vector>
 
 namespace velmora {
@@ -26,37 +20,6 @@ namespace {
 
 std::atomic<std::uint64_t> nextSignpostID{1};
 
-LogLevel minimumLevelFromEnvironment() {
-    const char* value = std::getenv("VELMORA_LOG_LEVEL");
-    const std::string_view level = value != nullptr ? value : "";
-    if (level == "debug") {
-        return LogLevel::debug;
-    }
-    if (level == "info") {
-        return LogLevel::info;
-    }
-    if (level == "error") {
-        return LogLevel::error;
-    }
-    return LogLevel::defaultLevel;
-}
-
-int syslogPriority(LogLevel level) {
-    switch (level) {
-    case LogLevel::debug:
-        return LOG_DEBUG;
-    case LogLevel::info:
-        return LOG_INFO;
-    case LogLevel::defaultLevel:
-        return LOG_NOTICE;
-    case LogLevel::error:
-        return LOG_ERR;
-    case LogLevel::fault:
-        return LOG_CRIT;
-    }
-    return LOG_NOTICE;
-}
-
 // Where lines go. Leaked on purpose: threads may still log during exit.
 class LogRouter {
 public:
@@ -66,7 +29,7 @@ public:
     }
 
     bool wants(LogLevel level) const {
-        return level >= minimumLevel_ || captureCount_.load(std::memory_order_relaxed) > 0;
+        return level >= lowestLevel_ || captureCount_.load(std::memory_order_relaxed) > 0;
     }
 
     bool recordsSignposts() const { return recorderCount_.load(std::memory_order_relaxed) > 0; }
@@ -101,14 +64,8 @@ public:
                 capture->append({logger.subsystem(), logger.category(), level, message});
             }
         }
-        if (silenced || level < minimumLevel_) {
-            return;
-        }
-        writeToStandardError(logger, level, message);
-        if (useSyslog_) {
-            std::call_once(syslogOpened_, [] { ::openlog(nullptr, LOG_PID, LOG_USER); });
-            ::syslog(syslogPriority(level), "[%s:%s] %s", logger.subsystem().c_str(),
-                     logger.category().c_str(), message.c_str());
+        if (!silenced && level >= lowestLevel_) {
+            output_.write({logger.subsystem(), logger.category(), level, std::move(message)});
         }
     }
 
@@ -121,52 +78,11 @@ public:
 
 private:
     LogRouter()
-        : minimumLevel_(minimumLevelFromEnvironment()),
-          useSyslog_(std::getenv("VELMORA_TEST") == nullptr) {}
+        : output_(LogDestinations::fromEnvironment(std::getenv, SystemJournal::isAvailable())),
+          lowestLevel_(output_.lowestLevel()) {}
 
-    static void writeToStandardError(const Logger& logger, LogLevel level,
-                                     const std::string& message) {
-        using namespace std::chrono;
-        const auto now = system_clock::now();
-        const std::time_t seconds = system_clock::to_time_t(now);
-        const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-        std::tm local{};
-        ::localtime_r(&seconds, &local);
-        char stamp[32];
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-
-        std::string line;
-        line.reserve(message.size() + 96);
-        line += stamp;
-        line += '.';
-        const char digits[] = {static_cast<char>('0' + millis / 100),
-                               static_cast<char>('0' + millis / 10 % 10),
-                               static_cast<char>('0' + millis % 10), '\0'};
-        line += digits;
-        line += ' ';
-        line += program_invocation_short_name;
-        line += '[';
-        line += std::to_string(::getpid());
-        line += ':';
-        line += std::to_string(::syscall(SYS_gettid));
-        line += "] [";
-        line += logger.subsystem();
-        line += ':';
-        line += logger.category();
-        line += "] ";
-        if (level != LogLevel::defaultLevel) {
-            line += '<';
-            line += logLevelName(level);
-            line += "> ";
-        }
-        line += message;
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), stderr);
-    }
-
-    const LogLevel minimumLevel_;
-    const bool useSyslog_;
-    std::once_flag syslogOpened_;
+    const LogOutput output_;
+    const LogLevel lowestLevel_;
     std::mutex mutex_;
     std::vector<LogCapture*> captures_;
     std::vector<SignpostRecorder*> recorders_;

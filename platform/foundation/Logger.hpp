@@ -36,9 +36,9 @@ struct OSSignpostID {
 };
 
 // A handle of the system log: every line carries its subsystem and category.
-// Lines go to standard error and syslog (except under tests) and to every open
-// `LogCapture`; signposts only to open `SignpostRecorder`s, so they cost a load
-// and a branch while nobody records.
+// Lines go where `LogDestinations` says (the journal or a log file, errors also
+// to standard error) and to every open `LogCapture`; signposts only to open
+// `SignpostRecorder`s, so they cost a load and a branch while nobody records.
 class Logger {
 public:
     Logger(std::string subsystem, std::string category);
