@@ -256,11 +256,17 @@ Qt::ItemFlags LayerTreeController::flags(const QModelIndex& index) const {
     if (found == nullptr) {
         return Qt::ItemIsDropEnabled; // the top level takes drops
     }
-    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
-    if (!found->isLeaf()) {
-        flags |= Qt::ItemIsDropEnabled;
+    // Every row takes drops so that the view tells a drop onto a row from one
+    // between rows; the data source refuses the former.
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
+}
+
+bool LayerTreeController::hasChildren(const QModelIndex& parent) const {
+    if (!parent.isValid()) {
+        return !content_.empty();
     }
-    return flags;
+    const LayerNode* found = node(parent);
+    return found != nullptr && !found->isLeaf();
 }
 
 QStringList LayerTreeController::mimeTypes() const {

@@ -146,7 +146,7 @@ void LayersOutlineView::dropEvent(QDropEvent* event) {
     // row: the drop goes there, not after the group, so that empty groups can
     // be filled.
     const QModelIndex target = indexAt(event->position().toPoint());
-    const bool group = target.isValid() && model()->flags(target).testFlag(Qt::ItemIsDropEnabled);
+    const bool group = target.isValid() && model()->hasChildren(target);
     if (!group || dropIndicatorPosition() != BelowItem ||
         (!isExpanded(target) && model()->rowCount(target) > 0)) {
         QTreeView::dropEvent(event);

@@ -33,7 +33,10 @@ Qt::ItemFlags BrushListModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) {
         return Qt::ItemIsDropEnabled;
     }
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled;
+    // Rows take drops so that the view tells a drop onto a row from one
+    // between rows, and refuses it.
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled |
+           Qt::ItemIsDropEnabled;
 }
 
 QStringList BrushListModel::mimeTypes() const {

@@ -26,9 +26,9 @@ public:
 
     QStringList mimeTypes() const override;
     QMimeData* mimeData(const QModelIndexList& indexes) const override;
-    // Copy: the view must never remove the dragged row itself.
-    Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
-    Qt::DropActions supportedDropActions() const override { return Qt::CopyAction; }
+    // A drag within the list moves its row; the move is the drop's alone.
+    Qt::DropActions supportedDragActions() const override { return Qt::MoveAction; }
+    Qt::DropActions supportedDropActions() const override { return Qt::MoveAction; }
     // Refused onto a row (Qt's row -1 with a valid parent).
     bool canDropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
                          const QModelIndex& parent) const override;

@@ -2,7 +2,10 @@
 
 #include "Utils/ThrottledClipView.hpp"
 
+#include <QDrag>
 #include <QHeaderView>
+#include <QMimeData>
+#include <QMouseEvent>
 
 namespace velmora {
 
@@ -15,7 +18,7 @@ BrushTableView::BrushTableView(QWidget* parent)
     setAcceptDrops(true);
     setDropIndicatorShown(true);
     setDragDropMode(QAbstractItemView::DragDrop);
-    setDefaultDropAction(Qt::CopyAction);
+    setDefaultDropAction(Qt::MoveAction);
     setDragDropOverwriteMode(false);
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
     horizontalHeader()->hide();
@@ -25,11 +28,36 @@ BrushTableView::BrushTableView(QWidget* parent)
 }
 
 void BrushTableView::startDrag(Qt::DropActions supportedActions) {
+    QModelIndexList indexes;
+    for (const QModelIndex& index : selectedIndexes()) {
+        if (model()->flags(index).testFlag(Qt::ItemIsDragEnabled)) {
+            indexes.append(index);
+        }
+    }
+    QMimeData* data = indexes.isEmpty() ? nullptr : model()->mimeData(indexes);
+    if (data == nullptr) {
+        return;
+    }
+    auto* drag = new QDrag(this);
+    drag->setMimeData(data);
+    const QRect row = visualRect(indexes.front());
+    drag->setPixmap(viewport()->grab(row));
+    drag->setHotSpot(pressedPosition_ - row.topLeft());
     clipView_->setMaxScrollingPerSecond(dragScrollingLimit);
-    QTableView::startDrag(supportedActions);
+    if (draggingSessionWillBegin) {
+        draggingSessionWillBegin(*data, supportedActions);
+    }
+    // The drop has moved the row already: unlike the base class, nothing is
+    // removed after a move.
+    drag->exec(supportedActions, Qt::MoveAction);
     if (clipView_) {
         clipView_->setMaxScrollingPerSecond(std::nullopt);
     }
+}
+
+void BrushTableView::mousePressEvent(QMouseEvent* event) {
+    pressedPosition_ = event->position().toPoint();
+    QTableView::mousePressEvent(event);
 }
 
 void BrushTableView::timerEvent(QTimerEvent* event) {

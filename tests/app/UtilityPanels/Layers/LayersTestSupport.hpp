@@ -34,7 +34,7 @@ inline std::string outlineShape(const QAbstractItemModel& model, const QModelInd
         if (model.parent(index) != parent) {
             out += "<wrong parent>";
         }
-        if (model.flags(index).testFlag(Qt::ItemIsDropEnabled)) {
+        if (model.hasChildren(index)) {
             out += "[" + outlineShape(model, index) + "]";
         }
     }

@@ -266,6 +266,8 @@ TEST(LayersPanel, RowsDraggedWithThePointerMoveTheirLayers) {
         {"above the first row", 3, 0, 2, "A E[] B Background"},
         {"below an empty group: into it", 2, 1, 28, "Background E[A] B"},
         {"onto a group's row: refused", 0, 1, 15, "Background A E[] B"},
+        {"onto a layer's row: refused", 0, 2, 15, "Background A E[] B"},
+        {"onto the bottom layer's row: refused", 0, 3, 15, "Background A E[] B"},
         {"just below itself: refused", 2, 2, 28, "Background A E[] B"},
     };
     for (const auto& c : cases) {

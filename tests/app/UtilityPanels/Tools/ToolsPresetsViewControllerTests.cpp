@@ -5,13 +5,16 @@
 #include "UtilityPanels/Tools/ToolsPresetsWindowController.hpp"
 #include "UtilityPanels/UtilityPanelStoryboards.hpp"
 #include "desktop/NSAlert.hpp"
+#include "desktop/NSPanel.hpp"
 #include "desktop/NSSegmentedControl.hpp"
 #include "desktop/NSStoryboard.hpp"
 #include "desktop/NSWindow.hpp"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QTest>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -91,6 +94,63 @@ TEST_F(ToolsPresetsTest, RowsAreDroppedBetweenRowsOnly) {
     EXPECT_FALSE(model.dropMimeData(&stranger, Qt::CopyAction, 0, 0, {}));
     stranger.setData("Velmora.Brush", QByteArray::fromStdString(UUID().uuidString()));
     EXPECT_FALSE(model.dropMimeData(&stranger, Qt::CopyAction, 0, 0, {}));
+}
+
+TEST_F(ToolsPresetsTest, RowsDraggedWithThePointerMoveBetweenRowsOnly) {
+    struct Case {
+        const char* name;
+        int row;     // the row dragged
+        int target;  // the row dropped at
+        bool middle; // onto the row's middle, else just below its top
+        bool accepted;
+        std::vector<std::string> order;
+    };
+    const Case cases[] = {
+        {"onto the middle of a row", 0, 2, true, false, {"A", "B", "C", "D"}},
+        {"onto the middle of the last row", 1, 3, true, false, {"A", "B", "C", "D"}},
+        {"above a row", 0, 3, false, true, {"B", "C", "A", "D"}},
+    };
+    auto window = std::make_shared<NSPanel>(CGRect{{0, 0}, {240, 300}});
+    window->setContentView(panel->view());
+    window->orderFront();
+    QApplication::processEvents();
+    BrushTableView& table = *panel->tableView;
+    QWidget* viewport = table.viewport();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QRect from = table.visualRect(panel->model().index(c.row, 0));
+        const QRect target = table.visualRect(panel->model().index(c.target, 0));
+        const QPoint to(target.left() + 4, c.middle ? target.center().y() : target.top() + 1);
+        bool dragged = false, accepted = false;
+        Qt::DropAction shown = Qt::IgnoreAction;
+        // The offscreen platform ends a drag at once: while the table's drag
+        // is under way its viewport gets the drag events a pointer would send.
+        table.draggingSessionWillBegin = [&](const QMimeData& data, Qt::DropActions actions) {
+            dragged = true;
+            QDragEnterEvent enter(to - QPoint(0, 1), actions, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(viewport, &enter);
+            QDragMoveEvent move(to, actions, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(viewport, &move);
+            accepted = move.isAccepted();
+            shown = move.dropAction();
+            // Delivered even when refused: the drop must refuse it too.
+            QDropEvent drop(to, actions, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(viewport, &drop);
+        };
+        const QPoint start = from.center();
+        QTest::mousePress(viewport, Qt::LeftButton, {}, start);
+        QTest::mouseMove(viewport, start + QPoint(0, 2));
+        QTest::mouseMove(viewport, start + QPoint(0, 20));
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, start + QPoint(0, 20));
+        QApplication::processEvents();
+        EXPECT_TRUE(dragged);
+        EXPECT_EQ(accepted, c.accepted);
+        if (c.accepted) {
+            EXPECT_EQ(shown, Qt::MoveAction);
+        }
+        EXPECT_EQ(names(), c.order);
+    }
+    window->close();
 }
 
 TEST_F(ToolsPresetsTest, NewAddsACopyOfTheLiveBrushAfterTheSelection) {
