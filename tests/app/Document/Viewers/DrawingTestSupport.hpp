@@ -138,7 +138,9 @@ struct DrawingRig {
         view->setHost(host);
         view->setBoundsSize({double(side), double(side)});
         view->setDrawableSize({double(side), double(side)});
-        // Frames are drawn by hand; a live view's clock stays out of the way.
+        // Frames are drawn by hand where it matters. Any wait on the main queue
+        // may still draw one (asked for while paused, or the clock of a live
+        // view), which can blend a closed stroke and take it off the queue.
         view->setPreferredFramesPerSecond(1);
         renderer = BenchmarkedRenderer::make(view, view->device());
         controller = DrawingController::make(renderer, displayViewModel, canvas, document,
