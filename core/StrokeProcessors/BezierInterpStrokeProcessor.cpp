@@ -80,8 +80,19 @@ std::vector<StrokeDot> BezierInterpStrokeProcessor::process(const StrokeDot& dot
 }
 
 std::vector<StrokeDot> BezierInterpStrokeProcessor::flush() {
+    // The segment to the stroke's last dot waited for a dot after it; none
+    // comes, so it ends along its own chord. With a mouse it is the whole last move.
+    std::vector<StrokeDot> dots;
+    const auto& d = previousDots_;
+    if (d.size() >= 2) {
+        const StrokeDot& from = d[d.size() - 2];
+        const StrokeDot& to = d.back();
+        const CGPoint chord = normalized(to.position - from.position);
+        const CGPoint start = d.size() == 3 ? normalized(d[1].position - d[0].position) : chord;
+        dots = segment(from, to, start, chord);
+    }
     previousDots_.clear();
-    return {};
+    return dots;
 }
 
 } // namespace velmora

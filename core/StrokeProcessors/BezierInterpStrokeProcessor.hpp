@@ -6,7 +6,7 @@ namespace velmora {
 
 // Fills the gap between successive dots with dots along a cubic curve whose end
 // tangents follow the neighbouring dots. The segment ending at a dot is released
-// when the dot after it arrives, so the last segment of a stroke is never drawn.
+// when the dot after it arrives; the stroke's last segment, at the flush.
 class BezierInterpStrokeProcessor final : public StrokeProcessor {
 public:
     // A bound on the dots of one segment, whatever the input.

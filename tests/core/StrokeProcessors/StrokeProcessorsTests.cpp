@@ -64,7 +64,7 @@ TEST(SanityStrokeProcessor, ClampsEveryValueIncludingNaN) {
     EXPECT_TRUE(sanity.flush().empty());
 }
 
-TEST(BezierInterpStrokeProcessor, FirstDotPassesAndTheLastSegmentIsNeverReleased) {
+TEST(BezierInterpStrokeProcessor, FirstDotPassesAndTheFlushReleasesTheLastSegment) {
     BezierInterpStrokeProcessor bezier;
     const StrokeDot d0 = dotAt(0, 0), d1 = dotAt(10, 0), d2 = dotAt(20, 5);
     EXPECT_EQ(bezier.process(d0), std::vector<StrokeDot>{d0});
@@ -76,10 +76,48 @@ TEST(BezierInterpStrokeProcessor, FirstDotPassesAndTheLastSegmentIsNeverReleased
     for (const StrokeDot& d : segment) {
         EXPECT_GT(d.position.x, 0);
     }
-    EXPECT_TRUE(bezier.flush().empty()) << "the segment to the last dot is dropped";
+    const std::vector<StrokeDot> last = bezier.flush();
+    ASSERT_FALSE(last.empty()) << "the segment to the last dot ends the stroke";
+    EXPECT_GT(last.front().position.x, segment.back().position.x);
+    EXPECT_LT(std::hypot(last.back().position.x - 20, last.back().position.y - 5), 1.0);
     EXPECT_TRUE(bezier.previousDots().empty());
     const StrokeDot next = dotAt(100, 100);
     EXPECT_EQ(bezier.process(next), std::vector<StrokeDot>{next}) << "flush starts a new stroke";
+}
+
+TEST(BezierInterpStrokeProcessor, AStrokeEndsWhereThePointerWasReleased) {
+    struct Case {
+        std::string name;
+        std::vector<CGPoint> samples;
+    };
+    const Case cases[] = {
+        {"one move of 400 pixels", {{0, 0}, {400, 0}}},
+        {"a turn before the release", {{0, 0}, {100, 0}, {100, 100}}},
+        {"a long stroke", {{0, 0}, {60, 10}, {120, 0}, {180, -30}, {200, 40}}},
+        {"a first move too short to release", {{0, 0}, {0.5, 0}, {300, 0}}},
+        {"a last move shorter than the spacing", {{0, 0}, {50, 0}, {51, 0}}},
+    };
+    for (const Case& c : cases) {
+        constexpr double spacing = 2;
+        BezierInterpStrokeProcessor bezier;
+        std::vector<StrokeDot> dots;
+        for (const CGPoint& p : c.samples) {
+            const std::vector<StrokeDot> out = bezier.process(dotAt(p.x, p.y, spacing));
+            dots.insert(dots.end(), out.begin(), out.end());
+        }
+        const size_t beforeFlush = dots.size();
+        const std::vector<StrokeDot> out = bezier.flush();
+        dots.insert(dots.end(), out.begin(), out.end());
+        const CGPoint end = c.samples.back();
+        EXPECT_LT(std::hypot(dots.back().position.x - end.x, dots.back().position.y - end.y),
+                  spacing)
+            << c.name << ": " << beforeFlush << " dots before the flush";
+        for (size_t i = 1; i < dots.size(); ++i) {
+            const double gap = std::hypot(dots[i].position.x - dots[i - 1].position.x,
+                                          dots[i].position.y - dots[i - 1].position.y);
+            EXPECT_LT(gap, 2 * spacing) << c.name << ": a hole before dot " << i;
+        }
+    }
 }
 
 TEST(BezierInterpStrokeProcessor, StraightSegmentOfTenAndAHalfPixels) {
@@ -264,7 +302,7 @@ TEST(AggregatedStrokeProcessor, LaterStagesAreSkippedOnceNothingIsLeft) {
     EXPECT_TRUE(log.empty());
 }
 
-TEST(AggregatedStrokeProcessor, TheStrokeChainClampsTheFirstDotAndReleasesNothingAtTheEnd) {
+TEST(AggregatedStrokeProcessor, TheStrokeChainClampsTheFirstDotAndEndsAtTheLast) {
     std::vector<std::unique_ptr<StrokeProcessor>> stages;
     stages.push_back(std::make_unique<SanityStrokeProcessor>());
     stages.push_back(std::make_unique<BezierInterpStrokeProcessor>());
@@ -273,6 +311,9 @@ TEST(AggregatedStrokeProcessor, TheStrokeChainClampsTheFirstDotAndReleasesNothin
     ASSERT_EQ(first.size(), 1u);
     EXPECT_EQ(first[0], (StrokeDot{{3, 4}, 1, 500, 1, 0}));
     EXPECT_TRUE(chain.process({{30, 4}, 0, 900, 2, -1}).empty());
-    EXPECT_TRUE(chain.flush().empty());
+    const std::vector<StrokeDot> last = chain.flush();
+    ASSERT_EQ(last.size(), 27u) << "one dot a clamped spacing along the last 27 pixels";
+    EXPECT_NEAR(last.back().position.x, 30, 1e-9);
+    EXPECT_EQ(last.back().radius, 500);
     EXPECT_EQ(chain.process(dotAt(9, 9)).size(), 1u) << "the next stroke starts afresh";
 }
