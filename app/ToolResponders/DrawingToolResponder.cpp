@@ -154,6 +154,14 @@ void DrawingToolResponder::displayViewModelDidUpdateZoom(DisplayViewModel&, CGFl
 
 void DrawingToolResponder::flagsChanged(const NSEvent& event) {
     setEditingBrushSize(holdsSizeEditingKeys(event));
+    // Keys let go before the button end the edit with them: the rest of the
+    // drag neither resizes the brush nor shows its size again.
+    if (!editingBrushSize_ && press_ == Press::editing) {
+        press_ = Press::none;
+        if (const auto delegate = drawingToolDelegate()) {
+            delegate->closeCursorPreview();
+        }
+    }
 }
 
 void DrawingToolResponder::setEditingBrushSize(bool editing) {
@@ -186,11 +194,15 @@ void DrawingToolResponder::showBrushSizeBezel(float size) {
     }
 }
 
-std::shared_ptr<Layer> DrawingToolResponder::activeLayer() const {
+std::shared_ptr<LayeredCanvas> DrawingToolResponder::canvas() const {
     const auto delegate = drawingToolDelegate();
     const auto controller = delegate != nullptr ? delegate->drawingController() : nullptr;
-    const auto canvas = controller != nullptr ? controller->canvas() : nullptr;
-    return canvas != nullptr ? canvas->activeLayer() : nullptr;
+    return controller != nullptr ? controller->canvas() : nullptr;
+}
+
+std::shared_ptr<Layer> DrawingToolResponder::activeLayer() const {
+    const auto shown = canvas();
+    return shown != nullptr ? shown->activeLayer() : nullptr;
 }
 
 std::optional<DrawingToolResponder::DrawablePoint>
@@ -245,14 +257,13 @@ void DrawingToolResponder::mouseDown(const NSEvent& event, CGPoint point) {
         return;
     }
     const auto layer = activeLayer();
-    if (layer == nullptr) {
-        return;
-    }
     if (std::dynamic_pointer_cast<RasterLayer>(layer) == nullptr) {
-        if (std::dynamic_pointer_cast<GroupLayer>(layer) != nullptr) {
-            if (const auto delegate = drawingToolDelegate()) {
-                delegate->showDontDrawInGroupLayerNotification(groupLayerText);
-            }
+        // A canvas with no layer to draw in says so rather than drop the press.
+        const bool refused = layer != nullptr
+                                 ? std::dynamic_pointer_cast<GroupLayer>(layer) != nullptr
+                                 : canvas() != nullptr;
+        if (const auto delegate = drawingToolDelegate(); refused && delegate != nullptr) {
+            delegate->showDontDrawInGroupLayerNotification(groupLayerText);
         }
         return;
     }

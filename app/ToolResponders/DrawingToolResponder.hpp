@@ -18,6 +18,7 @@ namespace velmora {
 struct Brush;
 class RasterLayer;
 class Layer;
+class LayeredCanvas;
 
 // The brush and eraser tool: pointer samples become stroke samples, a release
 // closes the stroke, Alt+Ctrl with a drag resizes the brush, and the cursor is
@@ -86,6 +87,7 @@ private:
     // What the press decided, held to its release.
     enum class Press { none, editing, drawing, refused };
 
+    std::shared_ptr<LayeredCanvas> canvas() const;
     std::shared_ptr<Layer> activeLayer() const;
     std::optional<CGPoint> canvasPoint(CGPoint viewPoint) const;
     // The view's horizontal position in canvas pixels: the same distance on

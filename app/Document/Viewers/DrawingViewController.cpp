@@ -1,6 +1,8 @@
 #include "Document/Viewers/DrawingViewController.hpp"
 
 #include "App/DrawWithMouseWindowController.hpp"
+#include "Canvas/GroupLayer.hpp"
+#include "Canvas/RasterLayer.hpp"
 #include "Document/Document.hpp"
 #include "Extensions/NSRectEdgeExtensions.hpp"
 #include "desktop/NSMenuItem.hpp"
@@ -9,6 +11,7 @@
 #include "foundation/DispatchQueue.hpp"
 #include "foundation/FatalError.hpp"
 
+#include <QEvent>
 #include <algorithm>
 
 namespace velmora {
@@ -17,6 +20,53 @@ namespace {
 
 constexpr CGFloat squareRootOfTwo = 1.4142135623730951;
 constexpr CGFloat halfSquareRootOfTwo = 0.7071067811865475;
+
+// Tells the controller of each new size of its view and of each press into it.
+class ViewWatcher : public QObject {
+public:
+    ViewWatcher(QWidget* view, std::weak_ptr<DrawingViewController> controller)
+        : QObject(view), controller_(std::move(controller)) {
+        view->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const auto controller = controller_.lock();
+        switch (controller != nullptr ? event->type() : QEvent::None) {
+        case QEvent::Resize:
+            // Ahead of the view's own handler, which sizes the drawable.
+            static_cast<Viewer*>(watched)->updateViewGeometry();
+            controller->viewDidLayout();
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::TabletPress:
+            controller->viewWillTakePress();
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::weak_ptr<DrawingViewController> controller_;
+};
+
+// The top-most raster layer as the Layers panel lists the tree, groups opened.
+std::shared_ptr<Layer> topmostRasterLayer(const LayerContainer& container) {
+    const auto& layers = container.immediateLayers();
+    for (auto layer = layers.rbegin(); layer != layers.rend(); ++layer) {
+        if (std::dynamic_pointer_cast<RasterLayer>(*layer) != nullptr) {
+            return *layer;
+        }
+        if (const auto group = std::dynamic_pointer_cast<GroupLayer>(*layer)) {
+            if (auto inside = topmostRasterLayer(*group)) {
+                return inside;
+            }
+        }
+    }
+    return nullptr;
+}
 
 } // namespace
 
@@ -55,6 +105,7 @@ void DrawingViewController::loadView() {
     auto* viewer = new Viewer(Viewer::Origin::layout);
     metalView_ = viewer->view();
     setView(viewer);
+    new ViewWatcher(viewer, weakAs<DrawingViewController>());
 }
 
 Viewer& DrawingViewController::viewer() {
@@ -89,6 +140,13 @@ void DrawingViewController::setUpCanvas(const std::shared_ptr<LayeredCanvas>& ca
     if (drawingController_ == previous) {
         return;
     }
+    // A decoded canvas has no active layer, and strokes need one. Not an edit:
+    // nothing to undo, the document stays as it was read.
+    if (canvas->activeLayer() == nullptr) {
+        if (const auto layer = topmostRasterLayer(*canvas)) {
+            canvas->setActiveLayer(layer);
+        }
+    }
     if (moveToolResponder_ != nullptr) {
         moveToolResponder_->canvasDidChange();
     }
@@ -99,12 +157,37 @@ void DrawingViewController::setUpCanvas(const std::shared_ptr<LayeredCanvas>& ca
     metalView_->setClearColor(view.backgroundClearColor());
     drawingController_->setDelegate(self());
     metalView_->setNeedsDisplay(true);
+    newCanvasFit_ = Fit{std::nullopt, {}};
     // Once the window has laid the view out.
     DispatchQueue::main().async([weak = std::weak_ptr<DrawingViewController>(self())] {
         if (const auto controller = weak.lock()) {
-            controller->resetCanvasTransform(true);
+            controller->fitNewCanvas();
         }
     });
+}
+
+void DrawingViewController::viewDidLayout() {
+    metalView_->setNeedsDisplay(true);
+    fitNewCanvas();
+}
+
+void DrawingViewController::fitNewCanvas() {
+    if (!newCanvasFit_) {
+        return;
+    }
+    // The user zoomed, turned or panned since: their view stays.
+    if (newCanvasFit_->transform && *newCanvasFit_->transform != displayViewModel_->transform()) {
+        newCanvasFit_.reset();
+        return;
+    }
+    const CGSize size = metalView_->boundsSize();
+    if (size.width <= 0 || size.height <= 0 ||
+        (newCanvasFit_->transform && newCanvasFit_->size == size)) {
+        return;
+    }
+    if (resetCanvasTransform(true)) {
+        newCanvasFit_ = Fit{displayViewModel_->transform(), size};
+    }
 }
 
 CGSize DrawingViewController::pointsToPixels() {

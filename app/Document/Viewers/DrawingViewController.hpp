@@ -61,7 +61,10 @@ public:
     bool hasLiveScope(const std::string& name) const { return liveScopes_.contains(name); }
 
     // Shows the canvas: a new drawing controller on a new renderer, unless the
-    // canvas is shown already; then fits it, a main-queue turn later.
+    // canvas is shown already; then fits it, a main-queue turn later and again
+    // at each new size of the view until the user first works in it (a window's
+    // maximising comes after). A canvas shown without an active layer gets its
+    // top-most raster layer as the active one.
     void setUpCanvas(const std::shared_ptr<LayeredCanvas>& canvas,
                      const std::shared_ptr<UndoLockable>& undoLockable,
                      const std::shared_ptr<UndoManager>& undoManager,
@@ -115,6 +118,11 @@ public:
     // Stays while the size is edited.
     const std::shared_ptr<BezelNotification>& brushSizeBezel() const { return brushSizeBezel_; }
 
+    // The view has a new size.
+    void viewDidLayout();
+    // A press in the view: a new canvas is no longer fitted to the view's size.
+    void viewWillTakePress() { newCanvasFit_.reset(); }
+
     // From view points to canvas pixels through the display transform.
     CGPoint canvasPoint(CGPoint viewPoint);
 
@@ -162,6 +170,12 @@ public:
     std::shared_ptr<MTKView> canvasView() override { return metalView_; }
 
 private:
+    // The fit of a newly shown canvas: the transform it made at that view size.
+    struct Fit {
+        std::optional<CGAffineTransform> transform;
+        CGSize size;
+    };
+    void fitNewCanvas();
     CGSize pointsToPixels();
     void presentAsPopover(const std::shared_ptr<NSViewController>& controller, CGRect rect,
                           NSRectEdge edge);
@@ -196,6 +210,8 @@ private:
     std::vector<NotificationCenter::ObserverToken> windowObservations_;
     std::optional<CGAffineTransform> transformOutsideVersionBrowser_;
     std::shared_ptr<CursorPreviewController> cursorPreviewController_;
+    // From a canvas set-up until a press, or a change of the transform by the user.
+    std::optional<Fit> newCanvasFit_;
 };
 
 } // namespace velmora

@@ -1,16 +1,21 @@
 #include "App/AppDelegate.hpp"
+#include "App/Preferences.hpp"
 #include "Document/Document.hpp"
 #include "Document/Viewers/DocumentStoryboard.hpp"
 #include "Document/Viewers/DrawingViewController.hpp"
 #include "DrawingTestSupport.hpp"
 #include "app/Document/DocumentTestSupport.hpp"
+#include "coding/JSONDecoder.hpp"
+#include "coding/JSONEncoder.hpp"
 #include "desktop/NSMenu.hpp"
 #include "desktop/NSMenuItem.hpp"
 
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -74,6 +79,34 @@ protected:
         controller->canvasView()->draw();
     }
 
+    // A mouse event as the window system delivers it to the canvas, y down.
+    void mouse(QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons buttons,
+               Qt::KeyboardModifiers modifiers = {}) {
+        Viewer& viewer = controller->viewer();
+        QMouseEvent event(type, at, viewer.mapToGlobal(at), button, buttons, modifiers);
+        QApplication::sendEvent(&viewer, &event);
+    }
+    void key(QEvent::Type type, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        QKeyEvent event(type, key, modifiers);
+        QApplication::sendEvent(&controller->viewer(), &event);
+    }
+    // Frames until a stroke was blended and its undo entry made.
+    bool finishStroke(const UndoManager& undo) {
+        const auto drawing = controller->drawingController();
+        return MainQueue::runUntil(
+            [&] {
+                QCoreApplication::processEvents(); // ends the undo group's turn
+                if (undo.canUndo() && drawing->strokesViewModel()->front() == nullptr &&
+                    !drawing->isDrawing()) {
+                    return true;
+                }
+                controller->canvasView()->draw();
+                settle();
+                return false;
+            },
+            std::chrono::seconds(20));
+    }
+
     TestDrawingSettings settings;
     std::shared_ptr<MTLDevice> device = MTLCreateSystemDefaultDevice();
     std::shared_ptr<TestDocument> document = std::make_shared<TestDocument>();
@@ -81,6 +114,13 @@ protected:
     std::shared_ptr<LayeredCanvas> canvas = LayeredCanvas::make({side, side, 1});
     std::shared_ptr<DrawingViewController> controller =
         std::make_shared<DrawingViewController>(settings.settings);
+};
+
+// Mouse presses draw while it lives.
+struct DrawingWithMouse {
+    bool was = Preferences::shared().allowDrawingWithMouse();
+    DrawingWithMouse() { Preferences::shared().setAllowDrawingWithMouse(true); }
+    ~DrawingWithMouse() { Preferences::shared().setAllowDrawingWithMouse(was); }
 };
 
 } // namespace
@@ -375,4 +415,146 @@ TEST_F(DrawingViewControllerTest, TheBrushShowsItsBezelsInTheWindow) {
     EXPECT_EQ(notice.text(), "You cannot draw in a group layer, please select a raster layer.");
     EXPECT_EQ(notice.dismissInterval(), 2.0);
     EXPECT_EQ(document->locksMade, 0);
+}
+
+TEST_F(DrawingViewControllerTest, ANewCanvasIsFittedWhenTheViewReachesItsSizeLater) {
+    DrawingWithMouse allowed;
+    const struct {
+        const char* name;
+        std::function<void()> before;
+        bool fitted;
+    } cases[] = {
+        {"the window grows", [] {}, true},
+        {"a press first",
+         [&] {
+             QTest::mouseClick(&controller->viewer(), Qt::LeftButton);
+             EXPECT_TRUE(finishStroke(*document->undoManager));
+         },
+         false},
+        {"a zoom first", [&] { controller->tryToPerform("zoomIn:", nullptr); }, false},
+    };
+    for (const auto& c : cases) {
+        controller->view()->resize(side, side);
+        canvas = LayeredCanvas::make({side, side, 1});
+        setUpCanvas();
+        EXPECT_NEAR(scaleOf(controller->displayViewModel()->transform()), 0.95, 1e-9) << c.name;
+        c.before();
+        const auto before = controller->displayViewModel()->transform();
+        // As a window maximised after it was shown.
+        controller->view()->resize(4 * side, 2 * side);
+        const auto after = controller->displayViewModel()->transform();
+        if (!c.fitted) {
+            EXPECT_EQ(after, before) << c.name;
+        } else {
+            EXPECT_NEAR(scaleOf(after), 0.95 * 2, 1e-9) << c.name;
+            const CGPoint middle = controller->canvasPoint({2.0 * side, 1.0 * side});
+            EXPECT_NEAR(middle.x, side / 2.0, 1e-6) << c.name;
+            EXPECT_NEAR(middle.y, side / 2.0, 1e-6) << c.name;
+        }
+    }
+}
+
+TEST_F(DrawingViewControllerTest, AnOpenedCanvasDrawsInItsTopmostRasterLayer) {
+    DrawingWithMouse allowed;
+    const struct {
+        const char* name;
+        std::vector<std::string> layers; // bottom first; "G" is a group, "G/x" a layer in it
+        std::string active;
+    } cases[] = {
+        {"a raster layer above a group", {"Background", "G", "G/Inside", "Top"}, "Top"},
+        {"a group on top", {"Background", "G", "G/Inside"}, "Inside"},
+        {"an empty group alone", {"G"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto made = LayeredCanvas::make({side, side, 1});
+        made->removeLayer(IndexPath{0});
+        int top = 0;
+        for (const std::string& name : c.layers) {
+            if (name == "G") {
+                made->insertLayer(GroupLayer::make(name), IndexPath{top++});
+            } else if (name.starts_with("G/")) {
+                made->insertLayer(RasterLayer::make(name.substr(2)), IndexPath{top - 1, 0});
+            } else {
+                made->insertLayer(RasterLayer::make(name), IndexPath{top++});
+            }
+        }
+        // As a document reads its canvas: no layer is active.
+        const auto read =
+            JSONDecoder().decode<std::shared_ptr<LayeredCanvas>>(JSONEncoder().encode(made));
+        ASSERT_EQ(read->activeLayer(), nullptr);
+        auto document = std::make_shared<Document>();
+        controller->setRepresentedObject(document);
+        document->setContent(read);
+        // As the document window shows it.
+        controller->setUpCanvas(read, document, document->NSDocument::undoManager(), document);
+        MainQueue::runUntilIdle();
+        const auto active = read->activeLayer();
+        EXPECT_EQ(active ? active->name() : "", c.active);
+        EXPECT_EQ(controller->drawingController()->currentRenderedLayer() != nullptr,
+                  !c.active.empty());
+        EXPECT_FALSE(document->undoManager()->canUndo());
+        EXPECT_FALSE(document->isDocumentEdited());
+
+        QTest::mouseClick(&controller->viewer(), Qt::LeftButton, {}, {20, 20});
+        const auto& notice = *controller->dontDrawInGroupLayerNotification();
+        if (c.active.empty()) {
+            EXPECT_TRUE(notice.window()->isVisible()) << "a press says why nothing is drawn";
+            EXPECT_EQ(notice.text(), DrawingToolResponder::groupLayerText);
+            EXPECT_EQ(controller->drawingController()->strokesViewModel()->front(), nullptr);
+        } else {
+            ASSERT_TRUE(finishStroke(*document->undoManager()));
+            EXPECT_EQ(document->undoManager()->undoActionName(), "Stroke");
+            EXPECT_NE(active->boundingRect().size.width, 0);
+        }
+        controller->setRepresentedObject(nullptr);
+    }
+}
+
+TEST_F(DrawingViewControllerTest, KeysLetGoBeforeTheButtonEndTheBrushSizeEdit) {
+    setUpCanvas();
+    const auto& bezel = *controller->brushSizeBezel();
+    key(QEvent::KeyPress, Qt::Key_Control, Qt::ControlModifier);
+    key(QEvent::KeyPress, Qt::Key_Alt, Qt::ControlModifier | Qt::AltModifier);
+    const auto editing = Qt::ControlModifier | Qt::AltModifier;
+    mouse(QEvent::MouseButtonPress, {20, 20}, Qt::LeftButton, Qt::LeftButton, editing);
+    mouse(QEvent::MouseMove, {30, 20}, Qt::NoButton, Qt::LeftButton, editing);
+    const float edited = settings.settings.liveBrush().size;
+    EXPECT_GT(edited, 9) << "the drag to the right grows the brush";
+    EXPECT_TRUE(bezel.window()->isVisible());
+
+    // The keys go up while the button is still held.
+    key(QEvent::KeyRelease, Qt::Key_Alt, editing);
+    key(QEvent::KeyRelease, Qt::Key_Control, Qt::ControlModifier);
+    mouse(QEvent::MouseMove, {50, 20}, Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(settings.settings.liveBrush().size, edited) << "the edit ended with the keys";
+    ASSERT_NE(bezel.currentAnimation(), nullptr);
+    bezel.currentAnimation()->setCurrentTime(bezel.currentAnimation()->totalDuration());
+    EXPECT_FALSE(bezel.isVisible()) << "the size is no longer shown";
+    mouse(QEvent::MouseButtonRelease, {50, 20}, Qt::LeftButton, Qt::NoButton);
+    EXPECT_FALSE(bezel.isVisible());
+    EXPECT_EQ(controller->drawingController()->strokesViewModel()->front(), nullptr)
+        << "the press drew nothing";
+}
+
+TEST_F(DrawingViewControllerTest, AMouseStrokeOfOneMoveEndsWhereItWasReleased) {
+    DrawingWithMouse allowed;
+    controller->view()->resize(480, 120);
+    canvas = LayeredCanvas::make({480, 120, 1});
+    setUpCanvas();
+    mouse(QEvent::MouseButtonPress, {40, 60}, Qt::LeftButton, Qt::LeftButton);
+    mouse(QEvent::MouseMove, {440, 60}, Qt::NoButton, Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, {440, 60}, Qt::LeftButton, Qt::NoButton);
+    ASSERT_TRUE(finishStroke(*document->undoManager));
+    const auto flat = controller->drawingController()->bitmap();
+    ASSERT_NE(flat, nullptr);
+    // Painted: the brush's red over the white backdrop.
+    const auto paintedAt = [&](double viewX) {
+        const CGPoint p = controller->canvasPoint({viewX, 60});
+        const auto row = flat->pixelsHigh() - 1 - int64_t(p.y);
+        return flat->row(row)[4 * int64_t(p.x) + 1] < 200;
+    };
+    EXPECT_TRUE(paintedAt(40)) << "the press";
+    EXPECT_TRUE(paintedAt(240)) << "the way";
+    EXPECT_TRUE(paintedAt(440)) << "the release";
 }
