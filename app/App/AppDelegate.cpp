@@ -23,6 +23,7 @@
 #include "foundation/FatalError.hpp"
 #include "foundation/LogHandles.hpp"
 
+#include <QAction>
 #include <QCoreApplication>
 
 namespace velmora {
@@ -97,7 +98,11 @@ std::shared_ptr<NSMenu> AppDelegate::makeMainMenu() {
                                                          QKeySequence(QStringLiteral("Ctrl+,"))),
                             0);
     auto view = std::make_shared<NSMenu>("View");
-    view->addItem("Zoom In", "zoomIn:", "Ctrl++");
+    // Ctrl++ needs Shift on most layouts: the key itself answers too.
+    view->addItem("Zoom In", "zoomIn:", "Ctrl++")
+        ->qAction()
+        ->setShortcuts(
+            {QKeySequence(QStringLiteral("Ctrl++")), QKeySequence(QStringLiteral("Ctrl+="))});
     view->addItem("Zoom Out", "zoomOut:", "Ctrl+-");
     view->addItem("Zoom to Fit", "resetCanvasTransformAndFit:", "Ctrl+0");
     view->addItem("Actual Size", "resetCanvasTransform:", "Ctrl+1");

@@ -2,8 +2,13 @@
 
 #include "desktop/NSWindow.hpp"
 
+#include <QApplication>
+#include <QChildEvent>
 #include <QCloseEvent>
+#include <QMenuBar>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QWindow>
 
 namespace velmora {
@@ -11,6 +16,31 @@ namespace velmora {
 namespace {
 // Long enough to outlast the burst of events of one drag of the title bar.
 constexpr int frameSettleMilliseconds = 300;
+
+// A menu bar that never takes the key focus, as the platform's does not: a
+// menu closed with Escape, or a lone Alt, would leave the keys with the bar,
+// out of reach of the responder chain that enables the window's commands.
+class MenuBarStyle final : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_MenuBar_AltKeyNavigation) {
+            return 0;
+        }
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QStyle* menuBarStyle() {
+    static QPointer<QStyle> style;
+    if (style.isNull()) {
+        style = new MenuBarStyle(QApplication::style()->name());
+        style->setParent(qApp);
+    }
+    return style;
+}
+
 } // namespace
 
 NSWindowWidget::NSWindowWidget(NSWindow& owner) : owner_(&owner) {
@@ -24,6 +54,12 @@ bool NSWindowWidget::event(QEvent* event) {
         return handled;
     }
     switch (event->type()) {
+    case QEvent::ChildPolished:
+        if (auto* bar = qobject_cast<QMenuBar*>(static_cast<QChildEvent*>(event)->child());
+            bar != nullptr && bar->style() != menuBarStyle()) {
+            bar->setStyle(menuBarStyle());
+        }
+        break;
     case QEvent::WindowActivate:
         owner_->qtActivated();
         break;

@@ -5,6 +5,7 @@
 #include "Document/Document.hpp"
 #include "Document/Viewers/Viewer.hpp"
 #include "Rendering/DrawingSettings.hpp"
+#include "acceptance/CanvasChecks.hpp"
 #include "acceptance/Phases.hpp"
 #include "acceptance/Steps.hpp"
 #include "graphics/NSColor.hpp"
@@ -129,6 +130,7 @@ void relaunchPhase(Driver& d) {
     }
     d.onMain([&] { Driver::focusWindow(probe::window(*open)); });
     d.pause(0.5);
+    openedCanvasChecks(d, open);
     const Picture before = d.onMain([&] { return probe::flattened(*open); });
 
     const std::string native = readFile(painting);
@@ -246,13 +248,17 @@ void relaunchPhase(Driver& d) {
         delete data;
     });
     d.waitUntil([&] { return open->layeredCanvas()->immediateLayers().size() > layersBefore; }, 20);
+    // Above the active layer, and active itself.
     const auto region = d.onMain([&] {
         const auto& layers = open->layeredCanvas()->immediateLayers();
-        return layers.size() > layersBefore ? layers.back()->boundingRect() : MTLRegion{};
+        const auto active = open->layeredCanvas()->activeLayer();
+        return layers.size() > layersBefore && active && active->name() == "Dropped"
+                   ? active->boundingRect()
+                   : MTLRegion{};
     });
     d.check(region.size.width == 64 && region.size.height == 48 && region.origin.x == expectedX &&
                 region.origin.y == expectedY,
-            "a new 64 × 48 layer on top, centred on the drop point: at (" +
+            "a new active 64 × 48 layer, centred on the drop point: at (" +
                 std::to_string(region.origin.x) + ", " + std::to_string(region.origin.y) + ")");
     d.screenshot("dropped");
     chooseMenu(d, "File", "Close");
