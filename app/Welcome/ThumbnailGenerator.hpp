@@ -31,6 +31,9 @@ public:
     // and when Qt goes away without one (tests).
     void stop();
 
+    // The serial queue the thumbnails are made on, in order.
+    const DispatchQueue& queue() const { return queue_; }
+
 private:
     ThumbnailGenerator();
     DispatchQueue queue_;
