@@ -131,6 +131,7 @@ void relaunchPhase(Driver& d) {
     d.onMain([&] { Driver::focusWindow(probe::window(*open)); });
     d.pause(0.5);
     openedCanvasChecks(d, open);
+    d.step("bad-input");
     const Picture before = d.onMain([&] { return probe::flattened(*open); });
 
     const std::string native = readFile(painting);

@@ -461,7 +461,6 @@ TEST_F(DrawingViewControllerTest, AnOpenedCanvasDrawsInItsTopmostRasterLayer) {
         std::vector<std::string> layers; // bottom first; "G" is a group, "G/x" a layer in it
         std::string active;
     } cases[] = {
-        {"a raster layer above a group", {"Background", "G", "G/Inside", "Top"}, "Top"},
         {"a group on top", {"Background", "G", "G/Inside"}, "Inside"},
         {"an empty group alone", {"G"}, ""},
     };
