@@ -4,9 +4,10 @@
 
 namespace velmora {
 
-CGPoint UtilityPanelPlace::defaultFrameOrigin(CGSize panel, CGRect visibleArea) const {
+CGPoint UtilityPanelPlace::defaultFrameOrigin(CGSize panel, CGRect visibleArea,
+                                              double clearTop) const {
     const double x = fromRightEdge ? visibleArea.width() - inset - panel.width : inset;
-    const double y = visibleArea.height() - titleBarAllowance - fromTop - panel.height;
+    const double y = visibleArea.height() - clearTop - fromTop - panel.height;
     // On a screen too small for the place the panel's top left stays in view.
     const double top = visibleArea.height() - panel.height;
     return {std::clamp(x, 0.0, std::max(0.0, visibleArea.width() - panel.width)),

@@ -1,6 +1,7 @@
 #include "desktop/NSColorPanel.hpp"
 
 #include "desktop/NSScreen.hpp"
+#include "desktop/WindowFrame.hpp"
 
 #include <QColorDialog>
 
@@ -78,16 +79,13 @@ bool NSColorPanel::isVisible() const {
 }
 
 CGRect NSColorPanel::frame() const {
-    return NSScreen::rectFromQt(dialog_->frameGeometry());
+    return NSScreen::rectFromQt(
+        WindowFrame::frame(*dialog_, WindowFrame::lastSeen(dialog_->windowType())));
 }
 
 void NSColorPanel::setFrame(CGRect frame, bool) {
-    const QRect target = NSScreen::qtRect(frame);
-    const QRect outer = dialog_->frameGeometry();
-    const QRect inner = dialog_->geometry();
-    dialog_->setGeometry(target.adjusted(inner.left() - outer.left(), inner.top() - outer.top(),
-                                         inner.right() - outer.right(),
-                                         inner.bottom() - outer.bottom()));
+    WindowFrame::setFrame(*dialog_, NSScreen::qtRect(frame),
+                          WindowFrame::lastSeen(dialog_->windowType()));
 }
 
 } // namespace velmora

@@ -5,6 +5,7 @@
 #include "desktop/NSWindowController.hpp"
 #include "desktop/NSWindowWidget.hpp"
 #include "desktop/NotificationCenter.hpp"
+#include "desktop/WindowFrame.hpp"
 #include "foundation/FatalError.hpp"
 #include "foundation/UserDefaults.hpp"
 
@@ -68,8 +69,9 @@ NSWindow::NSWindow(CGRect contentRect, NSWindowStyleMask style)
 NSWindow::NSWindow(Kind kind, CGRect contentRect, NSWindowStyleMask style)
     : kind_(kind), style_(style), widget_(new NSWindowWidget(*this)) {
     widget_->setCentralWidget(new QWidget);
-    widget_->setGeometry(NSScreen::qtRect(contentRect));
     updateWindowFlags();
+    const QMargins expected = expectedDecorations();
+    WindowFrame::setFrame(*widget_, NSScreen::qtRect(contentRect).marginsAdded(expected), expected);
     QObject::connect(&widget_->frameSaveTimer, &QTimer::timeout, widget_, [this] {
         if (!autosaveName_.empty()) {
             saveFrameUsingName(autosaveName_);
@@ -188,19 +190,21 @@ void NSWindow::setWindowController(std::weak_ptr<NSWindowController> controller)
 }
 
 CGRect NSWindow::frame() const {
-    return widget_ ? NSScreen::rectFromQt(widget_->frameGeometry()) : CGRect{};
+    return widget_ ? NSScreen::rectFromQt(WindowFrame::frame(*widget_, expectedDecorations()))
+                   : CGRect{};
 }
 
 void NSWindow::setFrame(CGRect frame, bool) {
-    if (!widget_) {
-        return;
+    if (widget_) {
+        WindowFrame::setFrame(*widget_, NSScreen::qtRect(frame), expectedDecorations());
     }
-    const QRect target = NSScreen::qtRect(frame);
-    const QRect outer = widget_->frameGeometry();
-    const QRect inner = widget_->geometry();
-    widget_->setGeometry(target.adjusted(inner.left() - outer.left(), inner.top() - outer.top(),
-                                         inner.right() - outer.right(),
-                                         inner.bottom() - outer.bottom()));
+}
+
+QMargins NSWindow::expectedDecorations() const {
+    if (storedDecorations_) {
+        return *storedDecorations_;
+    }
+    return widget_ ? WindowFrame::lastSeen(widget_->windowType()) : QMargins();
 }
 
 void NSWindow::setFrameOrigin(CGPoint origin) {
@@ -527,7 +531,8 @@ void NSWindow::updateWindowFlags() {
         flags = Qt::Tool;
         break;
     case Kind::sheet:
-        flags = Qt::Dialog;
+        // Hangs from its window without a title bar, where the window manager cannot move it.
+        flags = Qt::Dialog | Qt::FramelessWindowHint;
         break;
     case Kind::popover:
         // Never Qt::Popup: it grabs the pointer and steals the release of a drag.
@@ -594,9 +599,13 @@ void NSWindow::saveFrameUsingName(std::string_view name) const {
     const CGRect f = frame();
     std::shared_ptr<NSScreen> shown = screen();
     const CGRect area = shown ? shown->visibleFrame() : CGRect{};
+    // The decorations go with the frame: the next launch sizes the content
+    // before the window manager has decorated it.
+    const QMargins d = WindowFrame::decorations(*widget_, expectedDecorations());
     std::ostringstream text;
     for (double value : {f.origin.x, f.origin.y, f.width(), f.height(), area.origin.x,
-                         area.origin.y, area.width(), area.height()}) {
+                         area.origin.y, area.width(), area.height(), double(d.left()),
+                         double(d.top()), double(d.right()), double(d.bottom())}) {
         text << std::lround(value) << ' ';
     }
     UserDefaults::standard().set(DefaultsValue(text.str()), frameDefaultsKey(name));
@@ -619,6 +628,20 @@ bool NSWindow::setFrameUsingName(std::string_view name) {
     if (restored.size.width <= 0 || restored.size.height <= 0) {
         return false;
     }
+    // The screen's area, then the decorations, which older entries lack.
+    double extra[8];
+    int count = 0;
+    while (count < 8 && text >> extra[count]) {
+        ++count;
+    }
+    const bool decorated =
+        count == 8 && std::all_of(extra + 4, extra + 8, [&](double v) {
+            return v >= 0 && v < std::min(restored.size.width, restored.size.height) / 2;
+        });
+    storedDecorations_.reset();
+    if (decorated) {
+        storedDecorations_ = QMargins(int(extra[4]), int(extra[5]), int(extra[6]), int(extra[7]));
+    }
     // A frame stored on a screen that has gone is brought onto the primary one.
     std::vector<std::shared_ptr<NSScreen>> all = NSScreen::screens();
     const bool onSomeScreen = std::any_of(all.begin(), all.end(), [&](const auto& s) {
@@ -637,12 +660,41 @@ bool NSWindow::setFrameUsingName(std::string_view name) {
 }
 
 void NSWindow::frameChanged(bool moved) {
+    if (widget_ && widget_->isVisible()) {
+        // Learns the window manager's decorations for windows not shown yet.
+        WindowFrame::decorations(*widget_, {});
+    }
     if (std::shared_ptr<NSWindowDelegate> d = delegate()) {
         moved ? d->windowDidMove(*this) : d->windowDidResize(*this);
     }
     post(moved ? didMoveNotification : didResizeNotification);
     if (!autosaveName_.empty() && widget_) {
         widget_->frameSaveTimer.start();
+    }
+    // A sheet follows its window, which may be maximised only after it was attached.
+    if (attachedSheet_) {
+        placeAttachedSheet();
+    } else if (std::shared_ptr<NSWindow> parent = sheetParent(); parent && !moved) {
+        parent->placeAttachedSheet();
+    }
+}
+
+void NSWindow::placeAttachedSheet() {
+    if (!attachedSheet_ || !attachedSheet_->widget_ || !widget_) {
+        return;
+    }
+    // Hangs from the top of the content, below the menu bar, centred across the window.
+    // The menu bar's own size hint: its laid-out height lags while the window is maximised.
+    const QRect parentFrame = widget_->frameGeometry();
+    const QWidget* menu = widget_->menuWidget();
+    const int top =
+        widget_->geometry().y() +
+        (menu && !menu->isHidden() && !menu->actions().isEmpty() ? menu->sizeHint().height() : 0);
+    QWidget& sheet = *attachedSheet_->widget_;
+    const QPoint corner(parentFrame.x() + (parentFrame.width() - sheet.frameGeometry().width()) / 2,
+                        top);
+    if (sheet.frameGeometry().topLeft() != corner) {
+        sheet.move(corner);
     }
 }
 
@@ -713,12 +765,7 @@ void NSWindow::beginSheet(std::shared_ptr<NSWindow> sheet,
     sheet->widget_->setParent(widget_, Qt::Dialog);
     sheet->updateWindowFlags();
     sheet->widget_->setWindowModality(Qt::WindowModal);
-    // Hangs from the top of the window, centred across it.
-    const QRect parentFrame = widget_->frameGeometry();
-    const QRect parentInner = widget_->geometry();
-    const QSize size = sheet->widget_->size();
-    sheet->widget_->move(parentFrame.x() + (parentFrame.width() - size.width()) / 2,
-                         parentInner.y());
+    placeAttachedSheet();
     sheet->makeKeyAndOrderFront();
 }
 

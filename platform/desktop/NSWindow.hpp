@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,7 +106,10 @@ public:
     std::shared_ptr<NSWindowDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(std::weak_ptr<NSWindowDelegate> delegate) { delegate_ = std::move(delegate); }
 
-    // Frames include the title bar; screen points, y up.
+    // Frames include the window manager's decorations; screen points, y up.
+    // Before the window is first shown its decorations are guessed (those
+    // stored with a restored frame, else those of the last window of its
+    // kind); the frame's top-left corner stays where it is put either way.
     CGRect frame() const;
     void setFrame(CGRect frame, bool display = true);
     void setFrameOrigin(CGPoint origin);
@@ -225,6 +229,8 @@ private:
     void setKind(Kind kind);
     void showOnScreen(bool activate);
     void frameChanged(bool moved);
+    void placeAttachedSheet();
+    QMargins expectedDecorations() const;
     void qtActivated();
     void qtHidden();
     void qtCloseRequested();
@@ -247,6 +253,8 @@ private:
     std::function<void(NSModalResponse)> sheetHandler_;
     std::vector<std::shared_ptr<NSTitlebarAccessoryViewController>> accessories_;
     std::string autosaveName_;
+    // The window manager's decorations stored with the restored frame.
+    std::optional<QMargins> storedDecorations_;
     NSWindowLevel level_ = NSNormalWindowLevel;
     double alpha_ = 1;
     bool opaque_ = true;

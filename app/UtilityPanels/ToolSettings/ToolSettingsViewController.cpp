@@ -136,8 +136,9 @@ void ToolSettingsViewController::decodeUIState(KeyedUnarchiver& unarchiver) {
             if (!colorWell) {
                 fatalError("The colour well is not connected");
             }
-            colorWell->activate(false);
+            // Placed before it shows, so the window manager keeps the frame where it was.
             NSColorPanel::sharedColorPanel().setFrame(*frame, true);
+            colorWell->activate(false);
         }
     }
     NSColorRef stored = decodeColor(unarchiver, "color");

@@ -10,46 +10,57 @@
 #include "desktop/NSWindow.hpp"
 #include "foundation/UserDefaults.hpp"
 
+#include <QMenuBar>
 #include <gtest/gtest.h>
 
 namespace velmora {
 namespace {
 
-TEST(UtilityPanelPlace, PanelsHangFromTheTopCornersAndStayInView) {
-    constexpr double title = UtilityPanelPlace::titleBarAllowance;
+TEST(UtilityPanelPlace, PanelsHangBelowTheClearBandFromTheTopCornersAndStayInView) {
     struct Case {
         const char* name;
         UtilityPanelPlace place;
         CGSize panel;
         CGRect area;
+        double clearTop;
         CGPoint origin;
     };
     const Case cases[] = {
-        {"top left", {0, 0, false}, {68, 160}, {{0, 40}, {1600, 960}}, {0, 960 - title - 160}},
+        {"top left", {0, 0, false}, {68, 160}, {{0, 40}, {1600, 960}}, 50, {0, 960 - 50 - 160}},
         {"below another",
          {0, 188, false},
          {220, 320},
          {{0, 0}, {1600, 1000}},
-         {0, 1000 - title - 188 - 320}},
-        {"top right", {0, 0, true}, {340, 420}, {{0, 0}, {1600, 1000}}, {1260, 1000 - title - 420}},
+         50,
+         {0, 1000 - 50 - 188 - 320}},
+        {"top right", {0, 0, true}, {340, 420}, {{0, 0}, {1600, 1000}}, 0, {1260, 1000 - 420}},
+        {"inset from the right",
+         {10, 0, true},
+         {340, 420},
+         {{0, 0}, {1920, 1080}},
+         47,
+         {1570, 1080 - 47 - 420}},
         {"too low for the screen: at the bottom",
          {0, 500, false},
          {220, 320},
          {{0, 0}, {800, 600}},
+         50,
          {0, 0}},
         {"taller than the screen: top in view",
          {0, 0, false},
          {290, 700},
          {{0, 0}, {800, 600}},
+         50,
          {0, -100}},
         {"wider than the screen: left edge in view",
          {0, 0, true},
          {900, 100},
          {{0, 0}, {800, 600}},
-         {0, 600 - title - 100}},
+         50,
+         {0, 600 - 50 - 100}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.place.defaultFrameOrigin(c.panel, c.area), c.origin) << c.name;
+        EXPECT_EQ(c.place.defaultFrameOrigin(c.panel, c.area, c.clearTop), c.origin) << c.name;
     }
 }
 
@@ -80,8 +91,13 @@ TEST(UtilityPanelPlace, TheStoryboardsPutThePanelsAlongTheTopOnFirstRun) {
             ->window()
             ->frame()};
     const CGRect area = NSScreen::screens().front()->visibleFrame();
-    const double top = area.maxY() - UtilityPanelPlace::titleBarAllowance;
-    EXPECT_EQ(frames[0].maxY(), top) << "tools";
+    // Below a maximised document window's title bar and menu bar.
+    QMenuBar bar;
+    bar.addMenu(QStringLiteral("Help"));
+    const double top = frames[0].maxY();
+    EXPECT_LE(top, area.maxY() - UtilityPanelPlace::titleBarAllowance - bar.sizeHint().height());
+    EXPECT_GE(top,
+              area.maxY() - 2 * UtilityPanelPlace::titleBarAllowance - 2 * bar.sizeHint().height());
     EXPECT_EQ(frames[1].maxY(), frames[0].minY() - UtilityPanelPlace::titleBarAllowance)
         << "presets under the tools";
     EXPECT_EQ(frames[2].maxY(), top) << "tool settings";
