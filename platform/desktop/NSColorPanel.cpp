@@ -4,6 +4,8 @@
 #include "desktop/WindowFrame.hpp"
 
 #include <QColorDialog>
+#include <QEvent>
+#include <utility>
 
 namespace velmora {
 
@@ -28,6 +30,24 @@ NSColorRef colorFromQt(const QColor& color) {
     return NSColor::colorWithSRGBRed(rgb.redF(), rgb.greenF(), rgb.blueF(), 1.0);
 }
 
+// Calls back on every move, resize or repaint of the watched widget.
+class EventCall : public QObject {
+public:
+    EventCall(QObject* parent, std::function<void()> call)
+        : QObject(parent), call_(std::move(call)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::Move || type == QEvent::Resize || type == QEvent::Paint ||
+            type == QEvent::UpdateRequest) {
+            call_();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> call_;
+};
+
 } // namespace
 
 NSColorPanel& NSColorPanel::sharedColorPanel() {
@@ -45,6 +65,10 @@ bool NSColorPanel::sharedColorPanelExists() {
 NSColorPanel::NSColorPanel() : dialog_(new QColorDialog) {
     dialog_->setOptions(QColorDialog::DontUseNativeDialog | QColorDialog::NoButtons);
     dialog_->setWindowTitle(QStringLiteral("Colors"));
+    // The dialog shows where it is put but keeps its content there, leaving
+    // its frame a title bar higher than asked once the window manager frames
+    // it; so a frame restored before it shows is put right after that.
+    dialog_->installEventFilter(new EventCall(dialog_, [this] { framed(); }));
     QObject::connect(dialog_, &QColorDialog::currentColorChanged, dialog_,
                      [this](const QColor& color) {
                          if (handler_) {
@@ -84,8 +108,23 @@ CGRect NSColorPanel::frame() const {
 }
 
 void NSColorPanel::setFrame(CGRect frame, bool) {
-    WindowFrame::setFrame(*dialog_, NSScreen::qtRect(frame),
-                          WindowFrame::lastSeen(dialog_->windowType()));
+    const QRect target = NSScreen::qtRect(frame);
+    if (!WindowFrame::exists(*dialog_)) {
+        // Put right once the window manager has framed it (see the constructor).
+        pendingFrame_ = target;
+    }
+    WindowFrame::setFrame(*dialog_, target, WindowFrame::lastSeen(dialog_->windowType()));
+}
+
+void NSColorPanel::framed() {
+    if (!pendingFrame_ || !dialog_->isVisible() ||
+        dialog_->frameGeometry() == dialog_->geometry()) {
+        return;
+    }
+    const QRect target = *std::exchange(pendingFrame_, std::nullopt);
+    if (dialog_->frameGeometry() != target) {
+        WindowFrame::setFrame(*dialog_, target, {});
+    }
 }
 
 } // namespace velmora

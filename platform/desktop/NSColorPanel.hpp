@@ -6,6 +6,7 @@
 #include <QColorDialog>
 #include <QPointer>
 #include <functional>
+#include <optional>
 
 namespace velmora {
 
@@ -33,7 +34,10 @@ public:
 
 private:
     NSColorPanel();
+    void framed();
+
     QPointer<QColorDialog> dialog_;
+    std::optional<QRect> pendingFrame_;
     std::function<void(const NSColorRef&)> handler_;
 };
 

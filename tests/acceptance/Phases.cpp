@@ -18,6 +18,8 @@ void runPhase(Driver& driver) {
         {"after-kill", afterKillPhase},
         {"autosave-kill", autosaveKillPhase},
         {"after-autosave-kill", afterAutosaveKillPhase},
+        {"windows-first-run", windowsFirstRunPhase},
+        {"windows-relaunch", windowsRelaunchPhase},
     };
     const auto phase = phases.find(driver.phase());
     if (!driver.check(phase != phases.end(), "phase " + driver.phase() + " exists") ||

@@ -17,6 +17,9 @@ void killPhase(Driver& driver);
 void afterKillPhase(Driver& driver);
 void autosaveKillPhase(Driver& driver);
 void afterAutosaveKillPhase(Driver& driver);
+// Under a window manager only.
+void windowsFirstRunPhase(Driver& driver);
+void windowsRelaunchPhase(Driver& driver);
 
 // The tool, colour, brush and panel frames, as text (main thread).
 std::string interfaceState();

@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Runs the acceptance phases one launch of the program after another, each
 with the same temporary home and XDG folders, on the X display given (the
-ctest entry starts it inside `xvfb-run -a`). Usage: run_acceptance.py PROGRAM SHOTS"""
+ctest entry starts it inside `xvfb-run -a`).
+Usage: run_acceptance.py PROGRAM SHOTS [--window-manager]
+With --window-manager, openbox manages the display and only the window
+checks run, one launch each, in the order listed."""
 import os
 import shutil
 import signal
@@ -11,6 +14,31 @@ import tempfile
 import time
 
 program, shots = sys.argv[1], os.path.abspath(sys.argv[2])
+managed = "--window-manager" in sys.argv[3:]
+
+# The window checks: a first run, then relaunches that each find the panels
+# where the one before left them (five saves and restores).
+WINDOW_PHASES = ["windows-first-run"] + ["windows-relaunch"] * 5
+
+
+def start_window_manager():
+    """Starts openbox on the display; the process once it manages it, else None."""
+    if shutil.which("openbox") is None:
+        print("FAIL: openbox is not installed (scripts/install-deps.sh installs it)", flush=True)
+        return None
+    manager = subprocess.Popen(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    deadline = time.time() + 20
+    while time.time() < deadline and manager.poll() is None:
+        check = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"],
+                               capture_output=True, text=True)
+        if "window id" in check.stdout:
+            return manager
+        time.sleep(0.1)
+    print("FAIL: openbox did not take the display", flush=True)
+    manager.kill()
+    manager.wait()
+    return None
 
 
 def launch(env, phase, timeout=300):
@@ -76,6 +104,19 @@ def main():
                LSAN_OPTIONS="suppressions=" + os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp"))
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
     failed = []
+    if managed:
+        manager = start_window_manager()
+        if manager is None:
+            return 1
+        try:
+            for phase in WINDOW_PHASES:
+                code = launch(env, phase)
+                if code != 0:
+                    failed.append(f"{phase} (exit {code})")
+        finally:
+            manager.terminate()
+            manager.wait()
+        return finish(home, failed)
     only = os.environ.get("ACCEPTANCE_ONLY")  # "kill": the kill phases alone, to debug them
     for phase in ([] if only else ["session", "relaunch"]):
         code = launch(env, phase)
@@ -100,6 +141,10 @@ def main():
         code = launch(env, after)
         if code != 0:
             failed.append(f"{after} (exit {code})")
+    return finish(home, failed)
+
+
+def finish(home, failed):
     keep = os.environ.get("ACCEPTANCE_KEEP")
     if keep is None:
         shutil.rmtree(home, ignore_errors=True)

@@ -1,0 +1,218 @@
+// Launches under a window manager: the panels come back exactly where the
+// last launch left them, and a maximised document window's menus and the
+// controls of its New Canvas sheet are not hidden behind the panels.
+#include "Document/Document.hpp"
+#include "acceptance/Phases.hpp"
+#include "acceptance/Steps.hpp"
+#include "desktop/NSColorPanel.hpp"
+#include "desktop/NSColorWell.hpp"
+#include "desktop/NSWindow.hpp"
+
+#include <QAbstractButton>
+#include <QColorDialog>
+#include <QCursor>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPointer>
+#include <QScreen>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace velmora::acceptance {
+
+namespace {
+
+constexpr const char* panelTitles[] = {"Brush Presets", "Tool Settings", "Tools", "Layers"};
+constexpr const char* framesFile = "window-frames.txt";
+
+bool decorated(const QWidget* window) {
+    return window != nullptr && window->isVisible() &&
+           window->frameGeometry() != window->geometry();
+}
+
+QWidget* colorPanel() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QColorDialog*>(window) != nullptr && window->isVisible()) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+// Waits until the window manager has framed every panel (and the colour panel
+// when it is to show), then a little longer for it to settle.
+void settle(Driver& d, bool withColors) {
+    const bool framed = d.waitUntil([&] {
+        for (const char* title : panelTitles) {
+            if (!decorated(probe::panel(title))) {
+                return false;
+            }
+        }
+        return !withColors || decorated(colorPanel());
+    });
+    d.check(framed, withColors ? "the window manager frames the panels and the colour panel"
+                               : "the window manager frames the four panels");
+    d.pause(1.5);
+}
+
+// Each panel's frame as the program gives it, and the colour panel's when it shows.
+std::string frames() {
+    std::ostringstream out;
+    const auto line = [&](const std::string& name, const CGRect& frame) {
+        out << name << " " << frame.origin.x << " " << frame.origin.y << " " << frame.width() << " "
+            << frame.height() << "\n";
+    };
+    for (const char* title : panelTitles) {
+        const auto window = NSWindow::windowOf(probe::panel(title));
+        line(title, window ? window->frame() : CGRect{});
+    }
+    if (NSColorPanel::sharedColorPanelExists() && NSColorPanel::sharedColorPanel().isVisible()) {
+        line("Colors", NSColorPanel::sharedColorPanel().frame());
+    }
+    return out.str();
+}
+
+// Points the real pointer at a spot of the screen; true once the window
+// system gives the pointer to `target` there, which it does only when no other
+// window covers the spot.
+bool reachable(Driver& d, QWidget* target, QPoint local, const std::function<bool()>& extra) {
+    const QPoint global = d.onMain([&] { return target->mapToGlobal(local); });
+    d.onMain([&] { QCursor::setPos(global); });
+    return d.waitUntil(
+        [&] {
+            QWidget* at = QApplication::widgetAt(QCursor::pos());
+            return QCursor::pos() == global && target->underMouse() &&
+                   (at == target || target->isAncestorOf(at)) && (!extra || extra());
+        },
+        5);
+}
+
+void checkMenusAndSheet(Driver& d) {
+    d.step("maximised-document");
+    chooseMenu(d, "File", "New");
+    QPointer<QWidget> window;
+    QPointer<QWidget> sheet;
+    const bool shown = d.waitUntil([&] {
+        const auto documents = probe::documents();
+        window = documents.empty() ? nullptr : probe::window(*documents.front());
+        const auto owner = NSWindow::windowOf(window);
+        const auto attached = owner ? owner->attachedSheet() : nullptr;
+        sheet = attached ? attached->widget() : nullptr;
+        return window != nullptr && window->isMaximized() && sheet != nullptr && sheet->isVisible();
+    });
+    if (!d.check(shown, "a new document's window is maximised with its sheet")) {
+        return;
+    }
+    d.pause(1.5);
+    const bool filled = d.onMain([&] {
+        const QRect area = window->screen()->availableGeometry();
+        return window->frameGeometry().width() >= area.width() * 0.95 &&
+               window->frameGeometry().height() >= area.height() * 0.95;
+    });
+    d.check(filled, "the document window fills the screen");
+    d.screenshot("maximised-with-sheet");
+
+    QList<QWidget*> controls = d.onMain([&] {
+        QList<QWidget*> found;
+        for (QWidget* child : sheet->findChildren<QWidget*>()) {
+            if (child->isVisible() && (qobject_cast<QLineEdit*>(child) != nullptr ||
+                                       qobject_cast<QAbstractButton*>(child) != nullptr)) {
+                found.push_back(child);
+            }
+        }
+        return found;
+    });
+    d.check(controls.size() >= 4, "the sheet shows its fields and buttons");
+    for (QWidget* control : controls) {
+        const QPoint centre = d.onMain([&] { return control->rect().center(); });
+        const std::string name = d.onMain([&] {
+            auto* button = qobject_cast<QAbstractButton*>(control);
+            return button != nullptr
+                       ? button->text().toStdString()
+                       : "field showing " + qobject_cast<QLineEdit*>(control)->text().toStdString();
+        });
+        d.check(reachable(d, control, centre, {}), "the sheet's " + name + " can be clicked");
+    }
+    // The menus answer once the sheet is gone (the sheet holds the window's input).
+    d.onMain([&] {
+        if (auto* create = Driver::find<QAbstractButton>(QStringLiteral("Create"), sheet)) {
+            Driver::click(create);
+        }
+    });
+    const bool created = d.waitUntil([&] {
+        const auto documents = probe::documents();
+        return !documents.empty() && documents.front()->layeredCanvas() != nullptr &&
+               (sheet == nullptr || !sheet->isVisible());
+    });
+    if (!d.check(created, "Create gives the document its canvas")) {
+        return;
+    }
+    d.pause(0.5);
+    auto* bar = d.onMain([&] { return window ? window->findChild<QMenuBar*>() : nullptr; });
+    const QList<QAction*> menus =
+        d.onMain([&] { return bar ? bar->actions() : QList<QAction*>(); });
+    d.check(menus.size() >= 5, "the menu bar shows the menus");
+    for (QAction* menu : menus) {
+        const QPoint centre = d.onMain([&] { return bar->actionGeometry(menu).center(); });
+        const bool free = reachable(d, bar, centre, [&] {
+            return bar->actionAt(bar->mapFromGlobal(QCursor::pos())) == menu;
+        });
+        d.check(free, "the " + d.onMain([&] { return menu->text(); }).toStdString() +
+                          " menu can be clicked");
+    }
+    chooseMenu(d, "File", "Close");
+    d.check(d.waitUntil([] { return probe::documents().empty(); }), "the document closes");
+}
+
+} // namespace
+
+void windowsFirstRunPhase(Driver& d) {
+    d.step("first-run");
+    std::filesystem::remove(d.work() / framesFile);
+    settle(d, false);
+    d.screenshot("panels");
+    checkMenusAndSheet(d);
+
+    d.step("placed");
+    // The Layers panel moved elsewhere, the colour panel opened from the well.
+    d.onMain([] {
+        if (const auto layers = NSWindow::windowOf(probe::panel("Layers"))) {
+            const CGRect frame = layers->frame();
+            layers->setFrame({{frame.origin.x - 300, frame.origin.y - 200}, frame.size});
+        }
+        QWidget* settings = probe::panel("Tool Settings");
+        for (QWidget* child :
+             settings != nullptr ? settings->findChildren<QWidget*>() : QList<QWidget*>()) {
+            if (dynamic_cast<NSColorWell*>(child) != nullptr && child->isVisible()) {
+                Driver::click(child);
+                break;
+            }
+        }
+    });
+    d.check(d.waitUntil([] {
+        return NSColorPanel::sharedColorPanelExists() &&
+               NSColorPanel::sharedColorPanel().isVisible();
+    }),
+            "the colour well opens the colour panel");
+    settle(d, true);
+    const std::string placed = d.onMain([] { return frames(); });
+    std::ofstream(d.work() / framesFile) << placed;
+    d.screenshot("placed");
+    quit(d);
+}
+
+void windowsRelaunchPhase(Driver& d) {
+    d.step("relaunch");
+    // The colour panel open at the last quit opens again.
+    settle(d, true);
+    std::ifstream in(d.work() / framesFile);
+    const std::string saved((std::istreambuf_iterator<char>(in)), {});
+    const std::string now = d.onMain([] { return frames(); });
+    d.check(!saved.empty() && now == saved,
+            "every panel is where the last launch left it:\n" + now + "--- left:\n" + saved);
+    d.screenshot("relaunched");
+    quit(d);
+}
+
+} // namespace velmora::acceptance
