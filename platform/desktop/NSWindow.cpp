@@ -201,10 +201,13 @@ void NSWindow::setFrame(CGRect frame, bool) {
 }
 
 QMargins NSWindow::expectedDecorations() const {
+    if (!widget_ || widget_->windowFlags().testFlag(Qt::FramelessWindowHint)) {
+        return {};
+    }
     if (storedDecorations_) {
         return *storedDecorations_;
     }
-    return widget_ ? WindowFrame::lastSeen(widget_->windowType()) : QMargins();
+    return WindowFrame::lastSeen(widget_->windowType());
 }
 
 void NSWindow::setFrameOrigin(CGPoint origin) {

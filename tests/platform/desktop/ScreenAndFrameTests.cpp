@@ -139,6 +139,13 @@ TEST(NSWindowFrameTest, AFrameIsPlacedByItsCornerBeforeTheWindowIsShown) {
         << "the content keeps its size";
     EXPECT_GE(after.width(), before.width());
     window->close();
+
+    // A window without decorations is never given the guessed ones.
+    const CGRect content{{30, 40}, {120, 50}};
+    auto borderless = std::make_shared<NSWindow>(content, NSWindowStyleMask::borderless);
+    EXPECT_EQ(borderless->frame(), content);
+    borderless->setFrameOrigin({60, 70});
+    EXPECT_EQ(borderless->frame(), (CGRect{{60, 70}, {120, 50}}));
 }
 
 // A sheet attached before its window is maximised hangs below the menu bar,
