@@ -4,15 +4,19 @@
 #include "desktop/NSWindow.hpp"
 #include "desktop/NumberFormatter.hpp"
 
+#include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMetaObject>
+#include <QWindow>
 
 namespace velmora {
 
 QuickEditTextFied::QuickEditTextFied(QWidget* parent) : QLineEdit(parent) {}
 
 QuickEditTextFied::~QuickEditTextFied() {
+    // The base class gives the focus up after this part is gone.
+    QObject::disconnect(focusWatch_);
     NumberFormatter::detach(this);
 }
 
@@ -37,12 +41,54 @@ bool QuickEditTextFied::textShouldEndEditing() const {
     return formatter_->isPartialStringValid(current, nullptr, nullptr);
 }
 
-void QuickEditTextFied::focusInEvent(QFocusEvent* event) {
+void QuickEditTextFied::setEditsOnClick(bool value) {
+    editsOnClick_ = value;
+    // Not focused by a press: the press is the list's.
+    setFocusPolicy(value ? Qt::NoFocus : Qt::StrongFocus);
+}
+
+void QuickEditTextFied::beginEditing() {
+    makeWindowKey();
+    editing_ = true;
+    setFocus(Qt::MouseFocusReason);
+    selectAll();
+}
+
+void QuickEditTextFied::makeWindowKey() {
     // A panel that becomes key only when needed needs it now.
     if (std::shared_ptr<NSWindow> shown = NSWindow::windowOf(this);
         shown && !shown->isKeyWindow()) {
         shown->makeKeyAndOrderFront();
     }
+}
+
+void QuickEditTextFied::showEvent(QShowEvent* event) {
+    QLineEdit::showEvent(event);
+    watchWindowFocus();
+}
+
+void QuickEditTextFied::watchWindowFocus() {
+    QWindow* handle = window()->windowHandle();
+    if (handle == watchedWindow_) {
+        return;
+    }
+    QObject::disconnect(focusWatch_);
+    watchedWindow_ = handle;
+    if (handle == nullptr) {
+        return;
+    }
+    // An inactive window sends no focus-in when it is given the focus (an
+    // editor opened in a panel that is not key): its window tells.
+    focusWatch_ = connect(handle, &QWindow::focusObjectChanged, this, [this](QObject* object) {
+        if (object == this && !isActiveWindow()) {
+            makeWindowKey();
+        }
+    });
+}
+
+void QuickEditTextFied::focusInEvent(QFocusEvent* event) {
+    editing_ = true;
+    makeWindowKey();
     QLineEdit::focusInEvent(event);
 }
 
@@ -56,10 +102,51 @@ void QuickEditTextFied::focusOutEvent(QFocusEvent* event) {
         return;
     }
     QLineEdit::focusOutEvent(event);
+    if (withinWindow) {
+        editing_ = false;
+    }
 }
 
 void QuickEditTextFied::mousePressEvent(QMouseEvent* event) {
+    if (editsOnClick_ && !editing_) {
+        pressedAt_ = event->position().toPoint();
+        pressDragged_ = false;
+        event->ignore();
+        return;
+    }
+    makeWindowKey();
     QLineEdit::mousePressEvent(event);
+    selectAll();
+}
+
+void QuickEditTextFied::mouseMoveEvent(QMouseEvent* event) {
+    if (editsOnClick_ && !editing_) {
+        if (pressedAt_ && (event->position().toPoint() - *pressedAt_).manhattanLength() >=
+                              QApplication::startDragDistance()) {
+            pressDragged_ = true;
+        }
+        event->ignore();
+        return;
+    }
+    QLineEdit::mouseMoveEvent(event);
+}
+
+void QuickEditTextFied::mouseReleaseEvent(QMouseEvent* event) {
+    if (editsOnClick_ && !editing_) {
+        const bool click =
+            pressedAt_ && !pressDragged_ && rect().contains(event->position().toPoint());
+        pressedAt_.reset();
+        event->ignore();
+        if (click) {
+            beginEditing();
+        }
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(event);
+}
+
+void QuickEditTextFied::mouseDoubleClickEvent(QMouseEvent* event) {
+    QLineEdit::mouseDoubleClickEvent(event);
     selectAll();
 }
 

@@ -79,7 +79,8 @@ void NSPanel::didResignKey() {
 bool NSPanel::needsKeyboard(const QWidget* widget) {
     if (qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget) ||
         qobject_cast<const QTextEdit*>(widget) || qobject_cast<const QPlainTextEdit*>(widget)) {
-        return true;
+        // A field that a press does not focus leaves the keyboard where it is.
+        return widget->focusPolicy() & Qt::ClickFocus;
     }
     // The viewport of a text view receives its presses.
     const QWidget* parent = widget->parentWidget();

@@ -106,6 +106,7 @@ LayerItemView::LayerItemView(QWidget* parent, FrontDocument frontDocument)
     icon->setFixedSize(iconSide, iconSide);
     layerName = new QuickEditTextFied(this);
     layerName->setFrame(false);
+    layerName->setEditsOnClick(true); // a press on the name selects the row
     layerName->setAcceptDrops(false); // drags over the row belong to the outline
     blendModeListButton = new QComboBox(this);
     for (const BlendMode mode : blendModes) {

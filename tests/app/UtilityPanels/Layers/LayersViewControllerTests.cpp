@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace velmora {
@@ -270,50 +271,88 @@ TEST(LayersPanel, RowsDraggedWithThePointerMoveTheirLayers) {
         {"onto the bottom layer's row: refused", 0, 3, 15, "Background A E[] B"},
         {"just below itself: refused", 2, 2, 28, "Background A E[] B"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        PanelRig rig;
-        const auto e = GroupLayer::make("E");
-        rig.canvas->setImmediateLayers({rig.background, rig.a, e, rig.b});
-        auto window = std::make_shared<NSPanel>(CGRect{{0, 0}, {320, 300}});
-        window->setContentView(rig.panel->view());
-        window->orderFront();
-        rig.openCanvas();
-        QApplication::processEvents();
-        LayersOutlineView& outline = *rig.panel->outlineView;
-        QWidget* viewport = outline.viewport();
-        const auto at = [&](int row, int y) {
-            return outline.visualRect(rig.tree().modelIndex({row})).topLeft() + QPoint(4, y);
-        };
-        const QPoint from = at(c.row, 15), to = at(c.target, c.y);
-        bool dragged = false;
-        // The offscreen platform ends a drag at once: while the outline's
-        // drag is under way its viewport gets the drag events a pointer would
-        // send.
-        const auto began = outline.draggingSessionWillBegin;
-        outline.draggingSessionWillBegin = [&](const QModelIndex& index) {
-            began(index);
-            dragged = true;
-            const std::unique_ptr<QMimeData> data(rig.tree().mimeData({index}));
-            const auto actions = Qt::MoveAction | Qt::CopyAction;
-            QDragEnterEvent enter(to - QPoint(0, 1), actions, data.get(), Qt::LeftButton, {});
-            QApplication::sendEvent(viewport, &enter);
-            QDragMoveEvent move(to, actions, data.get(), Qt::LeftButton, {});
-            QApplication::sendEvent(viewport, &move);
-            QDropEvent drop(to, actions, data.get(), Qt::LeftButton, {});
-            QApplication::sendEvent(viewport, &drop);
-        };
-        QTest::mousePress(viewport, Qt::LeftButton, {}, from);
-        // The first move makes the press a drag, the next one starts it.
-        QTest::mouseMove(viewport, from + QPoint(0, 2));
-        QTest::mouseMove(viewport, from + QPoint(0, 20));
-        QApplication::processEvents();
-        EXPECT_TRUE(dragged);
-        EXPECT_EQ(modelShape(*rig.canvas), c.shape);
-        EXPECT_EQ(outlineShape(rig.tree()),
-                  outlineShape(CanvasTreeAdapter::make(rig.canvas)->treeController()));
-        window->close();
+    for (const bool byName : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (byName ? ", by the name" : ", by the icon"));
+            PanelRig rig;
+            const auto e = GroupLayer::make("E");
+            rig.canvas->setImmediateLayers({rig.background, rig.a, e, rig.b});
+            auto window = std::make_shared<NSPanel>(CGRect{{0, 0}, {320, 300}});
+            window->setContentView(rig.panel->view());
+            window->orderFront();
+            rig.openCanvas();
+            QApplication::processEvents();
+            LayersOutlineView& outline = *rig.panel->outlineView;
+            QWidget* viewport = outline.viewport();
+            const QModelIndex grabbed = rig.tree().modelIndex({c.row});
+            const auto at = [&](int row, int y) {
+                return outline.visualRect(rig.tree().modelIndex({row})).topLeft() + QPoint(4, y);
+            };
+            const QuickEditTextFied* name =
+                dynamic_cast<LayerItemView*>(outline.indexWidget(grabbed))->layerName;
+            const QPoint from =
+                byName ? name->mapTo(viewport, QPoint(6, name->height() / 2)) : at(c.row, 15);
+            const QPoint to = at(c.target, c.y);
+            const auto layer = rig.tree().node(grabbed)->layer;
+            bool dragged = false;
+            // The offscreen platform ends a drag at once: while the outline's
+            // drag is under way its viewport gets the drag events a pointer
+            // would send.
+            const auto began = outline.draggingSessionWillBegin;
+            outline.draggingSessionWillBegin = [&](const QModelIndex& index) {
+                began(index);
+                dragged = true;
+                const std::unique_ptr<QMimeData> data(rig.tree().mimeData({index}));
+                const auto actions = Qt::MoveAction | Qt::CopyAction;
+                QDragEnterEvent enter(to - QPoint(0, 1), actions, data.get(), Qt::LeftButton, {});
+                QApplication::sendEvent(viewport, &enter);
+                QDragMoveEvent move(to, actions, data.get(), Qt::LeftButton, {});
+                QApplication::sendEvent(viewport, &move);
+                QDropEvent drop(to, actions, data.get(), Qt::LeftButton, {});
+                QApplication::sendEvent(viewport, &drop);
+            };
+            // Through the window, which gives each event to the widget under the pointer.
+            QWindow* screen = window->widget()->windowHandle();
+            const auto inWindow = [&](QPoint p) { return viewport->mapTo(window->widget(), p); };
+            QTest::mousePress(screen, Qt::LeftButton, {}, inWindow(from));
+            // The first move makes the press a drag, the next one starts it.
+            QTest::mouseMove(screen, inWindow(from + QPoint(0, 2)));
+            QTest::mouseMove(screen, inWindow(from + QPoint(0, 20)));
+            QTest::mouseRelease(screen, Qt::LeftButton, {}, inWindow(from + QPoint(0, 20)));
+            QApplication::processEvents();
+            EXPECT_TRUE(dragged);
+            EXPECT_EQ(rig.canvas->activeLayer(), layer) << "the press selects the row";
+            EXPECT_EQ(modelShape(*rig.canvas), c.shape);
+            EXPECT_EQ(outlineShape(rig.tree()),
+                      outlineShape(CanvasTreeAdapter::make(rig.canvas)->treeController()));
+            window->close();
+        }
     }
+}
+
+TEST(LayersPanel, AClickOnALayersNameSelectsTheRowAndEditsTheName) {
+    // Outline: B G[y x] A Background.
+    PanelRig rig;
+    rig.openCanvas();
+    auto window = std::make_shared<NSPanel>(CGRect{{0, 0}, {320, 300}});
+    window->setBecomesKeyOnlyIfNeeded(true);
+    window->setContentView(rig.panel->view());
+    window->orderFront();
+    QApplication::processEvents();
+    LayersOutlineView& outline = *rig.panel->outlineView;
+    QuickEditTextFied* name =
+        dynamic_cast<LayerItemView*>(outline.indexWidget(rig.tree().modelIndex({2})))->layerName;
+    const QPoint at = name->mapTo(window->widget(), QPoint(6, name->height() / 2));
+    ASSERT_NE(rig.canvas->activeLayer(), rig.a);
+    QTest::mousePress(window->widget()->windowHandle(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(rig.canvas->activeLayer(), rig.a);
+    EXPECT_FALSE(name->isEditing()) << "a press alone may still become a drag";
+    QTest::mouseRelease(window->widget()->windowHandle(), Qt::LeftButton, {}, at);
+    QApplication::processEvents();
+    EXPECT_TRUE(name->hasFocus());
+    EXPECT_EQ(name->selectedText().toStdString(), "A");
+    EXPECT_TRUE(window->isKeyWindow());
+    window->close();
 }
 
 TEST(LayersPanel, APressBelowTheRowsClearsTheActiveLayer) {

@@ -15,6 +15,7 @@
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -151,6 +152,36 @@ TEST_F(ToolsPresetsTest, RowsDraggedWithThePointerMoveBetweenRowsOnly) {
         EXPECT_EQ(names(), c.order);
     }
     window->close();
+}
+
+TEST_F(ToolsPresetsTest, ANameTypedWhileAnotherWindowIsKeyReachesTheBrush) {
+    auto window = std::make_shared<NSPanel>(CGRect{{300, 0}, {240, 300}});
+    window->setBecomesKeyOnlyIfNeeded(true);
+    window->setContentView(panel->view());
+    window->orderFront();
+    auto document = std::make_shared<NSWindow>();
+    auto* stray = new QLineEdit;
+    document->setContentView(stray);
+    document->makeKeyAndOrderFront();
+    QApplication::processEvents();
+    ASSERT_EQ(QGuiApplication::focusWindow(), document->widget()->windowHandle());
+
+    const QRect row = panel->tableView->visualRect(panel->model().index(1, 0));
+    QTest::mouseDClick(window->widget()->windowHandle(), Qt::LeftButton, {},
+                       panel->tableView->viewport()->mapTo(window->widget(), row.center()));
+    QApplication::processEvents();
+    // The keys go where the window system sends them: to the key window.
+    QWindow* keys = QGuiApplication::focusWindow();
+    for (const char key : std::string("Ink")) {
+        QTest::keyClick(keys, key);
+    }
+    QTest::keyClick(keys, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_TRUE(window->isKeyWindow());
+    EXPECT_EQ(names(), (std::vector<std::string>{"A", "Ink", "C", "D"}));
+    EXPECT_TRUE(stray->text().isEmpty());
+    window->close();
+    document->close();
 }
 
 TEST_F(ToolsPresetsTest, NewAddsACopyOfTheLiveBrushAfterTheSelection) {
