@@ -1,7 +1,9 @@
 // Launches under a window manager: the panels come back exactly where the
-// last launch left them, and a maximised document window's menus and the
-// controls of its New Canvas sheet are not hidden behind the panels.
+// last launch left them, a maximised document window's menus and the
+// controls of its New Canvas sheet are not hidden behind the panels, and an
+// opened canvas is fitted to the window's real size.
 #include "Document/Document.hpp"
+#include "acceptance/CanvasChecks.hpp"
 #include "acceptance/Phases.hpp"
 #include "acceptance/Steps.hpp"
 #include "desktop/NSColorPanel.hpp"
@@ -11,6 +13,7 @@
 #include <QAbstractButton>
 #include <QColorDialog>
 #include <QCursor>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPointer>
@@ -161,6 +164,28 @@ void checkMenusAndSheet(Driver& d) {
         d.check(free, "the " + d.onMain([&] { return menu->text(); }).toStdString() +
                           " menu can be clicked");
     }
+    d.check(saveAs(d, "Velmora (experimental)", d.work() / "Window.velmora"),
+            "the canvas is saved");
+    chooseMenu(d, "File", "Close");
+    d.check(d.waitUntil([] { return probe::documents().empty(); }), "the document closes");
+}
+
+// The saved canvas opened again, in a window the window manager maximises.
+void checkOpenedCanvas(Driver& d) {
+    d.step("opened");
+    chooseMenu(d, "File", "Open…");
+    auto* dialog = qobject_cast<QFileDialog*>(waitForModal(d));
+    if (!d.check(dialog != nullptr, "the open panel opens")) {
+        return;
+    }
+    typeInto(d, d.onMain([&] { return dialog->findChild<QLineEdit*>("fileNameEdit"); }),
+             QString::fromStdString((d.work() / "Window.velmora").string()));
+    const auto document = waitForShownDocument(d, 30);
+    if (!d.check(document != nullptr, "the canvas opens")) {
+        return;
+    }
+    d.onMain([&] { Driver::focusWindow(probe::window(*document)); });
+    openedCanvasChecks(d, document);
     chooseMenu(d, "File", "Close");
     d.check(d.waitUntil([] { return probe::documents().empty(); }), "the document closes");
 }
@@ -173,6 +198,7 @@ void windowsFirstRunPhase(Driver& d) {
     settle(d, false);
     d.screenshot("panels");
     checkMenusAndSheet(d);
+    checkOpenedCanvas(d);
 
     d.step("placed");
     // The Layers panel moved elsewhere, the colour panel opened from the well.
