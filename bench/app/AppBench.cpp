@@ -6,11 +6,15 @@
 //   the stroke queue to the frame's render work completing), same run;
 // - undo and redo of a stroke over 4000 x 4000 pixels, right after it and once
 //   its snapshots are encoded: the main thread's time and the time to the
-//   painted frame, as ratios to the engine's finish time for that stroke and to
-//   a parallel copy of its region;
+//   painted frame, as ratios to the engine's finish time for that stroke, to
+//   a parallel copy of its region, to a full recomposite and to a copy of the
+//   visible pixels; fitted and at 100 %;
 // - the move tool dragging a layer that covers the whole canvas in 1-pixel
 //   steps at 120 Hz: each step from its posted event to the painted frame that
-//   shows it, as a ratio to a full recomposite of the canvas to a painted frame;
+//   shows it, as a ratio to a full recomposite of the canvas to a painted frame
+//   and to a copy of the visible pixels, fitted and at 100 %;
+// - a layer's opacity dragged, its visibility toggled, its blend mode changed:
+//   each change to the painted frame that shows it, with the same references;
 // - brush cursors of 24, 260 and 1080 points at backing scale 2: the main
 //   thread's part of putting one on screen, as a ratio to a copy of the cursor
 //   image's bytes.
@@ -37,6 +41,7 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -154,6 +159,7 @@ struct Session {
     std::map<uint64_t, Clock::time_point> painted;
     uint64_t paintCount = 0;
     bool scaled = false;
+    const bool unpaced = std::getenv("VELMORA_BENCH_UNPACED") != nullptr;
 
     Session() {
         settings.setPersistentTool(DrawingTool::brush);
@@ -177,6 +183,9 @@ struct Session {
         metal->setClearColor(viewer.backgroundClearColor());
         delegate->view = metal;
         controller->setDelegate(delegate);
+        // Every frame composites all it has to, as before frames were paced: the
+        // figures to compare with.
+        controller->setPacedFrames(!unpaced);
         pen->controller = controller;
         pen->metal = metal;
         viewer.setToolResponder(pen);
@@ -206,6 +215,33 @@ struct Session {
         runUntil([&] { return paintCount > before; });
         return Clock::now();
     }
+    // Fitted (as opened) or at 100 %: one canvas pixel per device pixel.
+    void zoom(bool fitted) {
+        model->resetTransform(viewer.view()->drawableSize(), {8000, 8000}, fitted);
+        settle();
+    }
+    // A full recomposite of the whole canvas to a painted frame, as every frame
+    // was before frames were paced.
+    double fullRecomposite() {
+        controller->setPacedFrames(false);
+        controller->renderedCanvas()->needsUpdate(
+            {{0, 0, 0}, {bench::scene::side, bench::scene::side, 1}});
+        const auto t0 = Clock::now();
+        const double took = ms(waitForPaint([&] { viewer.view()->draw(); }) - t0);
+        controller->setPacedFrames(!unpaced);
+        return took;
+    }
+    // A parallel copy of the canvas pixels the view shows (4 bytes each).
+    double visibleCopy() {
+        const auto pacing = controller->pacing();
+        const MTLSize shown = pacing ? pacing->visible.size : MTLSize{0, 0, 1};
+        const size_t bytes = size_t(shown.width) * size_t(shown.height) * 4;
+        static std::vector<char> src(size_t(8000) * 8000 * 4, 1), dst(src.size(), 0);
+        bench::parallelCopy(dst.data(), src.data(), bytes);
+        const auto c0 = Clock::now();
+        bench::parallelCopy(dst.data(), src.data(), bytes);
+        return ms(Clock::now() - c0);
+    }
     // For each probed frame, when its picture was painted, or the next one
     // painted when the view showed a newer drawable instead.
     std::vector<std::optional<Clock::time_point>> shownTimes() const {
@@ -220,9 +256,11 @@ struct Session {
         }
         return shown;
     }
-    // Lets the stroke's completion and undo group finish.
+    // Lets the stroke's completion and undo group finish, and the view catch
+    // up with the canvas at full resolution.
     void settle() {
         runUntil([&] { return !controller->isDrawing(); });
+        runUntil([&] { return controller->renderedCanvas()->isCaughtUp(); });
         MetalHelper::shared()->execute([](MetalHelper&, const auto&) {});
         for (int i = 0; i < 3; ++i) {
             QApplication::processEvents();
@@ -334,6 +372,7 @@ double paintLargeStroke(Session& s) {
 void BM_UndoRedoLargeStroke(benchmark::State& state) {
     auto& s = session();
     const bool encoded = state.range(0) != 0;
+    s.zoom(state.range(1) != 0);
     const size_t regionBytes = size_t(4080) * 4080 * 4;
     static std::vector<char> src(regionBytes, 1), dst(regionBytes, 0);
     for (auto _ : state) {
@@ -360,6 +399,11 @@ void BM_UndoRedoLargeStroke(benchmark::State& state) {
         const auto c0 = Clock::now();
         bench::parallelCopy(dst.data(), src.data(), regionBytes);
         const double copy = ms(Clock::now() - c0);
+        const double full = s.fullRecomposite(), visible = s.visibleCopy();
+        state.counters["recomposite_ms"] = full;
+        state.counters["visible_copy_ms"] = visible;
+        state.counters["undo_to_recomposite"] = state.counters["undo_painted_ms"] / full;
+        state.counters["undo_to_visible_copy"] = state.counters["undo_painted_ms"] / visible;
         state.counters["finish_ms"] = finish;
         state.counters["region_copy_ms"] = copy;
         state.counters["undo_to_copy"] = state.counters["undo_painted_ms"] / copy;
@@ -367,9 +411,10 @@ void BM_UndoRedoLargeStroke(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_UndoRedoLargeStroke)
-    ->ArgNames({"encoded"})
-    ->Arg(0)
-    ->Arg(1)
+    ->ArgNames({"encoded", "fitted"})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Args({1, 0})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
@@ -427,11 +472,8 @@ void BM_MoveToolStepToFrame(benchmark::State& state) {
     counting->layer = layer;
     s.viewer.setToolResponder(counting);
     const MTLRegion whole{{0, 0, 0}, {bench::scene::side, bench::scene::side, 1}};
-    const auto recomposite = [&] {
-        s.controller->renderedCanvas()->needsUpdate(whole);
-        const auto t0 = Clock::now();
-        return ms(s.waitForPaint([&] { s.viewer.view()->draw(); }) - t0);
-    };
+    const auto recomposite = [&] { return s.fullRecomposite(); };
+    s.zoom(state.range(0) != 0);
 
     for (auto _ : state) {
         // Shifted left by the drag's length first: a layer as large as the
@@ -472,7 +514,9 @@ void BM_MoveToolStepToFrame(benchmark::State& state) {
         }
         s.runUntil(
             [&] { return posted.back() != Clock::time_point{} && !counting->move->dragSession(); });
+        const auto released = Clock::now();
         s.settle();
+        const double catchUp = ms(Clock::now() - released);
 
         // Step k (1-based) is shown by the first frame begun after k steps.
         const auto shown = s.shownTimes();
@@ -494,6 +538,10 @@ void BM_MoveToolStepToFrame(benchmark::State& state) {
             full.push_back(recomposite());
         }
         const double reference = percentile(full, 0.5);
+        const double visible = s.visibleCopy();
+        state.counters["catch_up_ms"] = catchUp;
+        state.counters["visible_copy_ms"] = visible;
+        state.counters["step_med_to_visible_copy"] = percentile(latency, 0.5) / visible;
         state.counters["steps_shown"] = double(latency.size());
         state.counters["refused"] = double(owner->refused);
         state.counters["step_med_ms"] = percentile(latency, 0.5);
@@ -510,7 +558,91 @@ void BM_MoveToolStepToFrame(benchmark::State& state) {
     canvas->setActiveLayer(activeBefore);
     s.settle();
 }
-BENCHMARK(BM_MoveToolStepToFrame)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MoveToolStepToFrame)
+    ->ArgNames({"fitted"})
+    ->Arg(1)
+    ->Arg(0)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// A layer's opacity dragged (60 steps at 60 Hz), its visibility toggled or its
+// blend mode changed (10 times at 4 Hz), on layer 5 (a quarter of the canvas),
+// fitted or at 100 %: each change from being made on the main thread to the
+// painted frame that first shows it, beside a full recomposite and a copy of
+// the visible pixels measured in the same run.
+void BM_LayerPropertyStepToFrame(benchmark::State& state) {
+    auto& s = session();
+    if (!s.scaled) {
+        state.SkipWithError("the view's backing scale is not 2");
+        return;
+    }
+    const int kind = int(state.range(0));
+    s.zoom(state.range(1) != 0);
+    const auto layer = s.canvas->immediateLayers()[5];
+    const int steps = kind == 0 ? 60 : 10;
+    const double rate = kind == 0 ? 60 : 4;
+    const BlendMode modes[] = {BlendMode::multiply, BlendMode::overlay, BlendMode::linearBurn,
+                               BlendMode::linearDodge, BlendMode::sourceOver};
+    int applied = 0;
+    for (auto _ : state) {
+        s.probe->frames.clear();
+        s.painted.clear();
+        applied = 0;
+        s.probe->progress = [&applied] { return applied; };
+        std::vector<Clock::time_point> madeAt(static_cast<size_t>(steps));
+        const auto t0 = Clock::now() + std::chrono::milliseconds(5);
+        for (int i = 0; i < steps; ++i) {
+            const auto due = t0 + std::chrono::nanoseconds(int64_t(i / rate * 1e9));
+            DispatchQueue::main().asyncAfter(due, [&, i] {
+                madeAt[size_t(i)] = Clock::now();
+                if (kind == 0) {
+                    layer->setOpacity(1.0f - 0.9f * float(i + 1) / float(steps));
+                } else if (kind == 1) {
+                    layer->setVisible(!layer->visible());
+                } else {
+                    layer->setBlendMode(modes[size_t(i) % std::size(modes)]);
+                }
+                applied += 1;
+            });
+        }
+        s.runUntil([&] { return applied == steps; });
+        const auto last = Clock::now();
+        s.settle();
+        const double catchUp = ms(Clock::now() - last);
+        const auto shown = s.shownTimes();
+        const auto& frames = s.probe->frames;
+        std::vector<double> latency;
+        int step = 0;
+        for (size_t f = 0; f < frames.size(); ++f) {
+            for (; step < frames[f].ready && step < steps; ++step) {
+                if (shown[f]) {
+                    latency.push_back(ms(*shown[f] - madeAt[size_t(step)]));
+                }
+            }
+        }
+        const double full = s.fullRecomposite(), visible = s.visibleCopy();
+        state.counters["steps_shown"] = double(latency.size());
+        state.counters["step_med_ms"] = percentile(latency, 0.5);
+        state.counters["step_p99_ms"] = percentile(latency, 0.99);
+        state.counters["catch_up_ms"] = catchUp;
+        state.counters["recomposite_ms"] = full;
+        state.counters["visible_copy_ms"] = visible;
+        state.counters["step_med_to_recomposite"] = percentile(latency, 0.5) / full;
+        state.counters["step_med_to_visible_copy"] = percentile(latency, 0.5) / visible;
+        // Back as the scene had it.
+        layer->setOpacity(1);
+        layer->setVisible(true);
+        layer->setBlendMode(BlendMode::sourceOver);
+        s.settle();
+        s.document->undoManager->removeAllActions();
+    }
+    s.probe->progress = [pen = s.pen.get()] { return pen->ready; };
+}
+BENCHMARK(BM_LayerPropertyStepToFrame)
+    ->ArgNames({"kind", "fitted"})
+    ->ArgsProduct({{0, 1, 2}, {1, 0}})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // The main thread's part of showing a new brush cursor of `d` points at
 // backing scale 2, made on the cursor queue beforehand (its images and, where

@@ -55,7 +55,7 @@ std::array<Vertex, 6> DrawingDrawable::quad(const MTLSize& resolution) {
 
 void DrawingDrawable::render(const std::shared_ptr<MTLTexture>& texture, MTLViewport viewport,
                              const MTLRenderPassDescriptor& renderPassDescriptor,
-                             MTLCommandBuffer& commandBuffer) {
+                             MTLCommandBuffer& commandBuffer, int textureLevel) {
     drawCounter_ += 1;
     if (texture == nullptr) {
         velmora::render(commandBuffer, renderPassDescriptor, "Empty rendering with no layer",
@@ -69,7 +69,8 @@ void DrawingDrawable::render(const std::shared_ptr<MTLTexture>& texture, MTLView
     const CGFloat scale = scaling(displayViewModel_->transform()).dx;
     const uint8_t magnified = scale > 4.0 ? 1 : 0;
     std::shared_ptr<MTLTexture> sampled = texture;
-    if (const int level = CanvasMipChain::levelFor(1.0 / scale); level > 0) {
+    if (const int level = CanvasMipChain::levelFor(1.0 / scale / double(1 << textureLevel));
+        level > 0) {
         if (auto reduced = levels_.encodeLevel(texture, level, commandBuffer)) {
             sampled = std::move(reduced);
         }

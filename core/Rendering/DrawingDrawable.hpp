@@ -34,10 +34,11 @@ public:
 
     // Without a texture the pass is still encoded, empty, so the view is cleared. A
     // canvas shown at less than half its size is sampled from a halved copy made
-    // first in the same command buffer.
+    // first in the same command buffer. A texture already halved `textureLevel`
+    // times is stretched over the whole canvas.
     void render(const std::shared_ptr<MTLTexture>& texture, MTLViewport viewport,
                 const MTLRenderPassDescriptor& renderPassDescriptor,
-                MTLCommandBuffer& commandBuffer);
+                MTLCommandBuffer& commandBuffer, int textureLevel = 0);
 
     // The quad over a canvas of the given size, texture coordinate (0, 0) at canvas
     // pixel (0, 0).

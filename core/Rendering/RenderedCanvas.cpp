@@ -8,6 +8,7 @@
 #include "MetalExtensions/MTLTextureExtensions.hpp"
 #include "Rendering/BlendKernel.hpp"
 #include "Rendering/MetalHelper.hpp"
+#include "Rendering/ReducedCanvas.hpp"
 #include "Rendering/TileCompositor.hpp"
 #include "Rendering/ZeroTiles.hpp"
 #include "foundation/FatalError.hpp"
@@ -54,6 +55,36 @@ CompositeStep makeStep(const RenderedCanvas::LayerNodeTree& node, const MTLRegio
     return step;
 }
 
+// Notes the buffer being encoded into for the layers' pictures while it lasts.
+class EncodingScope {
+public:
+    EncodingScope(MTLCommandBuffer*& slot, MTLCommandBuffer* buffer) : slot_(slot) {
+        slot_ = buffer;
+    }
+    ~EncodingScope() { slot_ = nullptr; }
+    EncodingScope(const EncodingScope&) = delete;
+    EncodingScope& operator=(const EncodingScope&) = delete;
+
+private:
+    MTLCommandBuffer*& slot_;
+};
+
+int64_t area(const MTLRegion& r) {
+    return r.size.width * r.size.height;
+}
+
+// The region cut along a grid of `side`, row by row.
+void cutAlongGrid(const MTLRegion& r, int64_t side, std::vector<MTLRegion>& out) {
+    const auto floorTo = [side](int64_t v) { return (v >= 0 ? v : v - side + 1) / side * side; };
+    for (int64_t y = floorTo(bottom(r)); y < top(r); y += side) {
+        for (int64_t x = floorTo(left(r)); x < right(r); x += side) {
+            if (const auto piece = intersection(r, makeMTLRegion(x, y, side, side))) {
+                out.push_back(*piece);
+            }
+        }
+    }
+}
+
 } // namespace
 
 RenderedCanvas::RenderedCanvas(const std::shared_ptr<LayeredCanvas>& canvas)
@@ -67,12 +98,26 @@ RenderedCanvas::RenderedCanvas(const std::shared_ptr<LayeredCanvas>& canvas)
     precondition(texture_ != nullptr, "No texture for the rendered canvas");
 }
 
+RenderedCanvas::RenderedCanvas(const std::shared_ptr<LayeredCanvas>& canvas, const MTLSize& size)
+    : dirtyRect_{MTLOriginZero, size}, canvas_(canvas),
+      scratch_(std::make_shared<imaging::ScratchPool>()),
+      zeroTiles_(std::make_shared<ZeroTiles>()) {
+    texture_ = MetalHelper::shared()->makeTexture(
+        {size.width, size.height, 1}, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
+        MTLPixelFormat::rgba8Unorm, "Reduced canvas");
+    precondition(texture_ != nullptr, "No texture for the reduced canvas");
+}
+
 RenderedCanvas::~RenderedCanvas() = default;
 
 void RenderedCanvas::needsUpdate(const MTLRegion& region) {
     const auto inside = intersection(region, MTLRegion{MTLOriginZero, size(*texture_)});
     if (inside) {
         dirtyRect_ = unionWith(dirtyRect_, *inside);
+        markedSinceCompute_ = true;
+        if (preview_ != nullptr) {
+            preview_->needsUpdate(ReducedCanvas::reducedRegion(*inside, preview_->level()));
+        }
     }
 }
 
@@ -80,11 +125,123 @@ void RenderedCanvas::needsUpdateIn(const std::vector<MTLRegion>& parts) {
     for (const MTLRegion& part : parts) {
         if (const auto inside = intersection(part, MTLRegion{MTLOriginZero, size(*texture_)})) {
             dirtyParts_.push_back(*inside);
+            markedSinceCompute_ = true;
+            if (preview_ != nullptr) {
+                preview_->needsUpdate(ReducedCanvas::reducedRegion(*inside, preview_->level()));
+            }
         }
     }
 }
 
+int64_t RenderedCanvas::dirtyArea() const {
+    int64_t sum = area(dirtyRect_);
+    for (const MTLRegion& part : dirtyParts_) {
+        sum += area(part);
+    }
+    return sum;
+}
+
+std::pair<std::shared_ptr<MTLTexture>, int> RenderedCanvas::shownTexture() const {
+    if (pacing_ && pacing_->level > 0 && preview_ != nullptr &&
+        preview_->level() == pacing_->level && !isCaughtUp()) {
+        return {preview_->texture(), pacing_->level};
+    }
+    return {texture_, 0};
+}
+
 void RenderedCanvas::compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    const bool stepped = std::exchange(markedSinceCompute_, false);
+    if (pacing_ && dirtyArea() > pacing_->area) {
+        if (stepped) {
+            // A new step: its frame shows it first; catching up waits for a frame without one.
+            Pacing quick = *pacing_;
+            quick.budget = 0;
+            computePaced(quick, commandBuffer);
+            return;
+        }
+        computePaced(*pacing_, commandBuffer);
+    } else {
+        computeAll(commandBuffer);
+    }
+}
+
+void RenderedCanvas::computePaced(const Pacing& pacing,
+                                  const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    std::vector<MTLRegion> pieces;
+    if (!isEmpty(dirtyRect_)) {
+        cutAlongGrid(dirtyRect_, pacing.block, pieces);
+    }
+    for (const MTLRegion& part : dirtyParts_) {
+        if (!contains(dirtyRect_, part)) {
+            cutAlongGrid(part, pacing.block, pieces);
+        }
+    }
+    std::stable_partition(pieces.begin(), pieces.end(), [&](const MTLRegion& piece) {
+        return intersects(piece, pacing.visible);
+    });
+    std::vector<MTLRegion> now, later;
+    int64_t budget = pacing.budget;
+    for (const MTLRegion& piece : pieces) {
+        // At full resolution the view shows this texture itself: all it shows is done now.
+        if (pacing.level == 0 && intersects(piece, pacing.visible)) {
+            now.push_back(piece);
+        } else if (budget > 0) {
+            now.push_back(piece);
+            budget -= area(piece);
+        } else {
+            later.push_back(piece);
+        }
+    }
+    {
+        const EncodingScope scope(encodingBuffer_, commandBuffer.get());
+        dirtyRect_ = MTLRegion{};
+        dirtyParts_ = std::move(now);
+        renderParts(MTLRegion{}, commandBuffer);
+        dirtyParts_ = std::move(later);
+    }
+    if (pacing.level > 0 && !isCaughtUp()) {
+        const auto canvas = canvas_.lock();
+        if (canvas == nullptr) {
+            return;
+        }
+        if (preview_ == nullptr || preview_->level() != pacing.level) {
+            preview_ = std::make_shared<ReducedCanvas>(canvas, pacing.level);
+        }
+        preview_->computeWithin(ReducedCanvas::reducedRegion(pacing.visible, pacing.level),
+                                commandBuffer);
+    }
+}
+
+void RenderedCanvas::computeWithin(const MTLRegion& within,
+                                   const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    const EncodingScope scope(encodingBuffer_, commandBuffer.get());
+    if (!isEmpty(dirtyRect_)) {
+        if (const auto part = intersection(dirtyRect_, within)) {
+            renderRegion(*part, texture_, commandBuffer);
+        }
+        if (contains(within, dirtyRect_)) {
+            dirtyRect_ = MTLRegion{};
+        }
+    }
+    if (dirtyParts_.empty()) {
+        return;
+    }
+    std::vector<MTLRegion> inside, kept;
+    for (const MTLRegion& part : dirtyParts_) {
+        if (const auto common = intersection(part, within)) {
+            inside.push_back(*common);
+        }
+        if (!contains(within, part)) {
+            kept.push_back(part);
+        }
+    }
+    dirtyParts_ = std::move(inside);
+    renderParts(MTLRegion{}, commandBuffer);
+    dirtyParts_ = std::move(kept);
+}
+
+void RenderedCanvas::computeAll(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    const EncodingScope scope(encodingBuffer_, commandBuffer.get());
     const MTLRegion whole = dirtyRect_;
     if (!isEmpty(whole)) {
         renderRegion(whole, texture_, commandBuffer);
@@ -103,7 +260,7 @@ std::shared_ptr<NSBitmapImageRep> RenderedCanvas::asBitmap() {
     MetalHelper& helper = *MetalHelper::shared();
     const auto commandBuffer = helper.commandQueue()->commandBuffer();
     precondition(commandBuffer != nullptr, "No command buffer");
-    compute(commandBuffer);
+    computeAll(commandBuffer);
     commandBuffer->commit();
     commandBuffer->waitUntilCompleted();
     if (commandBuffer->status() == MTLCommandBufferStatus::error) {
@@ -122,7 +279,11 @@ std::shared_ptr<NSBitmapImageRep> RenderedCanvas::asBitmap() {
 }
 
 CIImage RenderedCanvas::activeLayerImage(const Layer& layer, const MTLRegion& region) const {
-    return layer.applyingAlpha(layer.image(region));
+    return layer.applyingAlpha(layerImage(layer, region));
+}
+
+CIImage RenderedCanvas::layerImage(const Layer& layer, const MTLRegion& region) const {
+    return layer.image(region);
 }
 
 std::optional<RenderedCanvas::LayerNode>
@@ -133,7 +294,7 @@ RenderedCanvas::makeLayerNode(const std::shared_ptr<Layer>& layer,
     if (raster && layer == activeLayer) {
         return LayerNode{activeLayerImage(*layer, region), layer};
     }
-    CIImage image = layer->applyingAlpha(layer->image(region));
+    CIImage image = layer->applyingAlpha(layerImage(*layer, region));
     if (raster && image.isEmpty()) {
         return std::nullopt;
     }

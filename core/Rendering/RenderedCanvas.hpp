@@ -13,11 +13,13 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 namespace velmora {
 
 struct CompositeStep;
+class ReducedCanvas;
 class ZeroTiles;
 
 // The whole layered canvas flattened into one texture over white, kept up to
@@ -41,6 +43,20 @@ public:
     using LayerNodeTree = TreeNode<LayerNode>;
 
     static constexpr MTLSize tileSize{2048, 2048, 1};
+    // A dirty area above this is composited over several frames while paced.
+    static constexpr int64_t pacedArea = int64_t(2048) * 2048;
+    // Pixels composited at full resolution per paced frame beyond the visible ones.
+    static constexpr int64_t pacedBudget = int64_t(1536) * 1536;
+    // The side of the blocks a paced composite is cut into.
+    static constexpr int64_t pacedBlock = 256;
+
+    // How frames may spread a large composite: the canvas region the view shows,
+    // and the level whose halvings still give a source pixel per device pixel.
+    struct Pacing {
+        MTLRegion visible;
+        int level = 0;
+        int64_t area = pacedArea, budget = pacedBudget, block = pacedBlock;
+    };
 
     // The whole canvas is dirty; nothing is composited yet.
     explicit RenderedCanvas(const std::shared_ptr<LayeredCanvas>& canvas);
@@ -63,20 +79,51 @@ public:
     // What needsUpdateIn marked and the next compositing still has to redo.
     const std::vector<MTLRegion>& dirtyParts() const { return dirtyParts_; }
     // Encodes the compositing of the dirty region; neither commits nor waits.
+    // While paced, a dirty area above the pacing's area is done in blocks,
+    // visible ones first, its budget of pixels more in frames that no new mark
+    // preceded, and the rest waits for the next frames; newer marks join the
+    // rest and reorder it. At level 0 every visible block is done at once; above
+    // it a reduced picture of the visible part is composited instead, to be
+    // shown until the canvas has caught up.
     void compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) override;
+    // None: every compute does the whole dirty area, as asBitmap always does.
+    void setPacing(std::optional<Pacing> pacing) { pacing_ = pacing; }
+    const std::optional<Pacing>& pacing() const { return pacing_; }
+    // Nothing is left to composite at full resolution.
+    bool isCaughtUp() const { return isEmpty(dirtyRect_) && dirtyParts_.empty(); }
+    // The texture a frame shows and its level: the reduced picture while a
+    // paced composite above level 0 is catching up, else texture().
+    std::pair<std::shared_ptr<MTLTexture>, int> shownTexture() const;
+    // Composites only the dirty area inside `within` (texture pixels); the rest
+    // stays dirty.
+    void computeWithin(const MTLRegion& within,
+                       const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
     // The flattened canvas, top row first, after every piece of GPU work
     // committed before the call, and the dirty region, has run.
     std::shared_ptr<NSBitmapImageRep> asBitmap() override;
 
     // The picture of the active raster layer, visibility and opacity applied.
     virtual CIImage activeLayerImage(const Layer& layer, const MTLRegion& region) const;
+    // A layer's picture over the region of this texture, before its visibility
+    // and opacity: its own pixels at full resolution.
+    virtual CIImage layerImage(const Layer& layer, const MTLRegion& region) const;
 
     // Drops empty leaves (except the active layer) and groups left without
     // children.
     static LayerNodeTree::Pointer prune(const LayerNodeTree::Pointer& node,
                                         const std::shared_ptr<Layer>& activeLayer);
 
+protected:
+    // A texture of `size` over `canvas` (a reduced one), all dirty.
+    RenderedCanvas(const std::shared_ptr<LayeredCanvas>& canvas, const MTLSize& size);
+    // The buffer the composite being built is encoded into, for the layers'
+    // pictures that need commands of their own first.
+    MTLCommandBuffer* encodingBuffer() const { return encodingBuffer_; }
+
 private:
+    void computeAll(const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
+    void computePaced(const Pacing& pacing, const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
+    int64_t dirtyArea() const;
     void renderRegion(const MTLRegion& region, const std::shared_ptr<MTLTexture>& destination,
                       const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
     // The dirty parts outside `done`, one command per tile of the canvas's grid.
@@ -99,6 +146,11 @@ private:
     std::shared_ptr<imaging::ScratchPool> scratch_;
     // Where the live stroke's texture was clear when last composited.
     std::shared_ptr<ZeroTiles> zeroTiles_;
+    std::optional<Pacing> pacing_;
+    // The reduced picture of the pacing's level, marked with every change.
+    std::shared_ptr<ReducedCanvas> preview_;
+    MTLCommandBuffer* encodingBuffer_ = nullptr;
+    bool markedSinceCompute_ = false;
 };
 
 } // namespace velmora

@@ -1,6 +1,9 @@
 #include "Document/Viewers/DrawingController.hpp"
 
 #include "Canvas/RasterLayer.hpp"
+#include "Extensions/CGAffineTransformExtensions.hpp"
+#include "MetalExtensions/MTLOriginExtensions.hpp"
+#include "MetalExtensions/MTLRegionExtensions.hpp"
 #include "MetalExtensions/MTLSizeExtensions.hpp"
 #include "Rendering/BenchmarkedRenderer.hpp"
 #include "Rendering/MetalHelper.hpp"
@@ -8,6 +11,8 @@
 #include "foundation/LogHandles.hpp"
 #include "graphics/ImageCodecs.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <exception>
 
 namespace velmora {
@@ -101,6 +106,8 @@ void DrawingController::activeLayerDidChange(LayeredCanvas& canvas) {
 }
 
 void DrawingController::compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    renderedCanvas_->setPacing(strokeLiveScope_ == nullptr && pacedFrames_ ? pacing()
+                                                                           : std::nullopt);
     // Without an active layer the queued strokes wait.
     if (currentRenderedLayer_ != nullptr) {
         strokeRenderer_->render(currentRenderedLayer_->texture(), commandBuffer);
@@ -112,8 +119,47 @@ void DrawingController::render(MTLViewport viewport,
                                const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
     const auto canvas = canvas_.lock();
     const bool hasLayers = canvas != nullptr && !canvas->immediateLayers().empty();
-    drawable_->render(hasLayers ? renderedCanvas_->texture() : nullptr, viewport,
-                      renderPassDescriptor, *commandBuffer);
+    const auto [shown, level] = renderedCanvas_->shownTexture();
+    drawable_->render(hasLayers ? shown : nullptr, viewport, renderPassDescriptor, *commandBuffer,
+                      level);
+    if (!renderedCanvas_->isCaughtUp()) {
+        renderer_->needsDisplay();
+    }
+}
+
+std::optional<RenderedCanvas::Pacing> DrawingController::pacing() const {
+    const auto d = delegate();
+    const auto view = d ? d->canvasView() : nullptr;
+    if (view == nullptr) {
+        return std::nullopt;
+    }
+    const CGSize drawable = view->drawableSize();
+    const CGAffineTransform toCanvas = drawable_->displayViewModel()->transform().inverted();
+    double x0 = INFINITY, y0 = INFINITY, x1 = -INFINITY, y1 = -INFINITY;
+    for (const CGPoint corner :
+         {CGPoint{0, 0}, CGPoint{drawable.width, 0}, CGPoint{0, drawable.height},
+          CGPoint{drawable.width, drawable.height}}) {
+        const CGPoint p = toCanvas.apply(corner);
+        x0 = std::min(x0, p.x), y0 = std::min(y0, p.y);
+        x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
+    }
+    const MTLRegion canvasArea{MTLOriginZero, canvasResolution_};
+    const auto clamp = [](double v, int64_t hi) {
+        return std::isfinite(v) ? int64_t(std::clamp(v, 0.0, double(hi))) : int64_t(0);
+    };
+    const int64_t left = clamp(std::floor(x0), canvasResolution_.width);
+    const int64_t bottom = clamp(std::floor(y0), canvasResolution_.height);
+    const int64_t right = clamp(std::ceil(x1), canvasResolution_.width);
+    const int64_t top = clamp(std::ceil(y1), canvasResolution_.height);
+    const auto visible =
+        intersection(makeMTLRegion(left, bottom, right - left, top - bottom), canvasArea);
+    // The coarsest halving that still gives a source pixel per device pixel.
+    const double pixelsPerDevicePixel =
+        1.0 / scaling(drawable_->displayViewModel()->transform()).dx;
+    const int level = pixelsPerDevicePixel >= 2 && std::isfinite(pixelsPerDevicePixel)
+                          ? int(std::floor(std::log2(pixelsPerDevicePixel)))
+                          : 0;
+    return RenderedCanvas::Pacing{visible.value_or(MTLRegion{}), level};
 }
 
 std::shared_ptr<RasterLayer> DrawingController::strokeRendererPasteToActiveLayer(
@@ -141,12 +187,11 @@ void DrawingController::strokeRendererDidCommit(StrokeRenderer&,
                                                 const std::shared_ptr<RasterLayer>& layer) {
     // The layer is the one the stroke was pasted into, whatever is active now;
     // none when it was written nowhere.
+    pendingCommit_.reset();
     if (layer == nullptr || after == nullptr || before == nullptr) {
         return;
     }
-    const auto& queue = DispatchQueue::global(DispatchQoS::defaultQoS);
-    registerStrokeUndo(layer->uuid(), StrokeSnapshot::encode(before, queue),
-                       StrokeSnapshot::encode(after, queue), origin);
+    pendingCommit_ = PendingCommit{layer->uuid(), before, after, origin};
 }
 
 void DrawingController::registerStrokeUndo(const UUID& layerID, EncodedSnapshot restore,
@@ -172,22 +217,49 @@ void DrawingController::restoreStroke(const UUID& layerID, const EncodedSnapshot
     if (layer == nullptr) {
         fatalError("Internal inconcistency");
     }
-    std::shared_ptr<NSBitmapImageRep> bitmap;
-    try {
-        // Waits for the encoding when a worker has it under way.
-        bitmap = NSBitmapImageRep::imageRepWithData(restore->data());
-    } catch (const std::exception& error) {
-        fatalError(std::string("A stroke's snapshot was not encoded: ") + error.what());
+    // Only the stroke's tiles go back, decoded and written on the GPU timeline:
+    // every frame and read-back committed after this sees them, and the main
+    // thread waits for neither.
+    std::vector<MTLRegion> parts;
+    for (const MTLRegion& part : restore->parts()) {
+        parts.push_back({translated(origin, part.origin.x, part.origin.y), part.size});
     }
-    if (bitmap == nullptr) {
-        fatalError("A stroke's snapshot could not be read back");
+    const MTLRegion bounds = restore->partsBounds();
+    if (!isEmpty(bounds)) {
+        MetalHelper& helper = *MetalHelper::shared();
+        const auto commandBuffer = helper.commandQueue()->commandBuffer();
+        const MTLRegion region{translated(origin, bounds.origin.x, bounds.origin.y), bounds.size};
+        const auto target = layer->patch(region, commandBuffer);
+        target->cachedTiffData.clear();
+        const MTLOrigin offset = makeMTLOrigin(origin - target->origin);
+        const MTLRegion written{makeMTLOrigin(region.origin - target->origin), region.size};
+        auto decoded =
+            StrokeSnapshot::decodeSoon(restore, DispatchQueue::global(DispatchQoS::userInitiated));
+        const auto texture = target->texture();
+        commandBuffer->encodeHostCommand(
+            "Restore stroke",
+            [decoded = std::move(decoded), texture, written, offset,
+             partsInSnapshot = restore->parts()] {
+                std::shared_ptr<NSBitmapImageRep> packed;
+                try {
+                    packed = decoded();
+                } catch (const std::exception& error) {
+                    fatalError(std::string("A stroke's snapshot was not encoded: ") + error.what());
+                }
+                StrokeSnapshot::unpack(*packed, partsInSnapshot, texture->contents(written),
+                                       offset);
+            },
+            {texture});
+        commandBuffer->commit();
+        if (currentRenderedLayer_ != nullptr && currentRenderedLayer_->layer() == layer) {
+            const auto update = helper.commandQueue()->commandBuffer();
+            for (const MTLRegion& part : parts) {
+                currentRenderedLayer_->render(part, update);
+            }
+            update->commit();
+        }
+        renderedCanvas_->needsUpdateIn(parts);
     }
-    layer->paste(*bitmap, origin);
-    const MTLRegion region{origin, bitmap->pixelSize()};
-    if (currentRenderedLayer_ != nullptr) {
-        currentRenderedLayer_->updateRegion(region);
-    }
-    renderedCanvas_->needsUpdate(region);
     if (const auto d = delegate()) {
         if (const auto view = d->canvasView()) {
             view->draw();
@@ -207,6 +279,19 @@ void DrawingController::strokeRendererDidDrawIn(StrokeRenderer&, const MTLRegion
 
 void DrawingController::strokeRendererDidCommitIn(StrokeRenderer&, const MTLRegion&,
                                                   const std::vector<MTLRegion>& tiles) {
+    if (pendingCommit_) {
+        // The snapshots keep only the tiles the stroke drew in, in their own pixels.
+        std::vector<MTLRegion> parts;
+        for (const MTLRegion& tile : tiles) {
+            parts.push_back({makeMTLOrigin(tile.origin - pendingCommit_->origin), tile.size});
+        }
+        const auto& queue = DispatchQueue::global(DispatchQoS::defaultQoS);
+        auto before = StrokeSnapshot::encode(std::move(pendingCommit_->before), parts, queue);
+        auto after = StrokeSnapshot::encode(std::move(pendingCommit_->after), parts, queue);
+        registerStrokeUndo(pendingCommit_->layerID, std::move(before), std::move(after),
+                           pendingCommit_->origin);
+        pendingCommit_.reset();
+    }
     renderedCanvas_->needsUpdateIn(tiles);
     if (strokeLiveScope_ == nullptr) {
         renderer_->needsDisplay();

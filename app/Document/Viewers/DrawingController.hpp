@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace velmora {
@@ -81,6 +82,11 @@ public:
     std::shared_ptr<RegistrationUndoManager> undoManager() const { return undoManager_.lock(); }
     // From the first stroke's beginning until every stroke in progress is done.
     bool isDrawing() const { return strokeLiveScope_ != nullptr; }
+    // Whether frames outside strokes may spread a large composite over several
+    // frames, showing a reduced picture meanwhile (on by default).
+    void setPacedFrames(bool paced) { pacedFrames_ = paced; }
+    // The pacing of the next frame for the view's visible region and zoom; none without a view.
+    std::optional<RenderedCanvas::Pacing> pacing() const;
 
     // RendererComputable, RendererDrawable.
     void compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) override;
@@ -156,6 +162,15 @@ private:
     std::shared_ptr<Renderer::LiveScope> strokeLiveScope_;
     std::shared_ptr<UndoLock> undoLock_;
     std::shared_ptr<void> activeLayerObservation_;
+    // A finished stroke's pictures, until the tiles it drew in arrive with its
+    // drawn region in the same turn.
+    struct PendingCommit {
+        UUID layerID;
+        std::shared_ptr<NSBitmapImageRep> before, after;
+        MTLOrigin origin;
+    };
+    std::optional<PendingCommit> pendingCommit_;
+    bool pacedFrames_ = true;
 };
 
 } // namespace velmora

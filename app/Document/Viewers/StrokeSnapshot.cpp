@@ -1,19 +1,80 @@
 #include "Document/Viewers/StrokeSnapshot.hpp"
 
+#include "MetalExtensions/MTLOriginExtensions.hpp"
+#include "MetalExtensions/MTLRegionExtensions.hpp"
+#include "foundation/FatalError.hpp"
 #include "graphics/ImageCodecs.hpp"
 
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 namespace velmora {
 
-StrokeSnapshot::StrokeSnapshot(std::shared_ptr<NSBitmapImageRep> bitmap)
-    : bitmap_(std::move(bitmap)) {}
+StrokeSnapshot::StrokeSnapshot(std::shared_ptr<NSBitmapImageRep> bitmap,
+                               std::vector<MTLRegion> parts)
+    : bitmap_(std::move(bitmap)), parts_(std::move(parts)) {
+    if (bitmap_ != nullptr) {
+        const MTLRegion whole{MTLOriginZero, bitmap_->pixelSize()};
+        for (const MTLRegion& part : parts_) {
+            precondition(contains(whole, part), "A stroke's part outside its snapshot");
+        }
+    }
+}
 
 std::shared_ptr<StrokeSnapshot> StrokeSnapshot::encode(std::shared_ptr<NSBitmapImageRep> bitmap,
+                                                       std::vector<MTLRegion> parts,
                                                        const DispatchQueue& queue) {
-    auto snapshot = std::make_shared<StrokeSnapshot>(std::move(bitmap));
+    auto snapshot = std::make_shared<StrokeSnapshot>(std::move(bitmap), std::move(parts));
     queue.async([snapshot] { snapshot->run(); });
     return snapshot;
+}
+
+MTLRegion StrokeSnapshot::partsBounds() const {
+    MTLRegion bounds{};
+    for (const MTLRegion& part : parts_) {
+        bounds = unionWith(bounds, part);
+    }
+    return bounds;
+}
+
+std::shared_ptr<NSBitmapImageRep> StrokeSnapshot::pack(const NSBitmapImageRep& bitmap,
+                                                       const std::vector<MTLRegion>& parts) {
+    int64_t width = 1, height = 0;
+    for (const MTLRegion& part : parts) {
+        width = std::max(width, part.size.width);
+        height += part.size.height;
+    }
+    auto packed =
+        NSBitmapImageRep::makeRGBA8(width, std::max<int64_t>(height, 1), bitmap.colorSpace());
+    precondition(packed != nullptr, "No picture for a stroke's parts");
+    int64_t row = 0;
+    for (const MTLRegion& part : parts) {
+        for (int64_t y = 0; y < part.size.height; ++y) {
+            std::memcpy(packed->row(row + y), bitmap.row(part.origin.y + y) + 4 * part.origin.x,
+                        size_t(4 * part.size.width));
+        }
+        row += part.size.height;
+    }
+    return packed;
+}
+
+void StrokeSnapshot::unpack(const NSBitmapImageRep& packed, const std::vector<MTLRegion>& parts,
+                            const MTLTextureContents& to, const MTLOrigin& offset) {
+    precondition(to.bytesPerPixel == 4, "Stroke parts go into 8-bit RGBA");
+    int64_t row = 0;
+    for (const MTLRegion& part : parts) {
+        const int64_t x = part.origin.x + offset.x, y0 = part.origin.y + offset.y;
+        precondition(x >= 0 && y0 >= 0 && x + part.size.width <= to.width &&
+                         y0 + part.size.height <= to.height &&
+                         row + part.size.height <= packed.pixelsHigh() &&
+                         part.size.width <= packed.pixelsWide(),
+                     "A stroke's part outside the texture");
+        for (int64_t y = 0; y < part.size.height; ++y) {
+            std::memcpy(to.row(y0 + y) + 4 * x, packed.row(row + y), size_t(4 * part.size.width));
+        }
+        row += part.size.height;
+    }
 }
 
 void StrokeSnapshot::run() {
@@ -29,7 +90,8 @@ void StrokeSnapshot::run() {
         try {
             ImageEncodingProperties properties;
             properties.compressionMethod = 5; // LZW
-            auto encoded = bitmap ? bitmap->representation(NSBitmapImageFileType::tiff, properties)
+            const auto packed = bitmap ? pack(*bitmap, parts_) : nullptr;
+            auto encoded = packed ? packed->representation(NSBitmapImageFileType::tiff, properties)
                                   : std::nullopt;
             if (encoded) {
                 data = std::move(*encoded);
@@ -58,6 +120,37 @@ const std::vector<uint8_t>& StrokeSnapshot::data() {
 bool StrokeSnapshot::isEncoded() const {
     const std::lock_guard lock(mutex_);
     return done_;
+}
+
+std::function<std::shared_ptr<NSBitmapImageRep>()>
+StrokeSnapshot::decodeSoon(std::shared_ptr<StrokeSnapshot> snapshot, const DispatchQueue& queue) {
+    struct Decoding {
+        std::once_flag once;
+        std::shared_ptr<StrokeSnapshot> snapshot;
+        std::shared_ptr<NSBitmapImageRep> packed;
+        std::exception_ptr error;
+        std::shared_ptr<NSBitmapImageRep> get() {
+            std::call_once(once, [this] {
+                try {
+                    packed = NSBitmapImageRep::imageRepWithData(snapshot->data());
+                    if (packed == nullptr) {
+                        throw std::runtime_error("A stroke's snapshot could not be read back");
+                    }
+                } catch (...) {
+                    error = std::current_exception();
+                }
+                snapshot = nullptr;
+            });
+            if (error) {
+                std::rethrow_exception(error);
+            }
+            return packed;
+        }
+    };
+    auto decoding = std::make_shared<Decoding>();
+    decoding->snapshot = std::move(snapshot);
+    queue.async([decoding] { (void)decoding->get(); });
+    return [decoding] { return decoding->get(); };
 }
 
 } // namespace velmora

@@ -1,33 +1,54 @@
 #pragma once
 
 #include "foundation/DispatchQueue.hpp"
+#include "gpu/MTLGeometry.hpp"
+#include "gpu/MTLTexture.hpp"
 #include "graphics/NSBitmapImageRep.hpp"
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 namespace velmora {
 
-// The LZW TIFF of one stroke's before or after pixels, encoded once on a
-// worker queue while the user paints on. Whoever needs it first encodes it:
-// an undo that finds the job not yet started encodes it on its own thread
-// instead of waiting behind whatever keeps the workers busy, so an undo never
-// waits on a queue that may itself wait on the main thread.
+// One stroke's before or after pixels, kept only where the stroke drew: the
+// parts are packed one above the other into a narrow picture whose LZW TIFF
+// is encoded once on a worker queue while the user paints on. Whoever needs it
+// first encodes it: an undo that finds the job not yet started encodes it on
+// its own thread instead of waiting behind whatever keeps the workers busy, so
+// an undo never waits on a queue that may itself wait on the main thread.
 class StrokeSnapshot {
 public:
-    // Starts the encoding on `queue`; the bitmap is released once encoded.
+    // `parts` lie inside the bitmap, in its pixels (rows as the bitmap holds
+    // them); the bitmap is released once encoded.
     static std::shared_ptr<StrokeSnapshot> encode(std::shared_ptr<NSBitmapImageRep> bitmap,
+                                                  std::vector<MTLRegion> parts,
                                                   const DispatchQueue& queue);
+    StrokeSnapshot(std::shared_ptr<NSBitmapImageRep> bitmap, std::vector<MTLRegion> parts);
 
     // The encoded data, encoding it here if no worker has started it; throws
     // when it could not be encoded.
     const std::vector<uint8_t>& data();
     bool isEncoded() const;
+    const std::vector<MTLRegion>& parts() const { return parts_; }
+    // The bounds of the parts; empty when there are none.
+    MTLRegion partsBounds() const;
 
-    explicit StrokeSnapshot(std::shared_ptr<NSBitmapImageRep> bitmap);
+    // The parts packed: each at column 0, the first at the bottom, rows as given.
+    static std::shared_ptr<NSBitmapImageRep> pack(const NSBitmapImageRep& bitmap,
+                                                  const std::vector<MTLRegion>& parts);
+    // Writes each packed part at its place plus `offset` into `to`, which must hold it.
+    static void unpack(const NSBitmapImageRep& packed, const std::vector<MTLRegion>& parts,
+                       const MTLTextureContents& to, const MTLOrigin& offset);
+
+    // Starts decoding the packed parts on `queue`; the function returns them,
+    // decoding them itself when no worker has begun, waiting when one has.
+    // Throws when the data cannot be read back.
+    static std::function<std::shared_ptr<NSBitmapImageRep>()>
+    decodeSoon(std::shared_ptr<StrokeSnapshot> snapshot, const DispatchQueue& queue);
 
 private:
     void run();
@@ -35,6 +56,7 @@ private:
     mutable std::mutex mutex_;
     std::once_flag once_;
     std::shared_ptr<NSBitmapImageRep> bitmap_;
+    std::vector<MTLRegion> parts_;
     std::vector<uint8_t> data_;
     std::exception_ptr error_;
     bool done_ = false;
