@@ -727,8 +727,9 @@ std::shared_ptr<NSResponder> NSWindow::firstResponder() {
     if (std::shared_ptr<NSResponder> chosen = firstResponder_.lock()) {
         return chosen;
     }
-    QWidget* focus = QApplication::focusWidget();
-    if (focus && widget_ && focus->window() == widget_) {
+    // The window's own focus widget: it keeps it while a panel is key.
+    QWidget* focus = widget_ ? widget_->focusWidget() : nullptr;
+    if (focus && focus->window() == widget_) {
         if (std::shared_ptr<NSViewController> around = NSViewController::controllerAround(focus)) {
             return around;
         }

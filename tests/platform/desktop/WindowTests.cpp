@@ -1,3 +1,4 @@
+#include "desktop/NSApplication.hpp"
 #include "desktop/NSPanel.hpp"
 #include "desktop/NSTitlebarAccessoryViewController.hpp"
 #include "desktop/NSViewController.hpp"
@@ -210,6 +211,29 @@ TEST(NSWindowTest, ActionsFindTheFirstResponderThatHandlesThem) {
     EXPECT_EQ(inner->targetForAction("newTab:"), controller.get());
     // The window is the first responder while nothing in it has focus.
     EXPECT_EQ(window->firstResponder(), window);
+}
+
+TEST(NSWindowTest, TheMainWindowsFocusStillAnswersActionsWhileAPanelIsKey) {
+    auto window = makeWindow("Main");
+    auto controller = std::make_shared<NSWindowController>(window);
+    auto content = std::make_shared<NSViewController>();
+    window->setContentViewController(content);
+    controller->window();
+    content->setAction("zoomIn:", [](NSObject*) {});
+    auto* field = new QLineEdit(content->view());
+    window->makeKeyAndOrderFront();
+    QApplication::processEvents();
+    field->setFocus();
+    auto panel = std::make_shared<NSPanel>();
+    panel->setBecomesKeyOnlyIfNeeded(true);
+    panel->setContentView(new QLineEdit);
+    panel->orderFront();
+    panel->makeKeyWindow();
+    QApplication::processEvents();
+    ASSERT_TRUE(panel->widget()->isActiveWindow());
+    EXPECT_EQ(NSApplication::shared().targetForAction("zoomIn:"), content.get());
+    panel->close();
+    window->close();
 }
 
 TEST(NSWindowTest, SheetTakesTheKeyboardAndReturnsItWithTheResponse) {
