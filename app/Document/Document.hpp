@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Canvas/CanvasArchive.hpp"
 #include "Canvas/LayeredCanvas.hpp"
 #include "Canvas/PreviewCanvas.hpp"
 #include "Document/BitmapProvider.hpp"
@@ -118,7 +119,7 @@ private:
     };
     // The checks every write makes, in order, then the flattened canvas.
     Flattened flattened(const std::string& typeName) const;
-    void writeNative(const URL& url, const Flattened& flat);
+    void writeNative(const URL& url, const Flattened& flat, CanvasArchive::WriteSteps& steps);
     void runAlert(const std::exception& error);
     // The content `data` makes: previews when viewing, else the canvas.
     Content contentOf(const Data& data, FileType type, bool viewing) const;

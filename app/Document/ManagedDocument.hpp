@@ -26,6 +26,10 @@ public:
     std::shared_ptr<UndoManager> undoManager() override;
     void setUndoManager(std::shared_ptr<UndoManager> undoManager) override;
 
+    // An autosave waits while any lock is held: it would hold up the edit
+    // (a stroke's samples) for as long as it writes.
+    bool autosaveMayStartNow() const override { return undoLockCount_ == 0; }
+
     // A count past the largest machine word stops the program.
     [[nodiscard]] std::shared_ptr<UndoLock> makeUndoLock() override;
 

@@ -32,6 +32,11 @@ std::shared_ptr<LayeredCanvas> readCanvas(std::span<const std::uint8_t> data) {
     return reading([&] { return CanvasArchive::readCanvas(data); });
 }
 
+std::shared_ptr<LayeredCanvas> readCanvas(const SharedBytes& data,
+                                          CanvasArchive::ReadSteps* steps) {
+    return reading([&] { return CanvasArchive::readCanvas(data, steps); });
+}
+
 std::shared_ptr<PreviewCanvas> readPreviewCanvas(std::span<const std::uint8_t> data) {
     const auto previews = reading([&] { return CanvasArchive::readPreviews(data); });
     const auto best = previews ? previews->bestPreview() : nullptr;
@@ -51,9 +56,9 @@ std::vector<std::uint8_t> data(const LayeredCanvas& canvas,
 }
 
 void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
-           const std::shared_ptr<NSBitmapImageRep>& flattened) {
-    const auto previews = CanvasPreviews::makeStandardPreviews(flattened);
-    CanvasArchive::write(path, canvas, *previews);
+           const std::shared_ptr<NSBitmapImageRep>& flattened, CanvasArchive::WriteSteps* steps) {
+    CanvasArchive::write(
+        path, canvas, [&] { return CanvasPreviews::makeStandardPreviews(flattened); }, steps);
 }
 
 } // namespace velmora::NativeDocument

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Canvas/CanvasArchive.hpp"
 #include "Canvas/LayeredCanvas.hpp"
 #include "Canvas/PreviewCanvas.hpp"
 #include "graphics/NSBitmapImageRep.hpp"
@@ -20,6 +21,10 @@ namespace NativeDocument {
 // DocumentError unsupportedImageSize for a canvas larger than 8000 x 8000 and
 // unsupportedFormat for anything else amiss.
 std::shared_ptr<LayeredCanvas> readCanvas(std::span<const std::uint8_t> data);
+// The same from shared bytes (a mapped file), whose stored patches are kept as
+// views into them; `steps`, when given, gets where the time went.
+std::shared_ptr<LayeredCanvas> readCanvas(const SharedBytes& data,
+                                          CanvasArchive::ReadSteps* steps = nullptr);
 // Reads only the previews, for a document that is viewed. Throws as
 // `readCanvas`; a document without previews is unsupportedFormat.
 std::shared_ptr<PreviewCanvas> readPreviewCanvas(std::span<const std::uint8_t> data);
@@ -27,9 +32,12 @@ std::shared_ptr<PreviewCanvas> readPreviewCanvas(std::span<const std::uint8_t> d
 // The canvas with the standard previews of `flattened`.
 std::vector<std::uint8_t> data(const LayeredCanvas& canvas,
                                const std::shared_ptr<NSBitmapImageRep>& flattened);
-// The same streamed to `path` through a temporary file beside it.
+// The same streamed to `path` through a temporary file beside it; the
+// previews are made while the patches are encoded. `steps`, when given, gets
+// where the time went.
 void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
-           const std::shared_ptr<NSBitmapImageRep>& flattened);
+           const std::shared_ptr<NSBitmapImageRep>& flattened,
+           CanvasArchive::WriteSteps* steps = nullptr);
 
 } // namespace NativeDocument
 

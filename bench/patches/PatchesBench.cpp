@@ -3,6 +3,7 @@
 #include "Canvas/RasterLayer.hpp"
 #include "PaintedBitmap.hpp"
 #include "Rendering/MetalHelper.hpp"
+#include "coding/SharedBytes.hpp"
 #include "graphics/ColorManagement.hpp"
 #include "graphics/ImageCodecs.hpp"
 #include "graphics/NSColor.hpp"
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -153,17 +155,41 @@ void BM_SaveAllPatchesParallelVsOneThread(benchmark::State& state) {
     state.counters["busy_threads"] = parallelCpu / parallel;
 }
 
+// A plain write of `bytes` to a new file beside the document, flushed to the
+// disk: the reference for saving it, measured in the same run.
+double plainWrite(const std::vector<char>& bytes) {
+    const auto path = documentPath().string() + ".reference";
+    const auto t0 = std::chrono::steady_clock::now();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    for (size_t done = 0; fd >= 0 && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) {
+            break;
+        }
+        done += size_t(n);
+    }
+    ::fsync(fd);
+    ::close(fd);
+    const double took = seconds(t0);
+    std::filesystem::remove(path);
+    return took;
+}
+
 // A small stroke on one layer, then a save: only that layer's patch is
-// rendered, the others are checked and written as they were read.
+// rendered, the others are checked and written as they were read. Each
+// step's seconds are given beside the whole, and a plain write of as many
+// bytes with its flush.
 void BM_SaveAfterSmallStroke(benchmark::State& state) {
     Fixture& f = fixture();
     CanvasArchive::write(documentPath(), *f.canvas, *f.previews);
     const auto stroke = MetalHelper::shared()->makeTexture(
         {side, side, 1}, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
         MTLPixelFormat::rgba32Float, std::nullopt);
-    double total = 0;
+    const std::vector<char> same(std::filesystem::file_size(documentPath()), 'x');
+    double total = 0, patches = 0, previews = 0, file = 0, reference = 0;
     int64_t n = 0;
     for (auto _ : state) {
+        reference += plainWrite(same);
         const auto cb = MetalHelper::shared()->commandQueue()->commandBuffer();
         MetalHelper::shared()->fill(
             stroke, *NSColor::colorWithSRGBRed(0.1, 0.2, 0.3 + 0.01 * double(n++ % 50), 1),
@@ -172,10 +198,20 @@ void BM_SaveAfterSmallStroke(benchmark::State& state) {
             ->paste(stroke, {{4000, 4000, 0}, {64, 64, 1}}, cb);
         cb->commit();
         const auto t0 = std::chrono::steady_clock::now();
-        CanvasArchive::write(documentPath(), *f.canvas, *f.previews);
+        CanvasArchive::WriteSteps steps;
+        CanvasArchive::write(documentPath(), *f.canvas, *f.previews, &steps);
         total += seconds(t0);
+        patches += steps.patches;
+        previews += steps.previews;
+        file += steps.file;
     }
-    report(state, total / double(state.iterations()), std::filesystem::file_size(documentPath()));
+    const double count = double(state.iterations());
+    report(state, total / count, std::filesystem::file_size(documentPath()));
+    state.counters["patches_s"] = patches / count;
+    state.counters["jpeg_wait_s"] = previews / count;
+    state.counters["file_s"] = file / count;
+    state.counters["write_ref_s"] = reference / count;
+    state.counters["x_write_ref"] = total / reference;
 }
 
 // Nothing changed since the last save: checks and bytes only.
@@ -291,22 +327,51 @@ void BM_EncodeStripsOneThread(benchmark::State& state) {
     state.counters["size_vs_libtiff"] = double(ourSize) / double(theirSize);
 }
 
-// Reading the saved document: the patches' pixels are decoded in parallel
-// and uploaded; the canvas is ready to draw when the call returns.
+// A plain read of the whole file into fresh memory, as a reader that copies
+// it would: the reference for reading the document, measured in the same run.
+double plainRead(const std::filesystem::path& path) {
+    const auto t0 = std::chrono::steady_clock::now();
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes(std::filesystem::file_size(path));
+    in.read(bytes.data(), std::streamsize(bytes.size()));
+    benchmark::DoNotOptimize(bytes.data());
+    return seconds(t0);
+}
+
+// Reading the saved document from its mapped file: the patches' pixels are
+// decoded in parallel straight into their textures; the canvas is ready to
+// draw when the call returns. Each step's seconds are given beside the whole.
 void BM_Load(benchmark::State& state) {
     Fixture& f = fixture();
     CanvasArchive::write(documentPath(), *f.canvas, *f.previews);
-    std::ifstream in(documentPath(), std::ios::binary);
-    const std::vector<uint8_t> data{std::istreambuf_iterator<char>(in),
-                                    std::istreambuf_iterator<char>()};
-    double total = 0;
+    double total = 0, mapping = 0, archive = 0, layers = 0, pixels = 0, reference = 0, cpu = 0;
+    uint64_t size = 0;
     for (auto _ : state) {
+        reference += plainRead(documentPath());
+        const double cpu0 = processCpuSeconds();
         const auto t0 = std::chrono::steady_clock::now();
-        auto canvas = CanvasArchive::readCanvas(data);
+        const SharedBytes bytes = SharedBytes::mapping(documentPath());
+        mapping += seconds(t0);
+        CanvasArchive::ReadSteps steps;
+        auto canvas = CanvasArchive::readCanvas(bytes, &steps);
         total += seconds(t0);
+        cpu += processCpuSeconds() - cpu0;
+        archive += steps.archive;
+        layers += steps.layers;
+        pixels += steps.pixels;
+        size = bytes.size();
         benchmark::DoNotOptimize(canvas);
     }
-    report(state, total / double(state.iterations()), data.size());
+    const double n = double(state.iterations());
+    report(state, total / n, size);
+    state.counters["map_s"] = mapping / n;
+    state.counters["archive_s"] = archive / n;
+    state.counters["layers_s"] = layers / n;
+    state.counters["pixels_s"] = pixels / n;
+    state.counters["read_ref_s"] = reference / n;
+    state.counters["x_read_ref"] = total / reference;
+    // Threads busy on average: whether the decode still runs on every core.
+    state.counters["busy_threads"] = cpu / total;
 }
 
 } // namespace

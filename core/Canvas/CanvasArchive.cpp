@@ -6,6 +6,7 @@
 #include "coding/KeyedUnarchiver.hpp"
 #include "coding/PropertyListEncoder.hpp"
 
+#include <chrono>
 #include <future>
 
 namespace velmora {
@@ -22,26 +23,50 @@ void collectPatches(const Layers& layers, RasterLayer::Patches& patches) {
     }
 }
 
-KeyedArchiver archiverFor(const LayeredCanvas& canvas, const CanvasPreviews& previews) {
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+using PreviewsMaker = std::function<std::shared_ptr<const CanvasPreviews>()>;
+
+KeyedArchiver archiverFor(const LayeredCanvas& canvas, const PreviewsMaker& makePreviews,
+                          CanvasArchive::WriteSteps* steps) {
     RasterLayer::Patches patches;
     collectPatches(canvas.immediateLayers(), patches);
     KeyedArchiver archiver(true);
-    // The previews' JPEG encoding is as long as a patch's render: both at once.
-    // A thread of its own rather than a pool task, so that ThreadSanitizer sees
-    // the hand-over (the pool's library is not instrumented). The future waits
-    // for it also when the patches throw.
+    // The previews' scaling and JPEG encoding are as long as a patch's render:
+    // both at once. A thread of its own rather than a pool task, so that
+    // ThreadSanitizer sees the hand-over (the pool's library is not
+    // instrumented). The future waits for it also when the patches throw.
     auto encoding = std::async(std::launch::async, [&] {
+        const auto previews = makePreviews();
         PropertyListEncoder encoder;
         encoder.userInfo = archiver.userInfo;
-        return encoder.encodeToTopLevelObject(previews);
+        return encoder.encodeToTopLevelObject(*previews);
     });
+    auto start = std::chrono::steady_clock::now();
     RasterLayer::Patch::refreshCaches(patches);
+    if (steps) {
+        steps->patches = secondsSince(start);
+    }
+    start = std::chrono::steady_clock::now();
     PropertyListObject previewsObject = encoding.get();
+    if (steps) {
+        steps->previews = secondsSince(start);
+    }
     archiver.userInfo[std::string(RasterLayer::Patch::cachesRefreshedKey)] = true;
     archiver.encodeEncodable(canvas, CanvasArchive::canvasKey);
     // What encodeEncodable places under the key, made above.
     archiver.encodeObject(std::move(previewsObject), CanvasArchive::previewsKey);
     return archiver;
+}
+
+// Previews the caller owns, handed over as made.
+PreviewsMaker sharing(const CanvasPreviews& previews) {
+    return [&previews] {
+        return std::shared_ptr<const CanvasPreviews>(std::shared_ptr<const CanvasPreviews>(),
+                                                     &previews);
+    };
 }
 
 // What a decode that answered nothing failed with.
@@ -57,24 +82,62 @@ KeyedArchiver archiverFor(const LayeredCanvas& canvas, const CanvasPreviews& pre
 
 std::vector<uint8_t> CanvasArchive::encodedData(const LayeredCanvas& canvas,
                                                 const CanvasPreviews& previews) {
-    return archiverFor(canvas, previews).encodedData();
+    return archiverFor(canvas, sharing(previews), nullptr).encodedData();
 }
 
 void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas& canvas,
-                          const CanvasPreviews& previews) {
-    archiverFor(canvas, previews).writeToFile(path);
+                          const CanvasPreviews& previews, WriteSteps* steps) {
+    write(path, canvas, sharing(previews), steps);
 }
+
+void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas& canvas,
+                          const PreviewsMaker& makePreviews, WriteSteps* steps) {
+    KeyedArchiver archiver = archiverFor(canvas, makePreviews, steps);
+    const auto start = std::chrono::steady_clock::now();
+    archiver.writeToFile(path);
+    if (steps) {
+        steps->file = secondsSince(start);
+    }
+}
+
+namespace {
+
+std::shared_ptr<LayeredCanvas> readCanvasFrom(KeyedUnarchiver& unarchiver,
+                                              CanvasArchive::ReadSteps* steps) {
+    auto start = std::chrono::steady_clock::now();
+    const auto uploads = std::make_shared<PatchUploads>();
+    unarchiver.userInfo[std::string(RasterLayer::Patch::uploadsKey)] = uploads;
+    auto canvas =
+        unarchiver.decodeDecodable<std::shared_ptr<LayeredCanvas>>(CanvasArchive::canvasKey);
+    if (!canvas) {
+        throwFailure(unarchiver, CanvasArchive::canvasKey);
+    }
+    if (steps) {
+        steps->layers = secondsSince(start);
+    }
+    start = std::chrono::steady_clock::now();
+    uploads->run();
+    if (steps) {
+        steps->pixels = secondsSince(start);
+    }
+    return std::move(*canvas);
+}
+
+} // namespace
 
 std::shared_ptr<LayeredCanvas> CanvasArchive::readCanvas(std::span<const uint8_t> data) {
     KeyedUnarchiver unarchiver(data);
-    const auto uploads = std::make_shared<PatchUploads>();
-    unarchiver.userInfo[std::string(RasterLayer::Patch::uploadsKey)] = uploads;
-    auto canvas = unarchiver.decodeDecodable<std::shared_ptr<LayeredCanvas>>(canvasKey);
-    if (!canvas) {
-        throwFailure(unarchiver, canvasKey);
+    return readCanvasFrom(unarchiver, nullptr);
+}
+
+std::shared_ptr<LayeredCanvas> CanvasArchive::readCanvas(const SharedBytes& data,
+                                                         ReadSteps* steps) {
+    const auto start = std::chrono::steady_clock::now();
+    KeyedUnarchiver unarchiver(data);
+    if (steps) {
+        steps->archive = secondsSince(start);
     }
-    uploads->run();
-    return std::move(*canvas);
+    return readCanvasFrom(unarchiver, steps);
 }
 
 std::shared_ptr<CanvasPreviews> CanvasArchive::readPreviews(std::span<const uint8_t> data) {

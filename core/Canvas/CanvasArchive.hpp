@@ -2,9 +2,11 @@
 
 #include "Canvas/CanvasPreviews.hpp"
 #include "Canvas/LayeredCanvas.hpp"
+#include "coding/SharedBytes.hpp"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -22,16 +24,38 @@ inline constexpr std::string_view previewsKey = "Previews";
 // rendered again, in parallel; the others keep their bytes. Throws the
 // encoding errors of the canvas.
 std::vector<uint8_t> encodedData(const LayeredCanvas& canvas, const CanvasPreviews& previews);
+// Where the time of a write went, in seconds of the calling thread's clock.
+struct WriteSteps {
+    double patches = 0;  // the changed patches encoded, in parallel
+    double previews = 0; // waiting for the previews (scaled, JPEG) once the patches are done
+    double file = 0;     // the bytes written, flushed to the disk and renamed into place
+};
+
 // The same, written through a temporary file that replaces `path` only once
-// it is complete.
+// it is complete. `steps`, when given, gets the times.
 void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
-           const CanvasPreviews& previews);
+           const CanvasPreviews& previews, WriteSteps* steps = nullptr);
+// The same with previews that `makePreviews` makes while the patches are
+// encoded, on another thread.
+void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
+           const std::function<std::shared_ptr<const CanvasPreviews>()>& makePreviews,
+           WriteSteps* steps = nullptr);
+
+// Where the time of a read went, in seconds of the calling thread's clock.
+struct ReadSteps {
+    double archive = 0; // the property list and the keyed archive's objects
+    double layers = 0;  // the layer tree and the patches' headers
+    double pixels = 0;  // every patch decoded into its texture, in parallel
+};
 
 // The canvas, with no active layer; its patches' pixels are read in parallel.
 // Throws KeyedArchiveError for data that is no keyed archive,
 // LayeredCanvas::DecodingError for an unsupported size, RasterLayer::Patch::Error
 // for unreadable pixels and DecodingError for anything else amiss.
 std::shared_ptr<LayeredCanvas> readCanvas(std::span<const uint8_t> data);
+// The same; the patches keep their stored bytes as views into `data` (a
+// mapped file, say) instead of copies. `steps`, when given, gets the times.
+std::shared_ptr<LayeredCanvas> readCanvas(const SharedBytes& data, ReadSteps* steps = nullptr);
 // Only the previews; the canvas is not read. Throws as `readCanvas`.
 std::shared_ptr<CanvasPreviews> readPreviews(std::span<const uint8_t> data);
 

@@ -110,16 +110,23 @@ private:
     std::optional<uint64_t> cachedGeneration_;
 };
 
-// Patches decoded with their pixels still to be read: the stored images are
-// decoded in parallel and uploaded by `run()`, which throws
-// RasterLayerPatch::Error when one of them is no readable image.
+// Patches decoded with their pixels still to be read. `run()` decodes the
+// stored images in parallel, strip by strip across every patch, straight into
+// the textures (images in another form or colour space go through the GPU's
+// conversion instead); it throws RasterLayerPatch::Error for the first patch,
+// in list order, that is no readable image.
 class PatchUploads {
 public:
+    // Strips of about `taskBytes` of pixels make one task of the decode.
+    static constexpr std::size_t defaultTaskBytes = std::size_t(1) << 20;
+    explicit PatchUploads(std::size_t taskBytes = defaultTaskBytes) : taskBytes_(taskBytes) {}
+
     void add(std::shared_ptr<RasterLayerPatch> patch) { pending_.push_back(std::move(patch)); }
     std::size_t count() const { return pending_.size(); }
     void run();
 
 private:
+    std::size_t taskBytes_;
     std::vector<std::shared_ptr<RasterLayerPatch>> pending_;
 };
 

@@ -3,11 +3,15 @@
 #include "Rendering/MetalHelper.hpp"
 #include "graphics/ColorManagement.hpp"
 #include "graphics/ImageCodecs.hpp"
+#include "graphics/TiffStripReader.hpp"
 #include "imaging/CIContext.hpp"
 #include "imaging/PixelKernels.hpp"
 
+#include <optional>
+#include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/parallel_for_each.h>
+#include <tbb/partitioner.h>
 
 namespace velmora {
 
@@ -161,27 +165,35 @@ void RasterLayerPatch::encode(Encoder& encoder) {
 
 std::shared_ptr<RasterLayerPatch> RasterLayerPatch::decode(Decoder& decoder) {
     const KeyedDecodingContainer container = decoder.container();
-    auto bytes = container.decode<std::vector<uint8_t>>(kTextureKey);
+    // Shared with the archive's buffer (the mapped file when read from one).
+    SharedBytes bytes = container.decode<SharedBytes>(kTextureKey);
     // The header alone tells the size: refuse before decoding any pixel.
-    const ImageInfo info = readPatchInfo(bytes);
+    const ImageInfo info = readPatchInfo(bytes.span());
     const auto* uploads =
         userInfoValue<std::shared_ptr<PatchUploads>>(decoder.userInfo(), uploadsKey);
     std::shared_ptr<NSBitmapImageRep> bitmap;
     if (!uploads || !*uploads) {
-        bitmap = decodePatchImage(bytes, info);
+        bitmap = decodePatchImage(bytes.span(), info);
     }
     const MTLOrigin origin = container.decode<MTLOrigin>(kOriginKey);
     const std::string name = container.decode<std::string>(kNameKey);
     if (!isReadable(origin, info.pixelsWide, info.pixelsHigh)) {
         throw Error("A patch lies too far away: " + velmora::description(origin) + ".");
     }
-    auto patch = make(origin, info.pixelsWide, info.pixelsHigh, name);
-    patch->cachedTiffData = SharedBytes(std::move(bytes));
     if (bitmap) {
+        auto patch = make(origin, info.pixelsWide, info.pixelsHigh, name);
+        patch->cachedTiffData = std::move(bytes);
         patch->upload(*bitmap);
-    } else {
-        (*uploads)->add(patch);
+        return patch;
     }
+    // Every pixel is written by the uploads, so the new texture is not cleared
+    // first: its memory stays untouched until they write it.
+    auto texture = MetalHelper::shared()->makeTexture(
+        {info.pixelsWide, info.pixelsHigh, 1}, MTLTextureUsage::shaderReadWrite,
+        MTLStorageMode::private_, MTLPixelFormat::rgba8Unorm, name);
+    auto patch = std::make_shared<RasterLayerPatch>(origin, std::move(texture));
+    patch->cachedTiffData = std::move(bytes);
+    (*uploads)->add(patch);
     return patch;
 }
 
@@ -195,35 +207,105 @@ void RasterLayerPatch::upload(const NSBitmapImageRep& bitmap) {
     cachedGeneration_ = texture_->contentGeneration();
 }
 
+namespace {
+
+// One task of the uploads (many for a large patch, so that one patch alone
+// keeps every core busy): strips of a patch decoded straight into its
+// texture, or a whole patch decoded as a bitmap for the GPU to convert.
+struct UploadTask {
+    std::size_t patch = 0;
+    uint32_t firstStrip = 0, endStrip = 0;
+};
+
+} // namespace
+
 void PatchUploads::run() {
-    std::vector<std::shared_ptr<NSBitmapImageRep>> bitmaps(pending_.size());
-    std::vector<std::exception_ptr> errors(pending_.size());
-    tbb::parallel_for(std::size_t(0), pending_.size(), [&](std::size_t i) {
+    const std::size_t count = pending_.size();
+    const auto profile = ColorManagement::workingColorSpace()->iccData();
+    std::vector<std::optional<codec::TiffStripReader>> readers(count);
+    std::vector<MTLTextureContents> targets(count);
+    std::vector<std::exception_ptr> errors(count);
+    std::vector<UploadTask> tasks;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto& patch = pending_[i];
         try {
-            const auto& patch = pending_[i];
-            const ImageInfo info = readPatchInfo(patch->cachedTiffData.span());
-            bitmaps[i] = decodePatchImage(patch->cachedTiffData.span(), info);
-        } catch (...) {
-            errors[i] = std::current_exception();
+            readers[i] = codec::TiffStripReader::open(patch->cachedTiffData.span(), profile);
+        } catch (const ImageCodecError& error) {
+            errors[i] = std::make_exception_ptr(RasterLayerPatch::Error(
+                std::string("A patch holds no readable image: ") + error.what()));
+            continue;
         }
-    });
+        const auto& reader = readers[i];
+        if (!reader) {
+            tasks.push_back({i, 0, 0});
+            continue;
+        }
+        if (reader->width() != uint64_t(patch->texture_->width()) ||
+            reader->height() != uint64_t(patch->texture_->height())) {
+            errors[i] = std::make_exception_ptr(
+                RasterLayerPatch::Error("A patch's image is not the size its header gives."));
+            continue;
+        }
+        targets[i] = patch->texture_->contents();
+        const size_t stripBytes = size_t(reader->width()) * 4 * reader->rowsPerStrip();
+        const uint32_t perTask = uint32_t(std::max<size_t>(1, taskBytes_ / stripBytes));
+        for (uint32_t s = 0; s < reader->strips(); s += perTask) {
+            tasks.push_back({i, s, std::min(reader->strips(), s + perTask)});
+        }
+    }
+    std::vector<std::shared_ptr<NSBitmapImageRep>> bitmaps(count);
+    std::vector<std::exception_ptr> taskErrors(tasks.size());
+    tbb::parallel_for(
+        tbb::blocked_range<std::size_t>(0, tasks.size(), 1),
+        [&](const tbb::blocked_range<std::size_t>& range) {
+            for (std::size_t t = range.begin(); t != range.end(); ++t) {
+                const UploadTask& task = tasks[t];
+                const auto& patch = pending_[task.patch];
+                try {
+                    if (const auto& reader = readers[task.patch]) {
+                        const MTLTextureContents& target = targets[task.patch];
+                        // Files are top row first; texture row 0 is the bottom.
+                        reader->decode(task.firstStrip, task.endStrip, [&](uint32_t y) {
+                            return target.row(target.height - 1 - int64_t(y));
+                        });
+                    } else {
+                        const ImageInfo info = readPatchInfo(patch->cachedTiffData.span());
+                        bitmaps[task.patch] = decodePatchImage(patch->cachedTiffData.span(), info);
+                    }
+                } catch (const ImageCodecError& error) {
+                    taskErrors[t] = std::make_exception_ptr(RasterLayerPatch::Error(
+                        std::string("A patch holds no readable image: ") + error.what()));
+                } catch (...) {
+                    taskErrors[t] = std::current_exception();
+                }
+            }
+        },
+        tbb::simple_partitioner());
+    for (std::size_t t = 0; t < tasks.size(); ++t) {
+        if (taskErrors[t] && !errors[tasks[t].patch]) {
+            errors[tasks[t].patch] = taskErrors[t];
+        }
+    }
     for (const auto& error : errors) {
         if (error) {
             std::rethrow_exception(error);
         }
     }
+    // Images in another form go through the GPU's conversion, as one patch does alone.
     MetalHelper& helper = *MetalHelper::shared();
     std::vector<std::shared_ptr<MTLCommandBuffer>> commandBuffers;
-    for (std::size_t i = 0; i < pending_.size(); ++i) {
-        commandBuffers.push_back(helper.commandQueue()->commandBuffer());
-        helper.paste(*bitmaps[i], pending_[i]->texture_, ColorManagement::workingColorSpace(),
-                     commandBuffers.back());
-        commandBuffers.back()->commit();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (bitmaps[i]) {
+            commandBuffers.push_back(helper.commandQueue()->commandBuffer());
+            helper.paste(*bitmaps[i], pending_[i]->texture_, ColorManagement::workingColorSpace(),
+                         commandBuffers.back());
+            commandBuffers.back()->commit();
+        }
     }
-    for (std::size_t i = 0; i < pending_.size(); ++i) {
-        commandBuffers[i]->waitUntilCompleted();
-        bitmaps[i].reset();
+    for (const auto& commandBuffer : commandBuffers) {
+        commandBuffer->waitUntilCompleted();
     }
+    bitmaps.clear();
     for (const auto& patch : pending_) {
         patch->cachedGeneration_ = patch->texture_->contentGeneration();
     }

@@ -28,10 +28,9 @@ CodedValue convert(const PropertyListObject& object, CodingPath& path) {
         return object.real()->value;
     case Kind::date:
         return object.date()->secondsSinceReferenceDate;
-    case Kind::data: {
-        const auto bytes = object.data()->span();
-        return CodedValue::Bytes(bytes.begin(), bytes.end());
-    }
+    case Kind::data:
+        // Shared, not copied: patches and previews are most of a document.
+        return *object.data();
     case Kind::string:
         return *object.string();
     case Kind::uid:

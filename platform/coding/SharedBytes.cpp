@@ -1,6 +1,12 @@
 #include "coding/SharedBytes.hpp"
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
 
 namespace velmora {
 
@@ -13,6 +19,53 @@ SharedBytes::SharedBytes(std::vector<std::uint8_t> bytes) {
 
 SharedBytes SharedBytes::copy(std::span<const std::uint8_t> bytes) {
     return SharedBytes(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+namespace {
+
+struct Mapping {
+    void* address = nullptr;
+    std::size_t size = 0;
+    ~Mapping() {
+        if (address != nullptr) {
+            ::munmap(address, size);
+        }
+    }
+};
+
+} // namespace
+
+SharedBytes SharedBytes::mapping(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw std::system_error(errno, std::generic_category(), "Cannot open " + path.string());
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        throw std::system_error(errno, std::generic_category(), "Cannot read " + path.string());
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw std::system_error(EINVAL, std::generic_category(), path.string() + " is no file");
+    }
+    if (info.st_size == 0) {
+        return {};
+    }
+    auto mapped = std::make_shared<Mapping>();
+    mapped->size = std::size_t(info.st_size);
+    // Populated at once: the pages are read ahead in large pieces instead of
+    // faulted in one by one by whoever touches them first.
+    void* address = ::mmap(nullptr, mapped->size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (address == MAP_FAILED) {
+        throw std::system_error(errno, std::generic_category(), "Cannot map " + path.string());
+    }
+    mapped->address = address;
+    const std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(address),
+                                              mapped->size);
+    return SharedBytes(std::move(mapped), bytes);
 }
 
 bool operator==(const SharedBytes& a, const SharedBytes& b) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <span>
 #include <vector>
@@ -21,6 +22,10 @@ public:
         : owner_(std::move(owner)), data_(bytes.data()), size_(bytes.size()) {}
 
     static SharedBytes copy(std::span<const std::uint8_t> bytes);
+    // The file's bytes mapped read-only, kept mapped while any view of them
+    // lives. Throws std::system_error when it cannot be opened or mapped.
+    // Writers that replace the file by renaming leave the mapping intact.
+    static SharedBytes mapping(const std::filesystem::path& path);
 
     const std::uint8_t* data() const { return data_; }
     std::size_t size() const { return size_; }

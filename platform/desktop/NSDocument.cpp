@@ -152,6 +152,10 @@ void NSDocument::setAutosaveDelay(Interval delay) {
 }
 
 void NSDocument::scheduleAutosave() {
+    scheduleAutosave(autosaveDelay());
+}
+
+void NSDocument::scheduleAutosave(Interval delay) {
     if (autosaveTimer_) {
         autosaveTimer_->invalidate();
         autosaveTimer_.reset();
@@ -159,12 +163,15 @@ void NSDocument::scheduleAutosave() {
     if (!isDocumentEdited() || !fileURL_ || !autosavesInPlace()) {
         return;
     }
-    autosaveTimer_ =
-        Timer::scheduledTimer(autosaveDelay(), false, [weak = weakAs<NSDocument>()](Timer&) {
-            if (const auto self = weak.lock()) {
-                self->autosaveInPlaceIfNeeded();
+    autosaveTimer_ = Timer::scheduledTimer(delay, false, [weak = weakAs<NSDocument>()](Timer&) {
+        if (const auto self = weak.lock()) {
+            if (!self->autosaveMayStartNow()) {
+                self->scheduleAutosave(std::min(autosaveRetryDelay, autosaveDelay()));
+                return;
             }
-        });
+            self->autosaveInPlaceIfNeeded();
+        }
+    });
 }
 
 void NSDocument::read(const URL& url, const std::string& typeName) {

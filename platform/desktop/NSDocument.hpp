@@ -97,6 +97,11 @@ public:
     // The delay after the last change; 15 seconds unless changed (tests).
     static Interval autosaveDelay();
     static void setAutosaveDelay(Interval delay);
+    // Whether an autosave that falls due may write now. One that may not is
+    // tried again `autosaveRetryDelay` later, until it may: a document says
+    // no while an edit is under way, so that a save never holds it up.
+    virtual bool autosaveMayStartNow() const { return true; }
+    static constexpr Interval autosaveRetryDelay = Interval(0.25);
     // The pending autosave, none when nothing waits; tests fire it by hand.
     const std::shared_ptr<Timer>& autosaveTimer() const { return autosaveTimer_; }
 
@@ -162,6 +167,7 @@ private:
     void observeUndoManager();
     void synchronizeWindowTitles();
     void scheduleAutosave();
+    void scheduleAutosave(Interval delay);
 
     std::optional<URL> fileURL_;
     std::string fileType_;

@@ -12,6 +12,7 @@
 #include "desktop/VersionStore.hpp"
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace velmora {
@@ -203,6 +204,32 @@ TEST_F(DocumentReadWriteTest, WritingNeedsALayeredCanvasAProviderAndAWritableTyp
     // The window and its controller gone: nothing supplies the picture.
     document->setBitmapProvider(std::make_shared<FixedProvider>());
     EXPECT_EQ(documentError([&] { document->data("public.png"); }), Kind::missingCanvas);
+}
+
+TEST_F(DocumentReadWriteTest, ADamagedPatchAmongManyShowsOneAlertAndKeepsTheContent) {
+    const auto canvas = LayeredCanvas::make({64, 64, 1});
+    Layers layers;
+    for (int i = 0; i < 5; ++i) {
+        layers.push_back(RasterLayer::make("L" + std::to_string(i),
+                                           *testing::lopsidedBitmap(40 + i, 30 + 2 * i)));
+    }
+    canvas->setImmediateLayers(layers);
+    const auto previews = CanvasPreviews::makeStandardPreviews(test::asymmetricPicture(6, 4));
+    auto bytes = CanvasArchive::encodedData(*canvas, *previews);
+    const auto tiff =
+        std::static_pointer_cast<RasterLayer>(layers[2])->patches()[0]->cachedTiffData;
+    const auto at = std::search(bytes.begin(), bytes.end(), tiff.span().begin(), tiff.span().end());
+    ASSERT_NE(at, bytes.end());
+    std::fill(at + 8, at + static_cast<std::ptrdiff_t>(tiff.size() / 2), uint8_t(0xFF));
+
+    const auto document = makeDocument();
+    document->read(test::pngOf(*test::asymmetricPicture()), "public.png");
+    const auto before = document->layeredCanvas();
+    alerts.clear();
+    EXPECT_EQ(documentError([&] { document->read(file("damaged.velmora", bytes), native); }),
+              Kind::unsupportedFormat);
+    EXPECT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(document->layeredCanvas(), before);
 }
 
 TEST_F(DocumentReadWriteTest, NativeSaveKeepsLayersModesOpacityAndPixelsAndAVersion) {

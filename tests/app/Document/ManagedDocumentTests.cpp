@@ -42,3 +42,14 @@ TEST(ManagedDocument, ALockKeepsItsDocumentAlive) {
     lock.reset();
     EXPECT_TRUE(weak.expired());
 }
+
+TEST(ManagedDocument, AutosavesWaitWhileAnyLockIsHeld) {
+    const auto document = std::make_shared<ManagedDocument>();
+    EXPECT_TRUE(document->autosaveMayStartNow());
+    auto stroke = document->makeUndoLock();
+    auto drag = document->makeUndoLock();
+    stroke.reset();
+    EXPECT_FALSE(document->autosaveMayStartNow());
+    drag.reset();
+    EXPECT_TRUE(document->autosaveMayStartNow());
+}

@@ -4,10 +4,12 @@
 #include "PixelTestSupport.hpp"
 #include "coding/KeyedArchiveError.hpp"
 #include "coding/KeyedArchiver.hpp"
+#include "coding/KeyedUnarchiver.hpp"
 #include "coding/PropertyListEncoder.hpp"
 #include "coding/PropertyListError.hpp"
 #include "graphics/ImageCodecs.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -106,6 +108,50 @@ void expectSamePicture(const LayeredCanvas& a, const LayeredCanvas& b) {
         return ::testing::AssertionFailure() << "unexpected error: " << e.what();
     }
     return ::testing::AssertionFailure() << "read succeeded";
+}
+
+// Lopsided, with every alpha from 0 up and colour 0 where alpha is 0, as
+// stored pictures keep it.
+std::shared_ptr<NSBitmapImageRep> halfTransparentBitmap(int64_t w, int64_t h, int seed) {
+    auto bitmap = lopsidedBitmap(w, h);
+    for (int64_t y = 0; y < h; ++y) {
+        for (int64_t x = 0; x < w; ++x) {
+            uint8_t* p = bitmap->row(y) + 4 * x;
+            p[3] = static_cast<uint8_t>((5 * x + 3 * y * y + seed) % 256);
+            if (p[3] == 0) {
+                p[0] = p[1] = p[2] = 0;
+            }
+        }
+    }
+    return bitmap;
+}
+
+// Patches at odd offsets, some beyond the canvas, in a group and beside it.
+std::shared_ptr<LayeredCanvas> halfTransparentCanvas() {
+    const auto a = raster("a");
+    a->paste(*halfTransparentBitmap(37, 23, 1), {-3, 7, 0});
+    a->paste(*halfTransparentBitmap(9, 5, 2), {41, 50, 0});
+    const auto b = raster("b");
+    b->paste(*halfTransparentBitmap(64, 64, 3), {13, -11, 0});
+    b->setOpacity(0.5);
+    const auto c = raster("c");
+    c->paste(*halfTransparentBitmap(50, 61, 4), {1, 3, 0});
+    return canvasWith({group("Sketch", {a, b}), c, group("Empty", {})});
+}
+
+// The canvas with its pixels decoded in tasks of `taskBytes`.
+std::shared_ptr<LayeredCanvas> decodedInTasks(std::span<const uint8_t> data,
+                                              std::size_t taskBytes) {
+    KeyedUnarchiver unarchiver(data);
+    const auto uploads = std::make_shared<PatchUploads>(taskBytes);
+    unarchiver.userInfo[std::string(RasterLayer::Patch::uploadsKey)] = uploads;
+    auto canvas =
+        unarchiver.decodeDecodable<std::shared_ptr<LayeredCanvas>>(CanvasArchive::canvasKey);
+    if (!canvas) {
+        std::rethrow_exception(unarchiver.error());
+    }
+    uploads->run();
+    return *canvas;
 }
 
 } // namespace
@@ -269,4 +315,55 @@ TEST_F(CanvasArchiveTest, FailedSaveLeavesTheOldFile) {
     EXPECT_THROW(CanvasArchive::write(path, *canvas, *previews), EncodingError);
     EXPECT_EQ(readFile(path), saved);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+TEST_F(CanvasArchiveTest, PatchesDecodedInParallelEqualThoseWritten) {
+    const auto canvas = halfTransparentCanvas();
+    const auto previews = CanvasPreviews::makeStandardPreviews(lopsidedBitmap(16, 16));
+    const auto data = CanvasArchive::encodedData(*canvas, *previews);
+    // A strip a task, a few strips a task, a patch a task.
+    for (const std::size_t taskBytes :
+         {std::size_t(1), std::size_t(3000), PatchUploads::defaultTaskBytes}) {
+        SCOPED_TRACE(taskBytes);
+        expectSamePicture(*canvas, *decodedInTasks(data, taskBytes));
+    }
+
+    // Read from the mapped file, the patches keep their bytes where the file lies.
+    const auto path = folder / "picture.velmora";
+    CanvasArchive::write(path, *canvas, *previews);
+    const SharedBytes mapped = SharedBytes::mapping(path);
+    CanvasArchive::ReadSteps steps;
+    const auto back = CanvasArchive::readCanvas(mapped, &steps);
+    expectSamePicture(*canvas, *back);
+    EXPECT_GT(steps.pixels, 0);
+    for (const auto& layer : rasterLayers(back->immediateLayers())) {
+        for (const auto& patch : layer->patches()) {
+            const SharedBytes& bytes = patch->cachedTiffData;
+            EXPECT_TRUE(bytes.data() >= mapped.data() &&
+                        bytes.data() + bytes.size() <= mapped.data() + mapped.size())
+                << patch->description();
+        }
+    }
+    // And write them unchanged.
+    EXPECT_EQ(CanvasArchive::encodedData(*back, *previews), data);
+}
+
+TEST_F(CanvasArchiveTest, DamagedPatchAmongOthersDecodedInParallelFails) {
+    const auto canvas = halfTransparentCanvas();
+    const auto data = CanvasArchive::encodedData(
+        *canvas, *CanvasPreviews::makeStandardPreviews(lopsidedBitmap(16, 16)));
+    // The strips of the third of the four patches, found by their bytes.
+    const auto patch = rasterLayers(canvas->immediateLayers())[1]->patches()[0];
+    const auto tiff = patch->cachedTiffData.span();
+    const auto at = std::search(data.begin(), data.end(), tiff.begin(), tiff.end());
+    ASSERT_NE(at, data.end());
+    auto damaged = data;
+    const auto start = damaged.begin() + (at - data.begin());
+    std::fill(start + 8, start + static_cast<std::ptrdiff_t>(tiff.size() / 2), uint8_t(0xFF));
+    for (const std::size_t taskBytes : {std::size_t(1), PatchUploads::defaultTaskBytes}) {
+        SCOPED_TRACE(taskBytes);
+        EXPECT_THROW(decodedInTasks(damaged, taskBytes), RasterLayer::Patch::Error);
+    }
+    EXPECT_THROW(CanvasArchive::readCanvas(damaged), RasterLayer::Patch::Error);
+    expectSamePicture(*canvas, *CanvasArchive::readCanvas(data));
 }

@@ -31,6 +31,8 @@ public:
     std::vector<std::string> asked; // "question", "panel", the errors shown
 
     bool autosavesInPlace() const override { return autosaves; }
+    bool autosaveMayStartNow() const override { return !busy; }
+    bool busy = false;
     void read(const Data& data, const std::string&) override {
         text.assign(data.begin(), data.end());
     }
@@ -221,6 +223,28 @@ TEST_F(DocumentTest, AnEditedDocumentWithAFileAutosavesAfterTheDelayWithoutAskin
     EXPECT_EQ(contents(folder / "auto.txt"), "abc");
     EXPECT_TRUE(document->asked.empty());
     EXPECT_EQ(document->autosaveTimer(), nullptr) << "saved: nothing waits";
+}
+
+TEST_F(DocumentTest, AnAutosaveDueDuringAnEditWaitsForItsEnd) {
+    const auto document = open(file("busy.txt", "a"));
+    document->edit("ab");
+    document->busy = true;
+    for (int i = 0; i < 3; ++i) {
+        const auto due = document->autosaveTimer();
+        ASSERT_NE(due, nullptr);
+        due->fire();
+        EXPECT_EQ(contents(folder / "busy.txt"), "a") << "nothing written while busy";
+        EXPECT_TRUE(document->isDocumentEdited());
+        const auto again = document->autosaveTimer();
+        ASSERT_NE(again, nullptr) << "tried again later";
+        EXPECT_NE(again, due);
+        EXPECT_EQ(again->timeInterval(), NSDocument::autosaveRetryDelay);
+    }
+    document->busy = false;
+    document->autosaveTimer()->fire();
+    EXPECT_EQ(contents(folder / "busy.txt"), "ab");
+    EXPECT_FALSE(document->isDocumentEdited());
+    EXPECT_EQ(document->autosaveTimer(), nullptr);
 }
 
 TEST_F(DocumentTest, ClosingAutosavesInPlaceButAsksForAnUntitledDocument) {
