@@ -13,6 +13,7 @@
 #include "desktop/NSApplication.hpp"
 #include "desktop/NSMenu.hpp"
 #include "desktop/NSMenuItem.hpp"
+#include "foundation/LogCapture.hpp"
 
 #include <QFileDialog>
 #include <QLineEdit>
@@ -383,10 +384,17 @@ void documentPhase(Driver& d, XObserver& x, const std::string& path) {
     d.onMain([] { NSDocument::setAutosaveDelay(NSDocument::Interval(3600)); });
     d.pause(1);
     const fs::path file(path);
+    // The document's own account of where an open's and a save's time went.
+    const LogCapture steps(false);
     const auto document = open(d, x, file);
     if (document) {
         paint(d, x, document);
         save(d, document, file);
+    }
+    for (const std::string& line : steps.messages("File Resources")) {
+        if (line.starts_with("Read ") || line.starts_with("Wrote ")) {
+            std::cout << "steps: " << line << std::endl;
+        }
     }
     quit(d);
 }

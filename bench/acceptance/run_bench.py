@@ -86,6 +86,27 @@ def spread(values):
     return m, (max(values) - min(values)) / m if m else float("nan")
 
 
+def plain_io(path, work):
+    """Seconds of a plain read of `path` through the page cache and of a plain
+    write of as many bytes to a new file beside it, flushed: the disk's own
+    pace, measured beside each launch."""
+    start = time.monotonic()
+    with open(path, "rb") as f:
+        data = f.read()
+    read = time.monotonic() - start
+    copy = os.path.join(work, "reference.bin")
+    start = time.monotonic()
+    fd = os.open(copy, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+    view = memoryview(data)
+    while view:
+        view = view[os.write(fd, view):]
+    os.fsync(fd)
+    os.close(fd)
+    write = time.monotonic() - start
+    os.remove(copy)
+    return {"read_ref_ms": read * 1000, "write_ref_ms": write * 1000}
+
+
 def engine_figures(name, arguments):
     """Every repetition of the engine benchmark's cases; none when it failed."""
     out = os.path.join(tempfile.gettempdir(), f"velmora-{name}-{os.getpid()}.json")
@@ -130,7 +151,9 @@ def main():
         for _ in range(1 + warm):
             copy = os.path.join(work, "Bench8000.velmora")
             shutil.copyfile(document, copy)
-            documents.append(launch(env, "document", {"BENCH_DOCUMENT": copy}))
+            results = launch(env, "document", {"BENCH_DOCUMENT": copy})
+            results.update(plain_io(copy, work))
+            documents.append(results)
     finally:
         shutil.rmtree(home, ignore_errors=True)
     engine = engine_figures("bench_engine", ["--benchmark_filter=BM_PaintingSession/threads:8/fps:60"])
@@ -180,6 +203,11 @@ def main():
           f" bench_patches save after a small stroke {am:.0f} MB/s ({as_s:.2f} s, spread {as_:.0%}):"
           f" {save_rate / am:.2f}x;"
           f" saving every patch {fm:.0f} MB/s (spread {fs:.0%})")
+    rm, rs = spread(ours(documents, "read_ref_ms")[1])
+    wm, ws = spread(ours(documents, "write_ref_ms")[1])
+    print(f"same disk, same runs: a plain read of the file {rm / 1000:.2f} s (spread {rs:.0%}),"
+          f" a plain write with its flush {wm / 1000:.2f} s (spread {ws:.0%}); open / read"
+          f" {om / rm:.1f}x, save / write {sm / wm:.1f}x")
     print(f"screenshots in {shots}")
     failed = [r for r in starts + documents if not r]
     return 1 if failed else 0

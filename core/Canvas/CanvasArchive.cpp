@@ -2,12 +2,16 @@
 
 #include "Canvas/GroupLayer.hpp"
 #include "Canvas/RasterLayer.hpp"
+#include "coding/AtomicFileWriter.hpp"
 #include "coding/KeyedArchiver.hpp"
 #include "coding/KeyedUnarchiver.hpp"
 #include "coding/PropertyListEncoder.hpp"
+#include "foundation/FatalError.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <future>
+#include <optional>
 
 namespace velmora {
 
@@ -90,13 +94,85 @@ void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas
     write(path, canvas, sharing(previews), steps);
 }
 
+// The file is written while the previews' JPEGs are still being encoded: the
+// archive holds a stand-in for each until the writing reaches them, which
+// comes last, so the canvas's bytes are written (and their flush to the disk
+// begun) meanwhile. The bytes are those `encodedData` gives.
 void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas& canvas,
                           const PreviewsMaker& makePreviews, WriteSteps* steps) {
-    KeyedArchiver archiver = archiverFor(canvas, makePreviews, steps);
-    const auto start = std::chrono::steady_clock::now();
-    archiver.writeToFile(path);
+    RasterLayer::Patches patches;
+    collectPatches(canvas.immediateLayers(), patches);
+    KeyedArchiver archiver(true);
+    std::promise<std::size_t> counted;
+    auto previewCount = counted.get_future();
+    // A thread of its own, as in archiverFor; the future waits for it also
+    // when the patches or the writing throw. The user info is copied here:
+    // this thread changes the archiver's while the previews are encoded.
+    auto encoding = std::async(std::launch::async, [&, userInfo = archiver.userInfo] {
+        std::shared_ptr<const CanvasPreviews> previews;
+        try {
+            previews = makePreviews();
+            counted.set_value(previews->previews.size());
+        } catch (...) {
+            counted.set_exception(std::current_exception());
+            throw;
+        }
+        PropertyListEncoder encoder;
+        encoder.userInfo = userInfo;
+        return encoder.encodeToTopLevelObject(*previews);
+    });
+    auto start = std::chrono::steady_clock::now();
+    RasterLayer::Patch::refreshCaches(patches);
     if (steps) {
-        steps->file = secondsSince(start);
+        steps->patches = secondsSince(start);
+    }
+    start = std::chrono::steady_clock::now();
+    // As CanvasPreviews encodes itself: its JPEGs, in its order, under "previews".
+    std::vector<SharedBytes> standIns;
+    PropertyListArray standInArray;
+    for (std::size_t i = 0, n = previewCount.get(); i < n; ++i) {
+        const uint8_t index = uint8_t(i);
+        standIns.push_back(SharedBytes::copy({&index, 1}));
+        standInArray.push_back(standIns.back());
+    }
+    const double counting = secondsSince(start);
+    double waited = 0;
+    PropertyListDictionary standIn;
+    standIn.append("previews", std::move(standInArray));
+    archiver.userInfo[std::string(RasterLayer::Patch::cachesRefreshedKey)] = true;
+    archiver.encodeEncodable(canvas, CanvasArchive::canvasKey);
+    archiver.encodeObject(std::move(standIn), CanvasArchive::previewsKey);
+
+    start = std::chrono::steady_clock::now();
+    AtomicFileWriter file(path);
+    std::optional<PropertyListObject> encoded;
+    const PropertyListArray* jpegs = nullptr;
+    archiver.write(file, [&](const SharedBytes& bytes) -> const SharedBytes& {
+        const auto it = std::find_if(standIns.begin(), standIns.end(), [&](const SharedBytes& s) {
+            return s.data() == bytes.data();
+        });
+        if (it == standIns.end()) {
+            return bytes;
+        }
+        if (jpegs == nullptr) {
+            file.startWriteback();
+            const auto before = std::chrono::steady_clock::now();
+            encoded = encoding.get();
+            waited += secondsSince(before);
+            const auto* dictionary = encoded->dictionary();
+            const auto* list = dictionary ? dictionary->find("previews") : nullptr;
+            jpegs = list ? list->array() : nullptr;
+            precondition(jpegs != nullptr && jpegs->size() == standIns.size(),
+                         "The previews encoded otherwise than counted");
+        }
+        const SharedBytes* jpeg = (*jpegs)[std::size_t(it - standIns.begin())].data();
+        precondition(jpeg != nullptr, "A preview encoded as no data");
+        return *jpeg;
+    });
+    file.commit();
+    if (steps) {
+        steps->previews = counting + waited;
+        steps->file = secondsSince(start) - waited;
     }
 }
 

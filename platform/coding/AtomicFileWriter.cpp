@@ -60,6 +60,11 @@ void AtomicFileWriter::write(std::span<const std::uint8_t> bytes) {
     }
 }
 
+void AtomicFileWriter::startWriteback() {
+    // Only a hint: commit() still flushes everything.
+    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 void AtomicFileWriter::commit() {
     if (::fsync(fd_) != 0) {
         fail("Cannot flush", temporary_, errno);

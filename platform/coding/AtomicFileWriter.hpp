@@ -17,6 +17,9 @@ public:
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
     void write(std::span<const std::uint8_t> bytes) override;
+    // Starts the disk write of everything written so far without waiting for
+    // it, so that the flush of `commit()` has less left to wait for.
+    void startWriteback();
     // Flushes to disk and renames the temporary file over the destination.
     void commit();
 

@@ -5,6 +5,7 @@
 #include "coding/PropertyListObject.hpp"
 
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -21,6 +22,10 @@ public:
     static std::vector<std::uint8_t> encode(const PropertyListObject& root);
     // Streams the encoding; large data objects go to the sink without being copied.
     static void write(const PropertyListObject& root, ByteSink& sink);
+    // The bytes to write for a data object of the tree, asked as the writing
+    // reaches it: the tree may hold stand-ins for bytes still being made.
+    using DataResolver = std::function<const SharedBytes&(const SharedBytes&)>;
+    static void write(const PropertyListObject& root, ByteSink& sink, const DataResolver& resolve);
     // Writes the file atomically (temporary file, then rename).
     static void writeFile(const PropertyListObject& root, const std::filesystem::path& path);
 

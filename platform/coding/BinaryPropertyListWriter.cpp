@@ -109,7 +109,10 @@ bool isASCII(std::string_view s) {
 
 class Writer {
 public:
-    explicit Writer(ByteSink& sink) : sink_(sink) { buffer_.reserve(bufferSize); }
+    Writer(ByteSink& sink, const BinaryPropertyList::DataResolver* resolve)
+        : sink_(sink), resolve_(resolve) {
+        buffer_.reserve(bufferSize);
+    }
 
     void run(const PropertyListObject& root) {
         flatten(root, 0);
@@ -247,7 +250,7 @@ private:
             putBigEndian(std::bit_cast<std::uint64_t>(o.date()->secondsSinceReferenceDate), 8);
             break;
         case Kind::data: {
-            const SharedBytes& d = *o.data();
+            const SharedBytes& d = resolve_ != nullptr ? (*resolve_)(*o.data()) : *o.data();
             putHeader(0x40, d.size());
             put(d.span());
             break;
@@ -369,6 +372,7 @@ private:
     }
 
     ByteSink& sink_;
+    const BinaryPropertyList::DataResolver* resolve_;
     std::vector<std::uint8_t> buffer_;
     std::uint64_t position_ = 0;
     std::vector<Item> items_;
@@ -380,7 +384,12 @@ private:
 } // namespace
 
 void BinaryPropertyList::write(const PropertyListObject& root, ByteSink& sink) {
-    Writer(sink).run(root);
+    Writer(sink, nullptr).run(root);
+}
+
+void BinaryPropertyList::write(const PropertyListObject& root, ByteSink& sink,
+                               const DataResolver& resolve) {
+    Writer(sink, &resolve).run(root);
 }
 
 std::vector<std::uint8_t> BinaryPropertyList::encode(const PropertyListObject& root) {

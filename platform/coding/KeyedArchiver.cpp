@@ -192,6 +192,10 @@ void KeyedArchiver::write(ByteSink& sink) {
     BinaryPropertyList::write(archive(), sink);
 }
 
+void KeyedArchiver::write(ByteSink& sink, const BinaryPropertyList::DataResolver& resolve) {
+    BinaryPropertyList::write(archive(), sink, resolve);
+}
+
 void KeyedArchiver::writeToFile(const std::filesystem::path& path) {
     BinaryPropertyList::writeFile(archive(), path);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "coding/BinaryPropertyList.hpp"
 #include "coding/ByteSink.hpp"
 #include "coding/PropertyListEncoder.hpp"
 #include "coding/PropertyListObject.hpp"
@@ -58,6 +59,8 @@ public:
     // Streams the archive into a file, replaced atomically.
     void writeToFile(const std::filesystem::path& path);
     void write(ByteSink& sink);
+    // The same with data objects' bytes given as the writing reaches them.
+    void write(ByteSink& sink, const BinaryPropertyList::DataResolver& resolve);
 
 private:
     PropertyListObject archiveObject(PropertyListObject&& object, std::size_t depth);

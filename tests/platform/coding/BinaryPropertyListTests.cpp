@@ -471,5 +471,44 @@ TEST(BinaryPropertyListTest, FileErrorsAreErrorValues) {
     }
 }
 
+
+// Stand-ins replaced as the writing reaches them give the bytes of a tree
+// that held the real data, whatever their sizes (header forms, offsets).
+TEST(BinaryPropertyListTest, DataGivenAsTheWritingReachesItWritesTheSameBytes) {
+    const std::vector<std::vector<std::uint8_t>> real = {
+        {}, {1, 2, 3}, std::vector<std::uint8_t>(300, 7), std::vector<std::uint8_t>(70000, 9)};
+    PropertyListArray held, standing;
+    std::vector<SharedBytes> standIns;
+    for (std::size_t i = 0; i < real.size(); ++i) {
+        held.push_back(SharedBytes(real[i]));
+        const std::uint8_t mark = std::uint8_t(i);
+        standIns.push_back(SharedBytes::copy({&mark, 1}));
+        standing.push_back(standIns.back());
+    }
+    PropertyListDictionary withReal, withStandIns;
+    withReal.append("before", "text");
+    withReal.append("data", std::move(held));
+    withStandIns.append("before", "text");
+    withStandIns.append("data", std::move(standing));
+    std::vector<SharedBytes> given;
+    for (const auto& bytes : real) {
+        given.push_back(SharedBytes(bytes));
+    }
+    int asked = 0;
+    MemoryByteSink sink;
+    BinaryPropertyList::write(PropertyListObject(std::move(withStandIns)), sink,
+                              [&](const SharedBytes& bytes) -> const SharedBytes& {
+                                  ++asked;
+                                  for (std::size_t i = 0; i < standIns.size(); ++i) {
+                                      if (bytes.data() == standIns[i].data()) {
+                                          return given[i];
+                                      }
+                                  }
+                                  return bytes;
+                              });
+    EXPECT_EQ(asked, 4);
+    EXPECT_EQ(sink.bytes(), BinaryPropertyList::encode(PropertyListObject(std::move(withReal))));
+}
+
 } // namespace
 } // namespace velmora

@@ -241,7 +241,8 @@ TEST_F(DocumentTest, AnAutosaveDueDuringAnEditWaitsForItsEnd) {
         EXPECT_EQ(again->timeInterval(), NSDocument::autosaveRetryDelay);
     }
     document->busy = false;
-    document->autosaveTimer()->fire();
+    const auto due = document->autosaveTimer(); // held: the save replaces the document's
+    due->fire();
     EXPECT_EQ(contents(folder / "busy.txt"), "ab");
     EXPECT_FALSE(document->isDocumentEdited());
     EXPECT_EQ(document->autosaveTimer(), nullptr);
