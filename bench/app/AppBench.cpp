@@ -198,8 +198,11 @@ struct Session {
             painted.emplace(id, at);
             paintCount += 1;
         });
-        // The first frame composites the whole canvas.
+        // The first frame composites the whole canvas, or starts to: the session
+        // starts once it has caught up.
         waitForPaint([&] { metal->draw(); });
+        runUntil([&] { return controller->renderedCanvas()->isCaughtUp(); });
+        MetalHelper::shared()->execute([](MetalHelper&, const auto&) {});
     }
 
     void runUntil(const std::function<bool()>& done) {
