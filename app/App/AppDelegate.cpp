@@ -17,14 +17,17 @@
 #include "desktop/NSMenuItem.hpp"
 #include "desktop/NSPresentedError.hpp"
 #include "desktop/NSStoryboard.hpp"
+#include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "desktop/NSWorkspace.hpp"
 #include "foundation/CrashReporter.hpp"
+#include "foundation/DispatchQueue.hpp"
 #include "foundation/FatalError.hpp"
 #include "foundation/LogHandles.hpp"
 
 #include <QAction>
 #include <QCoreApplication>
+#include <algorithm>
 
 namespace velmora {
 
@@ -52,7 +55,9 @@ void showOpenError(std::exception_ptr error) {
 } // namespace
 
 AppDelegate::AppDelegate(std::vector<URL> filesToOpen)
-    : diagnosticsProgram(standardDiagnosticsProgram()), filesToOpen_(std::move(filesToOpen)) {
+    : diagnosticsProgram(standardDiagnosticsProgram()),
+      terminateApplication([] { NSApplication::shared().terminate(); }),
+      filesToOpen_(std::move(filesToOpen)) {
     customDocumentController_ = std::make_shared<DocumentController>();
     stylusManager_ = PointingDeviceManager::shared();
     registerValueTransformers();
@@ -75,6 +80,9 @@ AppDelegate::AppDelegate(std::vector<URL> filesToOpen)
 }
 
 AppDelegate::~AppDelegate() {
+    if (windowObserver_ != 0) {
+        NSWindow::removeObserver(windowObserver_);
+    }
     UtilityWindowController::setFrontDocumentUndoManagerProvider(nullptr);
 }
 
@@ -132,6 +140,62 @@ void AppDelegate::applicationWillFinishLaunching(NSApplication&) {
         CrashReporter::start(*folder);
     }
     showUtilityPanels();
+    openFilesToOpen();
+    if (windowObserver_ == 0) {
+        windowObserver_ = NSWindow::addObserver([this](NSWindow& window, std::string_view name) {
+            if (name == NSWindow::willCloseNotification) {
+                windowWillClose(window);
+            }
+        });
+    }
+}
+
+void AppDelegate::windowWillClose(NSWindow& window) {
+    if (NSApplication::shared().isTerminating()) {
+        return;
+    }
+    if (welcomeWindowController_ && welcomeWindowController_->isWindowLoaded() &&
+        welcomeWindowController_->window().get() == &window) {
+        // Without a document the welcome window is all there is to work with.
+        if (DocumentController::shared().documents().empty()) {
+            DispatchQueue::main().async([weak = weakAs<AppDelegate>()] {
+                if (const auto self = weak.lock()) {
+                    self->terminateApplication();
+                }
+            });
+        }
+        return;
+    }
+    const auto controller = window.windowController();
+    if (!controller || !controller->documentResponder()) {
+        return;
+    }
+    // Once the window has left the screen, and after whatever replaces it.
+    DispatchQueue::main().async([weak = weakAs<AppDelegate>()] {
+        if (const auto self = weak.lock()) {
+            self->reopenUnlessADocumentWindowIsShown();
+        }
+    });
+}
+
+void AppDelegate::reopenUnlessADocumentWindowIsShown() {
+    auto& application = NSApplication::shared();
+    const bool welcomeShown = welcomeWindowController_ &&
+                              welcomeWindowController_->isWindowLoaded() &&
+                              welcomeWindowController_->window()->isVisible();
+    const auto windows = NSWindow::orderedWindows();
+    const bool documentWindowShown = std::ranges::any_of(windows, [](const auto& window) {
+        const auto controller = window->windowController();
+        return controller && controller->documentResponder();
+    });
+    if (application.isTerminating() || welcomeShown || documentWindowShown) {
+        return;
+    }
+    application.reopen(false);
+}
+
+void AppDelegate::applicationOpenURLs(NSApplication&, const std::vector<URL>& urls) {
+    filesToOpen_.insert(filesToOpen_.end(), urls.begin(), urls.end());
     openFilesToOpen();
 }
 

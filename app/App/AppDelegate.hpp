@@ -3,7 +3,9 @@
 #include "desktop/NSApplicationDelegate.hpp"
 #include "foundation/URL.hpp"
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -11,6 +13,7 @@ namespace velmora {
 
 class DocumentController;
 class NSMenu;
+class NSWindow;
 class NSWindowController;
 class PointingDeviceManager;
 
@@ -43,12 +46,19 @@ public:
     // beside the program, unless set (tests).
     static std::filesystem::path standardDiagnosticsProgram();
     std::filesystem::path diagnosticsProgram;
+    // How the program quits when its last window goes: "terminate:", unless
+    // replaced (tests, whose process must go on).
+    std::function<void()> terminateApplication;
 
     // File, Edit and the application's menu, with the delegate's commands.
     static std::shared_ptr<NSMenu> makeMainMenu();
 
+    // Shows the panels and opens the files given; from now on the program
+    // never runs without a window: closing the last document window shows the
+    // welcome window, and closing the welcome window with no document open quits.
     void applicationWillFinishLaunching(NSApplication& application) override;
     bool applicationShouldOpenUntitledFile(NSApplication& application) override;
+    void applicationOpenURLs(NSApplication& application, const std::vector<URL>& urls) override;
     bool validateMenuItem(const NSMenuItem& item) override;
 
     void showUtilityPanels();
@@ -68,6 +78,8 @@ public:
 
 private:
     void openFilesToOpen();
+    void windowWillClose(NSWindow& window);
+    void reopenUnlessADocumentWindowIsShown();
 
     std::shared_ptr<DocumentController> customDocumentController_;
     std::vector<std::shared_ptr<NSWindowController>> utilityPanelControllers_;
@@ -75,6 +87,7 @@ private:
     std::shared_ptr<NSWindowController> preferencesWindowController_;
     std::shared_ptr<PointingDeviceManager> stylusManager_;
     std::vector<URL> filesToOpen_;
+    std::uint64_t windowObserver_ = 0;
 };
 
 } // namespace velmora

@@ -1,5 +1,6 @@
 #include "App/AppDelegate.hpp"
 #include "desktop/NSApplication.hpp"
+#include "desktop/SingleInstanceChannel.hpp"
 
 #include <QApplication>
 #include <filesystem>
@@ -13,12 +14,34 @@ int main(int argc, char** argv) {
     }
     QApplication qtApplication(argc, argv);
     QGuiApplication::setApplicationDisplayName("Velmora");
+    QGuiApplication::setDesktopFileName("com.tovik.Velmora");
 
-    std::vector<URL> files;
+    std::vector<std::string> paths;
     const QStringList arguments = QCoreApplication::arguments();
     for (qsizetype index = 1; index < arguments.size(); ++index) {
-        files.push_back(
-            URL::fileURL(std::filesystem::absolute(arguments[index].toStdString()), false));
+        paths.push_back(std::filesystem::absolute(arguments[index].toStdString()).string());
+    }
+    // A program already running takes the files, or brings its windows back.
+    SingleInstanceChannel channel(SingleInstanceChannel::standardSocketPath());
+    const auto role = channel.start(paths, [](std::vector<std::string> handed) {
+        auto& application = NSApplication::shared();
+        if (handed.empty()) {
+            application.reopen(application.hasVisibleWindows());
+            return;
+        }
+        std::vector<URL> urls;
+        for (const std::string& path : handed) {
+            urls.push_back(URL::fileURL(path, false));
+        }
+        application.openURLs(std::move(urls));
+    });
+    if (role == SingleInstanceChannel::Role::handedOver) {
+        return 0;
+    }
+
+    std::vector<URL> files;
+    for (const std::string& path : paths) {
+        files.push_back(URL::fileURL(path, false));
     }
     AppDelegate::registerStoryboards();
     auto& application = NSApplication::shared();

@@ -18,6 +18,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 #include <algorithm>
 #include <string>
 
@@ -41,6 +42,21 @@ NSResponder* targetInWindow(NSWindow& window, std::string_view action) {
         }
     }
     return nullptr;
+}
+
+void openAndDisplay(const std::vector<URL>& urls) {
+    for (const URL& url : urls) {
+        NSDocumentController::shared().openDocument(
+            url, true, [](const std::shared_ptr<NSDocument>&, bool, std::exception_ptr error) {
+                if (error) {
+                    try {
+                        std::rethrow_exception(error);
+                    } catch (const std::exception& failure) {
+                        NSDocument::presentErrorModally(failure);
+                    }
+                }
+            });
+    }
 }
 
 } // namespace
@@ -106,10 +122,60 @@ int NSApplication::run() {
     return status;
 }
 
+bool NSApplication::hasVisibleWindows() const {
+    return std::ranges::any_of(NSWindow::orderedWindows(),
+                               [](const auto& window) { return window->canBecomeMainWindow(); });
+}
+
+void NSApplication::reopen(bool hasVisibleWindows) {
+    if (terminating_) {
+        return;
+    }
+    if (hasVisibleWindows) {
+        for (const auto& window : NSWindow::orderedWindows()) {
+            if (window->canBecomeMainWindow()) {
+                window->makeKeyAndOrderFront(nullptr);
+                window->widget()->raise();
+                return;
+            }
+        }
+    }
+    if (!delegate_ || delegate_->applicationShouldOpenUntitledFile(*this)) {
+        try {
+            NSDocumentController::shared().openUntitledDocumentAndDisplay(true);
+        } catch (const std::exception& error) {
+            NSDocument::presentErrorModally(error);
+        }
+    }
+}
+
+void NSApplication::openURLs(std::vector<URL> urls) {
+    if (terminating_) {
+        return;
+    }
+    if (!modalSessions_.empty()) {
+        // A document must not open under a running alert or panel.
+        QTimer::singleShot(100,
+                           [this, urls = std::move(urls)]() mutable { openURLs(std::move(urls)); });
+        return;
+    }
+    if (delegate_) {
+        delegate_->applicationOpenURLs(*this, urls);
+    } else {
+        openAndDisplay(urls);
+    }
+}
+
+void NSApplicationDelegate::applicationOpenURLs(NSApplication&, const std::vector<URL>& urls) {
+    openAndDisplay(urls);
+}
+
 void NSApplication::terminate() {
     if (!NSDocumentController::shared().closeAllDocumentsForTermination()) {
         return;
     }
+    // Only a quit that ends the loop is final; without it (tests) nothing ends.
+    terminating_ = running_;
     NotificationCenter::defaultCenter().post(std::string(willTerminateNotification), this);
     if (delegate_) {
         delegate_->applicationWillTerminate(*this);

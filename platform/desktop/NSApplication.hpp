@@ -2,6 +2,7 @@
 
 #include "desktop/NSModalResponse.hpp"
 #include "desktop/NSResponder.hpp"
+#include "foundation/URL.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -49,6 +50,18 @@ public:
     bool isRunning() const { return running_; }
     // finishLaunching, then Qt's event loop until terminate.
     int run();
+
+    // Whether a window that can be main is on screen (panels do not count).
+    bool hasVisibleWindows() const;
+    // Reactivation, as when the program is launched again: without visible
+    // windows the delegate is asked whether to open an untitled document;
+    // with them the frontmost comes forward.
+    void reopen(bool hasVisibleWindows);
+    // Opens files handed over by another launch through the delegate, after
+    // any modal run has ended.
+    void openURLs(std::vector<URL> urls);
+    // Set once a quit has been agreed to: nothing should open any more.
+    bool isTerminating() const { return terminating_; }
     // "terminate:": every document may close (autosaving or asking); any that
     // refuses cancels the quit. Then the delegate hears of it and the loop ends.
     void terminate();
@@ -107,6 +120,7 @@ private:
     std::uint64_t windowObserver_ = 0;
     bool running_ = false;
     bool launched_ = false;
+    bool terminating_ = false;
 };
 
 } // namespace velmora

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "desktop/NSResponder.hpp"
+#include "foundation/URL.hpp"
+
+#include <vector>
 
 namespace velmora {
 
@@ -15,6 +18,9 @@ public:
     virtual void applicationDidFinishLaunching(NSApplication&) {}
     // Asked at launch when no document was opened: true opens an untitled one.
     virtual bool applicationShouldOpenUntitledFile(NSApplication&) { return true; }
+    // Files another launch or the desktop hands over: by default each is
+    // opened and shown, a failure shown in an alert.
+    virtual void applicationOpenURLs(NSApplication& application, const std::vector<URL>& urls);
     virtual void applicationWillTerminate(NSApplication&) {}
 };
 

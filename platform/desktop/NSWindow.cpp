@@ -6,6 +6,7 @@
 #include "desktop/NSWindowWidget.hpp"
 #include "desktop/NotificationCenter.hpp"
 #include "desktop/WindowFrame.hpp"
+#include "foundation/DispatchQueue.hpp"
 #include "foundation/FatalError.hpp"
 #include "foundation/UserDefaults.hpp"
 
@@ -434,6 +435,9 @@ void NSWindow::qtHidden() {
 }
 
 void NSWindow::qtCloseRequested() {
+    // Closing may let go of the last owner, whose Qt window is still inside
+    // its close event: it goes once the event is over.
+    DispatchQueue::main().async([self = sharedAs<NSWindow>()] {});
     performClose(nullptr);
 }
 

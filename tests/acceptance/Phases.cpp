@@ -20,6 +20,7 @@ void runPhase(Driver& driver) {
         {"after-autosave-kill", afterAutosaveKillPhase},
         {"windows-first-run", windowsFirstRunPhase},
         {"windows-relaunch", windowsRelaunchPhase},
+        {"lifecycle", lifecyclePhase},
     };
     const auto phase = phases.find(driver.phase());
     if (!driver.check(phase != phases.end(), "phase " + driver.phase() + " exists") ||

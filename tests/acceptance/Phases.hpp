@@ -20,6 +20,7 @@ void afterAutosaveKillPhase(Driver& driver);
 // Under a window manager only.
 void windowsFirstRunPhase(Driver& driver);
 void windowsRelaunchPhase(Driver& driver);
+void lifecyclePhase(Driver& driver);
 
 // The tool, colour, brush and panel frames, as text (main thread).
 std::string interfaceState();

@@ -8,6 +8,7 @@ checks run, one launch each, in the order listed."""
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -83,6 +84,56 @@ def kill_while_writing(env, work, phase, marker):
     return f"{phase} (the write was never caught; exit {child.returncode})"
 
 
+def lifecycle(env, work):
+    """Starts the lifecycle phase over a socket a dead program left, launches
+    the program again with a file once the phase is ready, and expects that
+    launch to hand the file over and end at once, and the first to end by
+    itself, with only errors of its log on standard error."""
+    print("== phase lifecycle", flush=True)
+    failed = []
+    stale = os.path.join(env["XDG_RUNTIME_DIR"], "velmora.socket")
+    if os.path.exists(stale):
+        os.remove(stale)
+    left = socket.socket(socket.AF_UNIX)
+    left.bind(stale)
+    left.close()
+    ready = os.path.join(work, "lifecycle-ready")
+    errors = os.path.join(work, "lifecycle-stderr.txt")
+    with open(errors, "w") as err:
+        first = subprocess.Popen([program], env=dict(env, ACCEPTANCE_PHASE="lifecycle"), stderr=err)
+        deadline = time.time() + 120
+        while not os.path.exists(ready) and first.poll() is None and time.time() < deadline:
+            time.sleep(0.05)
+        if os.path.exists(ready):
+            started = time.time()
+            try:
+                second = subprocess.run([program, os.path.join(work, "Handed.velmora")], env=env,
+                                        timeout=30).returncode
+            except subprocess.TimeoutExpired:
+                second = None
+            took = time.time() - started
+            print(f"second launch: exit {second} after {took:.2f} s", flush=True)
+            if second != 0 or took > 10:
+                failed.append(f"lifecycle second launch (exit {second}, {took:.1f} s)")
+        else:
+            failed.append("lifecycle (never ready)")
+        try:
+            code = first.wait(timeout=120)
+        except subprocess.TimeoutExpired:
+            first.kill()
+            code = first.wait()
+    with open(errors) as err:
+        text = err.read()
+    sys.stdout.write(text)
+    if code != 0:
+        failed.append(f"lifecycle (exit {code}: closing the welcome window did not quit)")
+    quiet = [line for line in text.splitlines()
+             if "[com.tovik.Velmora:" in line and "<Error>" not in line and "<Fault>" not in line]
+    if quiet or "<Error> Debug Marker triggered by user" not in text:
+        failed.append(f"lifecycle (standard error: errors only, the marker among them; {quiet})")
+    return failed
+
+
 def main():
     if not os.environ.get("DISPLAY"):
         print("FAIL: no X display; run inside xvfb-run -a", flush=True)
@@ -141,6 +192,8 @@ def main():
         code = launch(env, after)
         if code != 0:
             failed.append(f"{after} (exit {code})")
+    if not only:
+        failed += lifecycle(env, work)
     return finish(home, failed)
 
 
