@@ -34,6 +34,15 @@ void DocumentConversionController::setUserResponse(ConversionControllerResponse 
     NSApplication::shared().stopModal();
 }
 
+void DocumentConversionController::windowWillClose(NSWindow&) {
+    // The buttons answer before they close the panel.
+    if (!running_ || userResponse_) {
+        return;
+    }
+    userResponse_ = ConversionControllerResponse::keep;
+    NSApplication::shared().stopModal();
+}
+
 ConversionControllerResponse DocumentConversionController::runModal(const URL& url) {
     const auto content =
         std::dynamic_pointer_cast<DocumentConversionViewController>(contentViewController());
@@ -52,8 +61,11 @@ ConversionControllerResponse DocumentConversionController::runModal(const URL& u
         });
     }
     const auto shown = window();
+    shown->setDelegate(std::weak_ptr<NSWindowDelegate>(sharedAs<DocumentConversionController>()));
     shown->center();
+    running_ = true;
     NSApplication::shared().runModal(shown);
+    running_ = false;
     if (!userResponse_) {
         fatalError("The conversion panel ended without an answer");
     }

@@ -191,7 +191,7 @@ void NSApplication::terminate() {
     }
 }
 
-NSModalResponse NSApplication::runModal(const std::shared_ptr<NSWindow>& window) {
+NSModalResponse NSApplication::runModal(std::shared_ptr<NSWindow> window) {
     QEventLoop loop;
     modalSessions_.push_back({window, &loop, NSModalResponseContinue});
     QMainWindow* widget = window->widget();

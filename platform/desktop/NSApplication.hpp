@@ -68,7 +68,8 @@ public:
 
     // Shows the window application-modal and runs a nested event loop until
     // stopModal; answers the code given. The main queue and timers keep running.
-    NSModalResponse runModal(const std::shared_ptr<NSWindow>& window);
+    // Holds its own reference, since the caller's may be reset during the run.
+    NSModalResponse runModal(std::shared_ptr<NSWindow> window);
     // Ends the innermost modal run with NSModalResponseStop (or the code) once
     // the current event is done; nothing when no modal run is active.
     void stopModal(NSModalResponse code = NSModalResponseStop);

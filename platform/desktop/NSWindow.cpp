@@ -777,7 +777,7 @@ void NSWindow::beginSheet(std::shared_ptr<NSWindow> sheet,
     sheet->makeKeyAndOrderFront();
 }
 
-void NSWindow::endSheet(const std::shared_ptr<NSWindow>& sheet, NSModalResponse returnCode) {
+void NSWindow::endSheet(std::shared_ptr<NSWindow> sheet, NSModalResponse returnCode) {
     if (!sheet || attachedSheet_ != sheet) {
         return;
     }

@@ -176,10 +176,11 @@ public:
     bool makeFirstResponder(std::shared_ptr<NSResponder> responder);
 
     // Sheets: window-modal dialogs over this window. The handler gets the code
-    // given to `endSheet`, after the sheet left the screen.
+    // given to `endSheet`, after the sheet left the screen. `endSheet` takes its
+    // own reference: it clears `attachedSheet_`, which a caller may pass.
     void beginSheet(std::shared_ptr<NSWindow> sheet,
                     std::function<void(NSModalResponse)> completionHandler = {});
-    void endSheet(const std::shared_ptr<NSWindow>& sheet,
+    void endSheet(std::shared_ptr<NSWindow> sheet,
                   NSModalResponse returnCode = NSModalResponseStop);
     std::shared_ptr<NSWindow> attachedSheet() const { return attachedSheet_; }
     std::shared_ptr<NSWindow> sheetParent() const { return sheetParent_.lock(); }

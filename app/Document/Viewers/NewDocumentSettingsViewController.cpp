@@ -21,24 +21,34 @@ namespace velmora {
 
 namespace {
 
-// Esc reaches the sheet's view from whichever field has the focus.
-class EscapeFilter : public QObject {
+// The sheet's keys reach its view from whichever field or button has the
+// focus: the fields and the buttons outside a dialog leave them unhandled.
+class SheetKeysFilter : public QObject {
 public:
-    EscapeFilter(QObject* parent, std::function<void()> cancel)
-        : QObject(parent), cancel_(std::move(cancel)) {}
+    SheetKeysFilter(QObject* parent, std::function<void()> cancel, std::function<void()> confirm)
+        : QObject(parent), cancel_(std::move(cancel)), confirm_(std::move(confirm)) {}
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress &&
-            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        if (event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Escape:
             cancel_();
             return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            confirm_();
+            return true;
+        default:
+            return false;
         }
-        return false;
     }
 
 private:
     std::function<void()> cancel_;
+    std::function<void()> confirm_;
 };
 
 } // namespace
@@ -90,7 +100,13 @@ void NewDocumentSettingsViewController::loadView() {
     layout->addLayout(buttons);
     QObject::connect(cancel, &QPushButton::clicked, view, [this] { cancelDocumentCreation(); });
     QObject::connect(createButton_, &QPushButton::clicked, view, [this] { createDocument(); });
-    view->installEventFilter(new EscapeFilter(view, [this] { cancelDocumentCreation(); }));
+    view->installEventFilter(new SheetKeysFilter(
+        view, [this] { cancelDocumentCreation(); },
+        [this] {
+            if (createButton_->isEnabled()) {
+                createButton_->click();
+            }
+        }));
     setView(view);
 }
 

@@ -3,11 +3,14 @@
 #include "Document/DocumentConversionController.hpp"
 #include "app/Document/DocumentTestSupport.hpp"
 #include "desktop/NSAlert.hpp"
+#include "desktop/NSApplication.hpp"
 #include "foundation/UserDefaults.hpp"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace velmora {
@@ -130,6 +133,42 @@ TEST_F(DocumentConversionTest, RevertViewingAndNativeNeverConvert) {
     EXPECT_EQ(viewed->fileType(), "public.png");
     EXPECT_TRUE(viewed->previewCanvas());
     EXPECT_TRUE(panelTitles.empty());
+}
+
+TEST_F(DocumentConversionTest, TheTitleBarCloseEndsThePanelAsKeepingTheFormat) {
+    const auto png = test::pngOf(*test::asymmetricPicture());
+    for (const bool alwaysChecked : {false, true}) {
+        SCOPED_TRACE(alwaysChecked ? "check box on" : "check box off");
+        UserDefaults::standard().removeObjectForKey(Preferences::documentFormatConversionKey);
+        int closes = 0;
+        DocumentConversionController::testResponder() =
+            [&closes, alwaysChecked](DocumentConversionViewController& panel) {
+                panel.alwaysApplyButton()->setChecked(alwaysChecked);
+                QWindow* handle = panel.view()->window()->windowHandle();
+                ASSERT_NE(handle, nullptr);
+                // The title bar's close button reaches the top-level window this way.
+                handle->close();
+                ++closes;
+                // A modal run the close left going would never return: answer
+                // for the person so that the test fails instead of hanging.
+                QTimer::singleShot(2000, panel.view(), [&panel] {
+                    if (panel.view()->isVisible() || NSApplication::shared().modalWindow()) {
+                        ADD_FAILURE() << "the close left the modal run going";
+                        panel.keepButton()->click();
+                    }
+                });
+            };
+        const auto document = open("Closed.png", "public.png", png);
+        EXPECT_EQ(closes, 1);
+        EXPECT_EQ(document->fileType(), "public.png") << "closing keeps the format";
+        EXPECT_TRUE(document->fileURL().has_value());
+        EXPECT_NE(document->layeredCanvas(), nullptr) << "the picture opens";
+        EXPECT_FALSE(UserDefaults::standard()
+                         .stringForKey(Preferences::documentFormatConversionKey)
+                         .has_value())
+            << "a dismissal is never made permanent";
+        EXPECT_EQ(NSApplication::shared().modalWindow(), nullptr);
+    }
 }
 
 } // namespace

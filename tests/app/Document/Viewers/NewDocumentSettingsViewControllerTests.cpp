@@ -3,7 +3,9 @@
 #include "Document/Viewers/DocumentStoryboard.hpp"
 #include "Document/Viewers/DocumentViewController.hpp"
 #include "Document/Viewers/NewDocumentSettingsViewController.hpp"
+#include "desktop/NSApplication.hpp"
 #include "desktop/NSDocumentController.hpp"
+#include "desktop/NSMenu.hpp"
 #include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "foundation/MainQueue.hpp"
@@ -12,6 +14,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace velmora;
@@ -33,6 +36,26 @@ struct SheetRig : ::testing::Test {
 void turn() {
     QCoreApplication::processEvents();
     MainQueue::runUntilIdle();
+}
+
+// A new document's window with its sheet on screen, as File > New leaves it.
+std::shared_ptr<NewDocumentSettingsViewController>
+showSheet(const std::shared_ptr<Document>& document) {
+    document->makeWindowControllers();
+    const auto content = std::dynamic_pointer_cast<DocumentViewController>(
+        document->windowControllers().front()->contentViewController());
+    if (!content) {
+        return nullptr;
+    }
+    document->showWindows();
+    turn();
+    content->viewDidAppear();
+    turn();
+    if (content->presentedViewControllers().size() != 1) {
+        return nullptr;
+    }
+    return std::dynamic_pointer_cast<NewDocumentSettingsViewController>(
+        content->presentedViewControllers().front());
 }
 
 } // namespace
@@ -116,4 +139,58 @@ TEST_F(SheetRig, TheWindowManagersCloseOfTheSheetCancelsIt) {
     EXPECT_TRUE(content->presentedViewControllers().empty());
     EXPECT_TRUE(document->windowControllers().empty()) << "the document was closed";
     EXPECT_EQ(document->content(), std::nullopt);
+}
+
+TEST_F(SheetRig, ReturnAndEnterCreateOnlyAnAcceptableSize) {
+    struct Case {
+        Qt::Key key;
+        const char* width;
+        bool created;
+    };
+    const Case cases[] = {{Qt::Key_Return, "64", true},
+                          {Qt::Key_Enter, "48", true},
+                          {Qt::Key_Return, "9000", false},
+                          {Qt::Key_Enter, "0", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key == Qt::Key_Return ? "Return " : "Enter ") + c.width);
+        auto document = std::make_shared<Document>();
+        const auto shown = showSheet(document);
+        ASSERT_NE(shown, nullptr);
+        shown->widthTextField()->setText(c.width);
+        shown->heightTextField()->setText("32");
+        shown->heightTextField()->setFocus();
+        QTest::keyClick(shown->heightTextField(), c.key,
+                        c.key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        turn();
+        if (c.created) {
+            ASSERT_NE(document->layeredCanvas(), nullptr);
+            EXPECT_EQ(document->layeredCanvas()->size(), (MTLSize{std::stoll(c.width), 32, 1}));
+            EXPECT_EQ(shown->window(), nullptr) << "the sheet is gone";
+        } else {
+            EXPECT_EQ(document->content(), std::nullopt);
+            EXPECT_FALSE(document->windowControllers().empty()) << "the sheet stays up";
+        }
+        document->close();
+        turn();
+    }
+}
+
+TEST_F(SheetRig, QuitWhileTheSheetIsUpClosesTheDocumentAndItsSheet) {
+    auto& application = NSApplication::shared();
+    application.setMainMenu(NSApplication::makeStandardMainMenu("Velmora"));
+    // The menu is reached in a window the sheet does not block, as the welcome window's is.
+    auto other = std::make_shared<NSWindow>();
+    other->orderFront();
+    auto document = std::make_shared<Document>();
+    documents->addDocument(document);
+    const auto shown = showSheet(document);
+    ASSERT_NE(shown, nullptr);
+    shown->widthTextField()->setFocus();
+    QTest::keyClick(shown->widthTextField(), Qt::Key_Q, Qt::ControlModifier);
+    turn();
+    application.setMainMenu(nullptr);
+    other->close();
+    EXPECT_TRUE(document->windowControllers().empty()) << "the document was closed";
+    EXPECT_EQ(shown->window(), nullptr) << "its sheet with it";
+    EXPECT_TRUE(documents->documents().empty());
 }
