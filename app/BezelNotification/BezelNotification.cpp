@@ -74,7 +74,18 @@ void BezelNotification::setAttributedString(NSAttributedString string) {
     attributedString_ = std::move(string);
     label_->setText(html(attributedString_));
     label_->adjustSize();
-    window_->widget()->adjustSize();
+    fitWindowToLabel();
+}
+
+void BezelNotification::fitWindowToLabel() {
+    // Not adjustSize(): a window that may grow is kept at least 200 by 100.
+    // The window's own layout still holds the label's previous size as its
+    // minimum until it is told the content changed.
+    QMainWindow* widget = window_->widget();
+    widget->centralWidget()->layout()->activate();
+    widget->layout()->invalidate();
+    widget->layout()->activate();
+    widget->resize(widget->sizeHint());
 }
 
 void BezelNotification::makeWindow() {
@@ -147,7 +158,7 @@ NSModalResponse BezelNotification::showModal() {
 }
 
 void BezelNotification::placeOnActiveScreen() {
-    window_->widget()->adjustSize();
+    fitWindowToLabel();
     const auto key = NSWindow::keyWindow();
     std::shared_ptr<NSScreen> screen = key ? key->screen() : nullptr;
     if (!screen) {

@@ -58,6 +58,7 @@ public:
 
 private:
     void makeWindow();
+    void fitWindowToLabel();
     void placeOnActiveScreen();
     void fadeIn(const std::shared_ptr<NotificationSession>& session);
     void fadeOut(const std::shared_ptr<NotificationSession>& session);

@@ -1,27 +1,23 @@
 #include "Document/NativeDocument.hpp"
 
+#include "App/AppLogHandles.hpp"
 #include "Canvas/CanvasArchive.hpp"
 #include "Canvas/CanvasSize.hpp"
 #include "Document/DocumentError.hpp"
-#include "coding/KeyedArchiveError.hpp"
 
 namespace velmora::NativeDocument {
 
 namespace {
 
-// The archive's own error when the data is no keyed archive; otherwise the
-// document's, since the user only needs to know it cannot be read.
+// Whatever the parser met, the user only needs to know that the file cannot
+// be read: its details go to the log, never into the alert.
 template <class Read> auto reading(Read&& read) {
     try {
         return read();
-    } catch (const KeyedArchiveError& error) {
-        if (error.code() == KeyedArchiveError::Code::notAnArchive) {
-            throw;
-        }
-        throw DocumentError::unsupportedFormat();
     } catch (const LayeredCanvas::DecodingError& error) {
         throw DocumentError::unsupportedImageSize(error.currentSize());
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        logFileResources().error("Unreadable document data: %{public}@", error.what());
         throw DocumentError::unsupportedFormat();
     }
 }

@@ -17,9 +17,9 @@ namespace velmora {
 // flattened picture in one keyed archive.
 namespace NativeDocument {
 
-// Throws KeyedArchiveError for data that is no keyed archive at all;
-// DocumentError unsupportedImageSize for a canvas larger than 8000 x 8000 and
-// unsupportedFormat for anything else amiss.
+// Throws DocumentError: unsupportedImageSize for a canvas larger than
+// 8000 x 8000, unsupportedFormat for anything else amiss, also for data that
+// is no keyed archive at all.
 std::shared_ptr<LayeredCanvas> readCanvas(std::span<const std::uint8_t> data);
 // The same from shared bytes (a mapped file), whose stored patches are kept as
 // views into them; `steps`, when given, gets where the time went.

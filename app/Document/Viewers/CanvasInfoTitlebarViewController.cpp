@@ -1,6 +1,7 @@
 #include "Document/Viewers/CanvasInfoTitlebarViewController.hpp"
 
 #include "Canvas/LayeredCanvas.hpp"
+#include "Canvas/PreviewCanvas.hpp"
 #include "Document/Document.hpp"
 #include "Extensions/CGAffineTransformExtensions.hpp"
 #include "Rendering/DisplayViewModel.hpp"
@@ -59,11 +60,12 @@ void CanvasInfoTitlebarViewController::update() {
     precondition(canvasSizeLabel_ && canvasZoomLabel_ && canvasRotationLabel_,
                  "A canvas information label is missing");
     MTLSize size{0, 0, 0};
-    if (const auto document = source->representedDocument();
-        document != nullptr && document->content()) {
-        if (const auto* canvas = std::get_if<std::shared_ptr<LayeredCanvas>>(&*document->content());
-            canvas != nullptr && *canvas != nullptr) {
-            size = (*canvas)->size();
+    // A viewed version holds a flat preview of the canvas, of the same size.
+    if (const auto document = source->representedDocument()) {
+        if (const auto layered = document->layeredCanvas()) {
+            size = layered->size();
+        } else if (const auto preview = document->previewCanvas()) {
+            size = preview->size();
         }
     }
     canvasSizeLabel_->setText(QString::fromStdString(std::to_string(size.width) + " \u00d7 " +

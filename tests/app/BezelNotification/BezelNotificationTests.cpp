@@ -99,3 +99,19 @@ TEST(BezelNotificationTest, ModalShowingEndsWhenItHasFadedOut) {
     bezel->showModal();
     EXPECT_FALSE(bezel->isVisible());
 }
+
+TEST(BezelNotificationTest, TheWindowIsTheLabelPlusTenPointsOnEverySide) {
+    auto bezel = makeBezel(std::nullopt);
+    const char* const texts[] = {"Size 12 px", "A longer text\non two lines", "Size 9 px"};
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        bezel->setText(text);
+        bezel->show();
+        finishFade(*bezel);
+        const QSize label = bezel->label()->sizeHint();
+        const CGRect frame = bezel->window()->frame();
+        EXPECT_EQ(frame.width(), label.width() + 20);
+        EXPECT_EQ(frame.height(), label.height() + 20);
+        EXPECT_EQ(bezel->window()->widget()->size(), label + QSize(20, 20));
+    }
+}

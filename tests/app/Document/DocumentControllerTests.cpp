@@ -1,7 +1,9 @@
+#include "Canvas/LayeredCanvas.hpp"
 #include "Document/Document.hpp"
 #include "Document/DocumentController.hpp"
 #include "Document/DocumentError.hpp"
 #include "Document/FrontDocumentController.hpp"
+#include "Document/NativeDocument.hpp"
 #include "app/Document/DocumentTestSupport.hpp"
 #include "desktop/NSAlert.hpp"
 #include "desktop/NSPresentedError.hpp"
@@ -14,6 +16,7 @@
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace velmora {
 namespace {
@@ -62,6 +65,53 @@ TEST(DocumentController, TypesByExtensionAndOneAlertPerFailedOpen) {
             EXPECT_FALSE(c.shownByDocument);
             EXPECT_EQ(error.kind(), DocumentError::Kind::unsupportedFormat);
         }
+    }
+    EXPECT_TRUE(controller->documents().empty());
+    NSAlert::setTestResponder(nullptr);
+}
+
+TEST(DocumentController, ADamagedNativeDocumentShowsOnlyTheUnsupportedFormatAlert) {
+    QTemporaryDir temporary;
+    const std::filesystem::path folder = temporary.path().toStdString();
+    const auto controller = std::make_shared<DocumentController>();
+    const auto picture = test::asymmetricPicture(6, 4);
+    const auto good = NativeDocument::data(*LayeredCanvas::make(*picture, "Ink"), picture);
+    std::mt19937 generator(30);
+    std::vector<uint8_t> noise(good.size());
+    for (auto& byte : noise) {
+        byte = static_cast<uint8_t>(generator());
+    }
+    auto headed = noise;
+    std::copy_n(good.begin(), 8, headed.begin()); // a property list's signature, then noise
+    const struct {
+        const char* file;
+        std::vector<uint8_t> bytes;
+    } cases[] = {{"half.velmora", {good.begin(), good.begin() + std::ptrdiff_t(good.size() / 2)}},
+                 {"tail.velmora", {good.begin(), good.end() - 3}},
+                 {"noise.velmora", noise},
+                 {"headed.velmora", headed},
+                 {"empty.velmora", {}}};
+    std::vector<std::pair<std::string, std::string>> shown;
+    NSAlert::setTestResponder([&](const NSAlert& alert) {
+        shown.emplace_back(alert.messageText, alert.informativeText);
+        return NSAlertFirstButtonReturn;
+    });
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        shown.clear();
+        test::writeFile(folder / c.file, c.bytes);
+        bool failed = false;
+        controller->openDocument(URL::fileURL(folder / c.file, false), false,
+                                 [&](auto document, bool, std::exception_ptr error) {
+                                     EXPECT_EQ(document, nullptr);
+                                     failed = error != nullptr;
+                                 });
+        EXPECT_TRUE(failed);
+        ASSERT_EQ(shown.size(), 1u) << "one alert";
+        EXPECT_EQ(shown.front().first, "This document format is not supported.");
+        EXPECT_EQ(shown.front().second,
+                  "Supported formats are TIFF, JPEG, PNG, GIF, BMP and Velmora document.");
+        EXPECT_EQ(test::readFile(folder / c.file), c.bytes) << "the file is left as it was";
     }
     EXPECT_TRUE(controller->documents().empty());
     NSAlert::setTestResponder(nullptr);

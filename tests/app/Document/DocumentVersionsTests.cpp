@@ -3,6 +3,7 @@
 #include "Document/Document.hpp"
 #include "Document/DocumentVersionsBrowser.hpp"
 #include "Document/NativeDocument.hpp"
+#include "Document/Viewers/CanvasInfoTitlebarViewController.hpp"
 #include "Document/Viewers/DocumentStoryboard.hpp"
 #include "Document/Viewers/DocumentViewController.hpp"
 #include "Document/Viewers/DrawingViewController.hpp"
@@ -274,6 +275,27 @@ TEST_F(BrowsingTest, EnteringFitsLeavingRestoresTheTransformExactlyAndBringsTheP
     EXPECT_EQ(drawing->displayViewModel()->transform(), outside) << "exactly as it was";
     EXPECT_EQ(panelsOnScreen(), 4);
     EXPECT_EQ(sizeOf(*document), (MTLSize{5, 3, 1})) << "Done changes nothing";
+}
+
+TEST_F(BrowsingTest, TheViewedVersionsTitleBarReadsItsCanvasSize) {
+    const auto sizeText = [](NSWindow& window) {
+        for (const auto& accessory : window.titlebarAccessoryViewControllers()) {
+            if (const auto info =
+                    std::dynamic_pointer_cast<CanvasInfoTitlebarViewController>(accessory)) {
+                return info->canvasSizeLabel()->text().toStdString();
+            }
+        }
+        return std::string("no canvas information");
+    };
+    document->browseVersions();
+    const auto browser = document->versionsBrowser();
+    ASSERT_NE(browser, nullptr);
+    ASSERT_TRUE(browser->choose(0));
+    MainQueue::runUntilIdle();
+    EXPECT_EQ(sizeText(*browser->versionWindow()), "6 × 4 px");
+    EXPECT_EQ(sizeText(*document->windowControllers().front()->window()), "5 × 3 px");
+    browser->doneButton()->click();
+    MainQueue::runUntilIdle();
 }
 
 TEST_F(BrowsingTest, RestoreReplacesTheContentAndClosesTheBrowser) {
