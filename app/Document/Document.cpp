@@ -29,8 +29,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <sys/file.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -98,17 +100,18 @@ DocumentFileType fileTypeOrThrow(const std::string& typeName) {
     return *type;
 }
 
-// A temporary file beside `url`, removed unless released.
+// A temporary file beside `url`, removed unless released; locked while it
+// lives, as a write still under way.
 class TemporaryBeside {
 public:
     explicit TemporaryBeside(const URL& url) {
         std::string pattern =
             (url.filePath().parent_path() / ("." + url.lastPathComponent() + ".XXXXXX")).string();
-        const int fd = ::mkstemp(pattern.data());
-        if (fd < 0) {
+        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd_ < 0) {
             throw std::system_error(errno, std::generic_category(), "mkstemp");
         }
-        ::close(fd);
+        ::flock(fd_, LOCK_EX | LOCK_NB);
         path_ = pattern;
     }
     ~TemporaryBeside() {
@@ -116,6 +119,7 @@ public:
             std::error_code ignored;
             fs::remove(path_, ignored);
         }
+        ::close(fd_);
     }
     TemporaryBeside(const TemporaryBeside&) = delete;
     TemporaryBeside& operator=(const TemporaryBeside&) = delete;
@@ -124,6 +128,7 @@ public:
 
 private:
     fs::path path_;
+    int fd_ = -1;
 };
 
 } // namespace
@@ -299,6 +304,7 @@ NSDocument::Data Document::data(const std::string& typeName) {
 
 void Document::write(const URL& url, const std::string& typeName) {
     const auto start = std::chrono::steady_clock::now();
+    const auto started = std::chrono::system_clock::now();
     const Flattened flat = flattened(typeName);
     const auto seconds = [](auto a, auto b) {
         return std::chrono::duration<double>(b - a).count();
@@ -326,6 +332,8 @@ void Document::write(const URL& url, const std::string& typeName) {
                          url.lastPathComponent() + "\".",
                      error.what()});
     }
+    // Saves killed before their rename left their temporaries; this one went through.
+    removeStaleTemporaries(url.filePath(), started);
 }
 
 // Streamed through the archive's own atomic write; with a version store, the

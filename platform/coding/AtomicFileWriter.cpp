@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,8 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination)
         fail("Cannot create a temporary file for", destination_, errno);
     }
     temporary_ = pattern;
+    // Marks it as being written, for a later save that clears what killed ones left.
+    ::flock(fd_, LOCK_EX | LOCK_NB);
     // mkostemp makes the file private; keep the mode of the file being replaced.
     struct stat existing {};
     const mode_t mode =

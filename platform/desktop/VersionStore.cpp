@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -187,6 +188,8 @@ void VersionStore::replaceFile(const URL& document, std::span<const std::uint8_t
         throw std::system_error(errno, std::generic_category(),
                                 "Cannot create a temporary file beside " + path.string());
     }
+    // Marks it as being written, for a later save that clears what killed ones left.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     auto abandon = [&](const std::string& what) {
         const int error = errno;
         ::close(fd);

@@ -1,8 +1,12 @@
 #include "foundation/AtomicFile.hpp"
 
+#include "foundation/FileDescriptor.hpp"
+
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -15,7 +19,75 @@ namespace {
     throw std::system_error(error, std::generic_category(), what);
 }
 
+bool isRandomPart(std::string_view part) {
+    return part.size() == 6 && std::ranges::all_of(part, [](char c) {
+               return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+           });
+}
+
+bool isVersionStorePart(std::string_view part) {
+    return part.size() == 8 && std::ranges::all_of(part, [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+           });
+}
+
+std::chrono::system_clock::time_point modified(const struct stat& status) {
+    return std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(status.st_mtim.tv_sec) +
+            std::chrono::nanoseconds(status.st_mtim.tv_nsec)));
+}
+
+bool removeIfStale(const std::filesystem::path& path,
+                   std::chrono::system_clock::time_point writeStarted) {
+    // O_NOFOLLOW: a link so named is not followed, let alone its target removed.
+    const FileDescriptor fd(
+        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
+        opened.st_uid != ::geteuid() || modified(opened) >= writeStarted ||
+        ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        return false;
+    }
+    // Still the file that was checked and locked under that name.
+    struct stat named {};
+    if (::lstat(path.c_str(), &named) != 0 || named.st_dev != opened.st_dev ||
+        named.st_ino != opened.st_ino) {
+        return false;
+    }
+    return ::unlink(path.c_str()) == 0;
+}
+
 } // namespace
+
+bool isTemporaryNameOf(const std::filesystem::path& destination, std::string_view name) {
+    const std::string prefix = "." + destination.filename().string() + ".";
+    if (destination.filename().empty() || !name.starts_with(prefix)) {
+        return false;
+    }
+    const std::string_view rest = name.substr(prefix.size());
+    if (rest.size() == 13) {
+        return isRandomPart(rest.substr(0, 6)) && rest[6] == '.' && isRandomPart(rest.substr(7));
+    }
+    return isRandomPart(rest) || isVersionStorePart(rest);
+}
+
+std::size_t removeStaleTemporaries(const std::filesystem::path& destination,
+                                   std::chrono::system_clock::time_point writeStarted) {
+    const std::filesystem::path folder =
+        destination.has_parent_path() ? destination.parent_path() : std::filesystem::path(".");
+    std::size_t removed = 0;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::filesystem::path& path = entry->path();
+        if (isTemporaryNameOf(destination, path.filename().string()) &&
+            removeIfStale(path, writeStarted)) {
+            ++removed;
+        }
+    }
+    return removed;
+}
 
 void writeFileAtomically(const std::filesystem::path& destination,
                          std::span<const std::uint8_t> bytes, unsigned permissions) {
@@ -26,6 +98,10 @@ void writeFileAtomically(const std::filesystem::path& destination,
     if (fd < 0) {
         fail(errno, "Cannot create a temporary file beside " + destination.string());
     }
+    // A new file nobody else holds; the duplicate keeps the lock past the close
+    // below, up to the rename.
+    ::flock(fd, LOCK_EX | LOCK_NB);
+    const FileDescriptor lock(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
     auto abandon = [&](int error, const std::string& what) {
         ::close(fd);
         ::unlink(temporary.c_str());

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string_view>
 
 namespace velmora {
 
@@ -10,7 +13,24 @@ namespace velmora {
 // flushed to disk before the rename, so readers see the old or the new file and
 // never a truncated one. The file gets `permissions` (0600 by default). Throws
 // std::system_error; on failure the destination is untouched.
+// The temporary stays locked (flock) until it is renamed, which marks it as
+// being written.
 void writeFileAtomically(const std::filesystem::path& destination,
                          std::span<const std::uint8_t> bytes, unsigned permissions = 0600);
+
+// Whether `name` is one this program gives the temporary of a write of
+// `destination`, beside it: "." + the destination's name + "." + six letters or
+// digits (this function's and the document writer's), that followed by "." and
+// six more (the archive writer's, writing such a temporary), or by eight
+// upper-case hexadecimal digits (the version store's).
+bool isTemporaryNameOf(const std::filesystem::path& destination, std::string_view name);
+
+// Removes the temporaries that earlier writes of `destination` left when they
+// were killed before their rename: files named as above in its folder, regular,
+// this user's own, last changed before `writeStarted` and not locked by a write
+// still under way. Anything else is left alone; never throws. Answers how many
+// went.
+std::size_t removeStaleTemporaries(const std::filesystem::path& destination,
+                                   std::chrono::system_clock::time_point writeStarted);
 
 } // namespace velmora

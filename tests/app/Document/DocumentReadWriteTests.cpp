@@ -13,7 +13,10 @@
 
 #include <QTemporaryDir>
 #include <algorithm>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace velmora {
 namespace {
@@ -230,6 +233,72 @@ TEST_F(DocumentReadWriteTest, ADamagedPatchAmongManyShowsOneAlertAndKeepsTheCont
               Kind::unsupportedFormat);
     EXPECT_EQ(alerts.size(), 1u);
     EXPECT_EQ(document->layeredCanvas(), before);
+}
+
+TEST_F(DocumentReadWriteTest, ASaveRemovesOnlyItsOwnStaleTemporaries) {
+    const auto provider = std::make_shared<FixedProvider>();
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const std::string& type : {native, std::string("public.png")}) {
+        SCOPED_TRACE(type);
+        const fs::path saved = folder / (type == native ? "Sketch.velmora" : "Sketch.png");
+        const std::string hidden = "." + saved.filename().string() + ".";
+        // What saves killed midway leave: the plain and the archive's temporary,
+        // and the version store's.
+        const std::vector<std::string> stale{hidden + "a1B2c3", hidden + "Zq09xY.k3LmN0",
+                                             hidden + "0A1B2C3D"};
+        // Another program's, another document's, one a save still writes, one
+        // newer than this save, and things that are no file of ours.
+        const std::vector<std::string> kept{
+            hidden + "swp",      hidden + "backup~",
+            hidden + "0a1b2c3d", saved.filename().string() + ".a1B2c3",
+            ".Other.png.a1B2c3", hidden + "Lock01",
+            hidden + "Fresh1",   hidden + "Link12",
+            hidden + "Dir123"};
+        for (const auto& name : stale) {
+            test::writeFile(folder / name, {1, 2, 3});
+            fs::last_write_time(folder / name, old);
+        }
+        for (const auto& name : kept) {
+            if (name.ends_with("Link12")) {
+                test::writeFile(folder / "target", {7});
+                fs::create_symlink(folder / "target", folder / name);
+            } else if (name.ends_with("Dir123")) {
+                fs::create_directory(folder / name);
+            } else {
+                test::writeFile(folder / name, {4, 5, 6});
+                fs::last_write_time(folder / name,
+                                    name.ends_with("Fresh1")
+                                        ? fs::file_time_type::clock::now() + std::chrono::hours(1)
+                                        : old);
+            }
+        }
+        // The lock a write under way holds, from another open of the file.
+        const int writing = ::open((folder / (hidden + "Lock01")).c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(writing, 0);
+        ASSERT_EQ(::flock(writing, LOCK_EX), 0);
+
+        const auto document = makeDocument("Sketch");
+        document->read(test::pngOf(*test::asymmetricPicture()), "public.png");
+        document->setBitmapProvider(provider);
+        document->setFileURL(URL::fileURL(saved, false));
+        document->setFileType(type);
+        document->updateChangeCount(NSDocumentChangeType::changeDone);
+        EXPECT_TRUE(document->saveDocument());
+        ::close(writing);
+
+        EXPECT_TRUE(alerts.empty());
+        EXPECT_FALSE(test::readFile(saved).empty());
+        for (const auto& name : stale) {
+            EXPECT_FALSE(fs::exists(fs::symlink_status(folder / name))) << name;
+        }
+        for (const auto& name : kept) {
+            EXPECT_TRUE(fs::exists(fs::symlink_status(folder / name))) << name;
+        }
+        EXPECT_EQ(test::readFile(folder / "target"), std::vector<uint8_t>{7});
+        for (const auto& name : kept) {
+            fs::remove(folder / name);
+        }
+    }
 }
 
 TEST_F(DocumentReadWriteTest, NativeSaveKeepsLayersModesOpacityAndPixelsAndAVersion) {
