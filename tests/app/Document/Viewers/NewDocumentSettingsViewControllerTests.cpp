@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QTest>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 using namespace velmora;
@@ -176,21 +177,29 @@ TEST_F(SheetRig, ReturnAndEnterCreateOnlyAnAcceptableSize) {
 }
 
 TEST_F(SheetRig, QuitWhileTheSheetIsUpClosesTheDocumentAndItsSheet) {
-    auto& application = NSApplication::shared();
-    application.setMainMenu(NSApplication::makeStandardMainMenu("Velmora"));
-    // The menu is reached in a window the sheet does not block, as the welcome window's is.
-    auto other = std::make_shared<NSWindow>();
-    other->orderFront();
-    auto document = std::make_shared<Document>();
-    documents->addDocument(document);
-    const auto shown = showSheet(document);
-    ASSERT_NE(shown, nullptr);
-    shown->widthTextField()->setFocus();
-    QTest::keyClick(shown->widthTextField(), Qt::Key_Q, Qt::ControlModifier);
-    turn();
-    application.setMainMenu(nullptr);
-    other->close();
-    EXPECT_TRUE(document->windowControllers().empty()) << "the document was closed";
-    EXPECT_EQ(shown->window(), nullptr) << "its sheet with it";
-    EXPECT_TRUE(documents->documents().empty());
+    // Quitting stops services of the whole process: a child of its own quits.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            auto& application = NSApplication::shared();
+            application.setMainMenu(NSApplication::makeStandardMainMenu("Velmora"));
+            // The menu is reached in a window the sheet does not block, as the
+            // welcome window's is.
+            auto other = std::make_shared<NSWindow>();
+            other->orderFront();
+            auto document = std::make_shared<Document>();
+            documents->addDocument(document);
+            const auto shown = showSheet(document);
+            if (shown == nullptr) {
+                std::_Exit(2);
+            }
+            shown->widthTextField()->setFocus();
+            QTest::keyClick(shown->widthTextField(), Qt::Key_Q, Qt::ControlModifier);
+            turn();
+            const bool closed = document->windowControllers().empty() &&
+                                shown->window() == nullptr && documents->documents().empty();
+            // Without the exit handlers: the widgets' fonts are never released here.
+            std::_Exit(closed ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
