@@ -165,10 +165,14 @@ void relaunchPhase(Driver& d) {
         std::string message;
         std::string informative; // the start of it; empty: any
     };
+    // Never the parser's own words.
+    const std::string unsupported = "This document format is not supported.";
+    const std::string supported =
+        "Supported formats are TIFF, JPEG, PNG, GIF, BMP and Velmora document.";
     const Case cases[] = {
-        {"Truncated.velmora", "", ""},
-        {"Noise.velmora", "", ""},
-        {"Damaged.velmora", "", ""},
+        {"Truncated.velmora", unsupported, supported},
+        {"Noise.velmora", unsupported, supported},
+        {"Damaged.velmora", unsupported, supported},
         {"Wide.png", "Unsupported image size.",
          "Maximum image size on both dimensions is 8000 pixels but your image is "},
         {"Deep.tiff", "Unsupported pixel format.",

@@ -137,11 +137,14 @@ std::shared_ptr<Document> newDocument(Driver& d, int width, int height) {
     if (!d.check(fields.size() >= 2, "the sheet has width and height fields")) {
         return nullptr;
     }
-    typeInto(d, fields[0], QString::number(width));
+    // No Return between the fields: it would press Create with the width alone.
+    const QString typed[] = {QString::number(width), QString::number(height)};
     d.onMain([&] {
-        fields[1]->setFocus();
-        QTest::keyClick(fields[1], Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClicks(fields[1], QString::number(height));
+        for (int i = 0; i < 2; ++i) {
+            fields[i]->setFocus();
+            QTest::keyClick(fields[i], Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(fields[i], typed[i]);
+        }
     });
     d.check(clickInModal(d, "Create"), "Create pressed");
     std::shared_ptr<Document> document;
