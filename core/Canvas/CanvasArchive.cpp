@@ -33,6 +33,14 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 
 using PreviewsMaker = std::function<std::shared_ptr<const CanvasPreviews>()>;
 
+void refreshPatchCaches(const RasterLayer::Patches& patches, CanvasArchive::WriteSteps* steps) {
+    const auto start = std::chrono::steady_clock::now();
+    RasterLayer::Patch::refreshCaches(patches);
+    if (steps) {
+        steps->patches = secondsSince(start);
+    }
+}
+
 KeyedArchiver archiverFor(const LayeredCanvas& canvas, const PreviewsMaker& makePreviews,
                           CanvasArchive::WriteSteps* steps) {
     RasterLayer::Patches patches;
@@ -48,12 +56,8 @@ KeyedArchiver archiverFor(const LayeredCanvas& canvas, const PreviewsMaker& make
         encoder.userInfo = archiver.userInfo;
         return encoder.encodeToTopLevelObject(*previews);
     });
+    refreshPatchCaches(patches, steps);
     auto start = std::chrono::steady_clock::now();
-    RasterLayer::Patch::refreshCaches(patches);
-    if (steps) {
-        steps->patches = secondsSince(start);
-    }
-    start = std::chrono::steady_clock::now();
     PropertyListObject previewsObject = encoding.get();
     if (steps) {
         steps->previews = secondsSince(start);
@@ -121,12 +125,8 @@ void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas
         encoder.userInfo = userInfo;
         return encoder.encodeToTopLevelObject(*previews);
     });
+    refreshPatchCaches(patches, steps);
     auto start = std::chrono::steady_clock::now();
-    RasterLayer::Patch::refreshCaches(patches);
-    if (steps) {
-        steps->patches = secondsSince(start);
-    }
-    start = std::chrono::steady_clock::now();
     // As CanvasPreviews encodes itself: its JPEGs, in its order, under "previews".
     std::vector<SharedBytes> standIns;
     PropertyListArray standInArray;
