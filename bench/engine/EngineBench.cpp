@@ -110,6 +110,7 @@ public:
     }
     void strokeRendererDidCommit(StrokeRenderer&, const std::shared_ptr<NSBitmapImageRep>&,
                                  const std::shared_ptr<NSBitmapImageRep>&, const MTLOrigin&,
+                                 const std::vector<MTLRegion>&,
                                  const std::shared_ptr<RasterLayer>&) override {
         committedAt = Clock::now();
     }

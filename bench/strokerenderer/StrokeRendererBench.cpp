@@ -156,6 +156,7 @@ public:
     }
     void strokeRendererDidCommit(StrokeRenderer&, const std::shared_ptr<NSBitmapImageRep>&,
                                  const std::shared_ptr<NSBitmapImageRep>&, const MTLOrigin&,
+                                 const std::vector<MTLRegion>&,
                                  const std::shared_ptr<RasterLayer>&) override {}
     void strokeRendererDidDrawIn(StrokeRenderer&, const MTLRegion&) override {}
     void strokeRendererDidBeginDrawing(StrokeRenderer&) override {}
@@ -163,7 +164,7 @@ public:
 };
 
 // Finishing a stroke whose bounds are 2000 x 2000: the blend into the layer copy,
-// the snapshots, the clear and the paste, then the read-back of the snapshots.
+// the snapshots of its tiles, the clear and the paste, then the commit.
 void BM_FinishStroke(benchmark::State& state) {
     cpu::setWorkerThreadCount(int(state.range(0)));
     auto& e = engine();

@@ -1,6 +1,7 @@
 #include "Rendering/StrokeRenderer.hpp"
 
 #include "MetalExtensions/MTLCommandBufferExtensions.hpp"
+#include "MetalExtensions/MTLOriginExtensions.hpp"
 #include "MetalExtensions/MTLRegionExtensions.hpp"
 #include "MetalExtensions/MTLTextureExtensions.hpp"
 #include "Rendering/BlendKernel.hpp"
@@ -212,19 +213,6 @@ void StrokeRenderer::updateNonZeroBounds() {
         unionWith(clearing_, strokeBounds_));
 }
 
-std::shared_ptr<MTLTexture> StrokeRenderer::snapshotTexture(const std::string& label,
-                                                            const MTLSize& size) {
-    auto& helper = *MetalHelper::shared();
-    auto texture = helper.transferTexture(label, size, MTLPixelFormat::rgba8Unorm);
-    if (pendingSnapshots_.contains(texture.get())) {
-        // Still waiting to be read back for an earlier stroke: this stroke gets its own.
-        texture = helper.makeTexture(size, MTLTextureUsage::shaderReadWrite,
-                                     MTLStorageMode::managed, MTLPixelFormat::rgba8Unorm, label);
-    }
-    pendingSnapshots_.insert(texture.get());
-    return texture;
-}
-
 std::optional<StrokeRenderer::Commit>
 StrokeRenderer::blendFinishedStroke(const std::shared_ptr<MTLTexture>& destination,
                                     const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
@@ -244,9 +232,15 @@ StrokeRenderer::blendFinishedStroke(const std::shared_ptr<MTLTexture>& destinati
 
     clearing_ = unionWith(clearing_, region);
     finishing_ += 1;
-    Commit commit{region, snapshotTexture("beforeStroke8u", region.size),
-                  snapshotTexture("afterStroke8u", region.size), nullptr,
-                  tiles_.markedRuns(region)};
+    // The snapshots keep only the tiles the stroke drew in, packed; their pages
+    // are first touched by the finish itself, off the main thread.
+    auto runs = tiles_.markedRuns(region);
+    const MTLSize packed = StrokeTiles::packedSize(runs);
+    const auto& space = ColorManagement::workingNSColorSpace();
+    Commit commit{region, NSBitmapImageRep::makeRGBA8(packed.width, packed.height, space),
+                  NSBitmapImageRep::makeRGBA8(packed.width, packed.height, space), nullptr,
+                  std::move(runs)};
+    precondition(commit.before != nullptr && commit.after != nullptr, "No stroke snapshots");
 
     const BlendMode mode = strokeLayer_->blendMode();
     precondition(mode == BlendMode::normal || mode == BlendMode::eraser,
@@ -254,14 +248,9 @@ StrokeRenderer::blendFinishedStroke(const std::shared_ptr<MTLTexture>& destinati
     // Blend, snapshots and clearing in one pass that reads each pixel once and
     // touches only the tiles the stroke drew in.
     commandBuffer->pushDebugGroup("Blend stroke to layer (" + std::string(rawValue(mode)) + ")");
-    tiles_.encodeFinish(stroke, destination, region, mode == BlendMode::eraser, commit.before,
+    tiles_.encodeFinish(stroke, destination, commit.tiles, mode == BlendMode::eraser, commit.before,
                         commit.after, *commandBuffer);
     commandBuffer->popDebugGroup();
-    blit(*commandBuffer, "Sync before and after strok textures",
-         [&](MTLBlitCommandEncoder& encoder) {
-             encoder.synchronizeResource(commit.before);
-             encoder.synchronizeResource(commit.after);
-         });
 
     if (const auto d = delegate()) {
         commit.layer =
@@ -300,16 +289,17 @@ void StrokeRenderer::complete(const UUID& stroke, const std::optional<Commit>& c
         clearing_ = MTLRegion{};
     }
     updateNonZeroBounds();
-    auto& helper = *MetalHelper::shared();
-    helper.clearCaches();
-    pendingSnapshots_.erase(commit->before.get());
-    pendingSnapshots_.erase(commit->after.get());
+    MetalHelper::shared()->clearCaches();
     if (const auto d = delegate()) {
-        const auto before = helper.makeBitmap(commit->before);
-        const auto after = helper.makeBitmap(commit->after);
-        d->strokeRendererDidCommit(*this, after, before, commit->region.origin, commit->layer);
-        d->strokeRendererDidCommitIn(*this, MTLRegion{commit->region.origin, size(*commit->before)},
-                                     commit->tiles);
+        // The snapshots were written by the finish itself: nothing to wait for.
+        std::vector<MTLRegion> parts;
+        parts.reserve(commit->tiles.size());
+        for (const MTLRegion& tile : commit->tiles) {
+            parts.push_back({makeMTLOrigin(tile.origin - commit->region.origin), tile.size});
+        }
+        d->strokeRendererDidCommit(*this, commit->after, commit->before, commit->region.origin,
+                                   parts, commit->layer);
+        d->strokeRendererDidCommitIn(*this, commit->region, commit->tiles);
     }
 }
 

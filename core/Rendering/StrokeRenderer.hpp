@@ -70,13 +70,14 @@ public:
 
 private:
     using Stroke = StrokesViewModel::Stroke;
-    // A blended stroke's undo data, kept until it is read back.
+    // A blended stroke's undo data, written by its finish on the GPU timeline.
     struct Commit {
         MTLRegion region;
-        std::shared_ptr<MTLTexture> before;
-        std::shared_ptr<MTLTexture> after;
+        // The region's pixels in `tiles` before and after the stroke, packed.
+        std::shared_ptr<NSBitmapImageRep> before;
+        std::shared_ptr<NSBitmapImageRep> after;
         std::shared_ptr<RasterLayer> layer;
-        std::vector<MTLRegion> tiles; // where the stroke had pixels
+        std::vector<MTLRegion> tiles; // where the stroke had pixels, in canvas pixels
     };
 
     // The pipeline and encoder label of one batch size, made once.
@@ -96,7 +97,6 @@ private:
     std::optional<Commit>
     blendFinishedStroke(const std::shared_ptr<MTLTexture>& destination,
                         const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
-    std::shared_ptr<MTLTexture> snapshotTexture(const std::string& label, const MTLSize& size);
     void addCompletion(const Stroke& stroke, std::optional<Commit> commit,
                        MTLCommandBuffer& commandBuffer);
     void complete(const UUID& stroke, const std::optional<Commit>& commit);
@@ -122,9 +122,6 @@ private:
     // Where the current stroke has drawn, tile by tile.
     StrokeTiles tiles_;
     std::weak_ptr<StrokeRendererDelegate> delegate_;
-    // Snapshot textures of blended strokes not yet read back: the pool hands the
-    // same texture out again, so a later stroke must not write into these.
-    std::set<const MTLTexture*> pendingSnapshots_;
 };
 
 } // namespace velmora

@@ -26,12 +26,17 @@ public:
     virtual std::shared_ptr<RasterLayer> strokeRendererPasteToActiveLayer(
         StrokeRenderer& renderer, const std::shared_ptr<MTLTexture>& texture,
         const MTLRegion& region, const std::shared_ptr<MTLCommandBuffer>& commandBuffer) = 0;
-    // After the blend's command buffer completed: the stroke's region before and
-    // after it, at `origin`, in `layer` (as returned by the paste).
+    // After the blend's command buffer completed: the stroke's region at `origin`
+    // in `layer` (as returned by the paste), before and after it, kept only where
+    // the stroke drew: `parts` (relative to `origin`, inside the region) packed one
+    // above the other at column 0, the first at the bottom, rows as the layer
+    // holds them. The parts are the tiles of the strokeRendererDidCommitIn call
+    // that follows in the same turn.
     virtual void strokeRendererDidCommit(StrokeRenderer& renderer,
                                          const std::shared_ptr<NSBitmapImageRep>& after,
                                          const std::shared_ptr<NSBitmapImageRep>& before,
                                          const MTLOrigin& origin,
+                                         const std::vector<MTLRegion>& parts,
                                          const std::shared_ptr<RasterLayer>& layer) = 0;
     // Pixels changed there (the region may be empty).
     virtual void strokeRendererDidDrawIn(StrokeRenderer& renderer, const MTLRegion& region) = 0;

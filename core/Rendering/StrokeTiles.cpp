@@ -8,6 +8,7 @@
 #include "gpu/cpu/Workers.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #if defined(__x86_64__)
@@ -199,54 +200,81 @@ void StrokeTiles::clear() {
     last_ = {};
 }
 
+MTLSize StrokeTiles::packedSize(const std::vector<MTLRegion>& runs) {
+    int64_t width = 1, height = 0;
+    for (const MTLRegion& run : runs) {
+        width = std::max(width, run.size.width);
+        height += run.size.height;
+    }
+    return {width, std::max<int64_t>(height, 1), 1};
+}
+
 void StrokeTiles::encodeFinish(const std::shared_ptr<MTLTexture>& stroke,
                                const std::shared_ptr<MTLTexture>& destination,
-                               const MTLRegion& region, bool erasing,
-                               const std::shared_ptr<MTLTexture>& before,
-                               const std::shared_ptr<MTLTexture>& after,
+                               const std::vector<MTLRegion>& runs, bool erasing,
+                               const std::shared_ptr<NSBitmapImageRep>& before,
+                               const std::shared_ptr<NSBitmapImageRep>& after,
                                MTLCommandBuffer& commandBuffer) {
-    precondition(size(*before) == region.size && size(*after) == region.size &&
-                     stroke->pixelFormat() == MTLPixelFormat::rgba32Float &&
+    const MTLSize packed = packedSize(runs);
+    const auto isPackedPicture = [&](const NSBitmapImageRep& b) {
+        return b.pixelsWide() == packed.width && b.pixelsHigh() == packed.height &&
+               b.bitsPerPixel() == 32 && b.bytesPerRow() >= packed.width * 4;
+    };
+    precondition(stroke->pixelFormat() == MTLPixelFormat::rgba32Float &&
                      destination->pixelFormat() == MTLPixelFormat::rgba32Float &&
-                     before->pixelFormat() == MTLPixelFormat::rgba8Unorm &&
-                     after->pixelFormat() == MTLPixelFormat::rgba8Unorm,
-                 "Finishing a stroke needs float stroke and destination, 8-bit snapshots");
-    auto work = [=, marks = marks_, columns = columns_] {
+                     isPackedPicture(*before) && isPackedPicture(*after),
+                 "Finishing a stroke needs float stroke and destination, 8-bit packed snapshots");
+    // The runs of one tile row share its rows: each band of rows finds its runs,
+    // and where they go in the packed pictures, by the tile row.
+    struct Row {
+        size_t first = 0, end = 0; // runs [first, end)
+    };
+    const MTLRegion canvas{MTLOriginZero, size(*destination)};
+    std::vector<Row> rows(static_cast<size_t>(rows_));
+    std::vector<int64_t> packedRow(runs.size());
+    int64_t y0 = INT64_MAX, y1 = INT64_MIN, height = 0;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const MTLRegion& run = runs[i];
+        precondition(contains(canvas, run) && run.size.height <= tileSide &&
+                         run.origin.y / tileSide == (run.origin.y + run.size.height - 1) / tileSide,
+                     "A stroke's run outside the canvas or across tile rows");
+        Row& row = rows[size_t(run.origin.y / tileSide)];
+        if (row.end == 0) {
+            row.first = i;
+        }
+        precondition(row.end == 0 || row.end == i, "A stroke's runs out of order");
+        row.end = i + 1;
+        packedRow[i] = height;
+        height += run.size.height;
+        y0 = std::min(y0, run.origin.y);
+        y1 = std::max(y1, run.origin.y + run.size.height);
+    }
+    auto work = [=, rows = std::move(rows), packedRow = std::move(packedRow)] {
         const auto s = stroke->contents();
         const auto d = destination->contents();
-        const auto b = before->contents();
-        const auto a = after->contents();
         const auto bytes = *cpu::pixelLayout(MTLPixelFormat::rgba8Unorm);
-        const int64_t x0 = region.origin.x, x1 = x0 + region.size.width;
-        const int64_t y0 = region.origin.y;
-        cpu::parallelRows(y0, y0 + region.size.height, [&](int64_t from, int64_t to) {
+        cpu::parallelRows(y0, y1, [&](int64_t from, int64_t to) {
             for (int64_t y = from; y < to; ++y) {
-                const uint8_t* tileRow = marks.data() + (y / tileSide) * columns;
-                uint8_t* beforeRow = b.row(y - y0);
-                uint8_t* afterRow = a.row(y - y0);
-                for (int64_t x = x0; x < x1;) {
-                    const int64_t end = std::min(x1, (x / tileSide + 1) * tileSide);
-                    const int64_t n = end - x;
+                const Row& row = rows[size_t(y / tileSide)];
+                for (size_t i = row.first; i < row.end; ++i) {
+                    const MTLRegion& run = runs[i];
+                    const int64_t x = run.origin.x, n = run.size.width;
+                    const int64_t at = packedRow[i] + (y - run.origin.y);
                     auto* pixels = reinterpret_cast<float*>(d.row(y) + x * 16);
-                    uint8_t* beforeSpan = beforeRow + (x - x0) * 4;
-                    uint8_t* afterSpan = afterRow + (x - x0) * 4;
-                    cpu::storeRow(bytes, pixels, beforeSpan, n);
-                    if (tileRow[x / tileSide] != 0) {
-                        // Each pixel read once: before, blend, after, stroke cleared.
-                        auto* strokePixels = reinterpret_cast<float*>(s.row(y) + x * 16);
-                        blendRow(pixels, strokePixels, n, erasing);
-                        cpu::storeRow(bytes, pixels, afterSpan, n);
-                        std::memset(strokePixels, 0, size_t(n) * 16);
-                    } else {
-                        std::memcpy(afterSpan, beforeSpan, size_t(n) * 4);
-                    }
-                    x = end;
+                    auto* strokePixels = reinterpret_cast<float*>(s.row(y) + x * 16);
+                    // Each pixel read once: before, blend, after, stroke cleared.
+                    cpu::storeRow(bytes, pixels, before->row(at), n);
+                    blendRow(pixels, strokePixels, n, erasing);
+                    cpu::storeRow(bytes, pixels, after->row(at), n);
+                    std::memset(strokePixels, 0, size_t(n) * 16);
                 }
             }
         });
     };
-    commandBuffer.encodeHostCommand("Finish stroke in its tiles", std::move(work),
-                                    {stroke, destination, before, after});
+    if (!runs.empty()) {
+        commandBuffer.encodeHostCommand("Finish stroke in its tiles", std::move(work),
+                                        {stroke, destination});
+    }
     clear();
 }
 

@@ -3,6 +3,7 @@
 #include "gpu/MTLCommandBuffer.hpp"
 #include "gpu/MTLGeometry.hpp"
 #include "gpu/MTLTexture.hpp"
+#include "graphics/NSBitmapImageRep.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -11,7 +12,8 @@
 namespace velmora {
 
 // The 64 × 64 tiles of the canvas that hold pixels of the stroke being drawn, so
-// that finishing it reads and writes those tiles only. Main thread only.
+// that finishing it, and its undo snapshots, read and write those tiles only.
+// Main thread only.
 class StrokeTiles {
 public:
     static constexpr int64_t tileSide = 64;
@@ -25,17 +27,23 @@ public:
     std::vector<MTLRegion> markedRuns(const MTLRegion& region) const;
     void clear();
 
-    // Encodes, as one pass over the rows of `region` (inside the canvas), the
-    // finish of the stroke: `before` (rgba8Unorm, the region's size) gets the
-    // destination's pixels; in the marked tiles the stroke (straight RGBA floats)
-    // is blended into the destination by source-over, or by the eraser when
+    // The size of the picture that holds `runs` packed one above the other at
+    // column 0, the first at the bottom, rows as given (at least 1 × 1).
+    static MTLSize packedSize(const std::vector<MTLRegion>& runs);
+
+    // Encodes the finish of the stroke, touching only `runs` (markedRuns of the
+    // stroke's region, inside the canvas): `before` (packedSize(runs)) gets the
+    // destination's pixels there, packed; the stroke (straight RGBA floats) is
+    // blended into the destination by source-over, or by the eraser when
     // `erasing`, rounding exactly as the image graph does, and cleared; `after`
-    // gets the result. Tiles without stroke pixels are read once and left as they
-    // are. The marks go with the work; the tiles are clear again for the next stroke.
+    // gets the result, packed as `before`. The marks go with the work; the tiles
+    // are clear again for the next stroke.
     void encodeFinish(const std::shared_ptr<MTLTexture>& stroke,
-                      const std::shared_ptr<MTLTexture>& destination, const MTLRegion& region,
-                      bool erasing, const std::shared_ptr<MTLTexture>& before,
-                      const std::shared_ptr<MTLTexture>& after, MTLCommandBuffer& commandBuffer);
+                      const std::shared_ptr<MTLTexture>& destination,
+                      const std::vector<MTLRegion>& runs, bool erasing,
+                      const std::shared_ptr<NSBitmapImageRep>& before,
+                      const std::shared_ptr<NSBitmapImageRep>& after,
+                      MTLCommandBuffer& commandBuffer);
 
 private:
     int64_t columns_, rows_;

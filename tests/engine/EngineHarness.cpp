@@ -3,7 +3,9 @@
 #include "foundation/FatalError.hpp"
 #include "foundation/MainQueue.hpp"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 
 namespace velmora::engine {
 
@@ -92,9 +94,28 @@ void TestDrawingController::strokeRendererDidCommit(StrokeRenderer&,
                                                     const std::shared_ptr<NSBitmapImageRep>& after,
                                                     const std::shared_ptr<NSBitmapImageRep>& before,
                                                     const MTLOrigin& origin,
+                                                    const std::vector<MTLRegion>& parts,
                                                     const std::shared_ptr<RasterLayer>& layer) {
-    MTLRegion region{origin, after->pixelSize()};
-    events.push_back({Event::Kind::committed, region, after, before, layer});
+    // Recorded the size of the region, the parts at their place, clear elsewhere;
+    // the parts reach every edge of the region, since every dot marked its tiles.
+    MTLRegion region{origin, {0, 0, 1}};
+    for (const MTLRegion& part : parts) {
+        region.size.width = std::max(region.size.width, part.origin.x + part.size.width);
+        region.size.height = std::max(region.size.height, part.origin.y + part.size.height);
+    }
+    const auto unpacked = [&](const NSBitmapImageRep& packed) {
+        auto whole =
+            NSBitmapImageRep::makeRGBA8(region.size.width, region.size.height, packed.colorSpace());
+        int64_t row = 0;
+        for (const MTLRegion& part : parts) {
+            for (int64_t y = 0; y < part.size.height; ++y, ++row) {
+                std::memcpy(whole->row(part.origin.y + y) + 4 * part.origin.x, packed.row(row),
+                            size_t(4 * part.size.width));
+            }
+        }
+        return whole;
+    };
+    events.push_back({Event::Kind::committed, region, unpacked(*after), unpacked(*before), layer});
 }
 
 void TestDrawingController::strokeRendererDidDrawIn(StrokeRenderer&, const MTLRegion& region) {

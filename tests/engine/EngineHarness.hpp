@@ -54,7 +54,7 @@ public:
     void strokeRendererDidCommit(StrokeRenderer& renderer,
                                  const std::shared_ptr<NSBitmapImageRep>& after,
                                  const std::shared_ptr<NSBitmapImageRep>& before,
-                                 const MTLOrigin& origin,
+                                 const MTLOrigin& origin, const std::vector<MTLRegion>& parts,
                                  const std::shared_ptr<RasterLayer>& layer) override;
     void strokeRendererDidDrawIn(StrokeRenderer& renderer, const MTLRegion& region) override;
     // Recorded as a drawn region; only the stroke's tiles are composited again.

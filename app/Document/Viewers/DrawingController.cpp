@@ -184,14 +184,17 @@ void DrawingController::strokeRendererDidCommit(StrokeRenderer&,
                                                 const std::shared_ptr<NSBitmapImageRep>& after,
                                                 const std::shared_ptr<NSBitmapImageRep>& before,
                                                 const MTLOrigin& origin,
+                                                const std::vector<MTLRegion>& parts,
                                                 const std::shared_ptr<RasterLayer>& layer) {
     // The layer is the one the stroke was pasted into, whatever is active now;
     // none when it was written nowhere.
-    pendingCommit_.reset();
     if (layer == nullptr || after == nullptr || before == nullptr) {
         return;
     }
-    pendingCommit_ = PendingCommit{layer->uuid(), before, after, origin};
+    // The snapshots come packed, the stroke's tiles only: encoded as they are.
+    const auto& queue = DispatchQueue::global(DispatchQoS::defaultQoS);
+    registerStrokeUndo(layer->uuid(), StrokeSnapshot::encodePacked(before, parts, queue),
+                       StrokeSnapshot::encodePacked(after, parts, queue), origin);
 }
 
 void DrawingController::registerStrokeUndo(const UUID& layerID, EncodedSnapshot restore,
@@ -279,19 +282,6 @@ void DrawingController::strokeRendererDidDrawIn(StrokeRenderer&, const MTLRegion
 
 void DrawingController::strokeRendererDidCommitIn(StrokeRenderer&, const MTLRegion&,
                                                   const std::vector<MTLRegion>& tiles) {
-    if (pendingCommit_) {
-        // The snapshots keep only the tiles the stroke drew in, in their own pixels.
-        std::vector<MTLRegion> parts;
-        for (const MTLRegion& tile : tiles) {
-            parts.push_back({makeMTLOrigin(tile.origin - pendingCommit_->origin), tile.size});
-        }
-        const auto& queue = DispatchQueue::global(DispatchQoS::defaultQoS);
-        auto before = StrokeSnapshot::encode(std::move(pendingCommit_->before), parts, queue);
-        auto after = StrokeSnapshot::encode(std::move(pendingCommit_->after), parts, queue);
-        registerStrokeUndo(pendingCommit_->layerID, std::move(before), std::move(after),
-                           pendingCommit_->origin);
-        pendingCommit_.reset();
-    }
     renderedCanvas_->needsUpdateIn(tiles);
     if (strokeLiveScope_ == nullptr) {
         renderer_->needsDisplay();

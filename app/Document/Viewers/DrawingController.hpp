@@ -101,7 +101,7 @@ public:
     void strokeRendererDidCommit(StrokeRenderer& renderer,
                                  const std::shared_ptr<NSBitmapImageRep>& after,
                                  const std::shared_ptr<NSBitmapImageRep>& before,
-                                 const MTLOrigin& origin,
+                                 const MTLOrigin& origin, const std::vector<MTLRegion>& parts,
                                  const std::shared_ptr<RasterLayer>& layer) override;
     void strokeRendererDidDrawIn(StrokeRenderer& renderer, const MTLRegion& region) override;
     // Only the stroke's tiles changed: the rest of the region already shows the layer.
@@ -162,14 +162,6 @@ private:
     std::shared_ptr<Renderer::LiveScope> strokeLiveScope_;
     std::shared_ptr<UndoLock> undoLock_;
     std::shared_ptr<void> activeLayerObservation_;
-    // A finished stroke's pictures, until the tiles it drew in arrive with its
-    // drawn region in the same turn.
-    struct PendingCommit {
-        UUID layerID;
-        std::shared_ptr<NSBitmapImageRep> before, after;
-        MTLOrigin origin;
-    };
-    std::optional<PendingCommit> pendingCommit_;
     bool pacedFrames_ = true;
 };
 

@@ -2,6 +2,7 @@
 
 #include "MetalExtensions/MTLOriginExtensions.hpp"
 #include "MetalExtensions/MTLRegionExtensions.hpp"
+#include "Rendering/StrokeTiles.hpp"
 #include "foundation/FatalError.hpp"
 #include "graphics/ImageCodecs.hpp"
 
@@ -12,13 +13,19 @@
 namespace velmora {
 
 StrokeSnapshot::StrokeSnapshot(std::shared_ptr<NSBitmapImageRep> bitmap,
-                               std::vector<MTLRegion> parts)
-    : bitmap_(std::move(bitmap)), parts_(std::move(parts)) {
-    if (bitmap_ != nullptr) {
-        const MTLRegion whole{MTLOriginZero, bitmap_->pixelSize()};
-        for (const MTLRegion& part : parts_) {
-            precondition(contains(whole, part), "A stroke's part outside its snapshot");
-        }
+                               std::vector<MTLRegion> parts, bool packed)
+    : bitmap_(std::move(bitmap)), parts_(std::move(parts)), packed_(packed) {
+    if (bitmap_ == nullptr) {
+        return;
+    }
+    if (packed_) {
+        precondition(bitmap_->pixelSize() == StrokeTiles::packedSize(parts_),
+                     "A stroke's packed parts of another size");
+        return;
+    }
+    const MTLRegion whole{MTLOriginZero, bitmap_->pixelSize()};
+    for (const MTLRegion& part : parts_) {
+        precondition(contains(whole, part), "A stroke's part outside its snapshot");
     }
 }
 
@@ -26,6 +33,14 @@ std::shared_ptr<StrokeSnapshot> StrokeSnapshot::encode(std::shared_ptr<NSBitmapI
                                                        std::vector<MTLRegion> parts,
                                                        const DispatchQueue& queue) {
     auto snapshot = std::make_shared<StrokeSnapshot>(std::move(bitmap), std::move(parts));
+    queue.async([snapshot] { snapshot->run(); });
+    return snapshot;
+}
+
+std::shared_ptr<StrokeSnapshot>
+StrokeSnapshot::encodePacked(std::shared_ptr<NSBitmapImageRep> packed, std::vector<MTLRegion> parts,
+                             const DispatchQueue& queue) {
+    auto snapshot = std::make_shared<StrokeSnapshot>(std::move(packed), std::move(parts), true);
     queue.async([snapshot] { snapshot->run(); });
     return snapshot;
 }
@@ -90,7 +105,9 @@ void StrokeSnapshot::run() {
         try {
             ImageEncodingProperties properties;
             properties.compressionMethod = 5; // LZW
-            const auto packed = bitmap ? pack(*bitmap, parts_) : nullptr;
+            const auto packed = bitmap == nullptr ? nullptr
+                                : packed_         ? std::move(bitmap)
+                                                  : pack(*bitmap, parts_);
             auto encoded = packed ? packed->representation(NSBitmapImageFileType::tiff, properties)
                                   : std::nullopt;
             if (encoded) {

@@ -27,7 +27,12 @@ public:
     static std::shared_ptr<StrokeSnapshot> encode(std::shared_ptr<NSBitmapImageRep> bitmap,
                                                   std::vector<MTLRegion> parts,
                                                   const DispatchQueue& queue);
-    StrokeSnapshot(std::shared_ptr<NSBitmapImageRep> bitmap, std::vector<MTLRegion> parts);
+    // `packed` already holds the parts as pack() lays them out.
+    static std::shared_ptr<StrokeSnapshot> encodePacked(std::shared_ptr<NSBitmapImageRep> packed,
+                                                        std::vector<MTLRegion> parts,
+                                                        const DispatchQueue& queue);
+    StrokeSnapshot(std::shared_ptr<NSBitmapImageRep> bitmap, std::vector<MTLRegion> parts,
+                   bool packed = false);
 
     // The encoded data, encoding it here if no worker has started it; throws
     // when it could not be encoded.
@@ -57,6 +62,7 @@ private:
     std::once_flag once_;
     std::shared_ptr<NSBitmapImageRep> bitmap_;
     std::vector<MTLRegion> parts_;
+    bool packed_ = false;
     std::vector<uint8_t> data_;
     std::exception_ptr error_;
     bool done_ = false;

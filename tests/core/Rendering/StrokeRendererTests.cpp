@@ -41,7 +41,7 @@ public:
     }
     void strokeRendererDidCommit(StrokeRenderer&, const std::shared_ptr<NSBitmapImageRep>& after,
                                  const std::shared_ptr<NSBitmapImageRep>& before,
-                                 const MTLOrigin& origin,
+                                 const MTLOrigin& origin, const std::vector<MTLRegion>&,
                                  const std::shared_ptr<RasterLayer>& layer) override {
         std::ostringstream line;
         line << "commit " << after->pixelsWide() << "x" << after->pixelsHigh() << " "

@@ -3,6 +3,7 @@
 #include "Rendering/MetalHelper.hpp"
 #include "Rendering/RenderedCanvas.hpp"
 
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace velmora;
@@ -141,10 +142,19 @@ struct WideRig {
         settle();
         endTurn();
     }
+    // Feeds pen samples and waits until the queue took them.
+    void enqueue(const std::vector<CGPoint>& points) {
+        size_t taken = 0;
+        for (const auto& p : points) {
+            controller->strokesViewModel()->enqueuePointEvent(p, 0.8f, [&](bool) { taken += 1; });
+        }
+        ASSERT_TRUE(MainQueue::runUntil([&] { return taken == points.size(); },
+                                        std::chrono::milliseconds(20000)));
+    }
     // The layer's pixels over the canvas, bottom row first, read through its TIFF.
-    std::vector<uint8_t> layerTexels() {
+    std::vector<uint8_t> layerTexels(const RasterLayer* layer = nullptr) {
         std::vector<uint8_t> out(size_t(w * h * 4), 0);
-        for (const auto& patch : painted->patches()) {
+        for (const auto& patch : (layer ? layer : painted.get())->patches()) {
             const auto bitmap = NSBitmapImageRep::imageRepWithData(patch->tiffData());
             for (int64_t y = 0; y < bitmap->pixelsHigh(); ++y) {
                 for (int64_t x = 0; x < bitmap->pixelsWide(); ++x) {
@@ -210,4 +220,61 @@ TEST(StrokeSnapshot, UndoAndRedoWriteBackAndRecompositeOnlyTheStrokesTiles) {
     EXPECT_EQ(rig.layerTexels(), afterStroke);
     RenderedCanvas freshAfter(rig.canvas);
     EXPECT_EQ(rig.flattened(*rig.controller->renderedCanvas()), rig.flattened(freshAfter));
+}
+
+// Two strokes over a half-transparent layer, across tile edges and off the
+// canvas, the second begun before the first one's close has come back: each
+// undo puts back exactly the pixels before its stroke, each redo those after.
+TEST(StrokeSnapshot, StrokesClosedWhileTheNextOneBeginsUndoExactly) {
+    WideRig rig;
+    rig.canvas->setActiveLayer(rig.under);
+    endTurn();
+    rig.document->undoManager->removeAllActions();
+    const auto start = rig.layerTexels(rig.under.get());
+    std::vector<CGPoint> first, second;
+    for (double t = -10; t <= 200; t += 3) {
+        first.push_back({t, 60 + 50 * std::sin(t / 30)});
+        second.push_back({t * 0.9 + 5, 130 - t * 0.6});
+    }
+    rig.enqueue(first);
+    bool closed = false;
+    rig.controller->strokesViewModel()->closeStroke([&] { closed = true; });
+    ASSERT_TRUE(MainQueue::runUntil([&] { return closed; }, std::chrono::milliseconds(20000)));
+    rig.enqueue(second);
+    // One frame finishes the first stroke and stamps the second; the first's
+    // snapshots come back while the second is being drawn.
+    rig.view->draw();
+    rig.settle();
+    endTurn(); // the first stroke's entry is a group of its own
+    EXPECT_TRUE(rig.controller->isDrawing());
+    const auto afterFirst = rig.layerTexels(rig.under.get());
+    closed = false;
+    rig.controller->strokesViewModel()->closeStroke([&] { closed = true; });
+    ASSERT_TRUE(MainQueue::runUntil([&] { return closed; }, std::chrono::milliseconds(20000)));
+    for (int i = 0; i < 50 && rig.controller->strokesViewModel()->front() != nullptr; ++i) {
+        rig.view->draw();
+    }
+    rig.settle();
+    rig.settle();
+    endTurn();
+    const auto afterBoth = rig.layerTexels(rig.under.get());
+    ASSERT_NE(afterFirst, start);
+    ASSERT_NE(afterBoth, afterFirst);
+
+    auto& undo = *rig.document->undoManager;
+    for (const auto* expected : {&afterFirst, &start}) {
+        ASSERT_TRUE(undo.canUndo());
+        undo.undo();
+        rig.settle();
+        endTurn();
+        EXPECT_TRUE(rig.layerTexels(rig.under.get()) == *expected);
+    }
+    for (const auto* expected : {&afterFirst, &afterBoth}) {
+        undo.redo();
+        rig.settle();
+        endTurn();
+        EXPECT_TRUE(rig.layerTexels(rig.under.get()) == *expected);
+    }
+    RenderedCanvas fresh(rig.canvas);
+    EXPECT_EQ(rig.flattened(*rig.controller->renderedCanvas()), rig.flattened(fresh));
 }
