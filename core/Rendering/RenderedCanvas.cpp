@@ -8,6 +8,7 @@
 #include "MetalExtensions/MTLTextureExtensions.hpp"
 #include "Rendering/BlendKernel.hpp"
 #include "Rendering/MetalHelper.hpp"
+#include "Rendering/OpaqueTextureBitmap.hpp"
 #include "Rendering/ReducedCanvas.hpp"
 #include "Rendering/TileCompositor.hpp"
 #include "Rendering/ZeroTiles.hpp"
@@ -266,6 +267,10 @@ std::shared_ptr<NSBitmapImageRep> RenderedCanvas::asBitmap() {
     if (commandBuffer->status() == MTLCommandBufferStatus::error) {
         throw MetalHelper::CommandBufferError(
             commandBuffer->error().value_or("Compositing failed"));
+    }
+    // Opaque, as flattened over white, its rows are the picture as they are.
+    if (auto bitmap = opaqueTextureBitmap(*texture_)) {
+        return bitmap;
     }
     CIImageOptions options;
     options.colorSpace = ColorManagement::workingColorSpace();
