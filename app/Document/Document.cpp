@@ -25,16 +25,12 @@
 #include "foundation/AtomicFile.hpp"
 #include "foundation/FatalError.hpp"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <memory>
-#include <sys/file.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace velmora {
 
@@ -99,37 +95,6 @@ DocumentFileType fileTypeOrThrow(const std::string& typeName) {
     }
     return *type;
 }
-
-// A temporary file beside `url`, removed unless released; locked while it
-// lives, as a write still under way.
-class TemporaryBeside {
-public:
-    explicit TemporaryBeside(const URL& url) {
-        std::string pattern =
-            (url.filePath().parent_path() / ("." + url.lastPathComponent() + ".XXXXXX")).string();
-        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd_ < 0) {
-            throw std::system_error(errno, std::generic_category(), "mkstemp");
-        }
-        ::flock(fd_, LOCK_EX | LOCK_NB);
-        path_ = pattern;
-    }
-    ~TemporaryBeside() {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            fs::remove(path_, ignored);
-        }
-        ::close(fd_);
-    }
-    TemporaryBeside(const TemporaryBeside&) = delete;
-    TemporaryBeside& operator=(const TemporaryBeside&) = delete;
-    const fs::path& path() const { return path_; }
-    void release() { path_.clear(); }
-
-private:
-    fs::path path_;
-    int fd_ = -1;
-};
 
 } // namespace
 
@@ -319,6 +284,12 @@ void Document::write(const URL& url, const std::string& typeName) {
                                    url.lastPathComponent(),
                                    seconds(start, std::chrono::steady_clock::now()),
                                    seconds(start, read), steps.patches, steps.previews, steps.file);
+            if (steps.patchesOfChangedFile > 0) {
+                logFileResources().error(
+                    "%{public}@ was changed on disk by another program since it was read: %d "
+                    "layer patches were encoded again from the canvas instead of copied from it",
+                    url.lastPathComponent(), int(steps.patchesOfChangedFile));
+            }
         } else {
             const auto bytes = FlatExport::data(*flat.bitmap, flat.type);
             if (versionStore) {
@@ -337,7 +308,7 @@ void Document::write(const URL& url, const std::string& typeName) {
 }
 
 // Streamed through the archive's own atomic write; with a version store, the
-// store's sequence around it: keep, write beside, adopt the identity, rename.
+// store's sequence around it: keep, write, adopt the identity, rename.
 void Document::writeNative(const URL& url, const Flattened& flat,
                            CanvasArchive::WriteSteps& steps) {
     if (!versionStore) {
@@ -350,15 +321,9 @@ void Document::writeNative(const URL& url, const Flattened& flat,
         logFileResources().error("No version kept of %{public}@: %{public}@", url.path(),
                                  error.what());
     }
-    TemporaryBeside temporary(url);
-    NativeDocument::write(temporary.path(), *flat.canvas, flat.bitmap, &steps);
-    std::error_code error;
-    const auto status = fs::status(url.filePath(), error);
-    fs::permissions(temporary.path(), fs::exists(status) ? status.permissions() : fs::perms(0644),
-                    error);
-    versionStore->adoptIdentity(url, temporary.path());
-    fs::rename(temporary.path(), url.filePath());
-    temporary.release();
+    NativeDocument::write(
+        url.filePath(), *flat.canvas, flat.bitmap, &steps,
+        [&](const fs::path& temporary) { versionStore->adoptIdentity(url, temporary); });
 }
 
 std::string Document::versionType(const URL& version) const {

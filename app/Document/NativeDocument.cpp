@@ -52,9 +52,11 @@ std::vector<std::uint8_t> data(const LayeredCanvas& canvas,
 }
 
 void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
-           const std::shared_ptr<NSBitmapImageRep>& flattened, CanvasArchive::WriteSteps* steps) {
+           const std::shared_ptr<NSBitmapImageRep>& flattened, CanvasArchive::WriteSteps* steps,
+           const CanvasArchive::BeforeReplace& beforeReplace) {
     CanvasArchive::write(
-        path, canvas, [&] { return CanvasPreviews::makeStandardPreviews(flattened); }, steps);
+        path, canvas, [&] { return CanvasPreviews::makeStandardPreviews(flattened); }, steps,
+        beforeReplace);
 }
 
 } // namespace velmora::NativeDocument

@@ -34,10 +34,12 @@ std::vector<std::uint8_t> data(const LayeredCanvas& canvas,
                                const std::shared_ptr<NSBitmapImageRep>& flattened);
 // The same streamed to `path` through a temporary file beside it; the
 // previews are made while the patches are encoded. `steps`, when given, gets
-// where the time went.
+// where the time went; `beforeReplace`, when given, is called with the
+// complete temporary file right before it replaces `path`.
 void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
            const std::shared_ptr<NSBitmapImageRep>& flattened,
-           CanvasArchive::WriteSteps* steps = nullptr);
+           CanvasArchive::WriteSteps* steps = nullptr,
+           const CanvasArchive::BeforeReplace& beforeReplace = {});
 
 } // namespace NativeDocument
 

@@ -33,8 +33,26 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 
 using PreviewsMaker = std::function<std::shared_ptr<const CanvasPreviews>()>;
 
+// Bytes kept from a file that was since cut short or written to in place are
+// no longer the patch's, and reading them could fault: the pixels are encoded
+// again instead.
+std::size_t dropCachesOfChangedFiles(const RasterLayer::Patches& patches) {
+    std::size_t dropped = 0;
+    for (const auto& patch : patches) {
+        if (!patch->cachedTiffData.empty() && !patch->cachedTiffData.isIntact()) {
+            patch->cachedTiffData.clear();
+            ++dropped;
+        }
+    }
+    return dropped;
+}
+
 void refreshPatchCaches(const RasterLayer::Patches& patches, CanvasArchive::WriteSteps* steps) {
     const auto start = std::chrono::steady_clock::now();
+    const std::size_t dropped = dropCachesOfChangedFiles(patches);
+    if (steps) {
+        steps->patchesOfChangedFile = dropped;
+    }
     RasterLayer::Patch::refreshCaches(patches);
     if (steps) {
         steps->patches = secondsSince(start);
@@ -101,9 +119,11 @@ void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas
 // The file is written while the previews' JPEGs are still being encoded: the
 // archive holds a stand-in for each until the writing reaches them, which
 // comes last, so the canvas's bytes are written (and their flush to the disk
-// begun) meanwhile. The bytes are those `encodedData` gives.
+// begun, piece by piece, by the file's own thread) meanwhile. The bytes are
+// those `encodedData` gives.
 void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas& canvas,
-                          const PreviewsMaker& makePreviews, WriteSteps* steps) {
+                          const PreviewsMaker& makePreviews, WriteSteps* steps,
+                          const BeforeReplace& beforeReplace) {
     RasterLayer::Patches patches;
     collectPatches(canvas.immediateLayers(), patches);
     KeyedArchiver archiver(true);
@@ -144,7 +164,9 @@ void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas
     archiver.encodeObject(std::move(standIn), CanvasArchive::previewsKey);
 
     start = std::chrono::steady_clock::now();
-    AtomicFileWriter file(path);
+    AtomicFileWriter::Options options;
+    options.beforeReplace = beforeReplace;
+    AtomicFileWriter file(path, std::move(options));
     std::optional<PropertyListObject> encoded;
     const PropertyListArray* jpegs = nullptr;
     archiver.write(file, [&](const SharedBytes& bytes) -> const SharedBytes& {
@@ -155,7 +177,6 @@ void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas
             return bytes;
         }
         if (jpegs == nullptr) {
-            file.startWriteback();
             const auto before = std::chrono::steady_clock::now();
             encoded = encoding.get();
             waited += secondsSince(before);

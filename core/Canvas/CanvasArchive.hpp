@@ -20,8 +20,9 @@ namespace CanvasArchive {
 inline constexpr std::string_view canvasKey = "Canvas";
 inline constexpr std::string_view previewsKey = "Previews";
 
-// Patches whose pixels changed since they were last read or written are
-// rendered again, in parallel; the others keep their bytes. Throws the
+// Patches whose pixels changed since they were last read or written, or whose
+// bytes lie in a mapped file changed on disk since, are rendered again, in
+// parallel; the others keep their bytes. Throws the
 // encoding errors of the canvas.
 std::vector<uint8_t> encodedData(const LayeredCanvas& canvas, const CanvasPreviews& previews);
 // Where the time of a write went, in seconds of the calling thread's clock.
@@ -29,7 +30,13 @@ struct WriteSteps {
     double patches = 0;  // the changed patches encoded, in parallel
     double previews = 0; // waiting for the previews (scaled, JPEG) once the patches are done
     double file = 0;     // the bytes written, flushed to the disk and renamed into place
+    // Patches whose stored bytes lay in a file changed on disk since it was
+    // read, encoded again from their pixels.
+    std::size_t patchesOfChangedFile = 0;
 };
+// Called with the complete, flushed temporary file right before it replaces
+// the destination.
+using BeforeReplace = std::function<void(const std::filesystem::path& temporary)>;
 
 // The same, written through a temporary file that replaces `path` only once
 // it is complete. `steps`, when given, gets the times.
@@ -39,7 +46,7 @@ void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
 // encoded, on another thread.
 void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
            const std::function<std::shared_ptr<const CanvasPreviews>()>& makePreviews,
-           WriteSteps* steps = nullptr);
+           WriteSteps* steps = nullptr, const BeforeReplace& beforeReplace = {});
 
 // Where the time of a read went, in seconds of the calling thread's clock.
 struct ReadSteps {

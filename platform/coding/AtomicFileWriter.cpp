@@ -1,6 +1,7 @@
 #include "coding/AtomicFileWriter.hpp"
 
 #include "coding/PropertyListError.hpp"
+#include "foundation/DispatchQueue.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -19,11 +20,19 @@ namespace {
                             what + " \"" + path.string() + "\": " + std::strerror(error));
 }
 
+std::filesystem::path folderOf(const std::filesystem::path& path) {
+    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+}
+
 } // namespace
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination)
-    : destination_(std::move(destination)) {
-    std::string pattern = destination_.string() + ".XXXXXX";
+    : AtomicFileWriter(std::move(destination), Options()) {}
+
+AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination, Options options)
+    : destination_(std::move(destination)), options_(std::move(options)) {
+    std::string pattern =
+        (folderOf(destination_) / ("." + destination_.filename().string() + ".XXXXXX")).string();
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0) {
         fail("Cannot create a temporary file for", destination_, errno);
@@ -36,61 +45,60 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination)
     const mode_t mode =
         ::stat(destination_.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : mode_t(0644);
     ::fchmod(fd_, mode);
+    streamer_ = std::make_unique<FileStreamer>(fd_, temporary_, options_.pieceBytes);
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
     if (fd_ >= 0) {
-        ::close(fd_);
-        ::unlink(temporary_.c_str());
+        abandon();
     }
+}
+
+void AtomicFileWriter::abandon() {
+    streamer_.reset();
+    ::close(fd_);
+    fd_ = -1;
+    ::unlink(temporary_.c_str());
 }
 
 void AtomicFileWriter::write(std::span<const std::uint8_t> bytes) {
-    const std::uint8_t* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        // Linux moves at most about 2 GiB per call.
-        const std::size_t chunk = left < (std::size_t(1) << 30) ? left : (std::size_t(1) << 30);
-        const ssize_t n = ::write(fd_, p, chunk);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail("Cannot write", temporary_, errno);
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    streamer_->write(bytes);
 }
 
-void AtomicFileWriter::startWriteback() {
-    // Only a hint: commit() still flushes everything.
-    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+void AtomicFileWriter::writeShared(const SharedBytes& bytes) {
+    streamer_->write(bytes);
 }
 
 void AtomicFileWriter::commit() {
+    streamer_->finish();
     if (::fsync(fd_) != 0) {
         fail("Cannot flush", temporary_, errno);
     }
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temporary_.c_str());
-        fail("Cannot close", temporary_, error);
+    if (options_.beforeReplace) {
+        options_.beforeReplace(temporary_);
     }
+    // Held past the rename, the file replaced is freed when this is closed, on
+    // a background queue: freeing the blocks of a large file takes a while.
+    const int replaced = ::open(destination_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (::rename(temporary_.c_str(), destination_.c_str()) != 0) {
         const int error = errno;
-        ::unlink(temporary_.c_str());
+        if (replaced >= 0) {
+            ::close(replaced);
+        }
         fail("Cannot replace", destination_, error);
     }
+    // Flushed above: the lock it held ends with the name, and nothing is left to report.
+    ::close(fd_);
+    fd_ = -1;
+    streamer_.reset();
     // Make the rename itself durable.
-    const std::filesystem::path folder =
-        destination_.has_parent_path() ? destination_.parent_path() : std::filesystem::path(".");
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(folderOf(destination_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
+    }
+    if (replaced >= 0) {
+        DispatchQueue::global(DispatchQoS::background).async([replaced] { ::close(replaced); });
     }
 }
 

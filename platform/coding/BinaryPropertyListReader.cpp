@@ -50,8 +50,9 @@ void appendUTF8(std::string& out, std::uint32_t cp) {
 
 class Reader {
 public:
-    Reader(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner)
-        : bytes_(bytes), owner_(std::move(owner)) {}
+    // Data objects are views of `whole` when given, else copies.
+    Reader(std::span<const std::uint8_t> bytes, const SharedBytes* whole)
+        : bytes_(bytes), whole_(whole) {}
 
     PropertyListObject run() {
         readTrailer();
@@ -206,7 +207,7 @@ private:
             const std::uint64_t count = readCount(marker, p);
             span(p, count, 1);
             const std::span<const std::uint8_t> bytes = bytes_.subspan(p, count);
-            return owner_ ? SharedBytes(owner_, bytes) : SharedBytes::copy(bytes);
+            return whole_ ? whole_->view(bytes) : SharedBytes::copy(bytes);
         }
         case 0x5:
         case 0x6:
@@ -346,7 +347,7 @@ private:
     }
 
     std::span<const std::uint8_t> bytes_;
-    std::shared_ptr<const void> owner_;
+    const SharedBytes* whole_;
     unsigned offsetSize_ = 0;
     unsigned refSize_ = 0;
     std::uint64_t objectCount_ = 0;
@@ -369,7 +370,7 @@ PropertyListObject BinaryPropertyList::decode(std::span<const std::uint8_t> byte
 
 PropertyListObject BinaryPropertyList::decode(const SharedBytes& bytes) {
     // An owner-less view (empty bytes) still decodes, copying nothing.
-    return Reader(bytes.span(), std::make_shared<SharedBytes>(bytes)).run();
+    return Reader(bytes.span(), &bytes).run();
 }
 
 PropertyListObject BinaryPropertyList::readFile(const std::filesystem::path& path) {
@@ -406,7 +407,8 @@ PropertyListObject BinaryPropertyList::readFile(const std::filesystem::path& pat
         done += static_cast<std::size_t>(n);
     }
     const std::span<const std::uint8_t> bytes(buffer.get(), size);
-    return Reader(bytes, std::shared_ptr<const void>(buffer, buffer.get())).run();
+    const SharedBytes whole(std::shared_ptr<const void>(buffer, buffer.get()), bytes);
+    return Reader(bytes, &whole).run();
 }
 
 } // namespace velmora

@@ -252,7 +252,7 @@ private:
         case Kind::data: {
             const SharedBytes& d = resolve_ != nullptr ? (*resolve_)(*o.data()) : *o.data();
             putHeader(0x40, d.size());
-            put(d.span());
+            putShared(d);
             break;
         }
         case Kind::string:
@@ -361,6 +361,16 @@ private:
             }
             buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
         }
+        position_ += bytes.size();
+    }
+
+    void putShared(const SharedBytes& bytes) {
+        if (bytes.size() < bufferSize) {
+            put(bytes.span());
+            return;
+        }
+        flush();
+        sink_.writeShared(bytes);
         position_ += bytes.size();
     }
 

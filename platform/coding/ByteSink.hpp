@@ -1,5 +1,7 @@
 #pragma once
 
+#include "coding/SharedBytes.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -12,6 +14,8 @@ class ByteSink {
 public:
     virtual ~ByteSink() = default;
     virtual void write(std::span<const std::uint8_t> bytes) = 0;
+    // The same bytes, which the sink may keep (with their owner) instead of copying.
+    virtual void writeShared(const SharedBytes& bytes) { write(bytes.span()); }
 };
 
 class MemoryByteSink final : public ByteSink {

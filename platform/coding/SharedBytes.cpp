@@ -21,19 +21,37 @@ SharedBytes SharedBytes::copy(std::span<const std::uint8_t> bytes) {
     return SharedBytes(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 }
 
-namespace {
-
-struct Mapping {
+struct SharedBytes::Mapping {
     void* address = nullptr;
     std::size_t size = 0;
+    // Kept open to tell later whether the file changed under the mapping.
+    int fd = -1;
+    timespec modified{};
     ~Mapping() {
         if (address != nullptr) {
             ::munmap(address, size);
         }
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
 };
 
-} // namespace
+SharedBytes SharedBytes::view(std::span<const std::uint8_t> part) const {
+    SharedBytes result(owner_, part);
+    result.mapping_ = mapping_;
+    return result;
+}
+
+bool SharedBytes::isIntact() const {
+    if (mapping_ == nullptr) {
+        return true;
+    }
+    struct stat now {};
+    return ::fstat(mapping_->fd, &now) == 0 && std::size_t(now.st_size) == mapping_->size &&
+           now.st_mtim.tv_sec == mapping_->modified.tv_sec &&
+           now.st_mtim.tv_nsec == mapping_->modified.tv_nsec;
+}
 
 SharedBytes SharedBytes::mapping(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -42,7 +60,11 @@ SharedBytes SharedBytes::mapping(const std::filesystem::path& path) {
     }
     struct Closer {
         int fd;
-        ~Closer() { ::close(fd); }
+        ~Closer() {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
     } closer{fd};
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
@@ -63,9 +85,14 @@ SharedBytes SharedBytes::mapping(const std::filesystem::path& path) {
         throw std::system_error(errno, std::generic_category(), "Cannot map " + path.string());
     }
     mapped->address = address;
+    mapped->modified = info.st_mtim;
+    mapped->fd = closer.fd;
+    closer.fd = -1;
     const std::span<const std::uint8_t> bytes(static_cast<const std::uint8_t*>(address),
                                               mapped->size);
-    return SharedBytes(std::move(mapped), bytes);
+    SharedBytes result(mapped, bytes);
+    result.mapping_ = mapped.get();
+    return result;
 }
 
 bool operator==(const SharedBytes& a, const SharedBytes& b) {

@@ -10,12 +10,14 @@
 #include "graphics/ImageCodecs.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <thread>
 #include <unistd.h>
 
 using namespace velmora;
@@ -366,4 +368,37 @@ TEST_F(CanvasArchiveTest, DamagedPatchAmongOthersDecodedInParallelFails) {
     }
     EXPECT_THROW(CanvasArchive::readCanvas(damaged), RasterLayer::Patch::Error);
     expectSamePicture(*canvas, *CanvasArchive::readCanvas(data));
+}
+
+// The document cut short or written over in place by another program while
+// open: the save does not read the file's pages (which would fault or hold
+// other bytes) but encodes those patches again from their pixels.
+TEST_F(CanvasArchiveTest, SaveAfterTheOpenFileWasChangedInPlaceIsWhole) {
+    const auto canvas = halfTransparentCanvas();
+    const auto previews = CanvasPreviews::makeStandardPreviews(lopsidedBitmap(16, 16));
+    const auto path = folder / "picture.velmora";
+    std::size_t patches = 0;
+    for (const auto& layer : rasterLayers(canvas->immediateLayers())) {
+        patches += layer->patches().size();
+    }
+    for (const bool cutShort : {true, false}) {
+        SCOPED_TRACE(cutShort ? "cut short" : "written over");
+        CanvasArchive::write(path, *canvas, *previews);
+        const auto data = readFile(path);
+        const auto opened = CanvasArchive::readCanvas(SharedBytes::mapping(path));
+        if (cutShort) {
+            ASSERT_EQ(::truncate(path.c_str(), off_t(data.size() / 3)), 0);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20)); // a later time
+            std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+            const std::string zeros(data.size() - 100, '\0');
+            out.seekp(100);
+            out.write(zeros.data(), std::streamsize(zeros.size()));
+        }
+        CanvasArchive::WriteSteps steps;
+        CanvasArchive::write(path, *opened, *previews, &steps);
+        EXPECT_EQ(steps.patchesOfChangedFile, patches);
+        EXPECT_EQ(readFile(path), data);
+        expectSamePicture(*canvas, *CanvasArchive::readCanvas(readFile(path)));
+    }
 }
