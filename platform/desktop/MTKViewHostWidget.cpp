@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
@@ -17,6 +18,7 @@
 #include <QWheelEvent>
 #include <cmath>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace velmora {
@@ -124,10 +126,49 @@ void MTKViewHostWidget::showPresented() {
         return;
     }
     shown_ = std::move(next);
-    if (isVisible()) {
-        // At once: waiting for the next update request would show every frame late.
-        repaint();
+    if (!isVisible()) {
+        shownTextures_.clear(); // what shows is not known until a whole paint
+        return;
     }
+    const auto texture = shown_->texture();
+    const QRect rows = changedRows(*shown_);
+    // At once: waiting for the next update request would show every frame late.
+    if (!rows.isEmpty()) {
+        repaint(rows);
+    } else if (framePainted_) {
+        framePainted_(shown_->drawableID(), std::chrono::steady_clock::now());
+    }
+    std::erase_if(shownTextures_, [&](const ShownTexture& t) {
+        const auto held = t.texture.lock();
+        return held == nullptr || held == texture;
+    });
+    shownTextures_.push_back({texture, texture->contentGeneration()});
+}
+
+QRect MTKViewHostWidget::changedRows(const CAMetalDrawable& drawable) const {
+    const auto& texture = drawable.texture();
+    // Pixels only an 8-bit drawable of the widget's own size shows as they are.
+    const qreal ratio = devicePixelRatioF();
+    const bool plain = (texture->pixelFormat() == MTLPixelFormat::bgra8Unorm ||
+                        texture->pixelFormat() == MTLPixelFormat::rgba8Unorm) &&
+                       texture->width() == std::lround(width() * ratio) &&
+                       texture->height() == std::lround(height() * ratio);
+    std::optional<MTLRegion> changed;
+    for (const ShownTexture& t : shownTextures_) {
+        if (plain && t.texture.lock() == texture) {
+            changed = texture->changedSince(t.generation);
+        }
+    }
+    if (!changed) {
+        return rect();
+    }
+    if (changed->size.width < 1 || changed->size.height < 1) {
+        return {};
+    }
+    // Whole rows of device pixels, in widget points rounded outwards.
+    const int top = int(std::floor(double(changed->origin.y) / ratio));
+    const int bottom = int(std::ceil(double(changed->origin.y + changed->size.height) / ratio));
+    return QRect(0, top, width(), bottom - top).intersected(rect());
 }
 
 QImage MTKViewHostWidget::imageOf(CAMetalDrawable& drawable) {
@@ -159,8 +200,10 @@ QImage MTKViewHostWidget::imageOf(CAMetalDrawable& drawable) {
     return QImage(converted_.data(), w, h, qsizetype(w) * 4, QImage::Format_RGB32);
 }
 
-void MTKViewHostWidget::paintEvent(QPaintEvent*) {
+void MTKViewHostWidget::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
+    // Only the asked part is copied: a frame that changed a few rows costs a few rows.
+    painter.setClipRegion(event->region());
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     QImage image = shown_ != nullptr ? imageOf(*shown_) : QImage();
     if (image.isNull()) {

@@ -95,12 +95,23 @@ private:
     void dispatch(const NSEvent& event);
     // Takes the newest presented drawable, if one came, and paints it.
     void showPresented();
+    // The part of the widget where `drawable` may differ from what the widget
+    // shows, in device pixel rows; the whole of it when that is not known.
+    QRect changedRows(const CAMetalDrawable& drawable) const;
     QImage imageOf(CAMetalDrawable& drawable);
     bool offersRegisteredType(const NSDraggingInfo& info) const;
 
     std::shared_ptr<MTKView> view_;
     std::shared_ptr<Host> host_;
     std::shared_ptr<CAMetalDrawable> shown_;
+    // Each drawable texture's change count when the widget last showed it whole.
+    // What the widget shows differs from a drawable only where that drawable was
+    // redrawn since: each redraw covers every change since its last one.
+    struct ShownTexture {
+        std::weak_ptr<MTLTexture> texture;
+        uint64_t generation = 0;
+    };
+    std::vector<ShownTexture> shownTextures_;
     std::vector<uint8_t> converted_;
     FramePaintedHook framePainted_;
     std::vector<NSPasteboardType> draggedTypes_;

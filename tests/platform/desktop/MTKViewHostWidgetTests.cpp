@@ -8,11 +8,14 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QMimeData>
+#include <QPaintEvent>
 #include <QPixmap>
 #include <QScreen>
 #include <QUrl>
+#include <cmath>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <map>
 #include <thread>
 
 using namespace velmora;
@@ -104,7 +107,130 @@ protected:
     }
 };
 
+// A picture whose rows change band by band, drawn as a canvas view draws it:
+// each drawable gets only the rows changed since it was last drawn, the whole
+// picture the first time.
+class BandsDelegate : public MTKViewDelegate {
+public:
+    void mtkView(MTKView&, CGSize) override {}
+    void draw(MTKView& view) override {
+        const auto drawable = view.currentDrawable();
+        const auto& t = drawable->texture();
+        if (picture.empty()) {
+            picture.assign(size_t(t->width() * t->height() * 4), 0);
+            changeRows(0, t->height());
+        }
+        auto& drawnAt = drawn[t.get()];
+        int64_t y0 = t->height(), y1 = 0;
+        for (size_t change = drawnAt; change < changes.size(); ++change) {
+            y0 = std::min(y0, changes[change].first);
+            y1 = std::max(y1, changes[change].second);
+        }
+        if (drawnAt == 0) {
+            y0 = 0, y1 = t->height();
+        }
+        if (y1 > y0) {
+            t->replaceRegion(MTLRegionMake2D(0, y0, t->width(), y1 - y0), 0,
+                             picture.data() + y0 * t->width() * 4, t->width() * 4);
+        }
+        drawnAt = changes.size();
+        drawable->present();
+    }
+    // The picture's rows [y0, y1) take new colours.
+    void changeRows(int64_t y0, int64_t y1) {
+        const int64_t width = int64_t(picture.size()) / 4 / rows;
+        for (int64_t y = y0; y < y1; ++y) {
+            for (int64_t x = 0; x < width; ++x) {
+                uint8_t* p = &picture[size_t((y * width + x) * 4)];
+                p[0] = uint8_t(x * 13 + 5 * changes.size());
+                p[1] = uint8_t(y * 29 + changes.size());
+                p[2] = uint8_t(x * y + 7);
+                p[3] = 255;
+            }
+        }
+        changes.emplace_back(y0, y1);
+    }
+    int64_t rows = 0;
+    std::vector<uint8_t> picture; // BGRA, top row first
+    std::vector<std::pair<int64_t, int64_t>> changes;
+    std::map<const MTLTexture*, size_t> drawn;
+};
+
+// Notes what each paint was asked to cover.
+class PaintRecorder : public MTKViewHostWidget {
+public:
+    using MTKViewHostWidget::MTKViewHostWidget;
+    std::vector<QRect> painted;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        painted.push_back(event->rect());
+        MTKViewHostWidget::paintEvent(event);
+    }
+};
+
 } // namespace
+
+// Frames that change a few rows repaint only those rows, a frame that changes
+// nothing paints nothing but still counts as shown, and the widget always
+// shows exactly the newest picture as the drawables take turns.
+TEST_F(MTKViewHostWidgetTest, FramesRepaintOnlyTheRowsTheyChanged) {
+    const auto bands = std::make_shared<BandsDelegate>();
+    view->setDelegate(bands);
+    widget = nullptr;
+    auto recorder = std::make_unique<PaintRecorder>(view);
+    recorder->resize(16, 12);
+    recorder->show();
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::processEvents();
+    }
+    const qreal ratio = recorder->devicePixelRatioF();
+    const int64_t width = std::lround(16 * ratio), height = std::lround(12 * ratio);
+    bands->rows = height;
+    std::vector<uint64_t> shown;
+    recorder->setFramePaintedHook(
+        [&](uint64_t id, std::chrono::steady_clock::time_point) { shown.push_back(id); });
+    const auto showsThePicture = [&] {
+        const QImage grabbed = recorder->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        if (grabbed.width() != width || grabbed.height() != height) {
+            return false;
+        }
+        for (int y = 0; y < grabbed.height(); ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(grabbed.constScanLine(y));
+            for (int x = 0; x < grabbed.width(); ++x) {
+                const uint8_t* p = &bands->picture[size_t((y * width + x) * 4)];
+                if (line[x] != qRgb(p[2], p[1], p[0])) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+    // Whole pictures until every drawable has been shown once; then bands.
+    for (int frame = 0; frame < 18; ++frame) {
+        SCOPED_TRACE(frame);
+        if (frame > 0 && frame % 6 < 3) {
+            const int64_t y0 = (frame * 5) % (height - 2);
+            bands->changeRows(y0, y0 + 2);
+        }
+        recorder->painted.clear();
+        view->draw();
+        QCoreApplication::processEvents();
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.back(), uint64_t(frame + 1));
+        if (frame >= 6 && frame % 6 == 5) {
+            // Three frames without a change: every drawable has caught up.
+            EXPECT_TRUE(recorder->painted.empty()) << "nothing changed";
+        } else if (frame >= 6 && frame % 6 < 3) {
+            ASSERT_FALSE(recorder->painted.empty());
+            for (const QRect& r : recorder->painted) {
+                // The rows of the last few changes, one drawable being a few frames behind.
+                EXPECT_LT(r.height() * ratio, height) << "only the changed rows";
+            }
+        }
+        EXPECT_TRUE(showsThePicture()); // grabbing paints the whole widget again
+    }
+}
 
 TEST_F(MTKViewHostWidgetTest, ViewTakesBoundsDrawableSizeAndTheScreensRefresh) {
     const qreal ratio = widget->devicePixelRatioF();
