@@ -3,11 +3,13 @@
 #include "Canvas/RasterLayer.hpp"
 #include "PaintedBitmap.hpp"
 #include "Rendering/MetalHelper.hpp"
+#include "Rendering/RenderedCanvas.hpp"
 #include "coding/SharedBytes.hpp"
 #include "graphics/ColorManagement.hpp"
 #include "graphics/ImageCodecs.hpp"
 #include "graphics/NSColor.hpp"
 #include "graphics/TiffBands.hpp"
+#include "imaging/CIContext.hpp"
 
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -257,6 +259,44 @@ void BM_EncodePreviews(benchmark::State& state) {
     report(state, total / double(state.iterations()), bytes);
 }
 
+// A save's flattened canvas once the rendered canvas is up to date: the
+// texture's rows copied, beside the image graph's render of the same texture
+// (what every save paid before) in the same repetition.
+void BM_FlattenUpToDate(benchmark::State& state) {
+    Fixture& f = fixture();
+    static RenderedCanvas rendered(f.canvas);
+    rendered.asBitmap();
+    double total = 0, graph = 0;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(rendered.asBitmap());
+        total += seconds(t0);
+        t0 = std::chrono::steady_clock::now();
+        CIImageOptions options;
+        options.colorSpace = ColorManagement::workingColorSpace();
+        const auto image = CIImage::withTexture(rendered.texture(), options);
+        benchmark::DoNotOptimize(
+            CIContext().createBitmap(image->premultiplyingAlpha(), image->extent()));
+        graph += seconds(t0);
+    }
+    const double count = double(state.iterations());
+    report(state, total / count, uint64_t(side) * side * 4);
+    state.counters["graph_s"] = graph / count;
+    state.counters["x_graph"] = total / graph;
+}
+
+// The previews a save makes of the flattened canvas: scaled, not yet encoded.
+void BM_MakePreviews(benchmark::State& state) {
+    static const auto flat = painting(7);
+    double total = 0;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(CanvasPreviews::makeStandardPreviews(flat));
+        total += seconds(t0);
+    }
+    report(state, total / double(state.iterations()), uint64_t(side) * side * 4);
+}
+
 // One thread encoding the same rows into LZW strips with the predictor, as a
 // patch's TIFF holds them: our encoder beside libtiff's, in turn in each
 // repetition. MB/s are of pixels taken in.
@@ -385,6 +425,8 @@ BENCHMARK(BM_SaveAfterSmallStroke)->Unit(benchmark::kMillisecond)->Iterations(1)
 BENCHMARK(BM_SaveUnchanged)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_CheckUnchangedPatches)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_EncodePreviews)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_FlattenUpToDate)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_MakePreviews)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_EncodeStripsOneThread)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_Load)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
