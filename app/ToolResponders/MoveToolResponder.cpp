@@ -220,7 +220,7 @@ std::optional<MTLVector> MoveToolResponder::applyMove(Layer& layer, MTLVector re
     }
     layer.moveContents(cut);
     const MTLRegion dirty = unionWith(layer.boundingRect(), before);
-    controller->renderedCanvas()->needsUpdate(dirty);
+    controller->renderedCanvas()->needsUpdate(dirty, layer.shared_from_this());
     const auto owner = controller->delegate();
     if (const auto view = owner != nullptr ? owner->canvasView() : nullptr) {
         if (drawImmediately) {

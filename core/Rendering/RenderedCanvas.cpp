@@ -10,6 +10,7 @@
 #include "Rendering/MetalHelper.hpp"
 #include "Rendering/OpaqueTextureBitmap.hpp"
 #include "Rendering/ReducedCanvas.hpp"
+#include "Rendering/SplitComposite.hpp"
 #include "Rendering/TileCompositor.hpp"
 #include "Rendering/ZeroTiles.hpp"
 #include "foundation/FatalError.hpp"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <map>
+#include <tuple>
 #include <utility>
 
 namespace velmora {
@@ -27,33 +29,6 @@ namespace {
 
 std::string intermediateLabel(size_t index) {
     return "Intermediate image for depth " + std::to_string(index);
-}
-
-CompositeStep makeStep(const RenderedCanvas::LayerNodeTree& node, const MTLRegion& tile) {
-    CompositeStep step;
-    const Layer& layer = *node.value.layer;
-    step.setKernel(*blendKernel(layer.blendMode()));
-    if (node.children.empty()) {
-        if (dynamic_cast<const RasterLayer*>(&layer) == nullptr &&
-            dynamic_cast<const FilledLayer*>(&layer) == nullptr) {
-            fatalError("Internal inconcistency");
-        }
-        step.image = node.value.image
-                         .transformed(CGAffineTransform::makeTranslation(-CGFloat(tile.origin.x),
-                                                                         -CGFloat(tile.origin.y)))
-                         .node();
-        return step;
-    }
-    if (dynamic_cast<const GroupLayer*>(&layer) == nullptr) {
-        fatalError("Internal inconcistency");
-    }
-    step.visible = layer.visible();
-    step.opacity = layer.opacity();
-    step.children.reserve(node.children.size());
-    for (const auto& child : node.children) {
-        step.children.push_back(makeStep(*child, tile));
-    }
-    return step;
 }
 
 // Notes the buffer being encoded into for the layers' pictures while it lasts.
@@ -111,24 +86,65 @@ RenderedCanvas::RenderedCanvas(const std::shared_ptr<LayeredCanvas>& canvas, con
 
 RenderedCanvas::~RenderedCanvas() = default;
 
+CompositeStep RenderedCanvas::makeStep(const LayerNodeTree& node, const MTLRegion& tile) {
+    CompositeStep step;
+    const Layer& layer = *node.value.layer;
+    step.setKernel(*blendKernel(layer.blendMode()));
+    if (node.children.empty()) {
+        if (dynamic_cast<const RasterLayer*>(&layer) == nullptr &&
+            dynamic_cast<const FilledLayer*>(&layer) == nullptr) {
+            fatalError("Internal inconcistency");
+        }
+        step.image = node.value.image
+                         .transformed(CGAffineTransform::makeTranslation(-CGFloat(tile.origin.x),
+                                                                         -CGFloat(tile.origin.y)))
+                         .node();
+        return step;
+    }
+    if (dynamic_cast<const GroupLayer*>(&layer) == nullptr) {
+        fatalError("Internal inconcistency");
+    }
+    step.visible = layer.visible();
+    step.opacity = layer.opacity();
+    step.children.reserve(node.children.size());
+    for (const auto& child : node.children) {
+        step.children.push_back(makeStep(*child, tile));
+    }
+    return step;
+}
+
 void RenderedCanvas::needsUpdate(const MTLRegion& region) {
+    mark(region, nullptr);
+}
+
+void RenderedCanvas::needsUpdate(const MTLRegion& region, const std::shared_ptr<Layer>& changed) {
+    mark(region, changed);
+}
+
+void RenderedCanvas::mark(const MTLRegion& region, const std::shared_ptr<Layer>& changed) {
+    if (changed == nullptr || focus_.lock() != changed) {
+        split_.reset();
+    }
+    focus_ = changed;
     const auto inside = intersection(region, MTLRegion{MTLOriginZero, size(*texture_)});
     if (inside) {
         dirtyRect_ = unionWith(dirtyRect_, *inside);
         markedSinceCompute_ = true;
         if (preview_ != nullptr) {
-            preview_->needsUpdate(ReducedCanvas::reducedRegion(*inside, preview_->level()));
+            preview_->mark(ReducedCanvas::reducedRegion(*inside, preview_->level()), changed);
         }
     }
 }
 
 void RenderedCanvas::needsUpdateIn(const std::vector<MTLRegion>& parts) {
+    split_.reset();
+    focus_.reset();
     for (const MTLRegion& part : parts) {
         if (const auto inside = intersection(part, MTLRegion{MTLOriginZero, size(*texture_)})) {
             dirtyParts_.push_back(*inside);
             markedSinceCompute_ = true;
             if (preview_ != nullptr) {
-                preview_->needsUpdate(ReducedCanvas::reducedRegion(*inside, preview_->level()));
+                preview_->mark(ReducedCanvas::reducedRegion(*inside, preview_->level()), nullptr);
             }
         }
     }
@@ -152,6 +168,8 @@ std::pair<std::shared_ptr<MTLTexture>, int> RenderedCanvas::shownTexture() const
 
 void RenderedCanvas::compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
     const bool stepped = std::exchange(markedSinceCompute_, false);
+    splitRegion_ = MTLRegion{};
+    splitTree_.reset();
     if (pacing_ && dirtyArea() > pacing_->area) {
         if (stepped) {
             // A new step: its frame shows it first; catching up waits for a frame without one.
@@ -182,6 +200,21 @@ void RenderedCanvas::computePaced(const Pacing& pacing,
     });
     std::vector<MTLRegion> now, later;
     int64_t budget = pacing.budget;
+    if (pacing.level == 0 && !isEmpty(pacing.visible)) {
+        // The blocks the view shows, whole: every one of them is done now.
+        const auto outward = [&](int64_t v, bool up) {
+            const int64_t b = pacing.block;
+            return up ? (v + b - 1) / b * b : v / b * b;
+        };
+        const int64_t x0 = outward(left(pacing.visible), false);
+        const int64_t y0 = outward(bottom(pacing.visible), false);
+        const int64_t x1 = outward(right(pacing.visible), true);
+        const int64_t y1 = outward(top(pacing.visible), true);
+        splitRegion_ = intersection(makeMTLRegion(x0, y0, x1 - x0, y1 - y0),
+                                    MTLRegion{MTLOriginZero, size(*texture_)})
+                           .value_or(MTLRegion{});
+        splitExact_ = true;
+    }
     for (const MTLRegion& piece : pieces) {
         // At full resolution the view shows this texture itself: all it shows is done now.
         if (pacing.level == 0 && intersects(piece, pacing.visible)) {
@@ -208,14 +241,19 @@ void RenderedCanvas::computePaced(const Pacing& pacing,
         if (preview_ == nullptr || preview_->level() != pacing.level) {
             preview_ = std::make_shared<ReducedCanvas>(canvas, pacing.level);
         }
-        preview_->computeWithin(ReducedCanvas::reducedRegion(pacing.visible, pacing.level),
-                                commandBuffer);
+        const MTLRegion reduced = ReducedCanvas::reducedRegion(pacing.visible, pacing.level);
+        // Only a picture to look at: what lies above may be flattened.
+        RenderedCanvas& preview = *preview_;
+        preview.splitRegion_ = reduced;
+        preview.splitExact_ = false;
+        preview_->computeWithin(reduced, commandBuffer);
     }
 }
 
 void RenderedCanvas::computeWithin(const MTLRegion& within,
                                    const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
     const EncodingScope scope(encodingBuffer_, commandBuffer.get());
+    splitTree_.reset();
     if (!isEmpty(dirtyRect_)) {
         if (const auto part = intersection(dirtyRect_, within)) {
             renderRegion(*part, texture_, commandBuffer);
@@ -243,6 +281,8 @@ void RenderedCanvas::computeWithin(const MTLRegion& within,
 
 void RenderedCanvas::computeAll(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
     const EncodingScope scope(encodingBuffer_, commandBuffer.get());
+    splitRegion_ = MTLRegion{};
+    splitTree_.reset();
     const MTLRegion whole = dirtyRect_;
     if (!isEmpty(whole)) {
         renderRegion(whole, texture_, commandBuffer);
@@ -307,12 +347,13 @@ RenderedCanvas::makeLayerNode(const std::shared_ptr<Layer>& layer,
 }
 
 RenderedCanvas::LayerNodeTree::Pointer
-RenderedCanvas::prune(const LayerNodeTree::Pointer& node,
-                      const std::shared_ptr<Layer>& activeLayer) {
+RenderedCanvas::prune(const LayerNodeTree::Pointer& node, const std::shared_ptr<Layer>& activeLayer,
+                      const std::shared_ptr<Layer>& keep) {
     const Layer* layer = node->value.layer.get();
     if (dynamic_cast<const RasterLayer*>(layer) != nullptr ||
         dynamic_cast<const FilledLayer*>(layer) != nullptr) {
-        if (node->value.image.isEmpty() && (activeLayer == nullptr || layer != activeLayer.get())) {
+        if (node->value.image.isEmpty() && (activeLayer == nullptr || layer != activeLayer.get()) &&
+            (keep == nullptr || layer != keep.get())) {
             return nullptr;
         }
         return node;
@@ -325,7 +366,7 @@ RenderedCanvas::prune(const LayerNodeTree::Pointer& node,
     }
     std::vector<LayerNodeTree::Pointer> kept;
     for (const auto& child : node->children) {
-        if (auto pruned = prune(child, activeLayer)) {
+        if (auto pruned = prune(child, activeLayer, keep)) {
             kept.push_back(std::move(pruned));
         }
     }
@@ -340,14 +381,51 @@ RenderedCanvas::prune(const LayerNodeTree::Pointer& node,
     return node;
 }
 
-RenderedCanvas::LayerNodeTree::Pointer RenderedCanvas::prunedTree(const LayeredCanvas& canvas,
-                                                                  const MTLRegion& region) const {
+RenderedCanvas::LayerNodeTree::Pointer
+RenderedCanvas::prunedTree(const LayeredCanvas& canvas, const MTLRegion& region,
+                           const std::shared_ptr<Layer>& kept) const {
     const auto activeLayer = canvas.activeLayer();
     const auto tree = canvas.layerTree()->compactMap(
         {}, [&](const std::shared_ptr<Layer>& layer, const std::vector<std::shared_ptr<Layer>>&) {
-            return makeLayerNode(layer, activeLayer, region);
+            auto node = makeLayerNode(layer, activeLayer, region);
+            if (!node && layer == kept) {
+                node = LayerNode{CIImage(), layer};
+            }
+            return node;
         });
-    return tree ? prune(tree, activeLayer) : nullptr;
+    return tree ? prune(tree, activeLayer, kept) : nullptr;
+}
+
+RenderedCanvas::LayerNodeTree::Pointer RenderedCanvas::splitTree(const LayeredCanvas& canvas,
+                                                                 const MTLRegion& region,
+                                                                 MTLCommandBuffer& commandBuffer) {
+    const auto focus = focus_.lock();
+    if (focus == nullptr || isEmpty(splitRegion_) || !contains(splitRegion_, region)) {
+        return nullptr;
+    }
+    if (split_ != nullptr && (split_->region() != splitRegion_ || split_->exact() != splitExact_ ||
+                              split_->layer() != focus)) {
+        split_.reset();
+    }
+    if (splitTree_ == nullptr) {
+        // The layer stays in even while it shows nothing, so the split holds.
+        splitTree_ = prunedTree(canvas, splitRegion_, focus);
+    }
+    if (splitTree_ == nullptr) {
+        return nullptr;
+    }
+    if (split_ == nullptr) {
+        split_ = std::make_unique<SplitComposite>(focus, splitRegion_, splitExact_);
+    }
+    if (!split_->isBuilt() || !split_->matches(*splitTree_)) {
+        updateIntermediateTextures(*canvas.layerTree());
+        if (!split_->build(*splitTree_, size(*texture_), intermediateTextures_, scratch_,
+                           commandBuffer)) {
+            split_.reset();
+            return nullptr;
+        }
+    }
+    return splitTree_;
 }
 
 void RenderedCanvas::renderRegion(const MTLRegion& region,
@@ -356,6 +434,18 @@ void RenderedCanvas::renderRegion(const MTLRegion& region,
     const auto canvas = canvas_.lock();
     if (!canvas) {
         // Nothing left to show; the texture keeps its last picture.
+        return;
+    }
+    if (const auto tree = splitTree(*canvas, region, *commandBuffer)) {
+        updateIntermediateTextures(*canvas->layerTree());
+        std::vector<TileComposite> tiles;
+        for (const MTLRegion& tile : split(region, tileSize)) {
+            tiles.push_back({split_->step(*tree, tile), tile, {}});
+        }
+        commandBuffer->pushDebugGroup(description(region));
+        encodeTileComposites(std::move(tiles), intermediateTextures_, destination, scratch_,
+                             *commandBuffer, zeroTiles_);
+        commandBuffer->popDebugGroup();
         return;
     }
     const auto pruned = prunedTree(*canvas, region);
@@ -373,9 +463,10 @@ void RenderedCanvas::renderParts(const MTLRegion& done,
     if (!canvas) {
         return;
     }
-    // The parts cut along the canvas's tile grid, by tile.
+    // The parts cut along the canvas's tile grid, by tile, those inside the
+    // split's region apart.
     const int64_t side = tileSize.width;
-    std::map<std::pair<int64_t, int64_t>, std::vector<MTLRegion>> byTile;
+    std::map<std::tuple<int64_t, int64_t, bool>, std::vector<MTLRegion>> byTile;
     for (const MTLRegion& part : dirtyParts_) {
         if (contains(done, part)) {
             continue;
@@ -384,7 +475,8 @@ void RenderedCanvas::renderParts(const MTLRegion& done,
             for (int64_t tx = left(part) / side; tx * side < right(part); ++tx) {
                 const MTLRegion tile = makeMTLRegion(tx * side, ty * side, side, side);
                 if (const auto piece = intersection(part, tile)) {
-                    byTile[{ty, tx}].push_back(*piece);
+                    const bool inside = !isEmpty(splitRegion_) && contains(splitRegion_, *piece);
+                    byTile[{ty, tx, inside}].push_back(*piece);
                 }
             }
         }
@@ -395,6 +487,19 @@ void RenderedCanvas::renderParts(const MTLRegion& done,
         MTLRegion bounds{};
         for (const MTLRegion& piece : pieces) {
             bounds = unionWith(bounds, piece);
+        }
+        if (std::get<2>(key)) {
+            if (const auto tree = splitTree(*canvas, bounds, *commandBuffer)) {
+                TileComposite tile{split_->step(*tree, bounds), bounds, {}};
+                for (const MTLRegion& piece : pieces) {
+                    tile.parts.push_back({piece.origin.x - bounds.origin.x,
+                                          piece.origin.y - bounds.origin.y, piece.size.width,
+                                          piece.size.height});
+                }
+                tiles.push_back(std::move(tile));
+                all = unionWith(all, bounds);
+                continue;
+            }
         }
         const auto pruned = prunedTree(*canvas, bounds);
         if (!pruned) {

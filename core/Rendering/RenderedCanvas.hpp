@@ -20,6 +20,7 @@ namespace velmora {
 
 struct CompositeStep;
 class ReducedCanvas;
+class SplitComposite;
 class ZeroTiles;
 
 // The whole layered canvas flattened into one texture over white, kept up to
@@ -73,6 +74,10 @@ public:
 
     // The part of the region inside the canvas becomes dirty. Requests no frame.
     virtual void needsUpdate(const MTLRegion& region);
+    // The same, for a change of `changed` alone (moved, or its opacity,
+    // visibility or blend mode set): while paced, frames keep what lies below
+    // and above it over the visible part until a mark names anything else.
+    void needsUpdate(const MTLRegion& region, const std::shared_ptr<Layer>& changed);
     // Each part inside the canvas becomes dirty on its own: the next compositing
     // redoes them without the pixels between them. Requests no frame.
     void needsUpdateIn(const std::vector<MTLRegion>& parts);
@@ -108,10 +113,17 @@ public:
     // and opacity: its own pixels at full resolution.
     virtual CIImage layerImage(const Layer& layer, const MTLRegion& region) const;
 
-    // Drops empty leaves (except the active layer) and groups left without
-    // children.
+    // Drops empty leaves (except the active layer and `kept`) and groups left
+    // without children.
     static LayerNodeTree::Pointer prune(const LayerNodeTree::Pointer& node,
-                                        const std::shared_ptr<Layer>& activeLayer);
+                                        const std::shared_ptr<Layer>& activeLayer,
+                                        const std::shared_ptr<Layer>& kept = nullptr);
+    // The steps that composite a node's subtree over a tile.
+    static CompositeStep makeStep(const LayerNodeTree& node, const MTLRegion& tile);
+    // The split of the composite kept for the layer being changed, if any.
+    const SplitComposite* splitComposite() const { return split_.get(); }
+    // The reduced picture frames show while catching up, once made.
+    const std::shared_ptr<ReducedCanvas>& preview() const { return preview_; }
 
 protected:
     // A texture of `size` over `canvas` (a reduced one), all dirty.
@@ -129,7 +141,13 @@ private:
     // The dirty parts outside `done`, one command per tile of the canvas's grid.
     void renderParts(const MTLRegion& done, const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
     // The pruned tree of the canvas's layers for the region; none when nothing is left.
-    LayerNodeTree::Pointer prunedTree(const LayeredCanvas& canvas, const MTLRegion& region) const;
+    LayerNodeTree::Pointer prunedTree(const LayeredCanvas& canvas, const MTLRegion& region,
+                                      const std::shared_ptr<Layer>& kept = nullptr) const;
+    void mark(const MTLRegion& region, const std::shared_ptr<Layer>& changed);
+    // The tree over the split's region when the split serves `region`, its
+    // kept textures made or remade into `commandBuffer` as needed; else none.
+    LayerNodeTree::Pointer splitTree(const LayeredCanvas& canvas, const MTLRegion& region,
+                                     MTLCommandBuffer& commandBuffer);
     std::optional<LayerNode> makeLayerNode(const std::shared_ptr<Layer>& layer,
                                            const std::shared_ptr<Layer>& activeLayer,
                                            const MTLRegion& region) const;
@@ -151,6 +169,14 @@ private:
     std::shared_ptr<ReducedCanvas> preview_;
     MTLCommandBuffer* encodingBuffer_ = nullptr;
     bool markedSinceCompute_ = false;
+    // The one layer every mark since the split was made named.
+    std::weak_ptr<Layer> focus_;
+    std::unique_ptr<SplitComposite> split_;
+    // Where this compute may use the split (none: nowhere), and whether it
+    // must give the same bits as compositing every layer.
+    MTLRegion splitRegion_;
+    bool splitExact_ = true;
+    LayerNodeTree::Pointer splitTree_;
 };
 
 } // namespace velmora

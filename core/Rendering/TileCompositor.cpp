@@ -332,6 +332,16 @@ private:
     void blendStep(const CompositeStep& step, size_t depth, bool first, Block& b,
                    ScratchArena& arena) const {
         const PixelRect& r = b.r;
+        if (first && step.seed) {
+            const DirectLeaf* leaf = step.isLeaf() ? directOver(step, r) : nullptr;
+            precondition(leaf != nullptr && !leaf->premultiply,
+                         "A seed must be a straight 8-bit texture over its blocks");
+            const Plane& below = b.below(depth);
+            for (int64_t j = 0; j < r.height; ++j) {
+                std::memcpy(below.at(r.x, r.y + j), leaf->at(r.x, r.y + j), size_t(r.width) * 4);
+            }
+            return;
+        }
         if (first) {
             // Zero bytes read as the transparent start, so the first step takes
             // the same one-pass roads as the others.
@@ -339,6 +349,13 @@ private:
             for (int64_t j = 0; j < r.height; ++j) {
                 std::memset(below.at(r.x, r.y + j), 0, size_t(r.width) * 4);
             }
+        }
+        if (step.isLeaf() && (step.op != kernels::BlendOp::sourceOut || step.inverted) &&
+            imaging::intersection(r, step.image->pixelExtent()).isEmpty()) {
+            // Nothing of the layer reaches the block, and blending transparency
+            // gives back what lies below, bit for bit, in every mode of a layer
+            // (but for colour under zero alpha, which nothing reads).
+            return;
         }
         if (const DirectLeaf* direct = step.isLeaf() ? directOver(step, r) : nullptr) {
             const DirectLeaf& leaf = *direct;

@@ -24,6 +24,10 @@ struct CompositeStep {
     imaging::NodeRef image; // leaves only
     size_t leaf = 0;        // leaves' order, numbered when encoded
     std::vector<CompositeStep> children;
+    // A first child whose 8-bit texture holds the depth's state after the
+    // siblings it stands for: copied as it is, not blended, so what follows
+    // gives the same bits as after those siblings themselves.
+    bool seed = false;
     bool visible = true;
     float opacity = 1;
 

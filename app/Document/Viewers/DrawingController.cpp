@@ -6,6 +6,7 @@
 #include "MetalExtensions/MTLRegionExtensions.hpp"
 #include "MetalExtensions/MTLSizeExtensions.hpp"
 #include "Rendering/BenchmarkedRenderer.hpp"
+#include "Rendering/CanvasMipChain.hpp"
 #include "Rendering/MetalHelper.hpp"
 #include "foundation/FatalError.hpp"
 #include "foundation/LogHandles.hpp"
@@ -153,12 +154,12 @@ std::optional<RenderedCanvas::Pacing> DrawingController::pacing() const {
     const int64_t top = clamp(std::ceil(y1), canvasResolution_.height);
     const auto visible =
         intersection(makeMTLRegion(left, bottom, right - left, top - bottom), canvasArea);
-    // The coarsest halving that still gives a source pixel per device pixel.
+    // The halving the view samples the canvas from at this zoom anyway: a
+    // picture composited from it looks the same, and a finer one is only
+    // halved again for each frame.
     const double pixelsPerDevicePixel =
         1.0 / scaling(drawable_->displayViewModel()->transform()).dx;
-    const int level = pixelsPerDevicePixel >= 2 && std::isfinite(pixelsPerDevicePixel)
-                          ? int(std::floor(std::log2(pixelsPerDevicePixel)))
-                          : 0;
+    const int level = CanvasMipChain::levelFor(pixelsPerDevicePixel);
     return RenderedCanvas::Pacing{visible.value_or(MTLRegion{}), level};
 }
 

@@ -140,8 +140,9 @@ private:
     void activeLayerDidChange(LayeredCanvas& canvas);
     void subscribe(const std::shared_ptr<Layer>& layer);
     void unsubscribe(const std::shared_ptr<Layer>& layer);
-    // Marks the region dirty and draws a frame now, or at the next display pass.
-    void redraw(const MTLRegion& region, bool now);
+    // Marks the region dirty and draws a frame now, or at the next display pass;
+    // `changed` when that layer alone changed.
+    void redraw(const MTLRegion& region, bool now, const std::shared_ptr<Layer>& changed = nullptr);
     void restoreStroke(const UUID& layerID, const EncodedSnapshot& restore,
                        const EncodedSnapshot& other, const MTLOrigin& origin);
     void registerStrokeUndo(const UUID& layerID, EncodedSnapshot restore, EncodedSnapshot other,

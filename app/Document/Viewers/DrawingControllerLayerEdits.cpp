@@ -57,8 +57,9 @@ void DrawingController::unsubscribe(const std::shared_ptr<Layer>& layer) {
         [&](const std::shared_ptr<Layer>& each, const auto&) { each->delegates() -= self; });
 }
 
-void DrawingController::redraw(const MTLRegion& region, bool now) {
-    renderedCanvas_->needsUpdate(region);
+void DrawingController::redraw(const MTLRegion& region, bool now,
+                               const std::shared_ptr<Layer>& changed) {
+    renderedCanvas_->needsUpdate(region, changed);
     const auto d = delegate();
     const auto view = d ? d->canvasView() : nullptr;
     if (view == nullptr) {
@@ -136,7 +137,7 @@ void DrawingController::layerDidChangeBlendMode(const std::shared_ptr<Layer>& la
                                                 BlendMode to) {
     userActionsLogs().log("Layer: %{public}@. Blend mode changed from %{public}@ to %{public}@",
                           layer->description(), rawValue(from), rawValue(to));
-    redraw(layer->boundingRect(), true);
+    redraw(layer->boundingRect(), true, layer);
     const auto manager = undoManager();
     if (manager == nullptr) {
         return;
@@ -154,7 +155,7 @@ void DrawingController::layerDidChangeVisibility(const std::shared_ptr<Layer>& l
     const bool visible = layer->visible();
     userActionsLogs().log("Layer: %{public}@. Visibility changed to %{public}@",
                           layer->description(), visible ? "true" : "false");
-    redraw(layer->boundingRect(), true);
+    redraw(layer->boundingRect(), true, layer);
     const auto manager = undoManager();
     if (manager == nullptr) {
         return;
@@ -172,7 +173,7 @@ void DrawingController::layerDidChangeOpacity(const std::shared_ptr<Layer>& laye
                                               float to) {
     userActionsLogs().log("Layer: %{public}@. Opacity changed from %f to %f", layer->description(),
                           from, to);
-    redraw(layer->boundingRect(), false);
+    redraw(layer->boundingRect(), false, layer);
     const auto manager = undoManager();
     if (manager == nullptr) {
         return;

@@ -1,7 +1,11 @@
 #include "CompositingTestSupport.hpp"
 #include "Rendering/CanvasMipChain.hpp"
 #include "Rendering/ReducedCanvas.hpp"
+#include "Rendering/SplitComposite.hpp"
 
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace velmora;
@@ -220,5 +224,188 @@ TEST(PacedCompositing, ReducedLevelsFollowPixelsAndMoves) {
         EXPECT_TRUE(std::equal(shifted.begin() + (y * 32 + 1) * 4,
                                shifted.begin() + (y * 32 + 32) * 4, half.begin() + y * 32 * 4))
             << "row " << y;
+    }
+}
+
+namespace {
+
+// The largest difference of one channel between two runs of texels.
+int maxDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    EXPECT_EQ(a.size(), b.size());
+    int most = 0;
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+        most = std::max(most, std::abs(int(a[i]) - int(b[i])));
+    }
+    return most;
+}
+
+// A base, a layer in the mode, a group at 60 % whose changed layer has a
+// layer in the mode below it and a source-over layer above it, and two
+// source-over layers above the group.
+struct GroupScene {
+    std::shared_ptr<LayeredCanvas> canvas;
+    std::shared_ptr<Layer> top, inner, innerBelow, grouped;
+};
+
+GroupScene groupScene(BlendMode mode) {
+    GroupScene s;
+    auto innerBelow = asymmetric("inner below", 60, 50, 21, mode);
+    innerBelow->moveContents({20, 12, 0});
+    auto inner = asymmetric("inner", 48, 64, 90, mode);
+    inner->moveContents({10, 8, 0});
+    auto innerAbove = asymmetric("inner above", 40, 30, 55);
+    innerAbove->moveContents({30, 30, 0});
+    auto grouped = group("group", {innerBelow, inner, innerAbove});
+    grouped->setOpacity(0.6f);
+    auto top = asymmetric("top", 50, 40, 13);
+    top->moveContents({5, 25, 0});
+    auto cover = asymmetric("cover", 80, 70, 77);
+    cover->setOpacity(0.7f);
+    s.canvas = canvasOf(canvasSize, {asymmetric("base", 96, 80, 7),
+                                     asymmetric("mode", 70, 60, 40, mode), grouped, top, cover});
+    s.top = top, s.inner = inner, s.innerBelow = innerBelow, s.grouped = grouped;
+    return s;
+}
+
+// What a frame shows of the visible part: the canvas's texels at level 0,
+// the reduced picture's above it.
+std::vector<uint8_t> shownPart(const std::pair<std::shared_ptr<MTLTexture>, int>& shown,
+                               const MTLRegion& visible) {
+    return texels(shown.first, ReducedCanvas::reducedRegion(visible, shown.second));
+}
+
+// The same part of a fresh composite of the canvas as it is now.
+std::vector<uint8_t> freshPart(const std::shared_ptr<LayeredCanvas>& canvas, int level,
+                               const MTLRegion& visible) {
+    if (level == 0) {
+        RenderedCanvas fresh(canvas);
+        frame(fresh);
+        return texels(fresh.texture(), visible);
+    }
+    ReducedCanvas fresh(canvas, level);
+    frame(fresh);
+    return texels(fresh.texture(), ReducedCanvas::reducedRegion(visible, level));
+}
+
+// Whether the frames of the interaction composite from kept textures.
+bool splitInUse(const RenderedCanvas& rendered, int level) {
+    const RenderedCanvas* composing =
+        level == 0 ? &rendered : static_cast<const RenderedCanvas*>(rendered.preview().get());
+    return composing != nullptr && composing->splitComposite() != nullptr &&
+           composing->splitComposite()->isBuilt();
+}
+
+} // namespace
+
+// Steps that name the one layer they change (inside a group at 60 %, with
+// layers below and above it) are shown from the kept composites around it: at
+// level 0 the visible part is the full composite bit for bit at every step,
+// above it the reduced picture of the newest state, also when steps come
+// faster than frames or during a catch-up; once caught up the canvas is a
+// full composite bit for bit.
+TEST(PacedCompositing, StepsOfOneLayerInAGroupShowTheNewestStateAndEndExact) {
+    for (const BlendMode mode : everyMode) {
+        for (const int level : {0, 1, 2}) {
+            const GroupScene s = groupScene(mode);
+            RenderedCanvas rendered(s.canvas);
+            rendered.setPacing(std::nullopt);
+            frame(rendered);
+            const MTLRegion visible = makeMTLRegion(8, 8, 72, 64);
+            rendered.setPacing(tinyPacing(visible, level));
+            for (int step = 0; step < 7; ++step) {
+                const MTLRegion before = s.inner->boundingRect();
+                if (step % 3 == 2) {
+                    s.inner->setOpacity(0.9f - 0.1f * float(step));
+                } else {
+                    s.inner->moveContents({step % 2 == 0 ? 3 : -2, 1, 0});
+                }
+                rendered.needsUpdate(unionWith(before, s.inner->boundingRect()), s.inner);
+                if (step == 3) {
+                    continue; // two steps before one frame
+                }
+                const auto shown = frame(rendered);
+                // The reduced picture is made by the first step, whole.
+                EXPECT_TRUE(splitInUse(rendered, level) || (level > 0 && step == 0))
+                    << "level " << level << " step " << step;
+                const auto expected = freshPart(s.canvas, level, visible);
+                if (level == 0) {
+                    EXPECT_EQ(shownPart(shown, visible), expected)
+                        << rawValue(mode) << " step " << step;
+                } else {
+                    EXPECT_EQ(shown.second, level);
+                    EXPECT_LE(maxDifference(shownPart(shown, visible), expected), 2)
+                        << rawValue(mode) << " level " << level << " step " << step;
+                }
+                if (step == 4) {
+                    frame(rendered); // a catch-up frame before the next step
+                }
+            }
+            for (int i = 0; i < 200 && !rendered.isCaughtUp(); ++i) {
+                frame(rendered);
+            }
+            ASSERT_TRUE(rendered.isCaughtUp());
+            EXPECT_EQ(texels(rendered.texture()), fullComposite(s.canvas))
+                << rawValue(mode) << " level " << level;
+        }
+    }
+}
+
+// The kept composites hold only while every mark names the layer being
+// changed: an edit of a layer below it (its pixels, or its opacity) or above
+// it, or of the group holding it, shows in the next step's picture.
+TEST(PacedCompositing, AnEditOfAnotherLayerShowsInTheNextStep) {
+    struct Edit {
+        const char* name;
+        std::function<void(const GroupScene&, RenderedCanvas&)> apply;
+    };
+    const Edit edits[] = {
+        {"pixels below",
+         [](const GroupScene& s, RenderedCanvas& r) {
+             auto& below = dynamic_cast<RasterLayer&>(*s.innerBelow);
+             below.paste(*solidBitmap(30, 20, {250, 10, 10, 255}), {25, 20, 0});
+             r.needsUpdate(makeMTLRegion(25, 20, 30, 20));
+         }},
+        {"opacity below",
+         [](const GroupScene& s, RenderedCanvas& r) {
+             s.innerBelow->setOpacity(0.1f);
+             r.needsUpdate(s.innerBelow->boundingRect(), s.innerBelow);
+         }},
+        {"visibility above",
+         [](const GroupScene& s, RenderedCanvas& r) {
+             s.top->setVisible(false);
+             r.needsUpdate(s.top->boundingRect(), s.top);
+         }},
+        {"group opacity",
+         [](const GroupScene& s, RenderedCanvas& r) {
+             s.grouped->setOpacity(1.0f);
+             r.needsUpdate(s.grouped->boundingRect(), s.grouped);
+         }},
+    };
+    for (const Edit& edit : edits) {
+        for (const int level : {0, 1}) {
+            const GroupScene s = groupScene(BlendMode::sourceOver);
+            RenderedCanvas rendered(s.canvas);
+            rendered.setPacing(std::nullopt);
+            frame(rendered);
+            const MTLRegion visible = makeMTLRegion(0, 0, 96, 80);
+            rendered.setPacing(tinyPacing(visible, level));
+            const auto step = [&](float opacity) {
+                s.inner->setOpacity(opacity);
+                rendered.needsUpdate(s.inner->boundingRect(), s.inner);
+                return frame(rendered);
+            };
+            step(0.8f);
+            step(0.7f);
+            ASSERT_TRUE(splitInUse(rendered, level));
+            edit.apply(s, rendered);
+            const auto shown = step(0.6f);
+            EXPECT_LE(maxDifference(shownPart(shown, visible), freshPart(s.canvas, level, visible)),
+                      level == 0 ? 0 : 2)
+                << edit.name << " level " << level;
+            for (int i = 0; i < 200 && !rendered.isCaughtUp(); ++i) {
+                frame(rendered);
+            }
+            EXPECT_EQ(texels(rendered.texture()), fullComposite(s.canvas)) << edit.name;
+        }
     }
 }

@@ -167,3 +167,23 @@ TEST(ExactBlend, RestoringStraightPixelsMatchesALoadAndStore) {
 }
 
 } // namespace
+
+// Blending a transparent layer over any stored pixel, in every mode of a
+// layer (the eraser's inputs swapped), stores that pixel again, but for colour
+// under zero alpha: the compositor leaves a block alone where a layer does not
+// reach it. Source out unswapped would clear it, and is never skipped.
+TEST(ExactBlend, NothingBlendedOverAPixelGivesItsBitsBack) {
+    std::vector<uint32_t> pixels, zeros(65536, 0), expected;
+    for (uint32_t a = 0; a < 256; ++a) {
+        for (uint32_t c = 0; c < 256; ++c) {
+            const uint32_t p = c | (255 - c) << 8 | ((c * 7 + a) & 255) << 16 | a << 24;
+            pixels.push_back(p);
+            expected.push_back(a == 0 ? 0 : p);
+        }
+    }
+    for (const BlendOp op : allOps) {
+        EXPECT_EQ(floatRoad(op, zeros, pixels), op == BlendOp::sourceOut ? zeros : expected)
+            << int(op);
+    }
+    EXPECT_EQ(floatRoad(BlendOp::sourceOut, pixels, zeros), expected) << "swapped";
+}
