@@ -41,6 +41,8 @@ void Timer::fire() {
     if (!valid_) {
         return;
     }
+    // The block may let go of the last owner (rescheduling replaces the timer).
+    const auto keep = weak_from_this().lock();
     Block block = block_;
     block(*this);
     if (!repeats_) {

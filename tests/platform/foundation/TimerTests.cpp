@@ -89,3 +89,21 @@ TEST(Timer, FireRunsTheBlockAtOnce) {
     timer->fire();
     EXPECT_EQ(count, 1);
 }
+
+// Fired by hand, a timer outlives a block that drops its only owner, as a
+// block that schedules its own replacement does.
+TEST(Timer, FireOutlivesABlockThatReleasesTheTimer) {
+    std::shared_ptr<Timer> owned;
+    int count = 0;
+    // Not scheduled: nothing but `owned` holds it.
+    owned = std::make_shared<Timer>(1h, false, [&](Timer&) {
+        ++count;
+        owned->invalidate();
+        owned = Timer::scheduledTimer(1h, false, [](Timer&) {});
+    });
+    // No weak reference held here: it would keep the memory, hiding a use after free.
+    owned->fire();
+    EXPECT_EQ(count, 1);
+    EXPECT_TRUE(owned->isValid()) << "the replacement";
+    owned->invalidate();
+}
