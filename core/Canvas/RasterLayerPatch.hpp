@@ -71,7 +71,9 @@ public:
     std::vector<uint8_t> tiffData() const;
     // Makes the cache hold the TIFF of the pixels as every command committed
     // so far leaves them, rendering only when it is empty or the pixels
-    // changed. Waits for pending GPU work.
+    // changed. When the texture tells which rows changed since the TIFF last
+    // read or written, only the strips holding them are encoded anew and the
+    // others' bytes are kept. Waits for pending GPU work.
     void refreshCache();
     // The same for many patches with one wait, the renders in parallel.
     static void refreshCaches(const std::vector<std::shared_ptr<RasterLayerPatch>>& patches);
@@ -108,6 +110,9 @@ private:
     std::shared_ptr<MTLTexture> texture_;
     // The texture's change count when `cachedTiffData` was made or read.
     std::optional<uint64_t> cachedGeneration_;
+    // Those bytes, kept when the cache is let go of since the strips of rows
+    // that did not change are taken from them.
+    SharedBytes encodedTiff_;
 };
 
 // Patches decoded with their pixels still to be read. `run()` decodes the

@@ -45,20 +45,55 @@ ImageEncodingProperties tiffProperties() {
 // A straight 8-bit texture in the working space, as the image path renders it
 // (colour 0 where alpha is), read band by band into the encoder: no bitmap of
 // the whole patch is made, nor memory of its size touched for the first time.
+ImageCodecs::RowFiller straightRows(const MTLTextureContents& c) {
+    precondition(c.data != nullptr && c.bytesPerRow >= 4 * c.width, "A patch without pixels");
+    return [c](int64_t first, int64_t end, uint8_t* rgba) {
+        for (int64_t y = first; y < end; ++y) {
+            // Files are top row first; texture row 0 is the bottom.
+            imaging::kernels::restoreStraightRgba8(
+                reinterpret_cast<const std::byte*>(c.row(c.height - 1 - y)), size_t(c.width),
+                reinterpret_cast<std::byte*>(rgba + size_t(y - first) * size_t(c.width) * 4));
+        }
+    };
+}
+
 std::vector<uint8_t> encodeStraightRows(MTLTexture& texture) {
     const MTLTextureContents c = texture.contentsForReading();
-    precondition(c.data != nullptr && c.bytesPerRow >= 4 * c.width, "A patch without pixels");
-    return ImageCodecs::encodeTiff(
-        c.width, c.height, true,
-        [&c](int64_t first, int64_t end, uint8_t* rgba) {
-            for (int64_t y = first; y < end; ++y) {
-                // Files are top row first; texture row 0 is the bottom.
-                imaging::kernels::restoreStraightRgba8(
-                    reinterpret_cast<const std::byte*>(c.row(c.height - 1 - y)), size_t(c.width),
-                    reinterpret_cast<std::byte*>(rgba + size_t(y - first) * size_t(c.width) * 4));
-            }
-        },
-        tiffProperties());
+    return ImageCodecs::encodeTiff(c.width, c.height, true, straightRows(c), tiffProperties());
+}
+
+// The rows of the file (top first) that the changes since `generation` wrote;
+// none when the texture cannot tell.
+std::optional<std::vector<std::pair<int64_t, int64_t>>> changedFileRows(const MTLTexture& texture,
+                                                                        uint64_t generation) {
+    const auto changes = texture.changesSince(generation);
+    if (!changes) {
+        return std::nullopt;
+    }
+    std::vector<std::pair<int64_t, int64_t>> rows;
+    const int64_t height = texture.height();
+    for (const MTLRegion& region : *changes) {
+        rows.emplace_back(height - (region.origin.y + region.size.height),
+                          height - region.origin.y);
+    }
+    return rows;
+}
+
+// The TIFF of a straight texture made from `previous`, the TIFF of its pixels
+// at change count `generation`, by encoding only the strips of changed rows;
+// none when that cannot be done.
+std::optional<std::vector<uint8_t>>
+reencodeStraightRows(MTLTexture& texture, const SharedBytes& previous, uint64_t generation) {
+    if (previous.empty() || texture.pixelFormat() != MTLPixelFormat::rgba8Unorm) {
+        return std::nullopt;
+    }
+    const auto rows = changedFileRows(texture, generation);
+    if (!rows) {
+        return std::nullopt;
+    }
+    const MTLTextureContents c = texture.contentsForReading();
+    return ImageCodecs::reencodeTiff(previous.span(), *rows, c.width, c.height, true,
+                                     straightRows(c), tiffProperties());
 }
 
 std::vector<uint8_t> renderTiff(const std::shared_ptr<MTLTexture>& texture) {
@@ -124,8 +159,14 @@ bool RasterLayerPatch::cacheIsCurrent() const {
 void RasterLayerPatch::renderCache() {
     // The count before the render: a write that lands during it is seen next time.
     const uint64_t generation = texture_->contentGeneration();
-    cachedTiffData = SharedBytes(renderTiff(texture_));
+    std::optional<std::vector<uint8_t>> bytes;
+    // A cache let go of with the pixels unchanged is rendered whole.
+    if (cachedGeneration_ && *cachedGeneration_ != generation) {
+        bytes = reencodeStraightRows(*texture_, encodedTiff_, *cachedGeneration_);
+    }
+    cachedTiffData = SharedBytes(bytes ? std::move(*bytes) : renderTiff(texture_));
     cachedGeneration_ = generation;
+    encodedTiff_ = cachedTiffData;
 }
 
 void RasterLayerPatch::refreshCache() {
@@ -183,6 +224,7 @@ std::shared_ptr<RasterLayerPatch> RasterLayerPatch::decode(Decoder& decoder) {
     if (bitmap) {
         auto patch = make(origin, info.pixelsWide, info.pixelsHigh, name);
         patch->cachedTiffData = std::move(bytes);
+        patch->encodedTiff_ = patch->cachedTiffData;
         patch->upload(*bitmap);
         return patch;
     }
@@ -193,6 +235,7 @@ std::shared_ptr<RasterLayerPatch> RasterLayerPatch::decode(Decoder& decoder) {
         MTLStorageMode::private_, MTLPixelFormat::rgba8Unorm, name);
     auto patch = std::make_shared<RasterLayerPatch>(origin, std::move(texture));
     patch->cachedTiffData = std::move(bytes);
+    patch->encodedTiff_ = patch->cachedTiffData;
     (*uploads)->add(patch);
     return patch;
 }

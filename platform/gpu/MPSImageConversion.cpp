@@ -48,9 +48,8 @@ struct Plan {
     int64_t dx, dy;         // source = destination + (dx, dy)
 };
 
-void convertRows(const Plan& plan, int64_t y0, int64_t y1) {
+void convertRows(const Plan& plan, const MTLTextureContents& dst, int64_t y0, int64_t y1) {
     const auto src = plan.source->contentsForReading();
-    const auto dst = plan.destination->contents();
     const auto srcLayout = *cpu::pixelLayout(src.pixelFormat);
     const auto dstLayout = *cpu::pixelLayout(dst.pixelFormat);
     const int64_t n = plan.x1 - plan.x0;
@@ -156,9 +155,13 @@ void MPSImageConversion::encode(MTLCommandBuffer& commandBuffer,
     commandBuffer.encodeHostCommand(
         label_.value_or("MPSImageConversion"),
         [plan] {
-            if (plan.x1 > plan.x0) {
+            if (plan.x1 > plan.x0 && plan.y1 > plan.y0) {
+                // Taken once, telling what is written: readers that keep copies of the
+                // destination (a saved file's strips, say) renew only that.
+                const auto dst = plan.destination->contents(
+                    {{plan.x0, plan.y0, 0}, {plan.x1 - plan.x0, plan.y1 - plan.y0, 1}});
                 cpu::parallelRows(plan.y0, plan.y1,
-                                  [&](int64_t y0, int64_t y1) { convertRows(plan, y0, y1); });
+                                  [&](int64_t y0, int64_t y1) { convertRows(plan, dst, y0, y1); });
             }
         },
         {sourceTexture, destinationTexture});

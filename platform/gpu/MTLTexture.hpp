@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace velmora {
 
@@ -61,6 +62,14 @@ public:
     virtual std::optional<MTLRegion> changedSince(uint64_t generation) const {
         if (generation == contentGeneration()) {
             return MTLRegion{};
+        }
+        return std::nullopt;
+    }
+    // Each region changed since the count was `generation`, oldest first, under the
+    // same terms: a union of far-apart changes can cover much that never changed.
+    virtual std::optional<std::vector<MTLRegion>> changesSince(uint64_t generation) const {
+        if (generation == contentGeneration()) {
+            return std::vector<MTLRegion>{};
         }
         return std::nullopt;
     }

@@ -4,6 +4,7 @@
 #include "graphics/PixelConversion.hpp"
 
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -76,6 +77,21 @@ struct TiffResolution {
 std::vector<uint8_t> tiffEncodeRows(uint32_t width, uint32_t height, bool alpha, int method,
                                     const TiffResolution& resolution,
                                     const std::vector<uint8_t>& icc, const BandFiller& fill);
+// Rows [first, end), top row first.
+struct RowRange {
+    uint32_t first = 0, end = 0;
+};
+// What tiffEncodeRows writes now, made from `previous`, a TIFF of the same
+// picture before `changedRows` changed: only the strips those rows meet are
+// encoded, the others' coded bytes copied. None when `previous` is laid out
+// or coded otherwise than tiffEncodeRows would do it now, or every strip
+// changed: the caller encodes the whole picture.
+std::optional<std::vector<uint8_t>> tiffReencodeRows(std::span<const uint8_t> previous,
+                                                     std::span<const RowRange> changedRows,
+                                                     uint32_t width, uint32_t height, bool alpha,
+                                                     int method, const TiffResolution& resolution,
+                                                     const std::vector<uint8_t>& icc,
+                                                     const BandFiller& fill);
 ImageInfo jpegInfo(std::span<const uint8_t> data);
 NSBitmapImageRepRef jpegDecode(std::span<const uint8_t> data, const ImageDecodingLimits& limits);
 std::vector<uint8_t> jpegEncode(const NSBitmapImageRep& bitmap,

@@ -183,8 +183,10 @@ std::vector<uint8_t> encode(const NSBitmapImageRep& bitmap, NSBitmapImageFileTyp
     codec::fail(ImageCodecError::Kind::unsupported, "GIF and BMP are read only");
 }
 
-std::vector<uint8_t> encodeTiff(int64_t width, int64_t height, bool alpha, const RowFiller& rows,
-                                const ImageEncodingProperties& properties) {
+namespace {
+
+CGColorSpaceRef tiffSpace(int64_t width, int64_t height,
+                          const ImageEncodingProperties& properties) {
     constexpr int64_t largest = int64_t(1) << 30;
     if (width < 1 || height < 1 || width > largest || height > largest) {
         codec::fail(ImageCodecError::Kind::encodingFailed, "A TIFF needs at least one pixel");
@@ -197,10 +199,41 @@ std::vector<uint8_t> encodeTiff(int64_t width, int64_t height, bool alpha, const
                         "The profile to embed is no RGB profile");
         }
     }
-    return codec::tiffEncodeRows(
-        uint32_t(width), uint32_t(height), alpha, properties.compressionMethod.value_or(1), {},
-        space->iccData(),
-        [&](uint32_t y0, uint32_t y1, uint8_t* rgba) { rows(int64_t(y0), int64_t(y1), rgba); });
+    return space;
+}
+
+codec::BandFiller bandFiller(const RowFiller& rows) {
+    return
+        [&rows](uint32_t y0, uint32_t y1, uint8_t* rgba) { rows(int64_t(y0), int64_t(y1), rgba); };
+}
+
+} // namespace
+
+std::vector<uint8_t> encodeTiff(int64_t width, int64_t height, bool alpha, const RowFiller& rows,
+                                const ImageEncodingProperties& properties) {
+    const CGColorSpaceRef space = tiffSpace(width, height, properties);
+    return codec::tiffEncodeRows(uint32_t(width), uint32_t(height), alpha,
+                                 properties.compressionMethod.value_or(1), {}, space->iccData(),
+                                 bandFiller(rows));
+}
+
+std::optional<std::vector<uint8_t>>
+reencodeTiff(std::span<const uint8_t> previous,
+             const std::vector<std::pair<int64_t, int64_t>>& changedRows, int64_t width,
+             int64_t height, bool alpha, const RowFiller& rows,
+             const ImageEncodingProperties& properties) {
+    const CGColorSpaceRef space = tiffSpace(width, height, properties);
+    std::vector<codec::RowRange> ranges;
+    for (const auto& [first, end] : changedRows) {
+        const int64_t a = std::clamp<int64_t>(first, 0, height);
+        const int64_t b = std::clamp<int64_t>(end, a, height);
+        if (b > a) {
+            ranges.push_back({uint32_t(a), uint32_t(b)});
+        }
+    }
+    return codec::tiffReencodeRows(previous, ranges, uint32_t(width), uint32_t(height), alpha,
+                                   properties.compressionMethod.value_or(1), {}, space->iccData(),
+                                   bandFiller(rows));
 }
 
 } // namespace ImageCodecs

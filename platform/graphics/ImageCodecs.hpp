@@ -84,6 +84,17 @@ using RowFiller = std::function<void(int64_t first, int64_t end, uint8_t* rgba)>
 // (none: the working space).
 std::vector<uint8_t> encodeTiff(int64_t width, int64_t height, bool alpha, const RowFiller& rows,
                                 const ImageEncodingProperties& properties = {});
+// The same TIFF made from `previous`, an `encodeTiff` of the picture before
+// the rows in `changedRows` ([first, end), top row first) changed: only the
+// strips those rows meet are encoded, in parallel, and the others' coded
+// bytes copied. None when `previous` is laid out or coded otherwise (another
+// size, strip height, compression or profile) or every strip changed: then
+// only a whole `encodeTiff` will do.
+std::optional<std::vector<uint8_t>>
+reencodeTiff(std::span<const uint8_t> previous,
+             const std::vector<std::pair<int64_t, int64_t>>& changedRows, int64_t width,
+             int64_t height, bool alpha, const RowFiller& rows,
+             const ImageEncodingProperties& properties = {});
 
 } // namespace ImageCodecs
 

@@ -2,6 +2,7 @@
 #include "graphics/CodecSupport.hpp"
 #include "graphics/ColorManagement.hpp"
 #include "graphics/TiffBands.hpp"
+#include "graphics/TiffStripReader.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -606,6 +607,74 @@ EncodedBand encodeBand(const StripForm& form, uint32_t y0, uint32_t y1, uint32_t
 
 } // namespace
 
+namespace {
+
+// The TIFF being written, its tags set as every writer of rows sets them.
+class TiffOutput {
+public:
+    TiffOutput(const StripForm& form, uint32_t height, const TiffResolution& resolution,
+               const std::vector<uint8_t>& icc) {
+        file_.out = &out_;
+        tif_ = open(file_, "wm");
+        if (tif_ == nullptr) {
+            fail(Kind::encodingFailed, "TIFF writer could not start: " + file_.error);
+        }
+        TIFF* t = tif_.get();
+        setStripForm(t, form, height);
+        TIFFSetField(t, TIFFTAG_XRESOLUTION, resolution.dpiX);
+        TIFFSetField(t, TIFFTAG_YRESOLUTION, resolution.dpiY);
+        TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        rowsPerStrip_ = TIFFDefaultStripSize(t, 0);
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip_);
+        TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.data());
+    }
+    TiffOutput(const TiffOutput&) = delete;
+    TiffOutput& operator=(const TiffOutput&) = delete;
+
+    TIFF* tif() const { return tif_.get(); }
+    MemoryFile& file() { return file_; }
+    uint32_t rowsPerStrip() const { return rowsPerStrip_; }
+    void reserve(size_t bytes) { out_.reserve(bytes); }
+
+    void writeRawStrip(uint32_t strip, const uint8_t* bytes, uint64_t size) {
+        if (TIFFWriteRawStrip(tif_.get(), strip, const_cast<uint8_t*>(bytes), tmsize_t(size)) < 0) {
+            fail(Kind::encodingFailed, "TIFF writer failed: " + file_.error);
+        }
+    }
+
+    std::vector<uint8_t> finish() {
+        if (!TIFFFlush(tif_.get())) {
+            fail(Kind::encodingFailed, "TIFF writer failed: " + file_.error);
+        }
+        tif_.reset();
+        return std::move(out_);
+    }
+
+private:
+    std::vector<uint8_t> out_;
+    MemoryFile file_;
+    TiffHandle tif_;
+    uint32_t rowsPerStrip_ = 1;
+};
+
+// Strips are compressed each on its own: bands of whole strips are encoded in
+// parallel, small ones with our LZW, about 2 MiB of pixels through libtiff,
+// whose every band is a TIFF of its own.
+uint32_t stripsPerBand(const StripForm& form, uint32_t rowsPerStrip) {
+    const size_t stripBytes = size_t(rowsPerStrip) * form.width * 4;
+    const size_t bandBytes = size_t(1) << (form.method == COMPRESSION_LZW ? 18 : 21);
+    return uint32_t(std::max<size_t>(1, bandBytes / std::max<size_t>(stripBytes, 1)));
+}
+
+EncodedBand encodeStrips(const StripForm& form, uint32_t y0, uint32_t y1, uint32_t rowsPerStrip,
+                         const BandFiller& fill) {
+    return form.method == COMPRESSION_LZW
+               ? encodeLzwBand(form.width, form.alpha, y0, y1, rowsPerStrip, fill)
+               : encodeBand(form, y0, y1, rowsPerStrip, fill);
+}
+
+} // namespace
+
 std::vector<uint8_t> tiffEncodeRows(uint32_t width, uint32_t height, bool alpha, int method,
                                     const TiffResolution& resolution,
                                     const std::vector<uint8_t>& icc, const BandFiller& fill) {
@@ -613,37 +682,16 @@ std::vector<uint8_t> tiffEncodeRows(uint32_t width, uint32_t height, bool alpha,
         fail(Kind::encodingFailed, "Unsupported TIFF compression " + std::to_string(method));
     }
     const StripForm form{width, alpha, method};
-    std::vector<uint8_t> out;
-    MemoryFile file;
-    file.out = &out;
-    auto tif = open(file, "wm");
-    if (tif == nullptr) {
-        fail(Kind::encodingFailed, "TIFF writer could not start: " + file.error);
-    }
-    TIFF* t = tif.get();
-    setStripForm(t, form, height);
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, resolution.dpiX);
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, resolution.dpiY);
-    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    const uint32_t rowsPerStrip = TIFFDefaultStripSize(t, 0);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-    TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.data());
-
+    TiffOutput output(form, height, resolution, icc);
+    const uint32_t rowsPerStrip = output.rowsPerStrip();
     const bool lzw = method == COMPRESSION_LZW;
     if (lzw || height > rowsPerStrip) {
-        // Strips are compressed each on its own, so bands of whole strips are
-        // made and encoded in parallel: small ones with our LZW, about 2 MiB of
-        // pixels through libtiff, whose every band is a TIFF of its own.
         const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
-        const size_t stripBytes = size_t(rowsPerStrip) * width * 4;
-        const size_t bandBytes = size_t(1) << (lzw ? 18 : 21);
-        const uint32_t stripsPerBand =
-            uint32_t(std::max<size_t>(1, bandBytes / std::max<size_t>(stripBytes, 1)));
-        const uint32_t bandRows = stripsPerBand * rowsPerStrip;
-        const size_t bandCount = (strips + stripsPerBand - 1) / stripsPerBand;
+        const uint32_t bandRows = stripsPerBand(form, rowsPerStrip) * rowsPerStrip;
+        const size_t bandCount = (height + bandRows - 1) / bandRows;
         // LZW takes most paint to well under half its pixels' bytes.
-        out.reserve(out.size() + size_t(height) * width * (lzw ? 2 : 4) + icc.size() +
-                    size_t(strips) * 16 + (size_t(1) << 16));
+        output.reserve(size_t(height) * width * (lzw ? 2 : 4) + icc.size() + size_t(strips) * 16 +
+                       (size_t(1) << 16));
         // Bands are copied into the file in order as soon as they and those
         // before are encoded, by whichever thread finishes one, while later
         // ones are still encoded: little is left to copy at the end.
@@ -656,10 +704,7 @@ std::vector<uint8_t> tiffEncodeRows(uint32_t width, uint32_t height, bool alpha,
             for (size_t b = written.load(); b < bandCount && ready[b].load(); ++b) {
                 for (const auto& [offset, size] : bands[b].strips) {
                     precondition(s < strips, "A band holds more strips than its rows");
-                    if (TIFFWriteRawStrip(t, s++, bands[b].bytes.data() + offset, tmsize_t(size)) <
-                        0) {
-                        fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
-                    }
+                    output.writeRawStrip(s++, bands[b].bytes.data() + offset, size);
                 }
                 bands[b] = {}; // given back as soon as it is copied
                 written.store(b + 1);
@@ -667,9 +712,7 @@ std::vector<uint8_t> tiffEncodeRows(uint32_t width, uint32_t height, bool alpha,
         };
         tbb::parallel_for(size_t(0), bandCount, [&](size_t b) {
             const uint32_t y0 = uint32_t(b) * bandRows;
-            const uint32_t y1 = std::min(height, y0 + bandRows);
-            bands[b] = lzw ? encodeLzwBand(width, alpha, y0, y1, rowsPerStrip, fill)
-                           : encodeBand(form, y0, y1, rowsPerStrip, fill);
+            bands[b] = encodeStrips(form, y0, std::min(height, y0 + bandRows), rowsPerStrip, fill);
             ready[b].store(true);
             // A band whose turn comes while another thread copies waits for
             // the next band finished, or for the end.
@@ -685,13 +728,97 @@ std::vector<uint8_t> tiffEncodeRows(uint32_t width, uint32_t height, bool alpha,
     } else {
         std::vector<uint8_t> rgba(size_t(height) * width * 4);
         fill(0, height, rgba.data());
-        writeRows(t, form, rgba.data(), height, file);
+        writeRows(output.tif(), form, rgba.data(), height, output.file());
     }
-    if (!TIFFFlush(t)) {
-        fail(Kind::encodingFailed, "TIFF writer failed: " + file.error);
+    return output.finish();
+}
+
+std::optional<std::vector<uint8_t>> tiffReencodeRows(std::span<const uint8_t> previous,
+                                                     std::span<const RowRange> changedRows,
+                                                     uint32_t width, uint32_t height, bool alpha,
+                                                     int method, const TiffResolution& resolution,
+                                                     const std::vector<uint8_t>& icc,
+                                                     const BandFiller& fill) {
+    if (!alpha || (method != COMPRESSION_LZW && method != COMPRESSION_PACKBITS &&
+                   method != COMPRESSION_NONE)) {
+        return std::nullopt;
     }
-    tif.reset();
-    return out;
+    const StripForm form{width, alpha, method};
+    TiffOutput output(form, height, resolution, icc);
+    const uint32_t rowsPerStrip = output.rowsPerStrip();
+    const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
+    // The old strips are taken raw: they must be coded exactly as ours are.
+    std::optional<TiffStripReader> old;
+    std::vector<std::pair<uint64_t, uint64_t>> places;
+    try {
+        old = TiffStripReader::open(previous, icc);
+        if (!old || old->width() != width || old->height() != height ||
+            old->rowsPerStrip() != rowsPerStrip || old->strips() != strips ||
+            old->compression() != method || old->fillOrder() != FILLORDER_MSB2LSB ||
+            old->predictor() !=
+                (method == COMPRESSION_LZW ? PREDICTOR_HORIZONTAL : PREDICTOR_NONE)) {
+            return std::nullopt;
+        }
+        places = old->stripPlaces();
+    } catch (const ImageCodecError&) {
+        return std::nullopt;
+    }
+    std::vector<bool> changed(strips, false);
+    for (const RowRange& rows : changedRows) {
+        const uint32_t end = std::min(rows.end, height);
+        for (uint32_t y = rows.first - rows.first % rowsPerStrip; y < end; y += rowsPerStrip) {
+            changed[y / rowsPerStrip] = true;
+        }
+    }
+    // Bands of runs of changed strips, each band no longer than a whole encode's.
+    struct Band {
+        uint32_t firstStrip, endStrip;
+    };
+    std::vector<Band> bands;
+    const uint32_t perBand = stripsPerBand(form, rowsPerStrip);
+    for (uint32_t s = 0; s < strips;) {
+        if (!changed[s]) {
+            ++s;
+            continue;
+        }
+        uint32_t e = s + 1;
+        while (e < strips && changed[e] && e - s < perBand) {
+            ++e;
+        }
+        bands.push_back({s, e});
+        s = e;
+    }
+    size_t changedCount = 0;
+    for (const Band& band : bands) {
+        changedCount += band.endStrip - band.firstStrip;
+    }
+    if (changedCount == strips) {
+        return std::nullopt; // nothing to keep
+    }
+    std::vector<EncodedBand> encoded(bands.size());
+    tbb::parallel_for(size_t(0), bands.size(), [&](size_t b) {
+        encoded[b] =
+            encodeStrips(form, bands[b].firstStrip * rowsPerStrip,
+                         std::min(height, bands[b].endStrip * rowsPerStrip), rowsPerStrip, fill);
+    });
+    size_t size = previous.size() + (size_t(1) << 16);
+    for (const EncodedBand& band : encoded) {
+        size += band.bytes.size();
+    }
+    output.reserve(size);
+    size_t b = 0;
+    for (uint32_t s = 0; s < strips; ++s) {
+        if (b < bands.size() && s >= bands[b].firstStrip) {
+            precondition(encoded[b].strips.size() == bands[b].endStrip - bands[b].firstStrip,
+                         "A band encoded otherwise than its strips");
+            const auto& [offset, bytes] = encoded[b].strips[s - bands[b].firstStrip];
+            output.writeRawStrip(s, encoded[b].bytes.data() + offset, bytes);
+            b += s + 1 == bands[b].endStrip;
+            continue;
+        }
+        output.writeRawStrip(s, previous.data() + places[s].first, places[s].second);
+    }
+    return output.finish();
 }
 
 std::vector<uint8_t> tiffEncode(const NSBitmapImageRep& bitmap,

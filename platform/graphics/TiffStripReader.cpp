@@ -163,7 +163,30 @@ std::optional<TiffStripReader> TiffStripReader::open(std::span<const uint8_t> da
     reader.height_ = height;
     reader.rowsPerStrip_ = rowsPerStrip;
     reader.strips_ = strips;
+    reader.compression_ = compression;
+    reader.predictor_ = field<uint16_t>(tif, TIFFTAG_PREDICTOR, PREDICTOR_NONE);
+    reader.fillOrder_ = field<uint16_t>(tif, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
     return reader;
+}
+
+std::vector<std::pair<uint64_t, uint64_t>> TiffStripReader::stripPlaces() const {
+    MappedImage image{data_};
+    const Handle handle = openHandle(image);
+    TIFF* tif = handle.get();
+    if (TIFFNumberOfStrips(tif) != strips_) {
+        fail(Kind::corrupt, "A TIFF's strips changed");
+    }
+    std::vector<std::pair<uint64_t, uint64_t>> places(strips_);
+    for (uint32_t s = 0; s < strips_; ++s) {
+        int error = 0;
+        const uint64_t offset = TIFFGetStrileOffsetWithErr(tif, s, &error);
+        const uint64_t size = error == 0 ? TIFFGetStrileByteCountWithErr(tif, s, &error) : 0;
+        if (error != 0 || size == 0 || offset > data_.size() || size > data_.size() - offset) {
+            fail(Kind::corrupt, "A TIFF strip lies outside the file");
+        }
+        places[s] = {offset, size};
+    }
+    return places;
 }
 
 void TiffStripReader::decode(uint32_t first, uint32_t end,

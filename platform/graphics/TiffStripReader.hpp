@@ -4,6 +4,8 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <utility>
+#include <vector>
 
 namespace velmora::codec {
 
@@ -23,6 +25,14 @@ public:
     uint32_t height() const { return height_; }
     uint32_t rowsPerStrip() const { return rowsPerStrip_; }
     uint32_t strips() const { return strips_; }
+    // How the strips are coded: the TIFF's compression, predictor and fill order.
+    uint16_t compression() const { return compression_; }
+    uint16_t predictor() const { return predictor_; }
+    uint16_t fillOrder() const { return fillOrder_; }
+
+    // Where each strip's coded bytes lie in the data: offset and size. Throws
+    // ImageCodecError when one lies outside it.
+    std::vector<std::pair<uint64_t, uint64_t>> stripPlaces() const;
 
     // Decodes strips [first, end) into `row(y)`, width · 4 bytes for each
     // image row y they hold (row 0 is the top). Safe to call from several
@@ -34,6 +44,7 @@ private:
 
     std::span<const uint8_t> data_;
     uint32_t width_ = 0, height_ = 0, rowsPerStrip_ = 0, strips_ = 0;
+    uint16_t compression_ = 1, predictor_ = 1, fillOrder_ = 1;
 };
 
 } // namespace velmora::codec

@@ -45,7 +45,7 @@ void CPUBlitCommandEncoder::copyFromTexture(std::shared_ptr<MTLTexture> source, 
     buffer_->useResource(destination);
     buffer_->addCommand([=] {
         const auto src = source->contentsForReading();
-        const auto dst = destination->contents();
+        const auto dst = destination->contents({destinationOrigin, sourceSize});
         const auto rowBytes = static_cast<size_t>(sourceSize.width * src.bytesPerPixel);
         if (rowBytes == 0) {
             return;

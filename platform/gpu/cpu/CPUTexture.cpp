@@ -170,33 +170,45 @@ void CPUTexture::noteChange(const std::optional<MTLRegion>& region) {
         changes_.clear();
         return;
     }
-    constexpr size_t kept = 64;
+    // Enough for the strokes between two saves; older counts become unknown.
+    constexpr size_t kept = 512;
     if (changes_.size() == kept) {
-        changes_.erase(changes_.begin());
+        changes_.pop_front();
     }
     changes_.push_back({generation, *region});
 }
 
-std::optional<MTLRegion> CPUTexture::changedSince(uint64_t generation) const {
+std::optional<std::vector<MTLRegion>> CPUTexture::changesSince(uint64_t generation) const {
     std::lock_guard lock(changesMutex_);
     const uint64_t now = generation_.load();
+    std::vector<MTLRegion> regions;
     if (generation == now) {
-        return MTLRegion{};
+        return regions;
     }
     // Every count after `generation` must be one of the kept changes.
     if (generation > now || changes_.empty() || changes_.front().generation > generation + 1 ||
         changes_.back().generation != now) {
         return std::nullopt;
     }
-    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
     for (const Change& c : changes_) {
-        if (c.generation <= generation || c.region.size.width < 1 || c.region.size.height < 1) {
-            continue;
+        if (c.generation > generation && c.region.size.width > 0 && c.region.size.height > 0) {
+            regions.push_back(c.region);
         }
-        x0 = std::min(x0, c.region.origin.x);
-        y0 = std::min(y0, c.region.origin.y);
-        x1 = std::max(x1, c.region.origin.x + c.region.size.width);
-        y1 = std::max(y1, c.region.origin.y + c.region.size.height);
+    }
+    return regions;
+}
+
+std::optional<MTLRegion> CPUTexture::changedSince(uint64_t generation) const {
+    const auto regions = changesSince(generation);
+    if (!regions) {
+        return std::nullopt;
+    }
+    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+    for (const MTLRegion& r : *regions) {
+        x0 = std::min(x0, r.origin.x);
+        y0 = std::min(y0, r.origin.y);
+        x1 = std::max(x1, r.origin.x + r.size.width);
+        y1 = std::max(y1, r.origin.y + r.size.height);
     }
     if (x0 > x1) {
         return MTLRegion{};

@@ -5,6 +5,7 @@
 #include "gpu/cpu/PixelIO.hpp"
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -48,6 +49,7 @@ public:
     uint64_t contentGeneration() const override { return generation_.load(); }
     MTLTextureContents contents(const MTLRegion& written) override;
     std::optional<MTLRegion> changedSince(uint64_t generation) const override;
+    std::optional<std::vector<MTLRegion>> changesSince(uint64_t generation) const override;
     std::optional<MTLRegion> nonZeroBounds() const override;
     void setNonZeroBounds(const std::optional<MTLRegion>& bounds) override;
 
@@ -92,7 +94,7 @@ private:
         MTLRegion region;
     };
     mutable std::mutex changesMutex_;
-    std::vector<Change> changes_;
+    std::deque<Change> changes_;
     // Set on the main thread, read by commands on the timeline.
     mutable std::mutex boundsMutex_;
     std::optional<MTLRegion> nonZeroBounds_;

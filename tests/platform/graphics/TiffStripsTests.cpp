@@ -165,3 +165,210 @@ TEST(TiffStrips, OtherFormsAreDeclinedAndDamagedStripsFail) {
         ImageCodecError);
     EXPECT_THROW(codec::TiffStripReader::open(std::span(tiff).first(12), profile), ImageCodecError);
 }
+
+namespace {
+
+// The coded bytes of each strip.
+std::vector<std::vector<uint8_t>> stripBytes(const std::vector<uint8_t>& tiff) {
+    const auto reader =
+        codec::TiffStripReader::open(tiff, ColorManagement::workingColorSpace()->iccData());
+    std::vector<std::vector<uint8_t>> strips;
+    if (!reader) {
+        ADD_FAILURE() << "not our strips";
+        return strips;
+    }
+    for (const auto& [offset, size] : reader->stripPlaces()) {
+        strips.emplace_back(tiff.begin() + int64_t(offset), tiff.begin() + int64_t(offset + size));
+    }
+    return strips;
+}
+
+using Rows = std::vector<std::pair<int64_t, int64_t>>;
+
+// The picture with the rows changed: other colours, other half-transparent alphas.
+NSBitmapImageRepRef repainted(const NSBitmapImageRep& picture, const Rows& rows) {
+    auto bitmap = NSBitmapImageRep::makeRGBA8(picture.pixelsWide(), picture.pixelsHigh(),
+                                              ColorManagement::workingNSColorSpace());
+    for (int64_t y = 0; y < picture.pixelsHigh(); ++y) {
+        std::memcpy(bitmap->row(y), picture.row(y), size_t(picture.pixelsWide()) * 4);
+    }
+    for (const auto& [first, end] : rows) {
+        for (int64_t y = first; y < end; ++y) {
+            for (int64_t x = 0; x < picture.pixelsWide(); x += 3) {
+                uint8_t* p = bitmap->row(y) + 4 * x;
+                p[0] ^= 0x5A, p[1] = uint8_t(x), p[3] = uint8_t(64 + (x & 127));
+            }
+        }
+    }
+    return bitmap;
+}
+
+ImageEncodingProperties patchProperties() {
+    ImageEncodingProperties properties;
+    properties.compressionMethod = 5;
+    properties.colorSyncProfileData = ColorManagement::workingColorSpace()->iccData();
+    return properties;
+}
+
+ImageCodecs::RowFiller rowsOf(const NSBitmapImageRep& picture) {
+    return [&picture](int64_t first, int64_t end, uint8_t* rgba) {
+        for (int64_t y = first; y < end; ++y) {
+            std::memcpy(rgba + size_t(y - first) * size_t(picture.pixelsWide()) * 4, picture.row(y),
+                        size_t(picture.pixelsWide()) * 4);
+        }
+    };
+}
+
+// Every row as libtiff reads it, straight from the file.
+bool libtiffReads(const std::vector<uint8_t>& tiff, const NSBitmapImageRep& picture) {
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("velmora-restrip-" + std::to_string(::getpid()) + ".tiff");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(tiff.data()), std::streamsize(tiff.size()));
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    bool same = tif != nullptr;
+    std::vector<uint8_t> line(size_t(picture.pixelsWide()) * 4);
+    for (uint32_t y = 0; same && y < uint32_t(picture.pixelsHigh()); ++y) {
+        same = TIFFReadScanline(tif, line.data(), y, 0) == 1 &&
+               std::memcmp(line.data(), picture.row(y), line.size()) == 0;
+    }
+    if (tif != nullptr) {
+        TIFFClose(tif);
+    }
+    std::filesystem::remove(path);
+    return same;
+}
+
+} // namespace
+
+// Rows changed in a picture encode only the strips holding them; the file
+// made of those and the old strips is the whole encode's, byte for byte, and
+// reads back through libtiff and our strip reader.
+TEST(TiffStrips, ChangedRowsReencodeOnlyTheirStrips) {
+    struct Case {
+        int64_t width, height;
+        Rows rows;
+    } cases[] = {
+        {160, 48, {{13, 14}}},               // inside one strip of 12 rows
+        {160, 48, {{11, 13}}},               // across a strip boundary
+        {160, 48, {{0, 1}, {47, 48}}},       // first and last rows, far apart
+        {2048, 6, {{2, 3}}},                 // strips of one row
+        {37, 300, {{100, 160}, {120, 130}}}, // overlapping, odd width
+        {160, 48, {{40, 90}}},               // reaching past the bottom
+    };
+    const auto profile = ColorManagement::workingColorSpace()->iccData();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        const auto before = stripedPicture(c.width, c.height, true);
+        const auto previous =
+            ImageCodecs::encodeTiff(c.width, c.height, true, rowsOf(*before), patchProperties());
+        const auto after = repainted(*before, Rows{});
+        for (const auto& [first, end] : c.rows) {
+            const auto once = repainted(*after, {{first, std::min(end, c.height)}});
+            for (int64_t y = 0; y < c.height; ++y) {
+                std::memcpy(after->row(y), once->row(y), size_t(c.width) * 4);
+            }
+        }
+        const auto made = ImageCodecs::reencodeTiff(previous, c.rows, c.width, c.height, true,
+                                                    rowsOf(*after), patchProperties());
+        ASSERT_TRUE(made.has_value());
+        EXPECT_EQ(*made, ImageCodecs::encodeTiff(c.width, c.height, true, rowsOf(*after),
+                                                 patchProperties()));
+        const auto reader = codec::TiffStripReader::open(*made, profile);
+        ASSERT_TRUE(reader.has_value());
+        const auto oldStrips = stripBytes(previous), newStrips = stripBytes(*made);
+        ASSERT_EQ(oldStrips.size(), newStrips.size());
+        for (size_t s = 0; s < oldStrips.size(); ++s) {
+            const int64_t y0 = int64_t(s * reader->rowsPerStrip());
+            const int64_t y1 = std::min<int64_t>(c.height, y0 + reader->rowsPerStrip());
+            bool touched = false;
+            for (const auto& [first, end] : c.rows) {
+                touched = touched || (first < y1 && end > y0);
+            }
+            EXPECT_EQ(oldStrips[s] != newStrips[s], touched) << "strip " << s;
+        }
+        EXPECT_TRUE(libtiffReads(*made, *after));
+        const auto decoded = ImageCodecs::decode(*made);
+        ASSERT_NE(decoded, nullptr);
+        for (int64_t y = 0; y < c.height; ++y) {
+            ASSERT_EQ(std::memcmp(decoded->row(y), after->row(y), size_t(c.width) * 4), 0) << y;
+        }
+    }
+}
+
+// Old bytes whose strips are not coded as ours are, or that hold nothing to
+// keep, are declined; a file another writer laid out as we do is taken.
+TEST(TiffStrips, ReencodeDeclinesOtherLayoutsAndTakesCompatibleOnes) {
+    const int64_t width = 160, height = 48;
+    const auto before = stripedPicture(width, height, true);
+    const Rows rows{{5, 6}};
+    const auto after = repainted(*before, rows);
+    const auto reencodeSized = [&](std::span<const uint8_t> previous, const Rows& changed,
+                                   int64_t w, int64_t h) {
+        return ImageCodecs::reencodeTiff(previous, changed, w, h, true, rowsOf(*after),
+                                         patchProperties());
+    };
+    const auto reencode = [&](std::span<const uint8_t> previous, const Rows& changed) {
+        return reencodeSized(previous, changed, width, height);
+    };
+    const auto ours =
+        ImageCodecs::encodeTiff(width, height, true, rowsOf(*before), patchProperties());
+    EXPECT_FALSE(reencode(ours, {{0, height}}).has_value()) << "every strip changed";
+    EXPECT_FALSE(reencodeSized(ours, rows, width - 1, height).has_value()) << "another width";
+    EXPECT_FALSE(reencodeSized(ours, rows, width, height + 1).has_value()) << "another height";
+    EXPECT_FALSE(reencode(std::span(ours).first(ours.size() / 2), rows).has_value())
+        << "strips cut off";
+    EXPECT_FALSE(reencode(std::vector<uint8_t>{1, 2, 3}, rows).has_value()) << "no TIFF";
+    ImageEncodingProperties packBits = patchProperties();
+    packBits.compressionMethod = 32773;
+    EXPECT_FALSE(
+        reencode(ImageCodecs::encodeTiff(width, height, true, rowsOf(*before), packBits), rows)
+            .has_value())
+        << "another compression";
+    ImageEncodingProperties otherSpace = patchProperties();
+    otherSpace.colorSyncProfileData = CGColorSpace::displayP3()->iccData();
+    EXPECT_FALSE(
+        reencode(ImageCodecs::encodeTiff(width, height, true, rowsOf(*before), otherSpace), rows)
+            .has_value())
+        << "another profile";
+
+    // libtiff's own LZW, with and without the predictor, untagged.
+    for (const bool predictor : {true, false}) {
+        const auto path = std::filesystem::temp_directory_path() /
+                          ("velmora-foreign-" + std::to_string(::getpid()) + ".tiff");
+        TIFF* t = TIFFOpen(path.c_str(), "w");
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(height));
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 4);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        TIFFSetField(t, TIFFTAG_PREDICTOR, predictor ? PREDICTOR_HORIZONTAL : PREDICTOR_NONE);
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+        const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
+        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
+        std::vector<uint8_t> line(size_t(width) * 4);
+        for (uint32_t y = 0; y < uint32_t(height); ++y) {
+            std::memcpy(line.data(), before->row(y), line.size());
+            TIFFWriteScanline(t, line.data(), y, 0);
+        }
+        TIFFClose(t);
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<uint8_t> foreign{std::istreambuf_iterator<char>(in),
+                                           std::istreambuf_iterator<char>()};
+        std::filesystem::remove(path);
+        const auto made = reencode(foreign, rows);
+        ASSERT_EQ(made.has_value(), predictor);
+        if (made) {
+            EXPECT_TRUE(libtiffReads(*made, *after));
+            // Its strips are kept as it coded them, but for the one of row 5.
+            const auto kept = stripBytes(foreign), now = stripBytes(*made);
+            ASSERT_EQ(kept.size(), 4u);
+            ASSERT_EQ(now.size(), 4u);
+            EXPECT_NE(kept[0], now[0]);
+            EXPECT_EQ(std::vector(kept.begin() + 1, kept.end()),
+                      std::vector(now.begin() + 1, now.end()));
+        }
+    }
+}
