@@ -302,6 +302,11 @@ void DrawingController::strokeRendererDidEndDrawing(StrokeRenderer&) {
 }
 
 std::shared_ptr<NSBitmapImageRep> DrawingController::bitmap() {
+    // The live composite shows a stroke under way, which no layer holds until it
+    // is finished: a save then flattens the layers alone, as it stores them.
+    if (const auto canvas = canvas_.lock(); canvas != nullptr && isDrawing()) {
+        return RenderedCanvas(canvas).asBitmap();
+    }
     return renderedCanvas_->asBitmap();
 }
 

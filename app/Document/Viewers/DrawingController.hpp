@@ -127,7 +127,8 @@ public:
     void layerDidChangeVisibility(const std::shared_ptr<Layer>& layer) override;
     void layerDidChangeOpacity(const std::shared_ptr<Layer>& layer, float from, float to) override;
 
-    // BitmapProvider: the flattened canvas.
+    // BitmapProvider: the flattened canvas, as its layers hold it (without a stroke
+    // still being drawn).
     std::shared_ptr<NSBitmapImageRep> bitmap() override;
 
 private:
