@@ -5,8 +5,10 @@
 #include "graphics/NSColor.hpp"
 #include "graphics/TiffStripReader.hpp"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <unistd.h>
 
 using namespace velmora;
 using namespace velmora::testing;
@@ -174,4 +176,22 @@ TEST(RasterLayerPatchStrips, OnlyPlacedChangesAreEncodedAndTheRestWhole) {
     EXPECT_EQ(changedStrips(kept, patch->cachedTiffData),
               (std::vector<bool>{true, true, true, true}));
     EXPECT_EQ(patch->cachedTiffData.toVector(), patch->tiffData());
+}
+
+// Strips are not taken from a file that was cut short while open (its pages
+// would fault): a stroke's patch is then encoded whole from its pixels.
+TEST(RasterLayerPatchStrips, AFileCutShortSinceItWasReadGivesNoStrips) {
+    const auto previews = CanvasPreviews::makeStandardPreviews(lopsidedBitmap(16, 16));
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("velmora-strips-" + std::to_string(::getpid()) + ".velmora");
+    CanvasArchive::write(path, *paintedCanvas(), *previews);
+    const auto opened = CanvasArchive::readCanvas(SharedBytes::mapping(path));
+    const auto a = std::static_pointer_cast<RasterLayer>(opened->immediateLayers()[0]);
+    stroke(*a, {{5, 37, 0}, {20, 10, 1}}, 0.9);
+    ASSERT_EQ(::truncate(path.c_str(), 0), 0);
+    // Kept aside: the save drops the cut file's bytes it finds in the cache.
+    a->patches()[0]->cachedTiffData.clear();
+    savedAndReopened(*opened);
+    EXPECT_EQ(a->patches()[0]->cachedTiffData.toVector(), a->patches()[0]->tiffData());
+    std::filesystem::remove(path);
 }
