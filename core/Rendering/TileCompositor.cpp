@@ -315,16 +315,57 @@ private:
         b.flip(depth);
     }
 
-    // The leaf's 8-bit pixels when they can be read straight from memory over `r`.
-    const DirectLeaf* directOver(const CompositeStep& step, const PixelRect& r) const {
-        const DirectLeaf* leaf = nullptr;
+    // The leaf's 8-bit pixels when what it shows over `r` can be read straight
+    // from memory, where it has any.
+    const DirectLeaf* directIn(const CompositeStep& step, const PixelRect& r) const {
         if (const auto& direct = leaves_.direct[step.leaf]) {
-            leaf = &*direct;
-        } else if (const auto& stroked = leaves_.stroked[step.leaf];
-                   stroked && stroked->strokeEmptyIn(r)) {
-            leaf = &stroked->layer;
+            return &*direct;
         }
+        if (const auto& stroked = leaves_.stroked[step.leaf];
+            stroked && stroked->strokeEmptyIn(r)) {
+            return &stroked->layer;
+        }
+        return nullptr;
+    }
+
+    // The same, only where they cover all of `r`.
+    const DirectLeaf* directOver(const CompositeStep& step, const PixelRect& r) const {
+        const DirectLeaf* leaf = directIn(step, r);
         return leaf && imaging::intersection(r, leaf->extent) == r ? leaf : nullptr;
+    }
+
+    // Blending transparency gives back what lies below, bit for bit, in every
+    // mode of a layer (but for colour under zero alpha, which nothing reads);
+    // source out unswapped clears it.
+    static bool keepsBelowWhereEmpty(const CompositeStep& step) {
+        return step.op != kernels::BlendOp::sourceOut || step.inverted;
+    }
+
+    // A leaf read straight from memory over part of the block: blended there,
+    // what lies below copied elsewhere.
+    void blendPart(const CompositeStep& step, size_t depth, Block& b, const DirectLeaf& leaf,
+                   const PixelRect& in) const {
+        const PixelRect& r = b.r;
+        const Plane &below = b.below(depth), &out = b.next(depth);
+        const auto keep = [&](int64_t x0, int64_t x1, int64_t y) {
+            if (x1 > x0) {
+                std::memcpy(out.at(x0, y), below.at(x0, y), size_t(x1 - x0) * 4);
+            }
+        };
+        for (int64_t y = r.y; y < r.maxY(); ++y) {
+            if (y < in.y || y >= in.maxY()) {
+                keep(r.x, r.maxX(), y);
+                continue;
+            }
+            keep(r.x, in.x, y);
+            const kernels::RowInput a{leaf.at(in.x, y), leaf.premultiply, leaf.scale};
+            const kernels::RowInput d{below.at(in.x, y), true, 1.0f};
+            kernels::blendRowRgba8(step.op, step.inverted ? d : a, step.inverted ? a : d,
+                                   size_t(in.width), imaging::StoredAlpha::unpremultiplied,
+                                   out.at(in.x, y));
+            keep(in.maxX(), r.maxX(), y);
+        }
+        b.flip(depth);
     }
 
     // The step over what lies below it at `depth` (transparency for the
@@ -350,12 +391,17 @@ private:
                 std::memset(below.at(r.x, r.y + j), 0, size_t(r.width) * 4);
             }
         }
-        if (step.isLeaf() && (step.op != kernels::BlendOp::sourceOut || step.inverted) &&
-            imaging::intersection(r, step.image->pixelExtent()).isEmpty()) {
-            // Nothing of the layer reaches the block, and blending transparency
-            // gives back what lies below, bit for bit, in every mode of a layer
-            // (but for colour under zero alpha, which nothing reads).
-            return;
+        if (step.isLeaf() && keepsBelowWhereEmpty(step)) {
+            if (imaging::intersection(r, step.image->pixelExtent()).isEmpty()) {
+                return; // nothing of the layer reaches the block
+            }
+            if (const DirectLeaf* leaf = directIn(step, r)) {
+                const PixelRect in = imaging::intersection(r, leaf->extent);
+                if (!in.isEmpty() && in != r) {
+                    blendPart(step, depth, b, *leaf, in);
+                    return;
+                }
+            }
         }
         if (const DirectLeaf* direct = step.isLeaf() ? directOver(step, r) : nullptr) {
             const DirectLeaf& leaf = *direct;
