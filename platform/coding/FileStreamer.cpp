@@ -77,7 +77,6 @@ void FileStreamer::queueStaging() {
 }
 
 void FileStreamer::queue(SharedBytes bytes, std::size_t copied) {
-    queuedBytes_ += bytes.size();
     {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return failure_ || copiedInQueue_ + copied <= copiedLimit; });

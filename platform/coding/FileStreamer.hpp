@@ -36,7 +36,6 @@ public:
     void write(const SharedBytes& bytes);
     // Waits until everything is written; throws the first failure.
     void finish();
-    std::uint64_t size() const { return queuedBytes_; }
 
 private:
     void queue(SharedBytes bytes, std::size_t copied);
@@ -49,7 +48,6 @@ private:
     const std::filesystem::path path_;
     const std::size_t pieceBytes_;
     std::vector<std::uint8_t> staging_;
-    std::uint64_t queuedBytes_ = 0;
 
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -21,7 +21,7 @@ void writeFileAtomically(const std::filesystem::path& destination,
 // Whether `name` is one this program gives the temporary of a write of
 // `destination`, beside it: "." + the destination's name + "." + six letters or
 // digits (this function's and the document writer's), that followed by "." and
-// six more (the archive writer's, writing such a temporary), or by eight
+// six more (a temporary of such a temporary), or by eight
 // upper-case hexadecimal digits (the version store's).
 bool isTemporaryNameOf(const std::filesystem::path& destination, std::string_view name);
 
