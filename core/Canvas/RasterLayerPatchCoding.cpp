@@ -82,8 +82,8 @@ std::optional<std::vector<std::pair<int64_t, int64_t>>> changedFileRows(const MT
 // The TIFF of a straight texture made from `previous`, the TIFF of its pixels
 // at change count `generation`, by encoding only the strips of changed rows;
 // none when that cannot be done.
-std::optional<std::vector<uint8_t>>
-reencodeStraightRows(MTLTexture& texture, const SharedBytes& previous, uint64_t generation) {
+std::optional<LargeBytes> reencodeStraightRows(MTLTexture& texture, const SharedBytes& previous,
+                                               uint64_t generation) {
     // Bytes of a file since cut short or written to in place could fault when read.
     if (previous.empty() || !previous.isIntact() ||
         texture.pixelFormat() != MTLPixelFormat::rgba8Unorm) {
@@ -161,12 +161,17 @@ bool RasterLayerPatch::cacheIsCurrent() const {
 void RasterLayerPatch::renderCache() {
     // The count before the render: a write that lands during it is seen next time.
     const uint64_t generation = texture_->contentGeneration();
-    std::optional<std::vector<uint8_t>> bytes;
+    std::optional<LargeBytes> strips;
     // A cache let go of with the pixels unchanged is rendered whole.
     if (cachedGeneration_ && *cachedGeneration_ != generation) {
-        bytes = reencodeStraightRows(*texture_, encodedTiff_, *cachedGeneration_);
+        strips = reencodeStraightRows(*texture_, encodedTiff_, *cachedGeneration_);
     }
-    cachedTiffData = SharedBytes(bytes ? std::move(*bytes) : renderTiff(texture_));
+    if (strips) {
+        const auto owner = std::make_shared<const LargeBytes>(std::move(*strips));
+        cachedTiffData = SharedBytes(owner, *owner);
+    } else {
+        cachedTiffData = SharedBytes(renderTiff(texture_));
+    }
     cachedGeneration_ = generation;
     encodedTiff_ = cachedTiffData;
 }

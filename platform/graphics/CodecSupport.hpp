@@ -86,12 +86,11 @@ struct RowRange {
 // encoded, the others' coded bytes copied. None when `previous` is laid out
 // or coded otherwise than tiffEncodeRows would do it now, or every strip
 // changed: the caller encodes the whole picture.
-std::optional<std::vector<uint8_t>> tiffReencodeRows(std::span<const uint8_t> previous,
-                                                     std::span<const RowRange> changedRows,
-                                                     uint32_t width, uint32_t height, bool alpha,
-                                                     int method, const TiffResolution& resolution,
-                                                     const std::vector<uint8_t>& icc,
-                                                     const BandFiller& fill);
+std::optional<LargeBytes> tiffReencodeRows(std::span<const uint8_t> previous,
+                                           std::span<const RowRange> changedRows, uint32_t width,
+                                           uint32_t height, bool alpha, int method,
+                                           const TiffResolution& resolution,
+                                           const std::vector<uint8_t>& icc, const BandFiller& fill);
 ImageInfo jpegInfo(std::span<const uint8_t> data);
 NSBitmapImageRepRef jpegDecode(std::span<const uint8_t> data, const ImageDecodingLimits& limits);
 std::vector<uint8_t> jpegEncode(const NSBitmapImageRep& bitmap,

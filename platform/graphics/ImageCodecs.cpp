@@ -217,11 +217,11 @@ std::vector<uint8_t> encodeTiff(int64_t width, int64_t height, bool alpha, const
                                  bandFiller(rows));
 }
 
-std::optional<std::vector<uint8_t>>
-reencodeTiff(std::span<const uint8_t> previous,
-             const std::vector<std::pair<int64_t, int64_t>>& changedRows, int64_t width,
-             int64_t height, bool alpha, const RowFiller& rows,
-             const ImageEncodingProperties& properties) {
+std::optional<LargeBytes> reencodeTiff(std::span<const uint8_t> previous,
+                                       const std::vector<std::pair<int64_t, int64_t>>& changedRows,
+                                       int64_t width, int64_t height, bool alpha,
+                                       const RowFiller& rows,
+                                       const ImageEncodingProperties& properties) {
     const CGColorSpaceRef space = tiffSpace(width, height, properties);
     std::vector<codec::RowRange> ranges;
     for (const auto& [first, end] : changedRows) {

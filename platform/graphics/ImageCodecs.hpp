@@ -2,6 +2,7 @@
 
 #include "graphics/NSBitmapImageRep.hpp"
 #include "graphics/NSColorSpace.hpp"
+#include "graphics/PixelAllocator.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,10 @@ struct ImageEncodingProperties {
     std::optional<std::vector<uint8_t>> colorSyncProfileData;
 };
 
+// Bytes of a large encoded image, in memory that is not zeroed before it is
+// written (a mapping of huge pages of its own).
+using LargeBytes = std::vector<uint8_t, PixelAllocator<uint8_t>>;
+
 // Codecs on in-memory buffers. Decoders give 8-bit straight RGBA, top row first,
 // in the working colour space (tagged images converted, untagged ones taken as
 // sRGB); every failure is an ImageCodecError.
@@ -90,11 +95,11 @@ std::vector<uint8_t> encodeTiff(int64_t width, int64_t height, bool alpha, const
 // bytes copied. None when `previous` is laid out or coded otherwise (another
 // size, strip height, compression or profile) or every strip changed: then
 // only a whole `encodeTiff` will do.
-std::optional<std::vector<uint8_t>>
-reencodeTiff(std::span<const uint8_t> previous,
-             const std::vector<std::pair<int64_t, int64_t>>& changedRows, int64_t width,
-             int64_t height, bool alpha, const RowFiller& rows,
-             const ImageEncodingProperties& properties = {});
+std::optional<LargeBytes> reencodeTiff(std::span<const uint8_t> previous,
+                                       const std::vector<std::pair<int64_t, int64_t>>& changedRows,
+                                       int64_t width, int64_t height, bool alpha,
+                                       const RowFiller& rows,
+                                       const ImageEncodingProperties& properties = {});
 
 } // namespace ImageCodecs
 

@@ -1,6 +1,7 @@
 #include "foundation/FatalError.hpp"
 #include "graphics/CodecSupport.hpp"
 #include "graphics/ColorManagement.hpp"
+#include "graphics/PieceWriter.hpp"
 #include "graphics/TiffBands.hpp"
 #include "graphics/TiffStripReader.hpp"
 
@@ -20,20 +21,28 @@ namespace {
 
 using Kind = ImageCodecError::Kind;
 
-// A TIFF in memory: read from `data`, or written into `out`.
+// A TIFF in memory: read from `data`, or written into `out` or as `pieces`.
 struct MemoryFile {
     const uint8_t* data = nullptr;
     size_t size = 0;
     std::vector<uint8_t>* out = nullptr;
+    PieceWriter* pieces = nullptr;
     uint64_t position = 0;
     std::string error;
 
-    size_t length() const { return out != nullptr ? out->size() : size; }
+    size_t length() const {
+        return pieces != nullptr ? pieces->length() : out != nullptr ? out->size() : size;
+    }
     const uint8_t* bytes() const { return out != nullptr ? out->data() : data; }
 };
 
 tmsize_t readProc(thandle_t h, void* buffer, tmsize_t n) {
     auto* f = static_cast<MemoryFile*>(h);
+    if (f->pieces != nullptr && n >= 0) {
+        const size_t count = f->pieces->read(f->position, static_cast<uint8_t*>(buffer), size_t(n));
+        f->position += count;
+        return tmsize_t(count);
+    }
     if (n < 0 || f->position >= f->length()) {
         return 0;
     }
@@ -45,6 +54,11 @@ tmsize_t readProc(thandle_t h, void* buffer, tmsize_t n) {
 
 tmsize_t writeProc(thandle_t h, void* buffer, tmsize_t n) {
     auto* f = static_cast<MemoryFile*>(h);
+    if (f->pieces != nullptr && n >= 0) {
+        f->pieces->write(f->position, static_cast<const uint8_t*>(buffer), size_t(n));
+        f->position += uint64_t(n);
+        return n;
+    }
     if (f->out == nullptr || n < 0) {
         return -1;
     }
@@ -612,9 +626,11 @@ namespace {
 // The TIFF being written, its tags set as every writer of rows sets them.
 class TiffOutput {
 public:
+    // Written into memory of its own, or as `pieces`.
     TiffOutput(const StripForm& form, uint32_t height, const TiffResolution& resolution,
-               const std::vector<uint8_t>& icc) {
+               const std::vector<uint8_t>& icc, PieceWriter* pieces = nullptr) {
         file_.out = &out_;
+        file_.pieces = pieces;
         tif_ = open(file_, "wm");
         if (tif_ == nullptr) {
             fail(Kind::encodingFailed, "TIFF writer could not start: " + file_.error);
@@ -648,6 +664,10 @@ public:
         }
         tif_.reset();
         return std::move(out_);
+    }
+    PieceWriter::Bytes finish(const PieceWriter& pieces) {
+        finish();
+        return pieces.assemble();
     }
 
 private:
@@ -733,18 +753,21 @@ std::vector<uint8_t> tiffEncodeRows(uint32_t width, uint32_t height, bool alpha,
     return output.finish();
 }
 
-std::optional<std::vector<uint8_t>> tiffReencodeRows(std::span<const uint8_t> previous,
-                                                     std::span<const RowRange> changedRows,
-                                                     uint32_t width, uint32_t height, bool alpha,
-                                                     int method, const TiffResolution& resolution,
-                                                     const std::vector<uint8_t>& icc,
-                                                     const BandFiller& fill) {
+std::optional<LargeBytes> tiffReencodeRows(std::span<const uint8_t> previous,
+                                           std::span<const RowRange> changedRows, uint32_t width,
+                                           uint32_t height, bool alpha, int method,
+                                           const TiffResolution& resolution,
+                                           const std::vector<uint8_t>& icc,
+                                           const BandFiller& fill) {
     if (!alpha || (method != COMPRESSION_LZW && method != COMPRESSION_PACKBITS &&
                    method != COMPRESSION_NONE)) {
         return std::nullopt;
     }
     const StripForm form{width, alpha, method};
-    TiffOutput output(form, height, resolution, icc);
+    // Most strips are the old ones: placed where they go in the new file, once.
+    PieceWriter pieces;
+    pieces.keepReferencesInto(previous);
+    TiffOutput output(form, height, resolution, icc, &pieces);
     const uint32_t rowsPerStrip = output.rowsPerStrip();
     const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
     // The old strips are taken raw: they must be coded exactly as ours are.
@@ -801,11 +824,9 @@ std::optional<std::vector<uint8_t>> tiffReencodeRows(std::span<const uint8_t> pr
             encodeStrips(form, bands[b].firstStrip * rowsPerStrip,
                          std::min(height, bands[b].endStrip * rowsPerStrip), rowsPerStrip, fill);
     });
-    size_t size = previous.size() + (size_t(1) << 16);
     for (const EncodedBand& band : encoded) {
-        size += band.bytes.size();
+        pieces.keepReferencesInto(band.bytes);
     }
-    output.reserve(size);
     size_t b = 0;
     for (uint32_t s = 0; s < strips; ++s) {
         if (b < bands.size() && s >= bands[b].firstStrip) {
@@ -818,7 +839,7 @@ std::optional<std::vector<uint8_t>> tiffReencodeRows(std::span<const uint8_t> pr
         }
         output.writeRawStrip(s, previous.data() + places[s].first, places[s].second);
     }
-    return output.finish();
+    return output.finish(pieces);
 }
 
 std::vector<uint8_t> tiffEncode(const NSBitmapImageRep& bitmap,
