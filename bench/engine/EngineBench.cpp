@@ -102,10 +102,10 @@ public:
     }
     std::shared_ptr<RasterLayer>
     strokeRendererPasteToActiveLayer(StrokeRenderer&, const std::shared_ptr<MTLTexture>& texture,
-                                     const MTLRegion& region,
+                                     const MTLRegion& region, const std::vector<MTLRegion>& tiles,
                                      const std::shared_ptr<MTLCommandBuffer>& buffer) override {
         auto layer = std::static_pointer_cast<RasterLayer>(canvas->activeLayer());
-        layer->paste(texture, region, buffer);
+        layer->paste(texture, region, tiles, buffer);
         return layer;
     }
     void strokeRendererDidCommit(StrokeRenderer&, const std::shared_ptr<NSBitmapImageRep>&,

@@ -150,8 +150,9 @@ public:
     std::shared_ptr<RasterLayer> layer = RasterLayer::make("Background");
     std::shared_ptr<RasterLayer> strokeRendererPasteToActiveLayer(
         StrokeRenderer&, const std::shared_ptr<MTLTexture>& texture, const MTLRegion& region,
+        const std::vector<MTLRegion>& tiles,
         const std::shared_ptr<MTLCommandBuffer>& commandBuffer) override {
-        layer->paste(texture, region, commandBuffer);
+        layer->paste(texture, region, tiles, commandBuffer);
         return layer;
     }
     void strokeRendererDidCommit(StrokeRenderer&, const std::shared_ptr<NSBitmapImageRep>&,

@@ -56,6 +56,11 @@ public:
     // buffer (not committed). An empty region does nothing.
     void paste(const std::shared_ptr<MTLTexture>& source, const MTLRegion& region,
                const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
+    // The same for a source that differs from the layer only in `parts` of the
+    // region (rgba32Float, straight): only those are converted, with the same bits.
+    void paste(const std::shared_ptr<MTLTexture>& source, const MTLRegion& region,
+               const std::vector<MTLRegion>& parts,
+               const std::shared_ptr<MTLCommandBuffer>& commandBuffer);
 
     std::vector<MTLRegion> regions() const override;
     // Every patch that meets the region, whole and composited in list order;

@@ -2,6 +2,8 @@
 #include "MetalExtensions/MTLCommandBufferExtensions.hpp"
 #include "Rendering/MetalHelper.hpp"
 #include "gpu/MPSImageConversion.hpp"
+#include "gpu/cpu/PixelIO.hpp"
+#include "gpu/cpu/Workers.hpp"
 #include "graphics/ColorManagement.hpp"
 
 #include <algorithm>
@@ -128,6 +130,55 @@ void RasterLayer::paste(const std::shared_ptr<MTLTexture>& source, const MTLRegi
     conversion.setLabel("Convert pixel format");
     target->cachedTiffData.clear();
     conversion.encode(*commandBuffer, source, target->texture());
+}
+
+void RasterLayer::paste(const std::shared_ptr<MTLTexture>& source, const MTLRegion& region,
+                        const std::vector<MTLRegion>& parts,
+                        const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    if (isEmpty(region)) {
+        return;
+    }
+    const auto target = patch(region, commandBuffer);
+    const auto texture = target->texture();
+    precondition(source->pixelFormat() == MTLPixelFormat::rgba32Float &&
+                     texture->pixelFormat() == MTLPixelFormat::rgba8Unorm,
+                 "Parts are pasted from floats into 8-bit patches");
+    std::vector<MTLRegion> inside;
+    MTLRegion written{};
+    for (const MTLRegion& part : parts) {
+        if (const auto cut = intersection(part, region)) {
+            inside.push_back({makeMTLOrigin(cut->origin - target->origin), cut->size});
+            written = unionWith(written, inside.back());
+        }
+    }
+    target->cachedTiffData.clear();
+    if (inside.empty()) {
+        return;
+    }
+    // The conversion's own rounding, part by part in parallel.
+    commandBuffer->encodeHostCommand(
+        "Convert pixel format in parts",
+        [source, texture, inside = std::move(inside), written, at = target->origin] {
+            const auto from = source->contentsForReading();
+            const auto to = texture->contents(written);
+            const auto layout = *cpu::pixelLayout(MTLPixelFormat::rgba8Unorm);
+            cpu::parallelRows(
+                0, int64_t(inside.size()),
+                [&](int64_t first, int64_t end) {
+                    for (int64_t i = first; i < end; ++i) {
+                        const MTLRegion& part = inside[size_t(i)];
+                        for (int64_t y = 0; y < part.size.height; ++y) {
+                            const int64_t row = part.origin.y + y;
+                            const auto* in = reinterpret_cast<const float*>(
+                                from.row(row + at.y) + (part.origin.x + at.x) * 16);
+                            cpu::storeRow(layout, in, to.row(row) + part.origin.x * 4,
+                                          part.size.width);
+                        }
+                    }
+                },
+                1);
+        },
+        {source, texture});
 }
 
 } // namespace velmora

@@ -253,8 +253,8 @@ StrokeRenderer::blendFinishedStroke(const std::shared_ptr<MTLTexture>& destinati
     commandBuffer->popDebugGroup();
 
     if (const auto d = delegate()) {
-        commit.layer =
-            d->strokeRendererPasteToActiveLayer(*this, destination, region, commandBuffer);
+        commit.layer = d->strokeRendererPasteToActiveLayer(*this, destination, region, commit.tiles,
+                                                           commandBuffer);
     }
     return commit;
 }

@@ -20,12 +20,16 @@ public:
     virtual ~StrokeRendererDelegate() = default;
 
     // A finished stroke is blended into `texture`: encode the copy of `region` into
-    // the active raster layer on the command buffer, without committing. Returns
+    // the active raster layer on the command buffer, without committing; the
+    // texture differs from the layer only in `tiles`, the parts of the region
+    // that held the stroke, so copying those is enough. Returns
     // the layer written to; the stroke's commit names that same layer, whatever is
     // active by then.
-    virtual std::shared_ptr<RasterLayer> strokeRendererPasteToActiveLayer(
-        StrokeRenderer& renderer, const std::shared_ptr<MTLTexture>& texture,
-        const MTLRegion& region, const std::shared_ptr<MTLCommandBuffer>& commandBuffer) = 0;
+    virtual std::shared_ptr<RasterLayer>
+    strokeRendererPasteToActiveLayer(StrokeRenderer& renderer,
+                                     const std::shared_ptr<MTLTexture>& texture,
+                                     const MTLRegion& region, const std::vector<MTLRegion>& tiles,
+                                     const std::shared_ptr<MTLCommandBuffer>& commandBuffer) = 0;
     // After the blend's command buffer completed: the stroke's region at `origin`
     // in `layer` (as returned by the paste), before and after it, kept only where
     // the stroke drew: `parts` (relative to `origin`, inside the region) packed one

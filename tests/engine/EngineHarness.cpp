@@ -80,12 +80,12 @@ void TestDrawingController::render(MTLViewport viewport,
 
 std::shared_ptr<RasterLayer> TestDrawingController::strokeRendererPasteToActiveLayer(
     StrokeRenderer&, const std::shared_ptr<MTLTexture>& texture, const MTLRegion& region,
-    const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    const std::vector<MTLRegion>& tiles, const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
     const auto layer = std::dynamic_pointer_cast<RasterLayer>(canvas->activeLayer());
     if (layer == nullptr) {
         fatalError("Internal inconcistency");
     }
-    layer->paste(texture, region, commandBuffer);
+    layer->paste(texture, region, tiles, commandBuffer);
     events.push_back({Event::Kind::pasted, region, nullptr, nullptr, layer});
     return layer;
 }

@@ -50,7 +50,8 @@ public:
 
     std::shared_ptr<RasterLayer> strokeRendererPasteToActiveLayer(
         StrokeRenderer& renderer, const std::shared_ptr<MTLTexture>& texture,
-        const MTLRegion& region, const std::shared_ptr<MTLCommandBuffer>& commandBuffer) override;
+        const MTLRegion& region, const std::vector<MTLRegion>& tiles,
+        const std::shared_ptr<MTLCommandBuffer>& commandBuffer) override;
     void strokeRendererDidCommit(StrokeRenderer& renderer,
                                  const std::shared_ptr<NSBitmapImageRep>& after,
                                  const std::shared_ptr<NSBitmapImageRep>& before,

@@ -165,7 +165,7 @@ std::optional<RenderedCanvas::Pacing> DrawingController::pacing() const {
 
 std::shared_ptr<RasterLayer> DrawingController::strokeRendererPasteToActiveLayer(
     StrokeRenderer&, const std::shared_ptr<MTLTexture>& texture, const MTLRegion& region,
-    const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
+    const std::vector<MTLRegion>& tiles, const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
     const auto canvas = canvas_.lock();
     const auto active = canvas ? canvas->activeLayer() : nullptr;
     const auto layer = std::dynamic_pointer_cast<RasterLayer>(active);
@@ -177,7 +177,7 @@ std::shared_ptr<RasterLayer> DrawingController::strokeRendererPasteToActiveLayer
             active ? active->debugDescription() : std::string("nil"));
         return nullptr;
     }
-    layer->paste(texture, region, commandBuffer);
+    layer->paste(texture, region, tiles, commandBuffer);
     return layer;
 }
 

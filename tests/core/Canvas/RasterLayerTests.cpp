@@ -195,6 +195,66 @@ TEST(RasterLayer, PastedTextureRegionIsConvertedInPlace) {
     EXPECT_EQ(at(bytes, 4, 0, 0), bitmapPixel(*asymmetricBitmap(2, 2), 0, 0));
 }
 
+// Pasting only the parts where the source differs from the layer gives the
+// same bits as converting the whole region; parts are cut to the region, and
+// outside them the layer keeps its pixels whatever the source holds there.
+TEST(RasterLayer, PastingPartsMatchesPastingTheWholeRegion) {
+    constexpr int64_t w = 20, h = 14;
+    const auto bitmap = asymmetricBitmap(w, h, 200);
+    std::vector<float> values(size_t(w * h * 4));
+    for (int64_t y = 0; y < h; ++y) {
+        for (int64_t x = 0; x < w; ++x) {
+            for (int c = 0; c < 4; ++c) {
+                // Texture row y is bitmap row y, as pastes of bitmaps land them.
+                values[size_t((y * w + x) * 4 + c)] = float(bitmap->row(y)[4 * x + c]) / 255.0f;
+            }
+        }
+    }
+    const MTLRegion region = makeMTLRegion(3, 2, 15, 11);
+    const std::vector<MTLRegion> parts{makeMTLRegion(3, 2, 6, 4), makeMTLRegion(10, 6, 12, 3)};
+    // Within the parts: colours between 8-bit steps, some of them out of range.
+    for (const MTLRegion& part : parts) {
+        for (int64_t y = part.origin.y; y < part.origin.y + part.size.height; ++y) {
+            for (int64_t x = part.origin.x; x < std::min(w, part.origin.x + part.size.width); ++x) {
+                float* p = &values[size_t((y * w + x) * 4)];
+                p[0] = 0.3137f + float(x) * 0.0123f, p[1] = -0.2f + float(y) * 0.1f;
+                p[2] = 1.4f, p[3] = 0.5f + float(x + y) / 97.0f;
+            }
+        }
+    }
+    const auto source =
+        helper().makeTexture({w, h, 1}, MTLTextureUsage::shaderReadWrite, MTLStorageMode::managed,
+                             MTLPixelFormat::rgba32Float, std::nullopt);
+    source->replaceRegion(MTLRegionMake2D(0, 0, w, h), 0, values.data(), w * 16);
+    const auto pasted = [&](bool inParts, bool elsewhereOther) {
+        const auto layer = raster("L");
+        layer->paste(*bitmap, {0, 0, 0});
+        if (elsewhereOther) {
+            // What the source holds outside the parts must not matter.
+            std::vector<float> zero(size_t(4 * 4), 0.0f);
+            source->replaceRegion(MTLRegionMake2D(15, 10, 2, 2), 0, zero.data(), 2 * 16);
+        }
+        const auto cb = newCommandBuffer();
+        if (inParts) {
+            layer->paste(source, region, parts, cb);
+        } else {
+            layer->paste(source, region, cb);
+        }
+        cb->commit();
+        EXPECT_EQ(layer->patches().size(), 1u);
+        return pixelsOf(layer->patches()[0]->texture());
+    };
+    const auto whole = pasted(false, false);
+    EXPECT_EQ(pasted(true, false), whole);
+    const auto unpasted = raster("B");
+    unpasted->paste(*bitmap, {0, 0, 0});
+    const auto layerBytes = pixelsOf(unpasted->patches()[0]->texture());
+    EXPECT_NE(whole, layerBytes);
+    const auto parted = pasted(true, true);
+    EXPECT_EQ(parted, whole);
+    EXPECT_EQ(at(parted, w, 15, 10), at(layerBytes, w, 15, 10));
+}
+
 TEST(RasterLayer, LayerFromABitmapHoldsItUprightInOneRootPatch) {
     const auto bitmap = asymmetricBitmap(6, 4);
     const auto layer = RasterLayer::make("Image", *bitmap);

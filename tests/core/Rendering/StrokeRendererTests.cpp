@@ -34,7 +34,7 @@ public:
 
     std::shared_ptr<RasterLayer>
     strokeRendererPasteToActiveLayer(StrokeRenderer&, const std::shared_ptr<MTLTexture>&,
-                                     const MTLRegion& region,
+                                     const MTLRegion& region, const std::vector<MTLRegion>&,
                                      const std::shared_ptr<MTLCommandBuffer>&) override {
         calls.push_back("paste " + description(region));
         return activeLayer;

@@ -27,7 +27,7 @@ public:
     std::vector<MTLRegion> parts;
     std::shared_ptr<RasterLayer>
     strokeRendererPasteToActiveLayer(StrokeRenderer&, const std::shared_ptr<MTLTexture>&,
-                                     const MTLRegion& region,
+                                     const MTLRegion& region, const std::vector<MTLRegion>&,
                                      const std::shared_ptr<MTLCommandBuffer>&) override {
         pasted = region;
         return nullptr;
