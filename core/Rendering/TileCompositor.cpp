@@ -122,7 +122,15 @@ struct StrokedLeaf {
 };
 
 std::optional<StrokedLeaf> strokedLeaf(const CompositeStep& step) {
-    const auto inputs = step.image->blendInputs();
+    // The layer's opacity, applied over the blend, scales the layer alone
+    // where the stroke is clear.
+    const imaging::ImageNode* image = step.image.get();
+    float opacity = 1.0f;
+    if (const auto scaled = image->scaledInput()) {
+        image = scaled->image;
+        opacity = scaled->scale;
+    }
+    const auto inputs = image->blendInputs();
     if (!inputs) {
         return std::nullopt;
     }
@@ -135,11 +143,12 @@ std::optional<StrokedLeaf> strokedLeaf(const CompositeStep& step) {
     if (strokeNode == nullptr) {
         return std::nullopt;
     }
-    const auto layer = directLeaf(*layerNode);
+    auto layer = directLeaf(*layerNode);
     const auto stroke = strokeNode->directSource();
-    if (!layer || !stroke) {
+    if (!layer || !stroke || layer->scale != 1.0f) {
         return std::nullopt;
     }
+    layer->scale = opacity;
     const imaging::PixelStorage s = stroke->source->storage();
     if (s.format != imaging::StorageFormat::rgba32Float) {
         return std::nullopt;
@@ -434,7 +443,9 @@ private:
             // layer alone, as in directOver.
             const auto& stroked = leaves_.stroked[step.leaf];
             const imaging::ImageNode& image =
-                stroked && stroked->strokeEmptyIn(r) ? *stroked->layerNode : *step.image;
+                stroked && stroked->layer.scale == 1.0f && stroked->strokeEmptyIn(r)
+                    ? *stroked->layerNode
+                    : *step.image;
             image.render(r, above, arena);
         } else {
             groupImage(step, depth + 1, b, above, arena);

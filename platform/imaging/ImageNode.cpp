@@ -253,6 +253,13 @@ public:
         return d;
     }
 
+    std::optional<ScaledInput> scaledInput() const override {
+        if (alphaScale_ < 0) {
+            return std::nullopt;
+        }
+        return ScaledInput{child_.get(), alphaScale_};
+    }
+
 protected:
     void evaluate(const PixelRect& rect, const TileBuffer& out,
                   ScratchArena& arena) const override {

@@ -79,6 +79,13 @@ public:
         const ImageNode* background;
     };
     virtual std::optional<BlendInputs> blendInputs() const { return std::nullopt; }
+    // ...and an image whose premultiplied pixels are multiplied by one
+    // opacity in [0, 1], as a direct source's scale is applied.
+    struct ScaledInput {
+        const ImageNode* image;
+        float scale;
+    };
+    virtual std::optional<ScaledInput> scaledInput() const { return std::nullopt; }
 
 protected:
     // Called only for rects inside `pixelExtent()`.

@@ -96,11 +96,13 @@ private:
     std::vector<std::shared_ptr<MTLTexture>> intermediates_;
 };
 
-// Odd layers cover the whole 32 x 24 canvas, the others a random part of it.
+// Odd layers cover the whole 32 x 24 canvas (or one `wholeWidth` wide), the
+// others a random part of it.
 std::shared_ptr<RasterLayer> noiseLayer(std::mt19937& random, const std::string& name,
-                                        BlendMode mode, float opacity, bool whole) {
+                                        BlendMode mode, float opacity, bool whole,
+                                        int64_t wholeWidth = 32) {
     std::uniform_int_distribution<int> byte(0, 255), side(4, 24), place(-6, 20);
-    const int64_t w = whole ? 32 : side(random), h = whole ? 24 : side(random);
+    const int64_t w = whole ? wholeWidth : side(random), h = whole ? 24 : side(random);
     auto bitmap = NSBitmapImageRep::makeRGBA8(w, h, ColorManagement::workingNSColorSpace());
     for (int64_t y = 0; y < h; ++y) {
         for (int64_t x = 0; x < w; ++x) {
@@ -190,14 +192,26 @@ TEST(CompositingOracle, FilledLayersGiveTheBitsOfSeparateRenders) {
 }
 
 // The live stroke over the active layer, painting and erasing, empty in some
-// rows and not in others: blocks under an empty stroke read the layer directly.
+// rows and not in others, the layer opaque or not, on a canvas one block wide
+// and one wide enough for blocks of fewer rows: blocks under an empty stroke
+// read the layer directly, its opacity applied as it is read.
 TEST(CompositingOracle, LiveStrokeGivesTheBitsOfSeparateRenders) {
-    for (const BlendMode strokeMode : {BlendMode::sourceOver, BlendMode::eraser}) {
+    struct Case {
+        BlendMode strokeMode;
+        float opacity;
+        int64_t width;
+    };
+    for (const Case& c :
+         {Case{BlendMode::sourceOver, 1, 32}, Case{BlendMode::eraser, 1, 32},
+          Case{BlendMode::sourceOver, 0.45f, 32}, Case{BlendMode::eraser, 1, 256},
+          Case{BlendMode::sourceOver, 0.45f, 256}, Case{BlendMode::eraser, 0.7f, 256}}) {
+        const BlendMode strokeMode = c.strokeMode;
         std::mt19937 random(9);
-        auto below = noiseLayer(random, "below", BlendMode::sourceOver, 1, true);
-        auto active = noiseLayer(random, "active", BlendMode::multiply, 1, true);
+        auto below = noiseLayer(random, "below", BlendMode::sourceOver, 1, true, c.width);
+        auto active = noiseLayer(random, "active", BlendMode::multiply, 1, true, c.width);
+        active->setOpacity(c.opacity);
         auto above = noiseLayer(random, "above", BlendMode::linearDodge, 1, false);
-        const MTLSize size{32, 24, 1};
+        const MTLSize size{c.width, 24, 1};
         auto canvas = canvasOf(size, {below, active, above}, active);
         auto strokeTexture = MetalHelper::shared()->makeTexture(
             size, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
@@ -227,7 +241,8 @@ TEST(CompositingOracle, LiveStrokeGivesTheBitsOfSeparateRenders) {
                 return layer.applyingAlpha(
                     *blendKernel(strokeMode)->apply(stroke->image(region), layer.image(region)));
             });
-        EXPECT_EQ(bytesOf(rendered.texture()), bytesOf(expected)) << int(strokeMode);
+        EXPECT_EQ(bytesOf(rendered.texture()), bytesOf(expected))
+            << int(strokeMode) << " opacity " << c.opacity << " width " << c.width;
     }
 }
 
