@@ -8,10 +8,12 @@
 #include "Document/Document.hpp"
 #include "Document/FlatExport.hpp"
 #include "PaintedBitmap.hpp"
+#include "Rendering/MetalHelper.hpp"
 #include "Rendering/RenderedCanvas.hpp"
 #include "foundation/AtomicFile.hpp"
 #include "graphics/ColorManagement.hpp"
 #include "graphics/ImageCodecs.hpp"
+#include "graphics/NSColor.hpp"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
@@ -131,6 +133,34 @@ void BM_NativeSaveUnchanged(benchmark::State& state) {
         [&] { nativeEngineSave(f.folder / "same-engine.velmora"); });
 }
 
+// A small stroke on one layer before each save, as the canvas view leaves it:
+// the layer's patch and the rendered canvas dirty in the stroke's square. The
+// document's save runs on the calling thread, the main thread of the program.
+void BM_NativeSaveAfterSmallStroke(benchmark::State& state) {
+    Fixture& f = fixture();
+    const URL url = URL::fileURL(f.folder / "stroke.velmora", false);
+    f.document->write(url, nativeType);
+    nativeEngineSave(f.folder / "stroke-engine.velmora");
+    MetalHelper& helper = *MetalHelper::shared();
+    const auto stroke =
+        helper.makeTexture({side, side, 1}, MTLTextureUsage::shaderReadWrite,
+                           MTLStorageMode::private_, MTLPixelFormat::rgba32Float, std::nullopt);
+    const MTLRegion region{{4000, 4000, 0}, {64, 64, 1}};
+    int n = 0;
+    const auto paint = [&] {
+        const auto cb = helper.commandQueue()->commandBuffer();
+        helper.fill(stroke, *NSColor::colorWithSRGBRed(0.1, 0.2, 0.3 + 0.01 * (n++ % 50), 1),
+                    region, cb);
+        std::static_pointer_cast<RasterLayer>(f.canvas->immediateLayers()[2])
+            ->paste(stroke, region, cb);
+        cb->commit();
+        f.provider->rendered.needsUpdate(region);
+    };
+    compare(
+        state, paint, [&] { f.document->write(url, nativeType); },
+        [&] { nativeEngineSave(f.folder / "stroke-engine.velmora"); });
+}
+
 std::vector<uint8_t> readWhole(const std::filesystem::path& path) {
     std::vector<uint8_t> bytes(std::filesystem::file_size(path));
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -179,6 +209,7 @@ void BM_ExportTIFF(benchmark::State& state) {
 
 BENCHMARK(BM_NativeSaveAllPatches)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_NativeSaveUnchanged)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_NativeSaveAfterSmallStroke)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_NativeOpen)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_ExportPNG)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_ExportTIFF)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
