@@ -69,6 +69,36 @@ TEST(CanvasSampling, PixelCentresHitTexelsExactly) {
     }
 }
 
+// At scale 1 every pixel takes the texel under its point, clamped to the edge,
+// however far the span starts outside, and whichever the channel order.
+TEST(CanvasSampling, NearestAtScaleOneTakesTheTexelUnderEachPixel) {
+    for (const auto format : {MTLPixelFormat::rgba8Unorm, MTLPixelFormat::bgra8Unorm}) {
+        HostTexture t(37, 5, format);
+        for (size_t i = 0; i < t.bytes.size(); ++i) {
+            t.bytes[i] = uint8_t(i * 37 % 251);
+        }
+        for (const double x : {0.5, -3.5, 10.25, 30.999, 1e-9, -1e-17, 2.0, -0.75, 36.5}) {
+            for (const double y : {0.5, 4.9, -2.0, 7.5}) {
+                const int64_t n = 45;
+                const auto got = sample(t, x, y, 1, 0, n, Sampling::nearest);
+                const auto row = std::clamp<int64_t>(int64_t(std::floor(y)), 0, 4);
+                for (int64_t k = 0; k < n; ++k) {
+                    const auto texel =
+                        std::clamp<int64_t>(int64_t(std::floor(x + double(k))), 0, 36);
+                    const uint8_t* p = &t.bytes[size_t((row * 37 + texel) * 4)];
+                    const bool bgra = format == MTLPixelFormat::bgra8Unorm;
+                    const float want[4] = {float(p[bgra ? 2 : 0]), float(p[1]),
+                                           float(p[bgra ? 0 : 2]), float(p[3])};
+                    for (int c = 0; c < 4; ++c) {
+                        ASSERT_FLOAT_EQ(got[size_t(4 * k + c)] * 255, want[c])
+                            << x << "," << y << " pixel " << k;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(CanvasSampling, BilinearBlendsBetweenTexelCentresAndClampsAtEdges) {
     HostTexture t(2, 1);
     t.set(0, 0, {0, 0, 0, 255});
