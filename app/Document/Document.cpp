@@ -280,10 +280,12 @@ void Document::write(const URL& url, const std::string& typeName) {
             CanvasArchive::WriteSteps steps;
             writeNative(url, flat, steps);
             logFileResources().log("Wrote %{public}@ in %f s: flattened canvas %f s, patches %f s, "
-                                   "previews after them %f s, file %f s",
+                                   "previews after them %f s, file %f s; previews on their thread: "
+                                   "made %f s, JPEG %f s",
                                    url.lastPathComponent(),
                                    seconds(start, std::chrono::steady_clock::now()),
-                                   seconds(start, read), steps.patches, steps.previews, steps.file);
+                                   seconds(start, read), steps.patches, steps.previews, steps.file,
+                                   steps.previewsMade, steps.previewsEncoded);
             if (steps.patchesOfChangedFile > 0) {
                 logFileResources().error(
                     "%{public}@ was changed on disk by another program since it was read: %d "

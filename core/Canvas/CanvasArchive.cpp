@@ -132,7 +132,9 @@ void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas
     // A thread of its own, as in archiverFor; the future waits for it also
     // when the patches or the writing throw. The user info is copied here:
     // this thread changes the archiver's while the previews are encoded.
+    double made = 0, encodedIn = 0; // that thread's, read once it is done
     auto encoding = std::async(std::launch::async, [&, userInfo = archiver.userInfo] {
+        auto began = std::chrono::steady_clock::now();
         std::shared_ptr<const CanvasPreviews> previews;
         try {
             previews = makePreviews();
@@ -141,9 +143,13 @@ void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas
             counted.set_exception(std::current_exception());
             throw;
         }
+        made = secondsSince(began);
+        began = std::chrono::steady_clock::now();
         PropertyListEncoder encoder;
         encoder.userInfo = userInfo;
-        return encoder.encodeToTopLevelObject(*previews);
+        auto object = encoder.encodeToTopLevelObject(*previews);
+        encodedIn = secondsSince(began);
+        return object;
     });
     refreshPatchCaches(patches, steps);
     auto start = std::chrono::steady_clock::now();
@@ -194,6 +200,11 @@ void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas
     if (steps) {
         steps->previews = counting + waited;
         steps->file = secondsSince(start) - waited;
+        if (encoding.valid()) {
+            encoding.wait();
+        }
+        steps->previewsMade = made;
+        steps->previewsEncoded = encodedIn;
     }
 }
 

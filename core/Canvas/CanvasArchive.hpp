@@ -30,6 +30,9 @@ struct WriteSteps {
     double patches = 0;  // the changed patches encoded, in parallel
     double previews = 0; // waiting for the previews (scaled, JPEG) once the patches are done
     double file = 0;     // the bytes written, flushed to the disk and renamed into place
+    // On the previews' own thread, from the start: made (scaled) and encoded.
+    double previewsMade = 0;
+    double previewsEncoded = 0;
     // Patches whose stored bytes lay in a file changed on disk since it was
     // read, encoded again from their pixels.
     std::size_t patchesOfChangedFile = 0;
