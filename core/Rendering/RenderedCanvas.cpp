@@ -168,6 +168,7 @@ std::pair<std::shared_ptr<MTLTexture>, int> RenderedCanvas::shownTexture() const
 
 void RenderedCanvas::compute(const std::shared_ptr<MTLCommandBuffer>& commandBuffer) {
     const bool stepped = std::exchange(markedSinceCompute_, false);
+    computedAStep_ = false;
     splitRegion_ = MTLRegion{};
     splitTree_.reset();
     if (pacing_ && dirtyArea() > pacing_->area) {
@@ -176,6 +177,7 @@ void RenderedCanvas::compute(const std::shared_ptr<MTLCommandBuffer>& commandBuf
             Pacing quick = *pacing_;
             quick.budget = 0;
             computePaced(quick, commandBuffer);
+            computedAStep_ = true;
             return;
         }
         computePaced(*pacing_, commandBuffer);

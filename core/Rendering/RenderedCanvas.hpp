@@ -96,6 +96,8 @@ public:
     const std::optional<Pacing>& pacing() const { return pacing_; }
     // Nothing is left to composite at full resolution.
     bool isCaughtUp() const { return isEmpty(dirtyRect_) && dirtyParts_.empty(); }
+    // Whether the last compute showed a new step, leaving the catching up for later.
+    bool computedAStep() const { return computedAStep_; }
     // The texture a frame shows and its level: the reduced picture while a
     // paced composite above level 0 is catching up, else texture().
     std::pair<std::shared_ptr<MTLTexture>, int> shownTexture() const;
@@ -169,6 +171,7 @@ private:
     std::shared_ptr<ReducedCanvas> preview_;
     MTLCommandBuffer* encodingBuffer_ = nullptr;
     bool markedSinceCompute_ = false;
+    bool computedAStep_ = false;
     // The one layer every mark since the split was made named.
     std::weak_ptr<Layer> focus_;
     std::unique_ptr<SplitComposite> split_;

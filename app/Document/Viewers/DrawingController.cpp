@@ -8,11 +8,13 @@
 #include "Rendering/BenchmarkedRenderer.hpp"
 #include "Rendering/CanvasMipChain.hpp"
 #include "Rendering/MetalHelper.hpp"
+#include "foundation/DispatchQueue.hpp"
 #include "foundation/FatalError.hpp"
 #include "foundation/LogHandles.hpp"
 #include "graphics/ImageCodecs.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <exception>
 
@@ -123,9 +125,27 @@ void DrawingController::render(MTLViewport viewport,
     const auto [shown, level] = renderedCanvas_->shownTexture();
     drawable_->render(hasLayers ? shown : nullptr, viewport, renderPassDescriptor, *commandBuffer,
                       level);
-    if (!renderedCanvas_->isCaughtUp()) {
-        renderer_->needsDisplay();
+    if (renderedCanvas_->isCaughtUp()) {
+        return;
     }
+    if (!renderedCanvas_->computedAStep()) {
+        renderer_->needsDisplay();
+        return;
+    }
+    // Steps of a drag come about as often as frames: the catching up starts
+    // once a frame's time has passed without one, so that no step waits behind
+    // a frame that only catches up.
+    const auto d = delegate();
+    const auto view = d ? d->canvasView() : nullptr;
+    const int fps = view ? std::max(view->preferredFramesPerSecond(), 1) : 60;
+    const uint64_t steps = ++stepFrames_;
+    DispatchQueue::main().asyncAfter(std::chrono::microseconds(1'000'000 / fps),
+                                     [weak = weak_from_this(), steps] {
+                                         const auto self = weak.lock();
+                                         if (self != nullptr && self->stepFrames_ == steps) {
+                                             self->renderer_->needsDisplay();
+                                         }
+                                     });
 }
 
 std::optional<RenderedCanvas::Pacing> DrawingController::pacing() const {

@@ -166,6 +166,8 @@ private:
     std::shared_ptr<UndoLock> undoLock_;
     std::shared_ptr<void> activeLayerObservation_;
     bool pacedFrames_ = true;
+    // Frames that showed a new step and left the catching up for later.
+    uint64_t stepFrames_ = 0;
 };
 
 } // namespace velmora

@@ -324,6 +324,8 @@ TEST(PacedCompositing, StepsOfOneLayerInAGroupShowTheNewestStateAndEndExact) {
                     continue; // two steps before one frame
                 }
                 const auto shown = frame(rendered);
+                // A step's frame leaves the catching up for later frames.
+                EXPECT_TRUE(rendered.computedAStep()) << "step " << step;
                 // The reduced picture is made by the first step, whole.
                 EXPECT_TRUE(splitInUse(rendered, level) || (level > 0 && step == 0))
                     << "level " << level << " step " << step;
@@ -338,6 +340,7 @@ TEST(PacedCompositing, StepsOfOneLayerInAGroupShowTheNewestStateAndEndExact) {
                 }
                 if (step == 4) {
                     frame(rendered); // a catch-up frame before the next step
+                    EXPECT_FALSE(rendered.computedAStep());
                 }
             }
             for (int i = 0; i < 200 && !rendered.isCaughtUp(); ++i) {
