@@ -232,14 +232,18 @@ StrokeRenderer::blendFinishedStroke(const std::shared_ptr<MTLTexture>& destinati
 
     clearing_ = unionWith(clearing_, region);
     finishing_ += 1;
-    // The snapshots keep only the tiles the stroke drew in, packed; their pages
-    // are first touched by the finish itself, off the main thread.
+    // The snapshots keep only the tiles the stroke drew in, packed tile by tile;
+    // their pages are first touched by the finish itself, off the main thread.
     auto runs = tiles_.markedRuns(region);
-    const MTLSize packed = StrokeTiles::packedSize(runs);
+    auto pieces = StrokeTiles::tileByTile(runs);
+    const MTLSize packed = StrokeTiles::packedSize(pieces);
     const auto& space = ColorManagement::workingNSColorSpace();
-    Commit commit{region, NSBitmapImageRep::makeRGBA8(packed.width, packed.height, space),
-                  NSBitmapImageRep::makeRGBA8(packed.width, packed.height, space), nullptr,
-                  std::move(runs)};
+    Commit commit{region,
+                  NSBitmapImageRep::makeRGBA8(packed.width, packed.height, space),
+                  NSBitmapImageRep::makeRGBA8(packed.width, packed.height, space),
+                  nullptr,
+                  std::move(runs),
+                  std::move(pieces)};
     precondition(commit.before != nullptr && commit.after != nullptr, "No stroke snapshots");
 
     const BlendMode mode = strokeLayer_->blendMode();
@@ -248,8 +252,8 @@ StrokeRenderer::blendFinishedStroke(const std::shared_ptr<MTLTexture>& destinati
     // Blend, snapshots and clearing in one pass that reads each pixel once and
     // touches only the tiles the stroke drew in.
     commandBuffer->pushDebugGroup("Blend stroke to layer (" + std::string(rawValue(mode)) + ")");
-    tiles_.encodeFinish(stroke, destination, commit.tiles, mode == BlendMode::eraser, commit.before,
-                        commit.after, *commandBuffer);
+    tiles_.encodeFinish(stroke, destination, commit.pieces, mode == BlendMode::eraser,
+                        commit.before, commit.after, *commandBuffer);
     commandBuffer->popDebugGroup();
 
     if (const auto d = delegate()) {
@@ -293,8 +297,8 @@ void StrokeRenderer::complete(const UUID& stroke, const std::optional<Commit>& c
     if (const auto d = delegate()) {
         // The snapshots were written by the finish itself: nothing to wait for.
         std::vector<MTLRegion> parts;
-        parts.reserve(commit->tiles.size());
-        for (const MTLRegion& tile : commit->tiles) {
+        parts.reserve(commit->pieces.size());
+        for (const MTLRegion& tile : commit->pieces) {
             parts.push_back({makeMTLOrigin(tile.origin - commit->region.origin), tile.size});
         }
         d->strokeRendererDidCommit(*this, commit->after, commit->before, commit->region.origin,

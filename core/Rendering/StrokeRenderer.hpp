@@ -73,11 +73,12 @@ private:
     // A blended stroke's undo data, written by its finish on the GPU timeline.
     struct Commit {
         MTLRegion region;
-        // The region's pixels in `tiles` before and after the stroke, packed.
+        // The region's pixels in `pieces` before and after the stroke, packed.
         std::shared_ptr<NSBitmapImageRep> before;
         std::shared_ptr<NSBitmapImageRep> after;
         std::shared_ptr<RasterLayer> layer;
-        std::vector<MTLRegion> tiles; // where the stroke had pixels, in canvas pixels
+        std::vector<MTLRegion> tiles;  // where the stroke had pixels, in canvas pixels
+        std::vector<MTLRegion> pieces; // the same cut at every tile edge
     };
 
     // The pipeline and encoder label of one batch size, made once.

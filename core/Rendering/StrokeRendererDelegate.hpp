@@ -34,8 +34,8 @@ public:
     // in `layer` (as returned by the paste), before and after it, kept only where
     // the stroke drew: `parts` (relative to `origin`, inside the region) packed one
     // above the other at column 0, the first at the bottom, rows as the layer
-    // holds them. The parts are the tiles of the strokeRendererDidCommitIn call
-    // that follows in the same turn.
+    // holds them. The parts cover the tiles of the strokeRendererDidCommitIn
+    // call that follows in the same turn, cut at every tile edge.
     virtual void strokeRendererDidCommit(StrokeRenderer& renderer,
                                          const std::shared_ptr<NSBitmapImageRep>& after,
                                          const std::shared_ptr<NSBitmapImageRep>& before,

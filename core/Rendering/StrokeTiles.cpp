@@ -200,6 +200,19 @@ void StrokeTiles::clear() {
     last_ = {};
 }
 
+std::vector<MTLRegion> StrokeTiles::tileByTile(const std::vector<MTLRegion>& runs) {
+    std::vector<MTLRegion> pieces;
+    for (const MTLRegion& run : runs) {
+        const int64_t x1 = run.origin.x + run.size.width;
+        for (int64_t x = run.origin.x; x < x1;) {
+            const int64_t end = std::min(x1, (x / tileSide + 1) * tileSide);
+            pieces.push_back({{x, run.origin.y, run.origin.z}, {end - x, run.size.height, 1}});
+            x = end;
+        }
+    }
+    return pieces;
+}
+
 MTLSize StrokeTiles::packedSize(const std::vector<MTLRegion>& runs) {
     int64_t width = 1, height = 0;
     for (const MTLRegion& run : runs) {

@@ -27,6 +27,9 @@ public:
     std::vector<MTLRegion> markedRuns(const MTLRegion& region) const;
     void clear();
 
+    // The runs cut at every tile edge: packed one above the other, pieces at most a
+    // tile wide make a narrow picture whose every page is used.
+    static std::vector<MTLRegion> tileByTile(const std::vector<MTLRegion>& runs);
     // The size of the picture that holds `runs` packed one above the other at
     // column 0, the first at the bottom, rows as given (at least 1 × 1).
     static MTLSize packedSize(const std::vector<MTLRegion>& runs);

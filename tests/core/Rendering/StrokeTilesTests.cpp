@@ -234,6 +234,12 @@ TEST(StrokeTiles, FinishingTheStrokesTilesMatchesFinishingItsWholeBox) {
         const auto got = bytesOf(destination);
         const MTLRegion& r = delegate->pasted;
         std::vector<int> covered;
+        // Packed tile by tile: a narrow picture, nothing of it left unused.
+        EXPECT_LE(delegate->before->pixelsWide(), StrokeTiles::tileSide);
+        for (const MTLRegion& part : delegate->parts) {
+            EXPECT_EQ((r.origin.x + part.origin.x) / StrokeTiles::tileSide,
+                      (r.origin.x + part.origin.x + part.size.width - 1) / StrokeTiles::tileSide);
+        }
         const auto before = unpack(*delegate->before, delegate->parts, r.size, &covered);
         const auto after = unpack(*delegate->after, delegate->parts, r.size);
         int stroked = 0;
