@@ -485,6 +485,17 @@ void RenderedCanvas::renderParts(const MTLRegion& done,
     }
     std::vector<TileComposite> tiles;
     MTLRegion all{};
+    const auto addTile = [&](auto step, const MTLRegion& bounds,
+                             const std::vector<MTLRegion>& pieces) {
+        TileComposite tile{std::move(step), bounds, {}};
+        for (const MTLRegion& piece : pieces) {
+            tile.parts.push_back({piece.origin.x - bounds.origin.x,
+                                  piece.origin.y - bounds.origin.y, piece.size.width,
+                                  piece.size.height});
+        }
+        tiles.push_back(std::move(tile));
+        all = unionWith(all, bounds);
+    };
     for (const auto& [key, pieces] : byTile) {
         MTLRegion bounds{};
         for (const MTLRegion& piece : pieces) {
@@ -492,14 +503,7 @@ void RenderedCanvas::renderParts(const MTLRegion& done,
         }
         if (std::get<2>(key)) {
             if (const auto tree = splitTree(*canvas, bounds, *commandBuffer)) {
-                TileComposite tile{split_->step(*tree, bounds), bounds, {}};
-                for (const MTLRegion& piece : pieces) {
-                    tile.parts.push_back({piece.origin.x - bounds.origin.x,
-                                          piece.origin.y - bounds.origin.y, piece.size.width,
-                                          piece.size.height});
-                }
-                tiles.push_back(std::move(tile));
-                all = unionWith(all, bounds);
+                addTile(split_->step(*tree, bounds), bounds, pieces);
                 continue;
             }
         }
@@ -511,14 +515,7 @@ void RenderedCanvas::renderParts(const MTLRegion& done,
             }
             continue;
         }
-        TileComposite tile{makeStep(*pruned, bounds), bounds, {}};
-        for (const MTLRegion& piece : pieces) {
-            tile.parts.push_back({piece.origin.x - bounds.origin.x,
-                                  piece.origin.y - bounds.origin.y, piece.size.width,
-                                  piece.size.height});
-        }
-        tiles.push_back(std::move(tile));
-        all = unionWith(all, bounds);
+        addTile(makeStep(*pruned, bounds), bounds, pieces);
     }
     if (tiles.empty()) {
         return;
