@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_reduce.h>
 
 namespace velmora {
 
@@ -36,6 +38,39 @@ std::vector<CGSize> keysByWidth(const CanvasPreviews::Previews& previews) {
 
 bool fits(const CGSize& size, const CGSize& target) {
     return size.width <= target.width && size.height <= target.height;
+}
+
+// Interleaved 8-bit RGBA with every alpha at 255: the image graph's round trip
+// gives such pixels back unchanged, so a canvas-sized preview is encoded as it
+// is instead of being rendered into a second copy first.
+bool isOpaqueRGBA8(const NSBitmapImageRep& bitmap) {
+    if (bitmap.bitsPerSample() != 8 || bitmap.samplesPerPixel() != 4 || !bitmap.hasAlpha() ||
+        bitmap.isPlanar() || contains(bitmap.bitmapFormat(), NSBitmapFormat::alphaFirst)) {
+        return false;
+    }
+    return tbb::parallel_reduce(
+        tbb::blocked_range<int64_t>(0, bitmap.pixelsHigh(), 64), true,
+        [&](const tbb::blocked_range<int64_t>& rows, bool opaque) {
+            for (int64_t y = rows.begin(); opaque && y < rows.end(); ++y) {
+                const uint8_t* row = bitmap.row(y);
+                for (int64_t x = 0; x < bitmap.pixelsWide(); ++x) {
+                    opaque &= row[4 * x + 3] == 255;
+                }
+            }
+            return opaque;
+        },
+        [](bool a, bool b) { return a && b; });
+}
+
+std::optional<std::vector<uint8_t>> directJpeg(const NSBitmapImageRep& bitmap,
+                                               const CIImageRepresentationOptions& options) {
+    ImageEncodingProperties properties;
+    properties.compressionFactor = options.lossyCompressionQuality;
+    try {
+        return ImageCodecs::encode(bitmap, NSBitmapImageFileType::jpeg, properties);
+    } catch (const ImageCodecError&) {
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -133,7 +168,9 @@ void CanvasPreviews::encode(Encoder& encoder) const {
         }
         CIImageRepresentationOptions options;
         options.lossyCompressionQuality = 1.0;
-        auto jpeg = context().jpegRepresentation(*image, space->cgColorSpace(), options);
+        auto jpeg = isOpaqueRGBA8(*preview)
+                        ? directJpeg(*preview, options)
+                        : context().jpegRepresentation(*image, space->cgColorSpace(), options);
         if (!jpeg) {
             fatalError("A preview cannot be written as JPEG");
         }

@@ -121,6 +121,46 @@ TEST(CanvasPreviews, CodingKeepsOnePreviewPerSizeAsJpeg) {
     EXPECT_EQ(sizesOf(*decodeTree<std::shared_ptr<CanvasPreviews>>(twice)), sizesOf(*previews));
 }
 
+TEST(CanvasPreviews, StoredJpegsAreThoseOfTheImageGraphsRender) {
+    CIContextOptions options;
+    options.outputPremultiplied = false;
+    options.workingColorSpace = ColorManagement::workingColorSpace();
+    options.outputColorSpace = ColorManagement::workingColorSpace();
+    const CIContext graph(options);
+    CIImageRepresentationOptions quality;
+    quality.lossyCompressionQuality = 1.0;
+    // Every byte value in every channel; then one pixel not quite opaque,
+    // which takes the graph's road again.
+    auto bitmap = NSBitmapImageRep::makeRGBA8(300, 220, ColorManagement::workingNSColorSpace());
+    for (int64_t y = 0; y < 220; ++y) {
+        for (int64_t x = 0; x < 300; ++x) {
+            uint8_t* p = bitmap->row(y) + 4 * x;
+            p[0] = uint8_t(x + y);
+            p[1] = uint8_t(x * 7 + y * 3);
+            p[2] = uint8_t(255 - y);
+            p[3] = 255;
+        }
+    }
+    for (const bool opaque : {true, false}) {
+        SCOPED_TRACE(opaque ? "opaque" : "one pixel at 254");
+        if (!opaque) {
+            bitmap->row(219)[4 * 299 + 3] = 254;
+        }
+        const auto previews = CanvasPreviews::makeStandardPreviews(bitmap);
+        const CodedValue tree = encodeTree(*previews);
+        const auto& stored = *tree.dictionary()->find("previews")->array();
+        std::size_t i = 0;
+        for (const auto& [size, preview] : previews->previews) {
+            const auto expected = graph.jpegRepresentation(
+                *CIImage::withBitmap(preview), preview->colorSpace()->cgColorSpace(), quality);
+            ASSERT_TRUE(expected.has_value());
+            const auto bytes = stored.at(i++).bytes();
+            EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), expected->begin(), expected->end()))
+                << size.width << " x " << size.height;
+        }
+    }
+}
+
 TEST(CanvasPreviews, DamagedPreviewsFailToDecode) {
     const auto tooLarge =
         *NSBitmapImageRep::makeRGBA8(8001, 1, ColorManagement::workingNSColorSpace())
