@@ -6,10 +6,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <optional>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -102,45 +104,45 @@ TEST(AtomicFileWriterTest, FailedStreamKeepsTheOldFile) {
 // A save killed halfway leaves the old file whole, and its temporary, no
 // longer locked, goes with the next save's clean-up.
 TEST(AtomicFileWriterTest, KilledWriteLeavesTheOldFile) {
-    testing::TemporaryFolder folder;
-    const auto path = folder.path() / "doc.bin";
-    putFile(path, pattern(5000, 4));
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        AtomicFileWriter::Options options;
-        options.pieceBytes = 65536;
-        AtomicFileWriter file(path, options);
-        const SharedBytes bytes(pattern(std::size_t(256) << 10, 5));
-        file.writeShared(bytes);
-        // Told once the temporary has some of the bytes and is still being written.
-        while (fs::file_size(file.temporaryPath()) == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        const char mark = 1;
-        [[maybe_unused]] const auto n = ::write(ready[1], &mark, 1);
-        for (int i = 0; i < 10000; ++i) {
-            file.writeShared(bytes);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        ::_exit(0);
+    // The writer runs in a fresh process, which runs this body again from the
+    // start (a fork of this one, whose threads are gone, may not start more):
+    // it finds the folder in the environment.
+    constexpr const char* inheritedFolder = "VELMORA_KILLED_WRITE_FOLDER";
+    std::optional<testing::TemporaryFolder> own;
+    fs::path folder;
+    if (const char* inherited = std::getenv(inheritedFolder)) {
+        folder = inherited;
+    } else {
+        folder = own.emplace().path();
+        ::setenv(inheritedFolder, folder.c_str(), 1);
+        putFile(folder / "doc.bin", pattern(5000, 4));
     }
-    ::close(ready[1]);
-    char mark = 0;
-    EXPECT_EQ(::read(ready[0], &mark, 1), 1);
-    ::close(ready[0]);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status));
+    const auto path = folder / "doc.bin";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            AtomicFileWriter::Options options;
+            options.pieceBytes = 65536;
+            AtomicFileWriter file(path, options);
+            const SharedBytes bytes(pattern(std::size_t(256) << 10, 5));
+            file.writeShared(bytes);
+            // Killed once the temporary has some of the bytes and more are queued.
+            while (fs::file_size(file.temporaryPath()) == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            for (int i = 0; i < 8; ++i) {
+                file.writeShared(bytes);
+            }
+            ::kill(::getpid(), SIGKILL);
+        },
+        ::testing::KilledBySignal(SIGKILL), "");
+    ::unsetenv(inheritedFolder);
     EXPECT_EQ(fileBytes(path), pattern(5000, 4));
-    ASSERT_EQ(entries(folder.path()).size(), 2u) << "the killed write's temporary";
+    ASSERT_EQ(entries(folder).size(), 2u) << "the killed write's temporary";
     EXPECT_EQ(
         removeStaleTemporaries(path, std::chrono::system_clock::now() + std::chrono::seconds(1)),
         1u);
-    EXPECT_EQ(entries(folder.path()).size(), 1u);
+    EXPECT_EQ(entries(folder).size(), 1u);
 }
 
 // Views of a mapped file stay intact while it is replaced by renaming, and
