@@ -14,6 +14,7 @@
 #include "Document/SaveAccessoryViewController.hpp"
 #include "Document/Viewers/DocumentStoryboard.hpp"
 #include "Extensions/AppKitExtensions.hpp"
+#include "coding/PropertyListError.hpp"
 #include "desktop/NSMenuItem.hpp"
 #include "desktop/NSPresentedError.hpp"
 #include "desktop/NSSavePanel.hpp"
@@ -274,6 +275,12 @@ void Document::write(const URL& url, const std::string& typeName) {
     const auto seconds = [](auto a, auto b) {
         return std::chrono::duration<double>(b - a).count();
     };
+    // Named by the document and its file, never by the hidden temporary.
+    const auto failed = [&](const std::exception& error) {
+        return Error({"The document \"" + displayName() + "\" could not be saved as \"" +
+                          url.lastPathComponent() + "\".",
+                      error.what()});
+    };
     try {
         if (flat.type == FileType::velmora) {
             const auto read = std::chrono::steady_clock::now();
@@ -301,9 +308,12 @@ void Document::write(const URL& url, const std::string& typeName) {
             }
         }
     } catch (const std::system_error& error) {
-        throw Error({"The document \"" + displayName() + "\" could not be saved as \"" +
-                         url.lastPathComponent() + "\".",
-                     error.what()});
+        throw failed(error);
+    } catch (const PropertyListError& error) {
+        if (error.code() != PropertyListError::Code::fileError) {
+            throw;
+        }
+        throw failed(error);
     }
     // Saves killed before their rename left their temporaries; this one went through.
     removeStaleTemporaries(url.filePath(), started);

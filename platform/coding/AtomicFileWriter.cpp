@@ -1,6 +1,7 @@
 #include "coding/AtomicFileWriter.hpp"
 
 #include "coding/PropertyListError.hpp"
+#include "foundation/AtomicFile.hpp"
 #include "foundation/DispatchQueue.hpp"
 
 #include <cerrno>
@@ -31,8 +32,7 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination)
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination, Options options)
     : destination_(std::move(destination)), options_(std::move(options)) {
-    std::string pattern =
-        (folderOf(destination_) / ("." + destination_.filename().string() + ".XXXXXX")).string();
+    std::string pattern = temporaryPathOf(destination_, "XXXXXX").string();
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0) {
         fail("Cannot create a temporary file for", destination_, errno);
@@ -45,7 +45,8 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination, Options op
     const mode_t mode =
         ::stat(destination_.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : mode_t(0644);
     ::fchmod(fd_, mode);
-    streamer_ = std::make_unique<FileStreamer>(fd_, temporary_, options_.pieceBytes);
+    // Errors name the file the user knows, not the hidden temporary.
+    streamer_ = std::make_unique<FileStreamer>(fd_, destination_, options_.pieceBytes);
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
@@ -72,7 +73,7 @@ void AtomicFileWriter::writeShared(const SharedBytes& bytes) {
 void AtomicFileWriter::commit() {
     streamer_->finish();
     if (::fsync(fd_) != 0) {
-        fail("Cannot flush", temporary_, errno);
+        fail("Cannot flush", destination_, errno);
     }
     if (options_.beforeReplace) {
         options_.beforeReplace(temporary_);

@@ -12,10 +12,10 @@ namespace velmora {
 // Writes a file through a temporary file in the same folder that replaces the
 // destination only on `commit()`, so a failed or interrupted write never leaves
 // a truncated file behind. The bytes reach the file from a thread of their own
-// while the caller goes on (see FileStreamer). The temporary is named
-// "." + the destination's name + "." + six letters or digits and stays locked
-// until the rename, as isTemporaryNameOf and removeStaleTemporaries expect.
-// Failures throw PropertyListError with `fileError`.
+// while the caller goes on (see FileStreamer). The temporary is named by
+// temporaryPathOf and stays locked until the rename, as removeStaleTemporaries
+// expects. Failures throw PropertyListError with `fileError`, naming the
+// destination.
 class AtomicFileWriter final : public ByteSink {
 public:
     struct Options {

@@ -4,6 +4,7 @@
 #include "desktop/VersionStoreIdentities.hpp"
 #include "desktop/VersionStoreKeptFile.hpp"
 #include "desktop/VersionStoreThinning.hpp"
+#include "foundation/AtomicFile.hpp"
 #include "foundation/DispatchQueue.hpp"
 #include "foundation/Logger.hpp"
 
@@ -181,9 +182,15 @@ void VersionStore::replaceFile(const URL& document, std::span<const std::uint8_t
     struct stat previous {};
     const bool replacing = ::stat(path.c_str(), &previous) == 0;
     // A new file gets the usual 0666 less the umask, from open() itself.
-    const fs::path temporary = path.parent_path() / ("." + path.filename().string() + "." +
-                                                     UUID().uuidString().substr(0, 8));
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fs::path temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 8; ++attempt) {
+        temporary = temporaryPathOf(path, UUID().uuidString().substr(0, 6));
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
     if (fd < 0) {
         throw std::system_error(errno, std::generic_category(),
                                 "Cannot create a temporary file beside " + path.string());
@@ -204,17 +211,17 @@ void VersionStore::replaceFile(const URL& document, std::span<const std::uint8_t
             continue;
         }
         if (n < 0) {
-            abandon("Cannot write " + temporary.string());
+            abandon("Cannot write " + path.string());
         }
         p += n;
         left -= static_cast<std::size_t>(n);
     }
     adoptIdentity(document, temporary);
     if (replacing && ::fchmod(fd, previous.st_mode & 07777) != 0) {
-        abandon("Cannot set the permissions of " + temporary.string());
+        abandon("Cannot set the permissions of " + path.string());
     }
     if (::fsync(fd) != 0) {
-        abandon("Cannot flush " + temporary.string());
+        abandon("Cannot flush " + path.string());
     }
     if (::close(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
         const int error = errno;

@@ -19,16 +19,29 @@ namespace {
     throw std::system_error(error, std::generic_category(), what);
 }
 
+// No person or other program names a file so: see temporaryPathOf.
+constexpr std::string_view temporaryMark = ".velmora-save-";
+constexpr std::size_t uniqueLength = 6;
+constexpr std::size_t nameLimit = 255;
+
 bool isRandomPart(std::string_view part) {
-    return part.size() == 6 && std::ranges::all_of(part, [](char c) {
+    return part.size() == uniqueLength && std::ranges::all_of(part, [](char c) {
                return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
            });
 }
 
-bool isVersionStorePart(std::string_view part) {
-    return part.size() == 8 && std::ranges::all_of(part, [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-           });
+std::string temporaryPrefix(const std::filesystem::path& destination) {
+    std::string name = destination.filename().string();
+    const std::size_t room = nameLimit - 1 - temporaryMark.size() - uniqueLength;
+    if (name.size() > room) {
+        std::size_t cut = room;
+        // Not within a character of several bytes.
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        name.resize(cut);
+    }
+    return "." + name + std::string(temporaryMark);
 }
 
 std::chrono::system_clock::time_point modified(const struct stat& status) {
@@ -60,16 +73,19 @@ bool removeIfStale(const std::filesystem::path& path,
 
 } // namespace
 
+std::filesystem::path temporaryPathOf(const std::filesystem::path& destination,
+                                      std::string_view unique) {
+    const std::filesystem::path folder =
+        destination.has_parent_path() ? destination.parent_path() : std::filesystem::path(".");
+    return folder / (temporaryPrefix(destination) + std::string(unique));
+}
+
 bool isTemporaryNameOf(const std::filesystem::path& destination, std::string_view name) {
-    const std::string prefix = "." + destination.filename().string() + ".";
-    if (destination.filename().empty() || !name.starts_with(prefix)) {
+    if (destination.filename().empty()) {
         return false;
     }
-    const std::string_view rest = name.substr(prefix.size());
-    if (rest.size() == 13) {
-        return isRandomPart(rest.substr(0, 6)) && rest[6] == '.' && isRandomPart(rest.substr(7));
-    }
-    return isRandomPart(rest) || isVersionStorePart(rest);
+    const std::string prefix = temporaryPrefix(destination);
+    return name.starts_with(prefix) && isRandomPart(name.substr(prefix.size()));
 }
 
 std::size_t removeStaleTemporaries(const std::filesystem::path& destination,
@@ -93,7 +109,7 @@ void writeFileAtomically(const std::filesystem::path& destination,
                          std::span<const std::uint8_t> bytes, unsigned permissions) {
     const std::filesystem::path folder =
         destination.has_parent_path() ? destination.parent_path() : std::filesystem::path(".");
-    std::string temporary = (folder / ("." + destination.filename().string() + ".XXXXXX")).string();
+    std::string temporary = temporaryPathOf(destination, "XXXXXX").string();
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
         fail(errno, "Cannot create a temporary file beside " + destination.string());
@@ -115,21 +131,21 @@ void writeFileAtomically(const std::filesystem::path& destination,
             if (errno == EINTR) {
                 continue;
             }
-            abandon(errno, "Cannot write " + temporary);
+            abandon(errno, "Cannot write " + destination.string());
         }
         p += n;
         left -= static_cast<std::size_t>(n);
     }
     if (::fchmod(fd, static_cast<mode_t>(permissions)) != 0) {
-        abandon(errno, "Cannot set the permissions of " + temporary);
+        abandon(errno, "Cannot set the permissions of " + destination.string());
     }
     if (::fsync(fd) != 0) {
-        abandon(errno, "Cannot flush " + temporary);
+        abandon(errno, "Cannot flush " + destination.string());
     }
     if (::close(fd) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
-        fail(error, "Cannot close " + temporary);
+        fail(error, "Cannot close " + destination.string());
     }
     if (::rename(temporary.c_str(), destination.c_str()) != 0) {
         const int error = errno;

@@ -18,15 +18,20 @@ namespace velmora {
 void writeFileAtomically(const std::filesystem::path& destination,
                          std::span<const std::uint8_t> bytes, unsigned permissions = 0600);
 
-// Whether `name` is one this program gives the temporary of a write of
-// `destination`, beside it: "." + the destination's name + "." + six letters or
-// digits (this function's and the document writer's), that followed by "." and
-// six more (a temporary of such a temporary), or by eight
-// upper-case hexadecimal digits (the version store's).
+// The name of a temporary of a write of `destination`, beside it: "." + the
+// destination's name + the program's mark ".velmora-save-" + `unique` (six
+// letters or digits; "XXXXXX" for mkostemp). The mark is what no person and no
+// other program writes, so that only this program's temporaries are ever taken
+// for stale. A name too long for the file system is shortened in the
+// destination's part.
+std::filesystem::path temporaryPathOf(const std::filesystem::path& destination,
+                                      std::string_view unique);
+
+// Whether `name` is one temporaryPathOf gives a temporary of `destination`.
 bool isTemporaryNameOf(const std::filesystem::path& destination, std::string_view name);
 
 // Removes the temporaries that earlier writes of `destination` left when they
-// were killed before their rename: files named as above in its folder, regular,
+// were killed before their rename: files so named in its folder, regular,
 // this user's own, last changed before `writeStarted` and not locked by a write
 // still under way. Anything else is left alone; never throws. Answers how many
 // went.

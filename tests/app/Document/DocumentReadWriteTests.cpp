@@ -13,9 +13,11 @@
 
 #include <QTemporaryDir>
 #include <algorithm>
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace velmora {
@@ -83,6 +85,7 @@ protected:
         folder = temporary.path().toStdString();
         NSAlert::setTestResponder([this](const NSAlert& alert) {
             alerts.push_back(alert.messageText);
+            details.push_back(alert.informativeText);
             return NSAlertFirstButtonReturn;
         });
     }
@@ -102,6 +105,7 @@ protected:
     QTemporaryDir temporary;
     fs::path folder;
     std::vector<std::string> alerts;
+    std::vector<std::string> details;
 };
 
 TEST_F(DocumentReadWriteTest, ContentByViewingModeAndType) {
@@ -242,18 +246,26 @@ TEST_F(DocumentReadWriteTest, ASaveRemovesOnlyItsOwnStaleTemporaries) {
         SCOPED_TRACE(type);
         const fs::path saved = folder / (type == native ? "Sketch.velmora" : "Sketch.png");
         const std::string hidden = "." + saved.filename().string() + ".";
-        // What saves killed midway leave: the plain and the archive's temporary,
-        // and the version store's.
-        const std::vector<std::string> stale{hidden + "a1B2c3", hidden + "Zq09xY.k3LmN0",
-                                             hidden + "0A1B2C3D"};
-        // Another program's, another document's, one a save still writes, one
-        // newer than this save, and things that are no file of ours.
-        const std::vector<std::string> kept{
-            hidden + "swp",      hidden + "backup~",
-            hidden + "0a1b2c3d", saved.filename().string() + ".a1B2c3",
-            ".Other.png.a1B2c3", hidden + "Lock01",
-            hidden + "Fresh1",   hidden + "Link12",
-            hidden + "Dir123"};
+        const std::string marked = hidden + "velmora-save-";
+        // What saves killed midway leave, whichever writer made them.
+        const std::vector<std::string> stale{marked + "a1B2c3", marked + "0A1B2C"};
+        // The user's own files and other programs' that look alike, another
+        // document's, one a save still writes, one newer than this save, and
+        // things that are no file of ours.
+        const std::vector<std::string> kept{hidden + "backup",
+                                            hidden + "old001",
+                                            hidden + "v2copy",
+                                            hidden + "a1B2c3",
+                                            hidden + "Zq09xY.k3LmN0",
+                                            hidden + "0A1B2C3D",
+                                            hidden + "swp",
+                                            marked + "a1B2c",
+                                            saved.filename().string() + ".velmora-save-a1B2c3",
+                                            ".Other.png.velmora-save-a1B2c3",
+                                            marked + "Lock01",
+                                            marked + "Fresh1",
+                                            marked + "Link12",
+                                            marked + "Dir123"};
         for (const auto& name : stale) {
             test::writeFile(folder / name, {1, 2, 3});
             fs::last_write_time(folder / name, old);
@@ -298,6 +310,47 @@ TEST_F(DocumentReadWriteTest, ASaveRemovesOnlyItsOwnStaleTemporaries) {
         for (const auto& name : kept) {
             fs::remove(folder / name);
         }
+    }
+}
+
+// A save that fails as the disk fills (the file size limit stands in) says
+// which document and file it could not save, never the hidden temporary, and
+// leaves the old file and no temporary.
+TEST_F(DocumentReadWriteTest, AFailedSaveAlertNamesTheDocument) {
+    const auto provider = std::make_shared<FixedProvider>();
+    for (const std::string& type : {native, std::string("public.png")}) {
+        SCOPED_TRACE(type);
+        const fs::path saved = folder / (type == native ? "Sketch.velmora" : "Sketch.png");
+        const auto document = makeDocument("Sketch");
+        document->read(test::pngOf(*test::asymmetricPicture(40, 30)), "public.png");
+        document->setBitmapProvider(provider);
+        document->setFileURL(URL::fileURL(saved, false));
+        document->setFileType(type);
+        ASSERT_TRUE(document->saveDocument());
+        const auto before = test::readFile(saved);
+        document->updateChangeCount(NSDocumentChangeType::changeDone);
+
+        rlimit limit{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+        rlimit small = limit;
+        small.rlim_cur = 16;
+        const auto signal = std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        alerts.clear();
+        const bool wrote = document->saveDocument();
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, signal);
+
+        EXPECT_FALSE(wrote);
+        EXPECT_TRUE(document->isDocumentEdited());
+        ASSERT_EQ(alerts.size(), 1u);
+        EXPECT_EQ(alerts[0], "The document \"Sketch\" could not be saved as \"" +
+                                 saved.filename().string() + "\".");
+        EXPECT_NE(details.back().find(saved.string()), std::string::npos) << details.back();
+        EXPECT_EQ(details.back().find("velmora-save"), std::string::npos) << details.back();
+        EXPECT_EQ(test::readFile(saved), before);
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+        fs::remove(saved);
     }
 }
 
