@@ -55,7 +55,6 @@ private:
     std::size_t copiedInQueue_ = 0;
     bool finishing_ = false;
     bool stopping_ = false;
-    bool idle_ = true;
     std::exception_ptr failure_;
 
     // The writer thread's own.
