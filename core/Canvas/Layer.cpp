@@ -6,6 +6,7 @@
 #include <cmath>
 #include <ostream>
 #include <typeinfo>
+#include <utility>
 
 namespace velmora {
 
@@ -57,6 +58,15 @@ Layer::~Layer() = default;
 std::shared_ptr<Layer> Layer::sharedLayer() const {
     // Layers hand themselves out as the tree's values; const only for the caller.
     return std::const_pointer_cast<Layer>(shared_from_this());
+}
+
+void Layer::setName(std::string name) {
+    if (name == name_) {
+        return;
+    }
+    std::string old = std::exchange(name_, std::move(name));
+    const auto self = sharedLayer();
+    delegates_ | [&](LayerDelegate& d) { d.layerDidChangeName(self, old, name_); };
 }
 
 void Layer::setBlendMode(BlendMode mode) {

@@ -31,7 +31,7 @@ public:
 
     const UUID& uuid() const { return uuid_; }
     const std::string& name() const { return name_; }
-    void setName(std::string name) { name_ = std::move(name); }
+    void setName(std::string name);
 
     BlendMode blendMode() const { return blendMode_; }
     void setBlendMode(BlendMode mode);

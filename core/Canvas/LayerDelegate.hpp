@@ -3,6 +3,7 @@
 #include "Canvas/BlendMode.hpp"
 
 #include <memory>
+#include <string>
 
 namespace velmora {
 
@@ -18,6 +19,8 @@ public:
     virtual void layerDidChangeVisibility(const std::shared_ptr<Layer>& layer) = 0;
     virtual void layerDidChangeOpacity(const std::shared_ptr<Layer>& layer, float from,
                                        float to) = 0;
+    virtual void layerDidChangeName(const std::shared_ptr<Layer>& layer, const std::string& from,
+                                    const std::string& to) = 0;
 };
 
 } // namespace velmora

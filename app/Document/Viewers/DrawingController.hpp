@@ -127,6 +127,9 @@ public:
                                  BlendMode to) override;
     void layerDidChangeVisibility(const std::shared_ptr<Layer>& layer) override;
     void layerDidChangeOpacity(const std::shared_ptr<Layer>& layer, float from, float to) override;
+    // A name shows on no pixel: only its undo entry.
+    void layerDidChangeName(const std::shared_ptr<Layer>& layer, const std::string& from,
+                            const std::string& to) override;
 
     // BitmapProvider: the flattened canvas, as its layers hold it (without a stroke
     // still being drawn).

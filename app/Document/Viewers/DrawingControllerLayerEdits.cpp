@@ -187,4 +187,21 @@ void DrawingController::layerDidChangeOpacity(const std::shared_ptr<Layer>& laye
     manager->setActionName("Layer Opacity Change");
 }
 
+void DrawingController::layerDidChangeName(const std::shared_ptr<Layer>& layer,
+                                           const std::string& from, const std::string& to) {
+    userActionsLogs().log("Layer: %{public}@. Name changed from %{public}@ to %{public}@",
+                          layer->description(), from, to);
+    const auto manager = undoManager();
+    if (manager == nullptr) {
+        return;
+    }
+    manager->registerUndo<DrawingController>(
+        shared_from_this(), [weakCanvas = canvas_, uuid = layer->uuid(), from](auto&) {
+            if (const auto c = weakCanvas.lock()) {
+                (*c)[uuid]->setName(from);
+            }
+        });
+    manager->setActionName("Layer Name Change");
+}
+
 } // namespace velmora

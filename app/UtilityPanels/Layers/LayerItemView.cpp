@@ -60,6 +60,12 @@ public:
             view_->layerDidChangeOpacity(to);
         }
     }
+    void layerDidChangeName(const std::shared_ptr<Layer>&, const std::string&,
+                            const std::string& to) override {
+        if (view_) {
+            view_->layerName->setText(QString::fromStdString(to));
+        }
+    }
     void sliderButtonDidStartLiveUpdate(SliderButton&) override {
         if (view_) {
             view_->sliderButtonDidStartLiveUpdate();

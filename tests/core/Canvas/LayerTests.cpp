@@ -29,6 +29,10 @@ public:
         calls.push_back("opacity " + std::to_string(from) + " -> " + std::to_string(to) + " sees " +
                         std::to_string(layer->opacity()));
     }
+    void layerDidChangeName(const std::shared_ptr<Layer>& layer, const std::string& from,
+                            const std::string& to) override {
+        calls.push_back("name " + from + " -> " + to + " sees " + layer->name());
+    }
 };
 
 CodedDictionary& superOf(CodedValue& tree) {
@@ -84,16 +88,18 @@ TEST(Layer, NotifiesOnlyRealChangesWithTheNewValueStored) {
     layer->setBlendMode(BlendMode::sourceOver);
     layer->setVisible(true);
     layer->setOpacity(1.0f);
-    layer->setName("renamed");
+    layer->setName("A");
     EXPECT_TRUE(first->calls.empty());
 
     layer->setOpacity(0.5f);
+    layer->setName("renamed");
     layer->setBlendMode(BlendMode::multiply);
     layer->setVisible(false);
     layer->setVisible(true);
     layer->setOpacity(0.0f);
     const std::vector<std::string> expected{
         "opacity 1.000000 -> 0.500000 sees 0.500000",
+        "name A -> renamed sees renamed",
         "blend sourceOver -> multiply sees multiply",
         "visible false",
         "visible true",

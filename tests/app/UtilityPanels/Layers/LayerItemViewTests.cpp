@@ -26,6 +26,8 @@ struct LayerCalls : LayerDelegate {
     void layerDidChangeOpacity(const std::shared_ptr<Layer>&, float, float) override {
         ++opacities;
     }
+    void layerDidChangeName(const std::shared_ptr<Layer>&, const std::string&,
+                            const std::string&) override {}
 };
 
 void sendMouse(QWidget* widget, QEvent::Type type, double globalX, Qt::MouseButtons buttons) {
@@ -222,6 +224,45 @@ TEST(LayerItemView, AClickSelectsTheWholeNameAndMakesThePanelKey) {
     QApplication::processEvents();
     EXPECT_TRUE(panel->isKeyWindow());
     EXPECT_EQ(row->layerName->selectedText().toStdString(), "Background");
+}
+
+TEST(LayerItemView, ANameTypedInARowIsAnUndoableEditOfTheDocument) {
+    RowRig rig;
+    auto panel = std::make_shared<NSPanel>();
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
+    auto* row = new LayerItemView(content, [&] { return rig.shownFront; });
+    layout->addWidget(row);
+    row->represent(rig.background);
+    panel->setContentView(content);
+    panel->orderFront();
+    ASSERT_FALSE(rig.front->isDocumentEdited());
+    const auto rename = [&](const char* typed) {
+        QTest::mouseClick(row->layerName, Qt::LeftButton, {}, QPoint(3, 3));
+        QApplication::processEvents();
+        QTest::keyClicks(row->layerName, typed);
+        QTest::keyClick(row->layerName, Qt::Key_Return);
+        endTurn();
+    };
+    rename("Sky");
+    EXPECT_EQ(rig.background->name(), "Sky");
+    EXPECT_TRUE(rig.front->isDocumentEdited());
+    EXPECT_EQ(rig.undo.undoMenuItemTitle(), "Undo Layer Name Change");
+
+    rig.undo.undo();
+    EXPECT_EQ(rig.background->name(), "Background");
+    EXPECT_EQ(row->layerName->text().toStdString(), "Background") << "the row follows the undo";
+    EXPECT_FALSE(rig.front->isDocumentEdited());
+    EXPECT_EQ(rig.undo.redoMenuItemTitle(), "Redo Layer Name Change");
+    rig.undo.redo();
+    EXPECT_EQ(rig.background->name(), "Sky");
+    EXPECT_EQ(row->layerName->text().toStdString(), "Sky");
+
+    // The same name typed again changes nothing and leaves no entry.
+    rename("Sky");
+    rig.undo.undo();
+    EXPECT_EQ(rig.background->name(), "Background");
+    EXPECT_FALSE(rig.undo.canUndo());
 }
 
 } // namespace
