@@ -125,11 +125,16 @@ void Document::setContent(std::optional<Content> content) {
     content_ = std::move(content);
     if (const auto canvas = layeredCanvas()) {
         const std::weak_ptr<Document> weak = sharedAs<Document>();
-        imageDropHandler_ =
-            std::make_shared<ImageDropHandler>(canvas, [weak](const std::exception& error) {
+        imageDropHandler_ = std::make_shared<ImageDropHandler>(
+            canvas,
+            [weak](const std::exception& error) {
                 if (const auto self = weak.lock()) {
                     self->runAlert(error);
                 }
+            },
+            [weak]() -> std::shared_ptr<RegistrationUndoManager> {
+                const auto self = weak.lock();
+                return self ? self->NSDocument::undoManager() : nullptr;
             });
     } else {
         imageDropHandler_.reset();

@@ -73,8 +73,9 @@ std::vector<std::uint8_t> readFile(const URL& file) {
 } // namespace
 
 ImageDropHandler::ImageDropHandler(std::shared_ptr<LayeredCanvas> canvas,
-                                   ErrorHandler handleDropError)
-    : canvas_(std::move(canvas)), handleDropError_(std::move(handleDropError)) {}
+                                   ErrorHandler handleDropError, UndoManagerSource undoManager)
+    : canvas_(std::move(canvas)), handleDropError_(std::move(handleDropError)),
+      undoManager_(std::move(undoManager)) {}
 
 std::optional<fs::path> ImageDropHandler::dropsDirectory() {
     const auto cache = cacheHome();
@@ -171,7 +172,15 @@ void ImageDropHandler::loadImage(const URL& file, const std::optional<IndexPath>
         const auto bytes = readFile(file);
         const auto bitmap = ImageImport::bitmap(bytes, ImageImport::CheckOrder::sizeFirst,
                                                 DocumentError::Kind::unsupportedDroppedFormat);
-        addLayer(*bitmap, file.filePath().stem().string(), insertionPath, point);
+        const auto add = [&] {
+            addLayer(*bitmap, file.filePath().stem().string(), insertionPath, point);
+        };
+        // Loaded in a later turn, maybe beside another edit or another image.
+        if (const auto manager = undoManager_ ? undoManager_() : nullptr) {
+            manager->registerSeparateEntry(add);
+        } else {
+            add();
+        }
         DrawingSettings::shared().setPersistentTool(DrawingSettings::Tool::move);
     } catch (const std::exception& error) {
         report(error);

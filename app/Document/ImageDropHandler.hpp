@@ -2,6 +2,7 @@
 
 #include "Canvas/LayeredCanvas.hpp"
 #include "Document/ImageDropDelegate.hpp"
+#include "desktop/RegistrationUndoManager.hpp"
 #include "foundation/URL.hpp"
 #include "graphics/NSBitmapImageRep.hpp"
 
@@ -23,8 +24,11 @@ class ImageDropHandler : public ImageDropDelegate,
                          public std::enable_shared_from_this<ImageDropHandler> {
 public:
     using ErrorHandler = std::function<void(const std::exception& error)>;
+    using UndoManagerSource = std::function<std::shared_ptr<RegistrationUndoManager>()>;
 
-    ImageDropHandler(std::shared_ptr<LayeredCanvas> canvas, ErrorHandler handleDropError);
+    // With `undoManager`, each loaded image is one undo step of its own.
+    ImageDropHandler(std::shared_ptr<LayeredCanvas> canvas, ErrorHandler handleDropError,
+                     UndoManagerSource undoManager = {});
 
     const std::shared_ptr<LayeredCanvas>& canvas() const { return canvas_; }
 
@@ -51,6 +55,7 @@ private:
 
     std::shared_ptr<LayeredCanvas> canvas_;
     ErrorHandler handleDropError_;
+    UndoManagerSource undoManager_;
 };
 
 } // namespace velmora

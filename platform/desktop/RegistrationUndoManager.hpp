@@ -18,6 +18,12 @@ public:
     virtual void setActionName(const std::string& name) = 0;
     virtual bool isUndoing() const = 0;
     virtual bool isRedoing() const = 0;
+    // What `registrations` register becomes an entry of its own at once, apart
+    // from the groups open now (which close later, above it): for work that
+    // completes after the event that caused it, which must join no other
+    // edit's entry whatever else this turn of the event loop registers. While
+    // undoing or redoing they go where every registration goes.
+    virtual void registerSeparateEntry(const std::function<void()>& registrations) = 0;
 
     // `handler` receives the target, kept alive for the call.
     template <class T>

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <ranges>
+#include <utility>
 
 namespace velmora {
 
@@ -55,6 +56,29 @@ void UndoManager::endUndoGrouping() {
     if (open_.size() == 1 && openedByEvent_) {
         scheduleTurnEnd();
     }
+}
+
+void UndoManager::registerSeparateEntry(const std::function<void()>& registrations) {
+    if (state_ != State::idle) {
+        registrations();
+        return;
+    }
+    // The groups open now go back as they were, also when `registrations` throws.
+    struct Restore {
+        UndoManager& manager;
+        std::vector<Group> open;
+        bool openedByEvent;
+        ~Restore() {
+            manager.open_ = std::move(open);
+            manager.openedByEvent_ = openedByEvent;
+        }
+    } restore{*this, std::exchange(open_, {}), std::exchange(openedByEvent_, false)};
+    openGroup();
+    registrations();
+    if (open_.size() != 1) {
+        fatalError("Unbalanced undo groups in a separate entry");
+    }
+    closeTopLevel();
 }
 
 void UndoManager::openGroup() {

@@ -45,6 +45,8 @@ public:
     void beginUndoGrouping() override;
     // Without an open group this is a programming error and stops the program.
     void endUndoGrouping() override;
+    // Its groups must balance.
+    void registerSeparateEntry(const std::function<void()>& registrations) override;
     int groupingLevel() const { return static_cast<int>(open_.size()); }
     bool groupsByEvent() const { return groupsByEvent_; }
     void setGroupsByEvent(bool groupsByEvent) { groupsByEvent_ = groupsByEvent; }

@@ -224,11 +224,15 @@ void DrawingController::registerStrokeUndo(const UUID& layerID, EncodedSnapshot 
     if (manager == nullptr) {
         return;
     }
-    manager->registerUndo<DrawingController>(
-        shared_from_this(), [layerID, restore, other, origin](DrawingController& self) {
-            self.restoreStroke(layerID, restore, other, origin);
-        });
-    manager->setActionName("Stroke");
+    // A stroke is registered when the GPU is done with it, whenever that is:
+    // each is one step, whatever else registers in the same turn.
+    manager->registerSeparateEntry([&] {
+        manager->registerUndo<DrawingController>(
+            shared_from_this(), [layerID, restore, other, origin](DrawingController& self) {
+                self.restoreStroke(layerID, restore, other, origin);
+            });
+        manager->setActionName("Stroke");
+    });
 }
 
 void DrawingController::restoreStroke(const UUID& layerID, const EncodedSnapshot& restore,

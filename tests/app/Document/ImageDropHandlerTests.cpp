@@ -1,6 +1,7 @@
 #include "Document/ImageDropHandler.hpp"
 #include "Rendering/DrawingSettings.hpp"
 #include "app/Document/DocumentTestSupport.hpp"
+#include "app/Document/Viewers/DrawingTestSupport.hpp"
 #include "foundation/ErrorDescription.hpp"
 #include "foundation/MainQueue.hpp"
 
@@ -88,6 +89,26 @@ TEST_F(ImageDropHandlerTest, FilesBecomeLayersAboveTheActiveOneInALaterTurn) {
         EXPECT_TRUE(fs::exists(url.filePath())) << "the user's files stay";
     }
     EXPECT_FALSE(handler->performDrop(dragOf({file("d.txt", {'x'})}), std::nullopt, {0, 0}));
+}
+
+TEST_F(ImageDropHandlerTest, ImagesLoadedInOneTurnAreUndoneOneAtATime) {
+    testing::DrawingRig rig;
+    UndoManager& undo = *rig.document->undoManager;
+    const auto handler = std::make_shared<ImageDropHandler>(
+        rig.canvas, [](const std::exception&) {},
+        [&]() -> std::shared_ptr<RegistrationUndoManager> { return rig.document->undoManager; });
+    const auto png = test::pngOf(*test::asymmetricPicture(5, 3));
+    ASSERT_TRUE(handler->performDrop(dragOf({file("a.png", png), file("b.png", png)}), std::nullopt,
+                                     {8, 8}));
+    MainQueue::runUntilIdle();
+    testing::endTurn();
+    ASSERT_EQ(rig.canvas->immediateLayers().size(), 3u);
+    undo.undo();
+    ASSERT_EQ(rig.canvas->immediateLayers().size(), 2u);
+    EXPECT_EQ(rig.canvas->immediateLayers().back()->name(), "a");
+    undo.undo();
+    EXPECT_EQ(rig.canvas->immediateLayers().size(), 1u);
+    EXPECT_FALSE(undo.canUndo());
 }
 
 TEST_F(ImageDropHandlerTest, RejectedImagesAreReportedEachAndAddNothing) {

@@ -88,6 +88,47 @@ TEST(DrawingControllerStrokes, OverlappingStrokesTakeOneLockAndLeaveTwoEntries) 
     EXPECT_FALSE(undo.canUndo());
 }
 
+TEST(DrawingControllerStrokes, StrokesFinishedInOneTurnAreUndoneOneAtATime) {
+    DrawingRig rig;
+    auto& undo = *rig.document->undoManager;
+    const auto other = RasterLayer::make("Other");
+    rig.canvas->insertLayer(other, {1});
+    rig.canvas->setActiveLayer(rig.background);
+    endTurn();
+    undo.removeAllActions();
+    const Pixels start = layerPixels(*rig.background);
+    rig.stroke(diagonal(8, 20));
+    rig.stroke(diagonal(24, 34));
+    rig.stroke(diagonal(38, 50));
+    // The user's edit of this turn comes before the GPU hands the strokes back.
+    other->setOpacity(0.5f);
+    for (int i = 0; i < 50 && rig.controller->strokesViewModel()->front() != nullptr; ++i) {
+        rig.view->draw();
+    }
+    rig.settle();
+    rig.settle();
+    endTurn();
+
+    undo.undo();
+    EXPECT_EQ(other->opacity(), 1.0f);
+    EXPECT_EQ(undo.undoActionName(), "Stroke");
+    Pixels previous = layerPixels(*rig.background);
+    for (int stroke = 3; stroke >= 1; --stroke) {
+        SCOPED_TRACE(stroke);
+        ASSERT_TRUE(undo.canUndo());
+        undo.undo();
+        rig.settle();
+        const Pixels now = layerPixels(*rig.background);
+        EXPECT_GT(changedPixels(previous, now), 20) << "one stroke taken back";
+        EXPECT_EQ(now == start, stroke == 1);
+        previous = now;
+    }
+    EXPECT_FALSE(undo.canUndo());
+    undo.redo();
+    rig.settle();
+    EXPECT_TRUE(undo.canRedo()) << "one stroke put back";
+}
+
 TEST(DrawingControllerStrokes, UndoAndRedoRestoreThePixelsExactly) {
     DrawingRig rig;
     const Pixels before = layerPixels(*rig.background);
