@@ -60,10 +60,6 @@ std::vector<RawPoint> SmoothedStroke::finish() {
     recomputeOutput();
     outputIndex_ = std::ptrdiff_t(outputCount_) - 1;
     std::vector<RawPoint> ready = takeReadyPoints();
-    // A lone sample smooths to nothing; a tap must still leave its dot.
-    if (smoothing_ > 0 && raw_.size() == 1) {
-        ready.push_back(raw_.front());
-    }
     reset();
     return ready;
 }
@@ -159,7 +155,11 @@ size_t SmoothedStroke::updateDense() {
         segmentStart_.resize(first - 2);
         segmentInserts_.resize(first - 2);
     }
-    const size_t changed = dense_.size();
+    // The stroke begins at its first sample, however few follow it.
+    if (previous == 0) {
+        dense_.push_back(raw_[0]);
+    }
+    const size_t changed = previous == 0 ? 0 : dense_.size();
     for (std::ptrdiff_t i = first; i <= n; ++i) {
         const int k = insertedPoints(i, n);
         segmentStart_.push_back(dense_.size());
@@ -188,22 +188,21 @@ size_t SmoothedStroke::updatePass(const std::vector<RawPoint>& input, size_t cha
         return size_t(std::clamp<std::ptrdiff_t>(j, 0, std::ptrdiff_t(count) - 1));
     };
     const double w = 1 / double(2 * r + 1);
-    // R[m]: the average around input m + 1, except the last, which is the input's last.
-    const auto averaged = [&](size_t m) -> RawPoint {
-        if (m == count - 2) {
-            return input[count - 1];
+    // R[j]: the input's two ends as they are, the average around input j between them.
+    const auto smoothed = [&](size_t j) -> RawPoint {
+        if (j == 0 || j == count - 1) {
+            return input[j];
         }
-        const size_t i = m + 1;
         double x = 0, y = 0, p = 0;
-        if (i >= r && i + r < count) {
-            for (const RawPoint *q = &input[i - r], *end = &input[i + r] + 1; q != end; ++q) {
+        if (j >= r && j + r < count) {
+            for (const RawPoint *q = &input[j - r], *end = &input[j + r] + 1; q != end; ++q) {
                 x += q->position.x;
                 y += q->position.y;
                 p += q->pressure;
             }
         } else {
-            for (std::ptrdiff_t j = std::ptrdiff_t(i - r); j <= std::ptrdiff_t(i + r); ++j) {
-                const RawPoint& q = input[clampIndex(j)];
+            for (std::ptrdiff_t k = std::ptrdiff_t(j - r); k <= std::ptrdiff_t(j + r); ++k) {
+                const RawPoint& q = input[clampIndex(k)];
                 x += q.position.x;
                 y += q.position.y;
                 p += q.pressure;
@@ -211,26 +210,25 @@ size_t SmoothedStroke::updatePass(const std::vector<RawPoint>& input, size_t cha
         }
         return {{x * w, y * w}, p * w};
     };
-    if (count == 3) {
-        out = {averaged(0), averaged(1)};
-        return 0;
-    }
-    // The averages before input index `changed` - r - 1 saw only unchanged
-    // inputs; the front points depend on the first three averages.
-    size_t first = changed > r + 1 ? changed - r - 1 : 0;
-    if (first < 3 || previousCount <= 3) {
+    // The averages below input index `changed` - r saw only unchanged inputs;
+    // the points after the first depend on the first three.
+    size_t first = changed > r ? changed - r : 0;
+    if (first < 3 || previousCount < 3) {
         first = 0;
     }
     const size_t start = first == 0 ? 0 : kEndPoints + first;
     if (first == 0) {
-        const RawPoint r0 = averaged(0), r1 = averaged(1), r2 = averaged(2);
+        const RawPoint r0 = input[0], r1 = smoothed(1), r2 = smoothed(2);
+        out.push_back(r0);
         catmullRomPoints(kEndPoints, r0, r0, r1, r2, out);
+        first = 1;
     }
-    for (size_t m = first; m + 1 < count; ++m) {
-        out.push_back(averaged(m));
+    for (size_t j = first; j + 1 < count; ++j) {
+        out.push_back(smoothed(j));
     }
     const RawPoint last = input[count - 1];
-    catmullRomPoints(kEndPoints, averaged(count - 4), averaged(count - 3), last, last, out);
+    catmullRomPoints(kEndPoints, smoothed(count - 3), smoothed(count - 2), last, last, out);
+    out.push_back(last);
     return start;
 }
 

@@ -10,6 +10,8 @@ namespace velmora {
 
 // The stroke state of the input stabiliser: every raw sample, the densified and
 // three times smoothed sequence computed from them, and how much of it is final.
+// The sequence runs from the first sample to the last however few there are
+// (a press and one far move): smoothing shapes the way between them only.
 //
 // The sequence is defined as if recomputed from the whole stroke on every sample,
 // but only the tail that a new sample can reach is recomputed: each element is

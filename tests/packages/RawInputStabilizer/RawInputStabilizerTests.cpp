@@ -82,9 +82,9 @@ TEST(RawInputStabilizer, StrokeAfterStrokeAndEmptyCloses) {
     ASSERT_EQ(empty.size(), 1u);
     EXPECT_TRUE(empty[0].points.empty());
     const std::vector<Delivery> first = runStroke(stabilizer, line(2));
-    EXPECT_TRUE(first[0].points.empty());
+    EXPECT_EQ(first[0].points.size(), 1u);
     EXPECT_EQ(first[1].points.size(), 1u);
-    EXPECT_EQ(first[2].points.size(), 62u);
+    EXPECT_EQ(first[2].points.size(), 65u);
     const std::vector<Delivery> second = runStroke(stabilizer, line(2));
     EXPECT_EQ(second[1].points.size(), 1u) << "the next stroke starts from index 0";
 }
@@ -94,9 +94,9 @@ TEST(RawInputStabilizer, SynchronousFormsShareTheState) {
     EXPECT_EQ(stabilizer.append(RawPoint{{1, 1}, 0.5}), (std::vector<RawPoint>{{{1, 1}, 0.5}}));
     EXPECT_TRUE(stabilizer.finishStroke().empty());
     RawInputStabilizer smoothed(4);
-    EXPECT_TRUE(smoothed.append(RawPoint{{1, 1}, 0.5}).empty());
-    EXPECT_EQ(smoothed.finishStroke(), (std::vector<RawPoint>{{{1, 1}, 0.5}}))
+    EXPECT_EQ(smoothed.append(RawPoint{{1, 1}, 0.5}), (std::vector<RawPoint>{{{1, 1}, 0.5}}))
         << "a tap keeps its sample";
+    EXPECT_TRUE(smoothed.finishStroke().empty());
 }
 
 TEST(RawInputStabilizer, QueuedWorkOutlivesTheStabilizer) {

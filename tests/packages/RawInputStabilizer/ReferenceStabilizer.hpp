@@ -2,7 +2,8 @@
 
 // A direct reading of the stabiliser's definition: every sample recomputes the
 // whole stroke. The incremental implementation must hand back the very same bits.
-// Like it, this reads only up to what was handed back and gives a lone sample back.
+// Like it, this reads only up to what was handed back, and every smoothing pass
+// keeps both ends of its input, so the stroke runs from its first sample to its last.
 
 #include "RawInputStabilizer/RawPoint.hpp"
 
@@ -36,8 +37,8 @@ inline std::vector<RawPoint> smoothingPass(const std::vector<RawPoint>& list, lo
         return list;
     }
     const double w = 1.0 / double(2 * r + 1);
-    std::vector<RawPoint> averaged;
-    for (long i = 1; i <= n - 1; ++i) {
+    std::vector<RawPoint> averaged{list.front()};
+    for (long i = 1; i <= n - 2; ++i) {
         double x = 0, y = 0, p = 0;
         for (long j = i - r; j <= i + r; ++j) {
             const RawPoint& q = list[size_t(std::clamp(j, 0L, n - 1))];
@@ -47,18 +48,17 @@ inline std::vector<RawPoint> smoothingPass(const std::vector<RawPoint>& list, lo
         }
         averaged.push_back({{x * w, y * w}, p * w});
     }
-    averaged.pop_back();
     averaged.push_back(list.back());
-    if (averaged.size() < 3) {
-        return averaged;
-    }
     const size_t m = averaged.size();
-    std::vector<RawPoint> result =
+    std::vector<RawPoint> result{averaged[0]};
+    const std::vector<RawPoint> front =
         catmullRom(10, averaged[0], averaged[0], averaged[1], averaged[2]);
-    result.insert(result.end(), averaged.begin(), averaged.end());
+    result.insert(result.end(), front.begin(), front.end());
+    result.insert(result.end(), averaged.begin() + 1, averaged.end() - 1);
     const std::vector<RawPoint> end =
         catmullRom(10, averaged[m - 3], averaged[m - 2], averaged[m - 1], averaged[m - 1]);
     result.insert(result.end(), end.begin(), end.end());
+    result.push_back(averaged[m - 1]);
     return result;
 }
 
@@ -76,9 +76,6 @@ public:
         recompute();
         outputIndex_ = long(output_.size()) - 1;
         std::vector<RawPoint> result = take();
-        if (smoothing_ > 0 && raw_.size() == 1) {
-            result.push_back(raw_[0]);
-        }
         outputIndex_ = 0;
         readIndex_ = -1;
         raw_.clear();
@@ -109,7 +106,7 @@ private:
             output_ = raw_;
             return;
         }
-        std::vector<RawPoint> dense;
+        std::vector<RawPoint> dense{raw_[0]};
         for (long i = 2; i <= n; ++i) {
             const RawPoint p0 = raw_[size_t(i - 3 < 0 ? i - 2 : i - 3)];
             const RawPoint p1 = raw_[size_t(i - 2)];

@@ -100,21 +100,26 @@ TEST(SmoothedStroke, SmoothingZeroIsTheIdentity) {
 }
 
 TEST(SmoothedStroke, TwoSamplesGrowThroughThreePasses) {
-    // Six densified points become 25, 44 and then 63.
+    // Seven densified points become 27, 47 and then 67, from the first sample
+    // to the last.
     for (size_t smoothing : {size_t(1), size_t(7), size_t(50)}) {
         SmoothedStroke stroke(smoothing);
-        EXPECT_TRUE(stroke.append({{0, 0}, 0.2}).empty());
-        EXPECT_EQ(stroke.append({{30, 10}, 0.8}).size(), 1u);
-        EXPECT_EQ(stroke.finish().size(), 62u);
+        const RawPoint first{{0, 0}, 0.2}, last{{30, 10}, 0.8};
+        EXPECT_EQ(stroke.append(first), std::vector<RawPoint>{first});
+        EXPECT_EQ(stroke.append(last).size(), 1u);
+        const std::vector<RawPoint> rest = stroke.finish();
+        EXPECT_EQ(rest.size(), 65u);
+        EXPECT_EQ(rest.back(), last);
     }
 }
 
 TEST(SmoothedStroke, EmptyCloseAndRestart) {
     SmoothedStroke stroke(3);
     EXPECT_TRUE(stroke.finish().empty());
-    EXPECT_TRUE(stroke.append({{5, 5}, 1}).empty()) << "a lone sample gives an empty dense list";
-    EXPECT_EQ(stroke.finish(), (std::vector<RawPoint>{{{5, 5}, 1}})) << "but a tap keeps its dot";
-    EXPECT_TRUE(stroke.append({{0, 0}, 0}).empty());
+    EXPECT_EQ(stroke.append({{5, 5}, 1}), (std::vector<RawPoint>{{{5, 5}, 1}}))
+        << "a stroke's first sample is handed back at once";
+    EXPECT_TRUE(stroke.finish().empty());
+    EXPECT_EQ(stroke.append({{0, 0}, 0}).size(), 1u);
     EXPECT_EQ(stroke.append({{9, 0}, 1}).size(), 1u) << "the next stroke starts from index 0";
 }
 

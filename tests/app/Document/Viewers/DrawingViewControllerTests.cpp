@@ -9,6 +9,7 @@
 #include "coding/JSONEncoder.hpp"
 #include "desktop/NSMenu.hpp"
 #include "desktop/NSMenuItem.hpp"
+#include "foundation/LogCapture.hpp"
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -19,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -562,4 +564,66 @@ TEST_F(DrawingViewControllerTest, AMouseStrokeOfOneMoveEndsWhereItWasReleased) {
     EXPECT_TRUE(paintedAt(40)) << "the press";
     EXPECT_TRUE(paintedAt(240)) << "the way";
     EXPECT_TRUE(paintedAt(440)) << "the release";
+}
+
+TEST_F(DrawingViewControllerTest, AStrokeOfMovesDeliveredAtOnceStartsAtItsPressAndPassesEach) {
+    DrawingWithMouse allowed;
+    controller->view()->resize(480, 120);
+    std::vector<QPointF> arc;
+    for (int i = 1; i <= 10; ++i) {
+        arc.emplace_back(40 + 40 * i, 60 - 30 * std::sin(M_PI * i / 10));
+    }
+    const struct {
+        const char* name;
+        std::vector<QPointF> moves;
+    } bursts[] = {{"one move of 400 points", {{440, 60}}}, {"ten moves along an arc", arc}};
+    for (const uint64_t stabilization : {uint64_t(0), uint64_t(2), uint64_t(4)}) {
+        for (const auto& burst : bursts) {
+            SCOPED_TRACE(std::string(burst.name) + ", stabilisation " +
+                         std::to_string(stabilization));
+            Brush brush = settings.settings.liveBrush();
+            brush.size = 12;
+            brush.hardness = 1;
+            brush.stabilization = stabilization;
+            settings.settings.setBaseBrush(brush);
+            canvas = LayeredCanvas::make({480, 120, 1});
+            setUpCanvas();
+            document->undoManager->removeAllActions();
+            LogCapture logs;
+            // Press, moves and release reach the canvas before any sample is handed back.
+            const QPointF press{40, 60};
+            mouse(QEvent::MouseButtonPress, press, Qt::LeftButton, Qt::LeftButton);
+            for (const QPointF& p : burst.moves) {
+                mouse(QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
+            }
+            mouse(QEvent::MouseButtonRelease, burst.moves.back(), Qt::LeftButton, Qt::NoButton);
+            ASSERT_TRUE(finishStroke(*document->undoManager));
+
+            // Canvas pixels under a point of the view, whose y goes down.
+            const auto under = [&](QPointF view) {
+                return controller->canvasPoint({view.x(), controller->view()->height() - view.y()});
+            };
+            const CGPoint start = under(press);
+            const auto messages = logs.messages("User Actions");
+            const auto started = std::ranges::find_if(messages, [](const std::string& m) {
+                return m.starts_with("Starting stroke at ");
+            });
+            ASSERT_NE(started, messages.end());
+            EXPECT_TRUE(started->starts_with("Starting stroke at " +
+                                             std::to_string(int64_t(start.x)) + "x" +
+                                             std::to_string(int64_t(start.y)) + ":"))
+                << *started;
+            const auto flat = controller->drawingController()->bitmap();
+            ASSERT_NE(flat, nullptr);
+            const auto paintedAt = [&](QPointF view) {
+                const CGPoint p = under(view);
+                const auto row = flat->pixelsHigh() - 1 - int64_t(p.y);
+                return flat->row(row)[4 * int64_t(p.x) + 1] < 200;
+            };
+            EXPECT_TRUE(paintedAt(press)) << "the press";
+            for (const QPointF& p : burst.moves) {
+                EXPECT_TRUE(paintedAt(p)) << "the move to " << p.x() << ", " << p.y();
+            }
+        }
+    }
 }
