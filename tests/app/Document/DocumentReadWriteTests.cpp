@@ -285,7 +285,7 @@ TEST_F(DocumentReadWriteTest, ASaveRemovesOnlyItsOwnStaleTemporaries) {
             }
         }
         // The lock a write under way holds, from another open of the file.
-        const int writing = ::open((folder / (hidden + "Lock01")).c_str(), O_RDONLY | O_CLOEXEC);
+        const int writing = ::open((folder / (marked + "Lock01")).c_str(), O_RDONLY | O_CLOEXEC);
         ASSERT_GE(writing, 0);
         ASSERT_EQ(::flock(writing, LOCK_EX), 0);
 
