@@ -63,7 +63,6 @@ void MoveToolResponder::canvasDidChange() {
         }
         dragSession_.reset();
     }
-    expansionAreaByLayer_.clear();
     accumulatedMovedBbox_ = {};
     // Entries naming layers of a canvas no longer shown would move nothing.
     if (const auto undoManager = entriesUndoManager_.lock()) {
@@ -144,7 +143,7 @@ void MoveToolResponder::mouseDragged(const NSEvent&, CGPoint point) {
     if (step.isNull()) {
         return;
     }
-    if (const auto applied = applyMove(*layer, step, drag.offset, false, true)) {
+    if (const auto applied = applyMove(*layer, step, false, true)) {
         drag.offset += *applied;
     }
 }
@@ -166,39 +165,30 @@ void MoveToolResponder::endDrag() {
     if (drag.offset.isNull() || !drag.layerID || canvas == nullptr) {
         return;
     }
-    if (const auto layer = (*canvas)[*drag.layerID]) {
-        commitMove(*layer, drag.offset);
+    if ((*canvas)[*drag.layerID] != nullptr) {
+        commitMove();
         registerMoveUndo(*drag.layerID, drag.offset);
     }
     // The drag's undo lock goes with it, after its entry is in.
 }
 
 std::optional<MTLVector> MoveToolResponder::applyMove(Layer& layer, MTLVector requested,
-                                                      MTLVector previous, bool drawImmediately,
-                                                      bool limited) {
+                                                      bool drawImmediately, bool limited) {
     const auto controller = drawingController();
     const auto canvas = controller != nullptr ? controller->canvas() : nullptr;
     const MTLRegion before = layer.boundingRect();
-    if (canvas == nullptr || isEmpty(before)) {
-        return std::nullopt;
-    }
-    const MTLRegion canvasArea = canvasRegion(*canvas);
-    // In the frame of the drag's start. Group children move on their own and a
-    // drop may place a layer anywhere, so the layer's bounds join in.
-    const auto recorded = expansionAreaByLayer_.find(layer.uuid());
-    MTLRegion area = recorded != expansionAreaByLayer_.end() ? recorded->second : canvasArea;
-    area = unionWith(unionWith(area, canvasArea), translated(before, -previous));
-    expansionAreaByLayer_[layer.uuid()] = area;
-    if (requested.isNull()) {
+    if (canvas == nullptr || isEmpty(before) || requested.isNull()) {
         return std::nullopt;
     }
     MTLVector cut = requested;
     if (limited) {
-        // A layer already beyond the largest size may come back, not go further.
-        const MTLRegion current = unionWith(translated(area, previous), canvasArea);
+        // Only the layer's content moves; the canvas stays where it is. A layer
+        // already beyond the largest size may come back, not go further.
+        const MTLRegion canvasArea = canvasRegion(*canvas);
+        const MTLRegion current = unionWith(before, canvasArea);
         const int64_t maxWidth = std::max(CanvasMaximumSize.width, current.size.width);
         const int64_t maxHeight = std::max(CanvasMaximumSize.height, current.size.height);
-        const MTLRegion prospect = unionWith(translated(area, previous + requested), canvasArea);
+        const MTLRegion prospect = unionWith(translated(before, requested), canvasArea);
         const int64_t excessX = std::max<int64_t>(prospect.size.width - maxWidth, 0);
         const int64_t excessY = std::max<int64_t>(prospect.size.height - maxHeight, 0);
         if (excessX > 0 || excessY > 0) {
@@ -233,18 +223,11 @@ std::optional<MTLVector> MoveToolResponder::applyMove(Layer& layer, MTLVector re
     return cut;
 }
 
-void MoveToolResponder::commitMove(Layer& layer, const MTLVector& vector) {
+void MoveToolResponder::commitMove() {
     const auto controller = drawingController();
-    const auto canvas = controller != nullptr ? controller->canvas() : nullptr;
-    if (canvas == nullptr) {
+    if (controller == nullptr) {
         return;
     }
-    const MTLRegion canvasArea = canvasRegion(*canvas);
-    const auto recorded = expansionAreaByLayer_.find(layer.uuid());
-    const MTLRegion previousArea =
-        recorded != expansionAreaByLayer_.end() ? recorded->second : canvasArea;
-    expansionAreaByLayer_[layer.uuid()] =
-        unionWith(unionWith(translated(previousArea, vector), canvasArea), layer.boundingRect());
     if (controller->currentRenderedLayer() != nullptr && !isEmpty(accumulatedMovedBbox_)) {
         controller->currentRenderedLayer()->updateRegion(accumulatedMovedBbox_);
     }
@@ -278,11 +261,11 @@ void MoveToolResponder::revertMove(const std::weak_ptr<LayeredCanvas>& canvas, c
         return;
     }
     // Replayed in full: the limit held when the move was made.
-    const auto applied = applyMove(*layer, vector, {}, true, false);
+    const auto applied = applyMove(*layer, vector, true, false);
     if (applied != vector) {
         return;
     }
-    commitMove(*layer, vector);
+    commitMove();
     registerMoveUndo(layerID, vector);
 }
 

@@ -7,7 +7,6 @@
 #include "ToolResponders/MoveToolResponderDelegate.hpp"
 #include "foundation/UUID.hpp"
 
-#include <map>
 #include <memory>
 #include <optional>
 
@@ -19,9 +18,10 @@ class LayeredCanvas;
 class UndoManager;
 
 // The move tool: a drag shifts the active layer's contents by whole canvas
-// pixels, live, as long as the layer and the canvas together span no more than
-// the largest canvas (or, for a layer already beyond it, than they span now);
-// each drag is one undoable "Move Layer Contents". Main thread only.
+// pixels, live, as long as the layer's content and the canvas, which stays in
+// place, together span no more than the largest canvas (or, for a layer already
+// beyond it, than they span now); each drag is one undoable "Move Layer
+// Contents". Main thread only.
 class MoveToolResponder : public CommonToolResponder,
                           public std::enable_shared_from_this<MoveToolResponder> {
 public:
@@ -53,9 +53,8 @@ public:
     const std::optional<DragSession>& dragSession() const { return dragSession_; }
     CGVector residualMoveOffset() const { return residualMoveOffset_; }
     const MTLRegion& accumulatedMovedBbox() const { return accumulatedMovedBbox_; }
-    const std::map<UUID, MTLRegion>& expansionAreaByLayer() const { return expansionAreaByLayer_; }
 
-    // A new canvas is shown: the records and undo entries of the old one go.
+    // A new canvas is shown: the drag and undo entries of the old one go.
     void canvasDidChange();
 
 private:
@@ -66,9 +65,10 @@ private:
     void startDrag(CGPoint canvasPoint, bool pushCursor);
     void endDrag();
     // The vector applied, cut short at the size limit when `limited`.
-    std::optional<MTLVector> applyMove(Layer& layer, MTLVector requested, MTLVector previous,
-                                       bool drawImmediately, bool limited);
-    void commitMove(Layer& layer, const MTLVector& vector);
+    std::optional<MTLVector> applyMove(Layer& layer, MTLVector requested, bool drawImmediately,
+                                       bool limited);
+    // The moves since the last commit reach the active layer's rendered copy.
+    void commitMove();
     void registerMoveUndo(const UUID& layerID, const MTLVector& offset);
     void revertMove(const std::weak_ptr<LayeredCanvas>& canvas, const UUID& layerID,
                     const MTLVector& vector);
@@ -77,7 +77,6 @@ private:
     std::optional<DragSession> dragSession_;
     CGVector residualMoveOffset_{};
     MTLRegion accumulatedMovedBbox_{};
-    std::map<UUID, MTLRegion> expansionAreaByLayer_;
     std::weak_ptr<LayeredCanvas> recordsCanvas_;
     std::weak_ptr<UndoManager> entriesUndoManager_;
 };
