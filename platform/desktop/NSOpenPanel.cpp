@@ -21,4 +21,16 @@ void NSOpenPanel::configure(QFileDialog& dialog) const {
     }
 }
 
+QStringList NSOpenPanel::nameFilters(const std::vector<FileType>& types) const {
+    QStringList filters = NSSavePanel::nameFilters(types);
+    if (types.size() > 1) {
+        std::vector<std::string> extensions;
+        for (const FileType& type : types) {
+            extensions.insert(extensions.end(), type.extensions.begin(), type.extensions.end());
+        }
+        filters.prepend(nameFilter(allTypesFilterName, extensions));
+    }
+    return filters;
+}
+
 } // namespace velmora

@@ -4,7 +4,8 @@
 
 namespace velmora {
 
-// A file dialog for choosing existing files (or folders) to open.
+// A file dialog for choosing existing files (or folders) to open. It starts
+// showing every file of the allowed types, with no name typed.
 class NSOpenPanel : public NSSavePanel {
 public:
     static std::shared_ptr<NSOpenPanel> openPanel();
@@ -13,8 +14,12 @@ public:
     bool canChooseFiles = true;
     bool canChooseDirectories = false;
 
+    // Heads the filters when there are several types, and is chosen first.
+    static constexpr const char* allTypesFilterName = "All Readable Files";
+
 protected:
     void configure(QFileDialog& dialog) const override;
+    QStringList nameFilters(const std::vector<FileType>& types) const override;
 };
 
 } // namespace velmora

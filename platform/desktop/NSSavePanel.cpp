@@ -23,17 +23,25 @@ NSSavePanel::Responder& testResponder() {
     return instance;
 }
 
-QString filterFor(const NSSavePanel::FileType& type) {
+} // namespace
+
+QString NSSavePanel::nameFilter(const std::string& name,
+                                const std::vector<std::string>& extensions) {
     QStringList patterns;
-    for (const std::string& extension : type.extensions) {
+    for (const std::string& extension : extensions) {
         patterns << QStringLiteral("*.") + QString::fromStdString(extension);
     }
-    const std::string& name = type.name.empty() ? type.identifier : type.name;
     return QString::fromStdString(name) + QStringLiteral(" (") + patterns.join(' ') +
            QStringLiteral(")");
 }
 
-} // namespace
+QStringList NSSavePanel::nameFilters(const std::vector<FileType>& types) const {
+    QStringList filters;
+    for (const FileType& type : types) {
+        filters << nameFilter(type.name.empty() ? type.identifier : type.name, type.extensions);
+    }
+    return filters;
+}
 
 std::shared_ptr<NSSavePanel> NSSavePanel::savePanel() {
     return std::make_shared<NSSavePanel>();
@@ -81,10 +89,7 @@ std::optional<URL> NSSavePanel::url() const {
 
 void NSSavePanel::applyTypes(QFileDialog& dialog) const {
     const std::vector<FileType> types = resolvedFileTypes();
-    QStringList filters;
-    for (const FileType& type : types) {
-        filters << filterFor(type);
-    }
+    const QStringList filters = nameFilters(types);
     dialog.setNameFilters(filters.isEmpty() ? QStringList{QStringLiteral("All Files (*)")}
                                             : filters);
     dialog.setDefaultSuffix(
@@ -92,10 +97,12 @@ void NSSavePanel::applyTypes(QFileDialog& dialog) const {
     if (types.empty() || dialog.acceptMode() != QFileDialog::AcceptSave) {
         return;
     }
-    // The typed name follows the chosen type's extension.
-    QString name = dialog.selectedFiles().isEmpty()
+    // The typed name follows the chosen type's extension. With none typed the
+    // dialog answers the folder it shows, which is no name.
+    const QStringList selected = dialog.selectedFiles();
+    QString name = selected.isEmpty() || QFileInfo(selected.front()).isDir()
                        ? QString()
-                       : QFileInfo(dialog.selectedFiles().front()).fileName();
+                       : QFileInfo(selected.front()).fileName();
     if (!name.isEmpty()) {
         const QString suffix = QFileInfo(name).suffix();
         const QString base = suffix.isEmpty() ? name : name.left(name.size() - suffix.size() - 1);
@@ -142,7 +149,7 @@ std::unique_ptr<QFileDialog> NSSavePanel::makeDialog(QWidget* parent) {
     QObject::connect(dialog.get(), &QFileDialog::filterSelected, dialog.get(),
                      [dialog = dialog.get(), this](const QString& filter) {
                          for (const FileType& type : resolvedFileTypes()) {
-                             if (filterFor(type) == filter) {
+                             if (nameFilters({type}).value(0) == filter) {
                                  dialog->setDefaultSuffix(
                                      QString::fromStdString(type.extensions.front()));
                              }

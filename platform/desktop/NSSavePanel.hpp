@@ -5,6 +5,7 @@
 #include "foundation/URL.hpp"
 
 #include <QPointer>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -76,6 +77,9 @@ public:
 
 protected:
     virtual void configure(QFileDialog& dialog) const;
+    // One name filter per type, in order.
+    virtual QStringList nameFilters(const std::vector<FileType>& types) const;
+    static QString nameFilter(const std::string& name, const std::vector<std::string>& extensions);
     std::vector<URL> urls_;
 
 private:

@@ -14,7 +14,13 @@
 #include "foundation/MainQueue.hpp"
 #include "foundation/UserDefaults.hpp"
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QListView>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -68,6 +74,45 @@ TEST(DocumentController, TypesByExtensionAndOneAlertPerFailedOpen) {
     }
     EXPECT_TRUE(controller->documents().empty());
     NSAlert::setTestResponder(nullptr);
+}
+
+// Open… as a person meets it: every file the program reads is listed at once.
+TEST(DocumentController, OpenStartsShowingEveryReadableFileWithNoNameTyped) {
+    QTemporaryDir temporary;
+    const std::filesystem::path folder = temporary.path().toStdString();
+    for (const char* name : {"a.png", "b.JPG", "c.tiff", "d.velmora", "notes.txt"}) {
+        test::writeFile(folder / name, {'x'});
+    }
+    const auto controller = std::make_shared<DocumentController>();
+    QStringList filters, listed;
+    QString selectedFilter, typedName = "not looked at";
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        filters = dialog->nameFilters();
+        selectedFilter = dialog->selectedNameFilter();
+        typedName = dialog->findChild<QLineEdit*>("fileNameEdit")->text();
+        dialog->setDirectory(QString::fromStdString(folder.string()));
+        auto* view = dialog->findChild<QListView*>("listView");
+        const auto rows = [&] { return view->model()->rowCount(view->rootIndex()); };
+        // Listed by a thread of the file system model.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return rows() >= 4; }));
+        for (int row = 0; row < rows(); ++row) {
+            listed << view->model()->index(row, 0, view->rootIndex()).data().toString();
+        }
+        dialog->reject();
+    });
+    controller->openDocument();
+    ASSERT_GE(filters.size(), 2);
+    EXPECT_TRUE(filters[0].startsWith("All Readable Files (")) << filters[0].toStdString();
+    for (const char* pattern : {"*.velmora", "*.png", "*.jpg", "*.jpeg", "*.tiff", "*.tif"}) {
+        EXPECT_TRUE(filters[0].contains(pattern)) << pattern;
+    }
+    EXPECT_EQ(filters.size(), qsizetype(DocumentFileTypes::allCases.size()) + 1);
+    EXPECT_EQ(selectedFilter, filters[0]);
+    EXPECT_EQ(typedName, "");
+    listed.sort();
+    EXPECT_EQ(listed, (QStringList{"a.png", "b.JPG", "c.tiff", "d.velmora"}));
 }
 
 TEST(DocumentController, ADamagedNativeDocumentShowsOnlyTheUnsupportedFormatAlert) {
