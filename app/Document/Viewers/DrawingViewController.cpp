@@ -458,6 +458,9 @@ void DrawingViewController::windowDidEnterVersionBrowser() {
 
 void DrawingViewController::windowDidExitVersionBrowser() {
     if (transformOutsideVersionBrowser_) {
+        // A canvas restored while browsing is not fitted when it is due, after
+        // this: the view of before browsing stays.
+        newCanvasFit_.reset();
         displayViewModel_->restoreTransform(*transformOutsideVersionBrowser_);
         metalView_->setNeedsDisplay(true);
     }

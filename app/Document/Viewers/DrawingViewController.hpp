@@ -149,7 +149,7 @@ public:
     void viewDidAppear() override;
 
     // The versions browser: the canvas is fitted while it is open and shown
-    // again exactly as it was when it closes.
+    // again exactly as it was when it closes, a version restored meanwhile too.
     void windowDidEnterVersionBrowser();
     void windowDidExitVersionBrowser();
     const std::optional<CGAffineTransform>& transformOutsideVersionBrowser() const {

@@ -313,6 +313,28 @@ TEST_F(BrowsingTest, RestoreReplacesTheContentAndClosesTheBrowser) {
     EXPECT_EQ(sizeOf(*document), (MTLSize{5, 3, 1}));
 }
 
+// A restore while browsing sets a new canvas up, yet leaving shows the view of
+// before. Told as the browser tells it, with the window's size handed back by
+// the window system only later, as an X server does.
+TEST_F(BrowsingTest, AfterARestoreTheCanvasHasTheViewOfBeforeBrowsing) {
+    const auto window = document->windowControllers().front()->window();
+    const auto drawing = contentOf(*document)->drawingViewController();
+    drawing->zoomCanvas(1.4142135623730951);
+    const auto outside = drawing->displayViewModel()->transform();
+    const auto versions = store->versions(url);
+    ASSERT_FALSE(versions.empty());
+
+    window->noteVersionBrowser(NSWindow::willEnterVersionBrowserNotification);
+    window->noteVersionBrowser(NSWindow::didEnterVersionBrowserNotification);
+    MainQueue::runUntilIdle();
+    ASSERT_TRUE(document->restoreVersion(versions[0].url));
+    window->noteVersionBrowser(NSWindow::willExitVersionBrowserNotification);
+    window->noteVersionBrowser(NSWindow::didExitVersionBrowserNotification);
+    MainQueue::runUntilIdle();
+    ASSERT_EQ(sizeOf(*document), (MTLSize{6, 4, 1}));
+    EXPECT_EQ(drawing->displayViewModel()->transform(), outside);
+}
+
 TEST_F(BrowsingTest, AnAutosavingDocumentSavesItsChangesBeforeARestore) {
     const URL native = URL::fileURL(folder / "Picture.velmora", false);
     ASSERT_TRUE(
