@@ -56,10 +56,10 @@ bool fits(const CGSize& size, const CGSize& target) {
     return size.width <= target.width && size.height <= target.height;
 }
 
-// The one stored picture that the previews' best choice for `target` is made
-// from: the widest that fits, or the next wider one when that one touches no
-// side of the target, or the widest when none fits. Only that one is decoded,
-// so that a thumbnail never decodes the full-size picture of a large canvas.
+// The one stored picture that the thumbnail for `target` is made from: the
+// widest that fits, or the next wider one when that one touches no side of the
+// target, or the narrowest when none fits. Only that one is decoded, so that a
+// thumbnail never decodes the full-size picture of a large canvas.
 std::size_t chosenPreview(const std::vector<CGSize>& byWidth, const CGSize& target) {
     for (std::size_t i = byWidth.size(); i-- > 0;) {
         if (!fits(byWidth[i], target)) {
@@ -68,7 +68,7 @@ std::size_t chosenPreview(const std::vector<CGSize>& byWidth, const CGSize& targ
         const bool touches = byWidth[i].width == target.width || byWidth[i].height == target.height;
         return touches || i + 1 == byWidth.size() ? i : i + 1;
     }
-    return byWidth.size() - 1;
+    return 0;
 }
 
 std::shared_ptr<NSBitmapImageRep> nativePreview(std::span<const std::uint8_t> bytes,

@@ -74,6 +74,7 @@ void RecentTableCellView::setURL(std::optional<URL> url) {
     const std::optional<URL> previous = std::exchange(url_, std::move(url));
     if (!url_) {
         ++imageRequest_;
+        wantedImage_ = nullptr;
         nameLabel_->clear();
         pathLabel_->clear();
         iconView_->clear();
@@ -91,6 +92,8 @@ void RecentTableCellView::setURL(std::optional<URL> url) {
 
 void RecentTableCellView::reloadImage() {
     const std::uint64_t request = ++imageRequest_;
+    // The request before this one is out of date.
+    wantedImage_ = std::make_shared<const int>(0);
     if (!url_) {
         iconView_->clear();
         return;
@@ -98,7 +101,7 @@ void RecentTableCellView::reloadImage() {
     const qreal scale = devicePixelRatioF();
     const QSize pixels = iconView_->size() * scale;
     ThumbnailGenerator::shared().generate(
-        url_->filePath(), pixels,
+        url_->filePath(), pixels, wantedImage_,
         [cell = QPointer(this), url = *url_, request, scale](const QImage& image) {
             if (!cell || cell->url_ != url || cell->imageRequest_ != request) {
                 return;

@@ -7,6 +7,7 @@
 #include <QToolButton>
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -30,9 +31,9 @@ public:
     // reused row never shows the previous one's while the new one loads.
     void setURL(std::optional<URL> url);
 
-    // Asks for the thumbnail again (a saved document has a new one). It lands
-    // only if the row still lives, still shows that document, and was not
-    // asked again since.
+    // Asks for the thumbnail again (a saved document has a new one). It is
+    // made, and lands, only if the row still lives, still shows that document,
+    // and was not asked again since.
     void reloadImage();
     void showInFinder();
 
@@ -48,6 +49,8 @@ private:
     QPointer<QToolButton> showInFinderButton_;
     std::optional<URL> url_;
     std::uint64_t imageRequest_ = 0;
+    // Lives as long as the latest request is wanted.
+    std::shared_ptr<const int> wantedImage_;
 };
 
 } // namespace velmora

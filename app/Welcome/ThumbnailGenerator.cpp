@@ -33,7 +33,18 @@ std::optional<QImage> ThumbnailGenerator::make(const std::filesystem::path& path
     if (stopped_) {
         return std::nullopt;
     }
-    return RecentDocumentThumbnail::make(path, pixels);
+    // Taken before the read: a file replaced meanwhile has another version.
+    const auto version = ThumbnailCache::FileVersion::of(path);
+    if (!version) {
+        return QImage(); // no file, no picture
+    }
+    if (auto kept = cache_.find(path, pixels, *version)) {
+        return kept;
+    }
+    QImage image = RecentDocumentThumbnail::make(path, pixels);
+    ++made_;
+    cache_.insert(path, pixels, *version, image);
+    return image;
 }
 
 void ThumbnailGenerator::stop() {
@@ -43,8 +54,23 @@ void ThumbnailGenerator::stop() {
 
 void ThumbnailGenerator::generate(std::filesystem::path path, QSize pixels,
                                   std::function<void(const QImage& image)> completion) {
-    queue_.async([this, path = std::move(path), pixels,
+    enqueue(std::move(path), pixels, std::nullopt, std::move(completion));
+}
+
+void ThumbnailGenerator::generate(std::filesystem::path path, QSize pixels,
+                                  std::weak_ptr<const void> wanted,
+                                  std::function<void(const QImage& image)> completion) {
+    enqueue(std::move(path), pixels, std::move(wanted), std::move(completion));
+}
+
+void ThumbnailGenerator::enqueue(std::filesystem::path path, QSize pixels,
+                                 std::optional<std::weak_ptr<const void>> wanted,
+                                 std::function<void(const QImage& image)> completion) {
+    queue_.async([this, path = std::move(path), pixels, wanted = std::move(wanted),
                   completion = std::move(completion)]() mutable {
+        if (wanted && wanted->expired()) {
+            return;
+        }
         std::optional<QImage> image = make(path, pixels);
         if (!image) {
             return;

@@ -161,6 +161,12 @@ void WelcomeViewController::refresh() {
 }
 
 void WelcomeViewController::reloadData() {
+    // The rows going are deleted only later: their pictures are no longer wanted now.
+    for (int row = 0; row < tableView_->rowCount(); ++row) {
+        if (auto* cell = dynamic_cast<RecentTableCellView*>(tableView_->cellWidget(row, 0))) {
+            cell->setURL(std::nullopt);
+        }
+    }
     tableView_->clearContents();
     tableView_->setRowCount(numberOfRows());
     for (int row = 0; row < numberOfRows(); ++row) {

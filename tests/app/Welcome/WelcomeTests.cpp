@@ -5,9 +5,12 @@
 #include "Welcome/RecentTableCellView.hpp"
 #include "Welcome/ThumbnailGenerator.hpp"
 #include "Welcome/WelcomeViewController.hpp"
+#include "Welcome/WelcomeWindowController.hpp"
 #include "app/Document/DocumentTestSupport.hpp"
 #include "coding/KeyedArchiver.hpp"
 #include "desktop/NSAlert.hpp"
+#include "desktop/NSStoryboard.hpp"
+#include "desktop/NSWindow.hpp"
 #include "foundation/MainQueue.hpp"
 #include "graphics/ColorManagement.hpp"
 
@@ -98,8 +101,15 @@ TEST_F(WelcomeTest, NativeThumbnailIsThePreviewsBestChoice) {
     test::writeFile(path, data);
     const QSize targets[] = {{100, 100}, {48, 32}, {30, 30}, {24, 24}, {12, 8}, {10, 10}};
     for (const QSize target : targets) {
-        const auto expected = CanvasArchive::readPreviews(data)->bestPreview(
-            CGSize{CGFloat(target.width()), CGFloat(target.height())});
+        const CGSize size{CGFloat(target.width()), CGFloat(target.height())};
+        auto stored = CanvasArchive::readPreviews(data);
+        // When none fits, the smallest is scaled down, never the full-size one.
+        if (std::ranges::none_of(stored->previews, [&](const auto& p) {
+                return p.first.width <= size.width && p.first.height <= size.height;
+            })) {
+            std::erase_if(stored->previews, [](const auto& p) { return p.first.width != 12; });
+        }
+        const auto expected = stored->bestPreview(size);
         const QImage image = RecentDocumentThumbnail::make(path, target);
         ASSERT_FALSE(image.isNull()) << target.width();
         EXPECT_EQ(image.size(), QSize(int(expected->pixelsWide()), int(expected->pixelsHigh())))
@@ -254,6 +264,65 @@ TEST_F(WelcomeViewTest, OpeningUsesTheRowAsShownAndReturnNeedsASelection) {
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_NE(alerts[0].find("Old"), std::string::npos) << alerts[0];
     EXPECT_TRUE(controller->documents().empty());
+}
+
+TEST_F(WelcomeViewTest, ThumbnailsAreMadeOncePerFileVersionAndStaleRequestsDropped) {
+    auto& generator = ThumbnailGenerator::shared();
+    const auto first = png("first.png", 96, 24), second = png("second.png", 24, 96);
+    const auto third = png("third.png", 48, 48);
+    note(first);
+    note(second);
+    // Busy with something else while the window comes and goes and the list
+    // changes: what is no longer shown is never made.
+    std::latch held(1);
+    generator.queue().async([&] { held.wait(); });
+    const std::uint64_t made = generator.thumbnailsMade();
+    WelcomeWindowController::registerStoryboard();
+    const auto welcomeController = NSStoryboard::instantiateController<NSWindowController>(
+        WelcomeWindowController::storyboard, WelcomeWindowController::identifier);
+    const auto shown = welcomeController->window();
+    const auto other =
+        std::make_shared<NSWindow>(CGRect{{0, 0}, {100, 100}}, NSWindowStyleMask::titled);
+    other->orderFront();
+    const auto welcomeView = std::dynamic_pointer_cast<WelcomeViewController>(
+        welcomeController->contentViewController());
+    ASSERT_NE(welcomeView, nullptr);
+    const auto activateTimes = [&](int times) {
+        for (int i = 0; i < times; ++i) {
+            other->makeKeyAndOrderFront();
+            shown->makeKeyAndOrderFront();
+            MainQueue::runUntilIdle();
+        }
+    };
+    const auto rowCell = [&](int row) {
+        return dynamic_cast<RecentTableCellView*>(welcomeView->tableView()->cellWidget(row, 0));
+    };
+
+    activateTimes(10);
+    ASSERT_EQ(welcomeView->numberOfRows(), 2);
+    controller->clearRecentDocuments();
+    note(third);
+    MainQueue::runUntilIdle();
+    ASSERT_EQ(welcomeView->numberOfRows(), 1);
+    held.count_down();
+    waitForThumbnails();
+    EXPECT_EQ(generator.thumbnailsMade(), made + 1) << "only the third's";
+    EXPECT_FALSE(rowCell(0)->iconView()->pixmap().isNull());
+
+    // Kept while the file stays as it was; made again once it is replaced.
+    activateTimes(10);
+    waitForThumbnails();
+    EXPECT_EQ(generator.thumbnailsMade(), made + 1);
+    const auto replacement = file("replacement.png");
+    test::writeFile(replacement, test::pngOf(*solid(24, 96, qRgb(10, 10, 200))));
+    std::filesystem::rename(replacement, third);
+    activateTimes(1);
+    waitForThumbnails();
+    EXPECT_EQ(generator.thumbnailsMade(), made + 2);
+    EXPECT_EQ(rowCell(0)->iconView()->pixmap().size(),
+              QSize(12, 48) * rowCell(0)->devicePixelRatioF());
+    welcomeController->close();
+    other->close();
 }
 
 } // namespace
