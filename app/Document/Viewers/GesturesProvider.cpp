@@ -119,7 +119,9 @@ void GesturesProvider::scroll(const NSEvent& event) {
     }
     const bool precise = event.hasPreciseScrollingDeltas();
     const auto d = delegate();
-    if (contains(event.modifierFlags(), NSEventModifierFlags::option)) {
+    // Alt as the platform has it, and Ctrl, the zoom that Linux desktops use.
+    if (contains(event.modifierFlags(), NSEventModifierFlags::option) ||
+        contains(event.modifierFlags(), NSEventModifierFlags::command)) {
         // Alt turns an X11 wheel's steps sideways when nothing turns them back.
         const CGFloat delta =
             event.scrollingDeltaY() != 0 ? event.scrollingDeltaY() : event.scrollingDeltaX();

@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <QWheelEvent>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -208,6 +209,41 @@ TEST_F(DrawingViewControllerTest, AGestureKeepsOneLiveScopeAndAWheelStepOneFrame
     settle();
     EXPECT_EQ(renderer.drawCounter(), frames + 1);
     EXPECT_FALSE(renderer.isLiveRendering());
+}
+
+TEST_F(DrawingViewControllerTest, CtrlWithTheWheelZoomsAboutThePointerAndTheWheelAlonePans) {
+    setUpCanvas();
+    const QPointF at{20, 12};
+    const CGPoint viewPoint{at.x(), side - at.y()}; // y up
+    const auto wheel = [&](int steps, Qt::KeyboardModifiers modifiers) {
+        Viewer& viewer = controller->viewer();
+        QWheelEvent event(at, viewer.mapToGlobal(at), {}, {0, 120 * steps}, Qt::NoButton, modifiers,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&viewer, &event);
+    };
+    const auto& model = *controller->displayViewModel();
+    const struct {
+        int steps;
+        Qt::KeyboardModifiers modifiers;
+        CGFloat zoom;
+    } cases[] = {{1, Qt::ControlModifier, 1.4142135623730951},
+                 {-1, Qt::ControlModifier, 0.7071067811865475},
+                 {1, Qt::AltModifier, 1.4142135623730951},
+                 {1, Qt::NoModifier, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.steps << " " << c.modifiers.toInt());
+        const CGFloat scale = scaleOf(model.transform());
+        const CGPoint under = controller->canvasPoint(viewPoint);
+        wheel(c.steps, c.modifiers);
+        EXPECT_NEAR(scaleOf(model.transform()) / scale, c.zoom, 1e-9);
+        const CGPoint now = controller->canvasPoint(viewPoint);
+        if (c.zoom != 1) {
+            EXPECT_NEAR(now.x, under.x, 1e-6) << "about the pointer";
+            EXPECT_NEAR(now.y, under.y, 1e-6);
+        } else {
+            EXPECT_GT(std::abs(now.y - under.y), 1) << "panned";
+        }
+    }
 }
 
 TEST_F(DrawingViewControllerTest, ChoosingAToolRebuildsTheGesturesAndKeepsTheResponder) {
