@@ -10,6 +10,7 @@
 #include "desktop/NSSegmentedControl.hpp"
 
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -45,6 +46,18 @@ public:
     }
     void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex&) const override {
         static_cast<BrushTableCellView*>(editor)->brushNameEdited();
+    }
+    // The field ends its own edit on Return by giving the focus up, and the
+    // focus leaving commits and closes the editor; the base class would also
+    // queue a commit and close of its own, which would find the editor gone.
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                return false;
+            }
+        }
+        return QStyledItemDelegate::eventFilter(object, event);
     }
 
 private:

@@ -184,6 +184,50 @@ TEST_F(ToolsPresetsTest, ANameTypedWhileAnotherWindowIsKeyReachesTheBrush) {
     document->close();
 }
 
+// Qt's warnings and worse, while it lives.
+class QtMessages {
+public:
+    QtMessages() { previous_ = qInstallMessageHandler(&record); }
+    ~QtMessages() { qInstallMessageHandler(previous_); }
+    static std::vector<std::string>& recorded() {
+        static std::vector<std::string> messages;
+        return messages;
+    }
+
+private:
+    static void record(QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type != QtDebugMsg && type != QtInfoMsg) {
+            recorded().push_back(message.toStdString());
+        }
+    }
+    QtMessageHandler previous_ = nullptr;
+};
+
+TEST_F(ToolsPresetsTest, RenamingWithReturnCommitsOnceAndQtHasNothingToSay) {
+    auto window = std::make_shared<NSPanel>(CGRect{{300, 0}, {240, 300}});
+    window->setContentView(panel->view());
+    window->makeKeyAndOrderFront();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window->widget()));
+    QtMessages messages;
+    QtMessages::recorded().clear();
+    const QRect row = panel->tableView->visualRect(panel->model().index(2, 0));
+    QTest::mouseDClick(window->widget()->windowHandle(), Qt::LeftButton, {},
+                       panel->tableView->viewport()->mapTo(window->widget(), row.center()));
+    QApplication::processEvents();
+    QWindow* keys = QGuiApplication::focusWindow();
+    ASSERT_NE(keys, nullptr);
+    for (const char key : std::string("Chalk")) {
+        QTest::keyClick(keys, key);
+    }
+    QTest::keyClick(keys, Qt::Key_Return);
+    QApplication::processEvents(); // a queued commit would come now
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(names(), (std::vector<std::string>{"A", "B", "Chalk", "D"}));
+    EXPECT_TRUE(panel->tableView->findChildren<QLineEdit*>().isEmpty()) << "the editor closed";
+    EXPECT_EQ(QtMessages::recorded(), std::vector<std::string>{});
+    window->close();
+}
+
 TEST_F(ToolsPresetsTest, NewAddsACopyOfTheLiveBrushAfterTheSelection) {
     panel->selectRow(2);
     EXPECT_EQ(settings.baseBrush().name, "C");
