@@ -89,16 +89,21 @@ TEST(DispatchQueue, AsyncAfterWaitsForItsDeadlineAndOrdersByIt) {
     DispatchQueue queue("after");
     std::mutex mutex;
     std::vector<int> order;
+    // Held until everything is submitted, so that however late this thread
+    // gets there nothing has run or fallen due before it; the deadlines count
+    // from one instant.
+    std::promise<void> gate;
+    queue.async([held = gate.get_future().share()] { held.wait(); });
     const auto start = std::chrono::steady_clock::now();
     std::promise<std::chrono::steady_clock::duration> lateRan;
-    queue.asyncAfter(60ms, [&] {
+    queue.asyncAfter(start + 60ms, [&] {
         {
             const std::lock_guard lock(mutex);
             order.push_back(3);
         }
         lateRan.set_value(std::chrono::steady_clock::now() - start);
     });
-    queue.asyncAfter(30ms, [&] {
+    queue.asyncAfter(start + 30ms, [&] {
         const std::lock_guard lock(mutex);
         order.push_back(2);
     });
@@ -106,6 +111,7 @@ TEST(DispatchQueue, AsyncAfterWaitsForItsDeadlineAndOrdersByIt) {
         const std::lock_guard lock(mutex);
         order.push_back(1);
     });
+    gate.set_value();
     auto future = lateRan.get_future();
     ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
     EXPECT_GE(future.get(), 60ms);
@@ -184,7 +190,7 @@ TEST_F(DispatchQueueDeathTest, AnExceptionEscapingAnAsyncItemStops) {
         {
             DispatchQueue queue("escape");
             queue.async([] { throw std::runtime_error("lost"); });
-            std::this_thread::sleep_for(5s);
+            std::promise<void>().get_future().wait(); // until the queue's thread stops the program
         },
         "Fatal error: Uncaught exception in a work item of queue \"escape\": lost");
 }
