@@ -65,9 +65,12 @@ TEST(NSWindowFrameTest, FrameIsInScreenPointsAndSurvivesAutosave) {
     EXPECT_FALSE(UserDefaults::standard().stringForKey(NSWindow::frameDefaultsKey("Inspector")));
     first->orderFront();
     first->setFrame({{70, 90}, {260, 180}});
-    QTest::qWait(450);
-    const auto stored =
-        UserDefaults::standard().stringForKey(NSWindow::frameDefaultsKey("Inspector"));
+    // Stored once the frame has settled, which a loaded machine may be late to see.
+    const auto storedFrame = [] {
+        return UserDefaults::standard().stringForKey(NSWindow::frameDefaultsKey("Inspector"));
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedFrame().has_value(); }, 20000));
+    const auto stored = storedFrame();
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->substr(0, 14), "70 90 260 180 ");
 
