@@ -107,8 +107,7 @@ void checkMenusAndSheet(Driver& d) {
     if (!d.check(shown, "a new document's window is maximised with its sheet")) {
         return;
     }
-    d.pause(1.5);
-    const bool filled = d.onMain([&] {
+    const bool filled = d.waitUntil([&] {
         const QRect area = window->screen()->availableGeometry();
         return window->frameGeometry().width() >= area.width() * 0.95 &&
                window->frameGeometry().height() >= area.height() * 0.95;
@@ -234,7 +233,9 @@ void windowsRelaunchPhase(Driver& d) {
     settle(d, true);
     std::ifstream in(d.work() / framesFile);
     const std::string saved((std::istreambuf_iterator<char>(in)), {});
-    const std::string now = d.onMain([] { return frames(); });
+    // The window manager may still be placing them on a loaded machine.
+    std::string now;
+    d.waitUntil([&] { return (now = frames()) == saved; });
     d.check(!saved.empty() && now == saved,
             "every panel is where the last launch left it:\n" + now + "--- left:\n" + saved);
     d.screenshot("relaunched");
