@@ -175,6 +175,7 @@ TEST(SaveDuringStroke, EverySampleIsKeptAndTheFileHoldsAWholeState) {
             // It is tried again until the stroke is done, and then writes it whole.
             ASSERT_NE(rig.document->autosaveTimer(), nullptr);
             rig.document->autosaveTimer()->fire();
+            rig.document->waitForSaves(); // written on the save's thread
             EXPECT_EQ(savedPixels(rig.path), drawnAlone);
         }
         ASSERT_TRUE(rig.document->saveDocument());
