@@ -274,73 +274,69 @@ NSDocument::Data Document::data(const std::string& typeName) {
 }
 
 void Document::write(const URL& url, const std::string& typeName) {
-    const auto start = std::chrono::steady_clock::now();
-    const auto started = std::chrono::system_clock::now();
-    const Flattened flat = flattened(typeName);
-    const auto seconds = [](auto a, auto b) {
-        return std::chrono::duration<double>(b - a).count();
-    };
-    // Named by the document and its file, never by the hidden temporary.
-    const auto failed = [&](const std::exception& error) {
-        return Error({"The document \"" + displayName() + "\" could not be saved as \"" +
-                          url.lastPathComponent() + "\".",
-                      error.what()});
-    };
-    try {
-        if (flat.type == FileType::velmora) {
-            const auto read = std::chrono::steady_clock::now();
-            CanvasArchive::WriteSteps steps;
-            writeNative(url, flat, steps);
-            logFileResources().log("Wrote %{public}@ in %f s: flattened canvas %f s, patches %f s, "
-                                   "previews after them %f s, file %f s; previews on their thread: "
-                                   "made %f s, JPEG %f s",
-                                   url.lastPathComponent(),
-                                   seconds(start, std::chrono::steady_clock::now()),
-                                   seconds(start, read), steps.patches, steps.previews, steps.file,
-                                   steps.previewsMade, steps.previewsEncoded);
-            if (steps.patchesOfChangedFile > 0) {
-                logFileResources().error(
-                    "%{public}@ was changed on disk by another program since it was read: %d "
-                    "layer patches were encoded again from the canvas instead of copied from it",
-                    url.lastPathComponent(), int(steps.patchesOfChangedFile));
-            }
-        } else {
-            const auto bytes = FlatExport::data(*flat.bitmap, flat.type);
-            if (versionStore) {
-                versionStore->replaceFile(url, bytes);
-            } else {
-                writeFileAtomically(url.filePath(), bytes, 0644);
-            }
-        }
-    } catch (const std::system_error& error) {
-        throw failed(error);
-    } catch (const PropertyListError& error) {
-        if (error.code() != PropertyListError::Code::fileError) {
-            throw;
-        }
-        throw failed(error);
-    }
-    // Saves killed before their rename left their temporaries; this one went through.
-    removeStaleTemporaries(url.filePath(), started);
+    prepareAsynchronousWrite(url, typeName, NSSaveOperationType::saveToOperation)();
 }
 
-// Streamed through the archive's own atomic write; with a version store, the
-// store's sequence around it: keep, write, adopt the identity, rename.
-void Document::writeNative(const URL& url, const Flattened& flat,
-                           CanvasArchive::WriteSteps& steps) {
-    if (!versionStore) {
-        NativeDocument::write(url.filePath(), *flat.canvas, flat.bitmap, &steps);
-        return;
-    }
-    try {
-        versionStore->keepVersion(url);
-    } catch (const std::exception& error) {
-        logFileResources().error("No version kept of %{public}@: %{public}@", url.path(),
-                                 error.what());
-    }
-    NativeDocument::write(
-        url.filePath(), *flat.canvas, flat.bitmap, &steps,
-        [&](const fs::path& temporary) { versionStore->adoptIdentity(url, temporary); });
+bool Document::canAsynchronouslyWrite(const URL&, const std::string&, NSSaveOperationType) const {
+    return true;
+}
+
+namespace {
+
+double secondsBetween(std::chrono::steady_clock::time_point a,
+                      std::chrono::steady_clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+} // namespace
+
+// The native archive is made here whole; the save's thread writes its bytes.
+NSDocument::BackgroundWrite Document::prepareAsynchronousWrite(const URL& url,
+                                                               const std::string& typeName,
+                                                               NSSaveOperationType) {
+    const auto start = std::chrono::steady_clock::now();
+    const Flattened flat = flattened(typeName);
+    const auto read = std::chrono::steady_clock::now();
+    auto bytes = std::make_shared<const Data>(
+        flat.type == FileType::velmora ? NativeDocument::data(*flat.canvas, flat.bitmap) : Data());
+    const double mainThread = secondsBetween(start, std::chrono::steady_clock::now());
+    const double flattening = secondsBetween(start, read);
+    // Neither the canvas nor the document: only what the file is made of.
+    return [url, name = displayName(), store = versionStore, type = flat.type, bitmap = flat.bitmap,
+            bytes = std::move(bytes), mainThread, flattening] {
+        const auto began = std::chrono::steady_clock::now();
+        const auto started = std::chrono::system_clock::now();
+        // Named by the document and its file, never by the hidden temporary.
+        const auto failed = [&](const std::exception& error) {
+            return Error({"The document \"" + name + "\" could not be saved as \"" +
+                              url.lastPathComponent() + "\".",
+                          error.what()});
+        };
+        try {
+            const Data flatBytes =
+                type == FileType::velmora ? Data() : FlatExport::data(*bitmap, type);
+            const Data& written = type == FileType::velmora ? *bytes : flatBytes;
+            if (store) {
+                store->replaceFile(url, written);
+            } else {
+                writeFileAtomically(url.filePath(), written, 0644);
+            }
+        } catch (const std::system_error& error) {
+            throw failed(error);
+        } catch (const PropertyListError& error) {
+            if (error.code() != PropertyListError::Code::fileError) {
+                throw;
+            }
+            throw failed(error);
+        }
+        logFileResources().log(
+            "Wrote %{public}@: on the main thread %f s (flattened canvas %f s), then on the "
+            "save's thread %f s",
+            url.lastPathComponent(), mainThread, flattening,
+            secondsBetween(began, std::chrono::steady_clock::now()));
+        // Saves killed before their rename left their temporaries; this one went through.
+        removeStaleTemporaries(url.filePath(), started);
+    };
 }
 
 std::string Document::versionType(const URL& version) const {

@@ -78,7 +78,14 @@ public:
     void read(const URL& url, const std::string& typeName) override;
     void read(const Data& data, const std::string& typeName) override;
     Data data(const std::string& typeName) override;
+    // Writes and waits: the two parts of an asynchronous save, one after the other.
     void write(const URL& url, const std::string& typeName) override;
+    // Every type: the canvas and its flattened picture are taken on the main
+    // thread; encoding what is left and the file itself happen on the save's.
+    bool canAsynchronouslyWrite(const URL& url, const std::string& typeName,
+                                NSSaveOperationType operation) const override;
+    BackgroundWrite prepareAsynchronousWrite(const URL& url, const std::string& typeName,
+                                             NSSaveOperationType operation) override;
 
     // The save panel with the format chooser beneath it; the chosen format is
     // the type written.
@@ -119,7 +126,6 @@ private:
     };
     // The checks every write makes, in order, then the flattened canvas.
     Flattened flattened(const std::string& typeName) const;
-    void writeNative(const URL& url, const Flattened& flat, CanvasArchive::WriteSteps& steps);
     void runAlert(const std::exception& error);
     // The content `data` makes: previews when viewing, else the canvas.
     Content contentOf(const Data& data, FileType type, bool viewing) const;

@@ -25,6 +25,7 @@
 #include <cmath>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <qpa/qwindowsysteminterface.h>
 #include <thread>
 
@@ -280,7 +281,14 @@ QRgb shownColour(XObserver& x, int row, std::pair<int, int> run,
     return qRgb(middle[0], middle[1], middle[2]);
 }
 
-void paint(Driver& d, XObserver& x, const std::shared_ptr<Document>& document) {
+// Where the strokes go, and the brush's colour on the screen once learnt.
+struct Canvas {
+    int first = 0, last = 0;       // screen rows
+    std::pair<int, int> columns{}; // screen columns
+    std::optional<QRgb> brush;
+};
+
+Canvas paint(Driver& d, XObserver& x, const std::shared_ptr<Document>& document) {
     d.step("paint");
     chooseTool(d, "Brush");
     const QTransform toWidget = canvasToWidget(d, document);
@@ -358,20 +366,53 @@ void paint(Driver& d, XObserver& x, const std::shared_ptr<Document>& document) {
               << "RESULT paint_ending_med_ms " << percentile(ending, 0.5) << "\n"
               << "RESULT paint_brush_px " << 2 * radius / scale << std::endl;
     d.screenshot("painted");
+    return {first, last, columns, brush};
 }
 
-void save(Driver& d, const std::shared_ptr<Document>& document, const fs::path& file) {
+// File > Save after the strokes (the document's save as the menu asks for it,
+// with a completion to time its end), then at once a stroke while the file is
+// written on the save's thread: the main thread's part of the save, the whole
+// save until its end is handled, and the samples delivered before that end,
+// from delivery to the screen.
+void save(Driver& d, XObserver& x, const std::shared_ptr<Document>& document, const fs::path& file,
+          const Canvas& canvas) {
     d.step("save");
-    const double took = d.onMain([&] {
-        const auto item =
-            NSApplication::shared().mainMenu()->itemWithTitle("File")->submenu()->itemWithTitle(
-                "Save");
+    std::mutex mutex;
+    Clock::time_point ended{};
+    bool written = false;
+    const auto [began, unblocked] = d.onMain([&] {
         const auto t0 = Clock::now();
-        NSApplication::shared().sendAction(*item);
-        return ms(Clock::now() - t0);
+        document->saveDocument([&](bool saved) {
+            std::lock_guard lock(mutex);
+            ended = Clock::now();
+            written = saved;
+        });
+        return std::pair{t0, Clock::now()};
     });
-    if (d.check(d.onMain([&] { return !document->isDocumentEdited(); }), "saved")) {
-        std::cout << "RESULT save_ms " << took << "\n"
+    const auto end = [&] {
+        std::lock_guard lock(mutex);
+        return ended;
+    };
+    std::vector<double> latencies;
+    const int row = canvas.first + (canvas.last - canvas.first) * (2 * strokes - 1) / (2 * strokes);
+    const auto run = freeRun(d, document, row, canvas.columns);
+    if (canvas.brush && run.second - run.first > 300) {
+        const auto samples = stroke(d, x, document, row, run, canvas.brush);
+        d.waitUntil([&] { return end() != Clock::time_point{}; }, 300);
+        for (const Sample& s : samples) {
+            if (s.counted && s.shownAt != Clock::time_point{} && s.deliveredAt < end()) {
+                latencies.push_back(ms(s.shownAt - s.deliveredAt));
+            }
+        }
+    }
+    d.waitUntil([&] { return end() != Clock::time_point{}; }, 300);
+    if (d.check(written && d.onMain([&] { return document->isDocumentEdited(); }),
+                "saved, and the stroke drawn meanwhile left the document edited")) {
+        std::cout << "RESULT save_main_ms " << ms(unblocked - began) << "\n"
+                  << "RESULT save_ms " << ms(end() - began) << "\n"
+                  << "RESULT save_paint_samples " << latencies.size() << "\n"
+                  << "RESULT save_paint_med_ms " << percentile(latencies, 0.5) << "\n"
+                  << "RESULT save_paint_p99_ms " << percentile(latencies, 0.99) << "\n"
                   << "RESULT file_mb " << double(fs::file_size(file)) / 1e6 << std::endl;
     }
 }
@@ -388,8 +429,8 @@ void documentPhase(Driver& d, XObserver& x, const std::string& path) {
     const LogCapture steps(false);
     const auto document = open(d, x, file);
     if (document) {
-        paint(d, x, document);
-        save(d, document, file);
+        const Canvas canvas = paint(d, x, document);
+        save(d, x, document, file, canvas);
     }
     for (const std::string& line : steps.messages("File Resources")) {
         if (line.starts_with("Read ") || line.starts_with("Wrote ")) {

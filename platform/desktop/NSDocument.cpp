@@ -2,6 +2,7 @@
 
 #include "desktop/NSAlert.hpp"
 #include "desktop/NSDocumentController.hpp"
+#include "desktop/NSDocumentSaveQueue.hpp"
 #include "desktop/NSMenuItem.hpp"
 #include "desktop/NSPresentedError.hpp"
 #include "desktop/NSSavePanel.hpp"
@@ -34,11 +35,31 @@ std::string fileName(const URL& url) {
     return url.filePath().stem().string();
 }
 
+NSDocument::Error saveError(const std::string& displayName, const URL& url,
+                            const std::exception& error) {
+    return NSDocument::Error({"The document \"" + displayName + "\" could not be saved as \"" +
+                                  url.lastPathComponent() + "\".",
+                              error.what()});
+}
+
+// The error a save's thread threw, shown by the document.
+void presentFailure(NSDocument& document, const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        document.presentError(error);
+    } catch (...) {
+        document.presentError(NSDocument::Error(
+            {"The document \"" + document.displayName() + "\" could not be saved.", ""}));
+    }
+}
+
 } // namespace
 
 NSDocument::NSDocument() {
-    setAction("saveDocument:", [this](NSObject*) { saveDocument(); });
-    setAction("saveDocumentAs:", [this](NSObject*) { saveDocumentAs(); });
+    // Menu saves do not wait for their writing.
+    setAction("saveDocument:", [this](NSObject*) { saveDocument(SaveCompletion()); });
+    setAction("saveDocumentAs:", [this](NSObject*) { saveDocumentAs(SaveCompletion()); });
     setAction("revertDocumentToSaved:", [this](NSObject*) { revertToSaved(); });
 }
 
@@ -123,9 +144,14 @@ void NSDocument::updateChangeCount(NSDocumentChangeType change) {
     switch (change) {
     case NSDocumentChangeType::changeDone:
     case NSDocumentChangeType::changeRedone:
-        // A new edit while the saved state lies on the redo stack throws it away.
+        // A new edit while the saved state lies on the redo stack throws it
+        // away; so it does with the state a save is writing.
         if (change == NSDocumentChangeType::changeDone && changeCount_ < 0) {
             savedStateLost_ = true;
+        }
+        if (change == NSDocumentChangeType::changeDone && writingChangeCount_ &&
+            changeCount_ < *writingChangeCount_) {
+            writtenStateLost_ = true;
         }
         ++changeCount_;
         break;
@@ -137,6 +163,8 @@ void NSDocument::updateChangeCount(NSDocumentChangeType change) {
     case NSDocumentChangeType::changeAutosaved:
         changeCount_ = 0;
         savedStateLost_ = false;
+        // The state being written is no longer known from this one.
+        writtenStateLost_ = writingChangeCount_.has_value();
         break;
     }
     synchronizeWindowTitles();
@@ -165,13 +193,28 @@ void NSDocument::scheduleAutosave(Interval delay) {
     }
     autosaveTimer_ = Timer::scheduledTimer(delay, false, [weak = weakAs<NSDocument>()](Timer&) {
         if (const auto self = weak.lock()) {
-            if (!self->autosaveMayStartNow()) {
-                self->scheduleAutosave(std::min(autosaveRetryDelay, autosaveDelay()));
-                return;
-            }
-            self->autosaveInPlaceIfNeeded();
+            self->autosaveFallsDue();
         }
     });
+}
+
+void NSDocument::autosaveFallsDue() {
+    if (saveQueue_ && !saveQueue_->isIdle()) {
+        // Once, after the save in flight; the edits it left are written then.
+        if (!autosaveHeldBack_) {
+            autosaveHeldBack_ = true;
+            saveQueue_->whenIdle([self = sharedAs<NSDocument>()] {
+                self->autosaveHeldBack_ = false;
+                self->autosaveFallsDue();
+            });
+        }
+        return;
+    }
+    if (!autosaveMayStartNow()) {
+        scheduleAutosave(std::min(autosaveRetryDelay, autosaveDelay()));
+        return;
+    }
+    autosaveInPlaceIfNeeded(SaveCompletion());
 }
 
 void NSDocument::read(const URL& url, const std::string& typeName) {
@@ -203,60 +246,207 @@ void NSDocument::write(const URL& url, const std::string& typeName) {
     try {
         writeFileAtomically(url.filePath(), bytes, 0644);
     } catch (const std::exception& error) {
-        throw Error({"The document \"" + displayName() + "\" could not be saved as \"" +
-                         url.lastPathComponent() + "\".",
-                     error.what()});
+        throw saveError(displayName(), url, error);
+    }
+}
+
+bool NSDocument::canAsynchronouslyWrite(const URL&, const std::string&, NSSaveOperationType) const {
+    return false;
+}
+
+NSDocument::BackgroundWrite NSDocument::prepareAsynchronousWrite(const URL& url,
+                                                                 const std::string& typeName,
+                                                                 NSSaveOperationType) {
+    auto bytes = std::make_shared<const Data>(data(typeName));
+    return [bytes = std::move(bytes), url, name = displayName()] {
+        try {
+            writeFileAtomically(url.filePath(), *bytes, 0644);
+        } catch (const std::exception& error) {
+            throw saveError(name, url, error);
+        }
+    };
+}
+
+NSDocumentSaveQueue& NSDocument::saveQueue() {
+    if (!saveQueue_) {
+        saveQueue_ = std::make_shared<NSDocumentSaveQueue>();
+    }
+    return *saveQueue_;
+}
+
+void NSDocument::whenNotSaving(std::function<void()> work) {
+    if (saveQueue_) {
+        saveQueue_->whenIdle(std::move(work));
+    } else {
+        work();
+    }
+}
+
+void NSDocument::save(const URL& url, const std::string& typeName, NSSaveOperationType operation,
+                      SaveCompletion completion) {
+    whenNotSaving([self = sharedAs<NSDocument>(), url, typeName, operation,
+                   completion = std::move(completion)] {
+        self->startSave(url, typeName, operation, completion);
+    });
+}
+
+void NSDocument::startSave(const URL& url, const std::string& typeName,
+                           NSSaveOperationType operation, SaveCompletion completion) {
+    const auto tell = [&](bool saved) {
+        if (completion) {
+            completion(saved);
+        }
+    };
+    if (!canAsynchronouslyWrite(url, typeName, operation)) {
+        try {
+            write(url, typeName);
+        } catch (const std::exception& error) {
+            presentError(error);
+            tell(false);
+            return;
+        }
+        didSave(url, typeName, operation, changeCount_, false);
+        tell(true);
+        return;
+    }
+    BackgroundWrite work;
+    try {
+        work = prepareAsynchronousWrite(url, typeName, operation);
+    } catch (const std::exception& error) {
+        presentError(error);
+        tell(false);
+        return;
+    }
+    writingChangeCount_ = changeCount_;
+    writtenStateLost_ = false;
+    // The document stays until its save's end is handled.
+    saveQueue().start(std::move(work), [self = sharedAs<NSDocument>(), url, typeName, operation,
+                                        completion](std::exception_ptr failure) {
+        const long long count = self->writingChangeCount_.value_or(0);
+        const bool lost = self->writtenStateLost_;
+        self->writingChangeCount_.reset();
+        self->writtenStateLost_ = false;
+        if (failure) {
+            presentFailure(*self, failure);
+        } else {
+            self->didSave(url, typeName, operation, count, lost);
+        }
+        if (completion) {
+            completion(!failure);
+        }
+    });
+}
+
+void NSDocument::didSave(const URL& url, const std::string& typeName, NSSaveOperationType operation,
+                         long long changeCountAtStart, bool savedStateLostSinceStart) {
+    if (operation == NSSaveOperationType::saveToOperation) {
+        return;
+    }
+    const bool moved = fileURL_ != url;
+    fileURL_ = url;
+    fileType_ = typeName;
+    if (moved) {
+        displayName_.clear();
+    }
+    // The file holds the state the save began with; what was done since stays to do.
+    changeCount_ -= changeCountAtStart;
+    savedStateLost_ = savedStateLostSinceStart;
+    synchronizeWindowTitles();
+    scheduleAutosave();
+    if (operation != NSSaveOperationType::autosaveInPlaceOperation) {
+        NSDocumentController::shared().noteNewRecentDocument(*this);
     }
 }
 
 bool NSDocument::save(const URL& url, const std::string& typeName, NSSaveOperationType operation) {
-    try {
-        write(url, typeName);
-    } catch (const std::exception& error) {
-        presentError(error);
-        return false;
-    }
-    if (operation != NSSaveOperationType::saveToOperation) {
-        const bool moved = fileURL_ != url;
-        fileURL_ = url;
-        fileType_ = typeName;
-        if (moved) {
-            displayName_.clear();
+    std::optional<bool> saved;
+    save(url, typeName, operation, [&saved](bool written) { saved = written; });
+    waitForSaves();
+    return saved.value_or(false);
+}
+
+void NSDocument::saveDocument(SaveCompletion completion) {
+    // Decided in its turn: a save as in flight gives the document its file.
+    whenNotSaving([self = sharedAs<NSDocument>(), completion = std::move(completion)] {
+        if (!self->fileURL_) {
+            self->saveDocumentAs(completion);
+            return;
         }
-        updateChangeCount(NSDocumentChangeType::changeCleared);
-        if (operation != NSSaveOperationType::autosaveInPlaceOperation) {
-            NSDocumentController::shared().noteNewRecentDocument(*this);
-        }
-    }
-    return true;
+        self->startSave(*self->fileURL_, self->fileType_, NSSaveOperationType::saveOperation,
+                        completion);
+    });
 }
 
 bool NSDocument::saveDocument() {
-    if (!fileURL_) {
-        return saveDocumentAs();
+    std::optional<bool> saved;
+    saveDocument([&saved](bool written) { saved = written; });
+    waitForSaves();
+    return saved.value_or(false);
+}
+
+void NSDocument::saveDocumentAs(SaveCompletion completion) {
+    const auto destination = runSavePanel();
+    if (!destination) {
+        if (completion) {
+            completion(false);
+        }
+        return;
     }
-    return save(*fileURL_, fileType_, NSSaveOperationType::saveOperation);
+    save(destination->url, destination->typeName, NSSaveOperationType::saveAsOperation,
+         std::move(completion));
 }
 
 bool NSDocument::saveDocumentAs() {
-    const auto destination = runSavePanel();
-    if (!destination) {
-        return false;
-    }
-    return save(destination->url, destination->typeName, NSSaveOperationType::saveAsOperation);
+    std::optional<bool> saved;
+    saveDocumentAs([&saved](bool written) { saved = written; });
+    waitForSaves();
+    return saved.value_or(false);
+}
+
+void NSDocument::autosaveInPlaceIfNeeded(SaveCompletion completion) {
+    whenNotSaving([self = sharedAs<NSDocument>(), completion = std::move(completion)] {
+        if (!self->isDocumentEdited() || !self->fileURL_ || !self->autosavesInPlace()) {
+            if (completion) {
+                completion(true);
+            }
+            return;
+        }
+        self->startSave(*self->fileURL_, self->fileType_,
+                        NSSaveOperationType::autosaveInPlaceOperation, completion);
+    });
 }
 
 bool NSDocument::autosaveInPlaceIfNeeded() {
-    if (!isDocumentEdited() || !fileURL_ || !autosavesInPlace()) {
-        return true;
+    std::optional<bool> saved;
+    autosaveInPlaceIfNeeded([&saved](bool written) { saved = written; });
+    waitForSaves();
+    return saved.value_or(false);
+}
+
+bool NSDocument::isSaving() const {
+    return saveQueue_ && !saveQueue_->isIdle();
+}
+
+void NSDocument::waitForSaves() {
+    if (!saveQueue_) {
+        return;
     }
-    return save(*fileURL_, fileType_, NSSaveOperationType::autosaveInPlaceOperation);
+    QWidget* parent = nullptr;
+    for (const auto& controller : windowControllers_) {
+        if (controller->isWindowLoaded() && controller->window()->isVisible()) {
+            parent = controller->window()->widget();
+            break;
+        }
+    }
+    saveQueue_->waitUntilIdle("Saving \"" + displayName() + "\"…", parent);
 }
 
 bool NSDocument::revertToSaved() {
     if (!fileURL_) {
         return false;
     }
+    // The file read is the one the save in flight leaves.
+    waitForSaves();
     try {
         read(*fileURL_, fileType_);
     } catch (const std::exception& error) {
@@ -349,6 +539,16 @@ void NSDocument::showWindows() {
 }
 
 bool NSDocument::canClose() {
+    // A close already waiting for this document's save answers for both.
+    if (closing_) {
+        return false;
+    }
+    closing_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{closing_};
+    waitForSaves();
     if (!isDocumentEdited()) {
         return true;
     }
@@ -377,8 +577,12 @@ void NSDocument::close() {
     if (closed_) {
         return;
     }
-    closed_ = true;
     const auto keep = sharedAs<NSDocument>();
+    waitForSaves();
+    if (closed_) {
+        return;
+    }
+    closed_ = true;
     if (autosaveTimer_) {
         autosaveTimer_->invalidate();
         autosaveTimer_.reset();

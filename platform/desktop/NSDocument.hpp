@@ -16,6 +16,7 @@
 
 namespace velmora {
 
+class NSDocumentSaveQueue;
 class NSSavePanel;
 class NSWindowController;
 class Timer;
@@ -45,6 +46,13 @@ enum class NSSaveOperationType {
 //
 // Reading and writing throw; a failure changes nothing: the document keeps its
 // contents, file and edited state, and saving shows the error in an alert.
+//
+// A document may save asynchronously (canAsynchronouslyWrite): what the file
+// needs is taken on the main thread, then the user goes on while the file is
+// written on the document's save thread, one save at a time. The file holds the
+// document as it was when its save began; edits made meanwhile leave it edited.
+// A save that falls due while one writes waits for it; closing, reverting and
+// quitting wait for the save in flight.
 // Main thread only; made with std::make_shared.
 class NSDocument : public NSResponder {
 public:
@@ -90,6 +98,17 @@ public:
     // Writes `data(ofType:)` atomically.
     virtual void write(const URL& url, const std::string& typeName);
 
+    // Whether this save may be written on the save thread; none may by default.
+    virtual bool canAsynchronouslyWrite(const URL& url, const std::string& typeName,
+                                        NSSaveOperationType operation) const;
+    // The work that writes the file on the save thread; what it needs is taken
+    // here, on the main thread, so that later edits cannot change it. The work
+    // throws what `write` throws and touches neither the document nor Qt. By
+    // default `data(ofType:)` now, written atomically then.
+    using BackgroundWrite = std::function<void()>;
+    virtual BackgroundWrite prepareAsynchronousWrite(const URL& url, const std::string& typeName,
+                                                     NSSaveOperationType operation);
+
     // Asked of each document (not of the class): whether edits are written back
     // to the file by themselves, some time after the last change, when a window
     // closes and at quit.
@@ -106,15 +125,27 @@ public:
     const std::shared_ptr<Timer>& autosaveTimer() const { return autosaveTimer_; }
 
     // Writes the document; on success it takes the URL and type (save, save
-    // as) and is no longer edited. A failure is shown in an alert; answers
-    // whether the write happened.
+    // as) and is no longer edited, but for the edits made since the save began.
+    // A failure is shown in an alert. `completion`, when given, is told on the
+    // main thread whether the file was written, once it is known.
+    using SaveCompletion = std::function<void(bool saved)>;
+    void save(const URL& url, const std::string& typeName, NSSaveOperationType operation,
+              SaveCompletion completion);
+    // The same, waiting for the save's end; answers whether the file was written.
     bool save(const URL& url, const std::string& typeName, NSSaveOperationType operation);
     // "saveDocument:": in place when there is a file, else as "saveDocumentAs:".
+    void saveDocument(SaveCompletion completion);
     bool saveDocument();
     // "saveDocumentAs:": asks for a place in the save panel.
+    void saveDocumentAs(SaveCompletion completion);
     bool saveDocumentAs();
     // Writes an edited document with a file in place, when it autosaves.
+    void autosaveInPlaceIfNeeded(SaveCompletion completion);
     bool autosaveInPlaceIfNeeded();
+    // Whether a save is writing or waits for its turn.
+    bool isSaving() const;
+    // Returns once no save writes nor waits (see NSDocumentSaveQueue::waitUntilIdle).
+    void waitForSaves();
     // "revertDocumentToSaved:": reads the file again and forgets every change.
     bool revertToSaved();
 
@@ -168,6 +199,17 @@ private:
     void synchronizeWindowTitles();
     void scheduleAutosave();
     void scheduleAutosave(Interval delay);
+    void autosaveFallsDue();
+    // Runs `work` once no save writes: at once, or after the save in flight.
+    void whenNotSaving(std::function<void()> work);
+    // A save that is its turn: written now, or handed to the save thread.
+    void startSave(const URL& url, const std::string& typeName, NSSaveOperationType operation,
+                   SaveCompletion completion);
+    // The end of a written save: the document takes the state it held when
+    // the save began (`changeCountAtStart` changes from the saved one).
+    void didSave(const URL& url, const std::string& typeName, NSSaveOperationType operation,
+                 long long changeCountAtStart, bool savedStateLostSinceStart);
+    NSDocumentSaveQueue& saveQueue();
 
     std::optional<URL> fileURL_;
     std::string fileType_;
@@ -181,6 +223,13 @@ private:
     std::shared_ptr<Timer> autosaveTimer_;
     std::optional<URL> lastSavePanelURL_;
     bool closed_ = false;
+    std::shared_ptr<NSDocumentSaveQueue> saveQueue_;
+    // The state the save in flight writes, as changes from the saved state, and
+    // whether an edit since has thrown it away (made while undone past it).
+    std::optional<long long> writingChangeCount_;
+    bool writtenStateLost_ = false;
+    bool autosaveHeldBack_ = false;
+    bool closing_ = false;
 };
 
 } // namespace velmora

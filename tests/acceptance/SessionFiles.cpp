@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QTest>
+#include <algorithm>
 #include <filesystem>
 
 namespace velmora::acceptance::session {
@@ -218,8 +219,12 @@ bool saveAs(Driver& d, const QString& format, const std::filesystem::path& file)
             QTest::keyClick(name, Qt::Key_Return);
         }
     });
-    const bool saved =
-        d.waitUntil([&] { return !Driver::activeModal() && std::filesystem::exists(file); });
+    // The file is written on the save's thread; its end is handled on the main one.
+    const bool saved = d.waitUntil([&] {
+        const auto open = probe::documents();
+        return !Driver::activeModal() && std::filesystem::exists(file) &&
+               std::none_of(open.begin(), open.end(), [](const auto& d) { return d->isSaving(); });
+    });
     return d.check(saved, "saved as " + file.filename().string());
 }
 

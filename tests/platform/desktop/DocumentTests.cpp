@@ -1,19 +1,29 @@
 #include "desktop/NSAlert.hpp"
+#include "desktop/NSApplication.hpp"
 #include "desktop/NSDocument.hpp"
 #include "desktop/NSDocumentController.hpp"
 #include "desktop/NSSavePanel.hpp"
 #include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "desktop/UndoManager.hpp"
+#include "foundation/MainQueue.hpp"
 #include "foundation/Timer.hpp"
 #include "foundation/UserDefaults.hpp"
+#include "support/WriteGate.hpp"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QTimer>
+#include <csignal>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 using namespace velmora;
@@ -59,6 +69,24 @@ public:
     }
 };
 
+// The same written on the save's thread, past the gate.
+class AsyncTextDocument : public TextDocument {
+public:
+    std::shared_ptr<test::WriteGate> gate = std::make_shared<test::WriteGate>();
+    bool canAsynchronouslyWrite(const URL&, const std::string&,
+                                NSSaveOperationType) const override {
+        return true;
+    }
+    BackgroundWrite prepareAsynchronousWrite(const URL& url, const std::string& type,
+                                             NSSaveOperationType operation) override {
+        auto write = TextDocument::prepareAsynchronousWrite(url, type, operation);
+        return [gate = gate, write = std::move(write)] {
+            gate->pass();
+            write();
+        };
+    }
+};
+
 // The same without answers of its own: the alert and panel answer.
 class PlainTextDocument : public NSDocument {
 public:
@@ -89,6 +117,7 @@ protected:
         NSDocument::setAutosaveDelay(15s);
     }
     void TearDown() override {
+        TearDownGates();
         std::filesystem::remove_all(folder);
         NSDocument::setAutosaveDelay(15s);
     }
@@ -107,6 +136,26 @@ protected:
         });
         return std::dynamic_pointer_cast<TextDocument>(opened);
     }
+    std::shared_ptr<AsyncTextDocument> openAsync(const URL& url) {
+        if (controller->documentType("public.async-text") == nullptr) {
+            controller->registerDocumentType(
+                {"public.async-text", {"atxt"}, "text/x-async", "Async text", true, [] {
+                     return std::make_shared<AsyncTextDocument>();
+                 }});
+        }
+        auto document = std::dynamic_pointer_cast<AsyncTextDocument>(open(url));
+        if (document) {
+            gates.push_back(document->gate);
+        }
+        return document;
+    }
+    void TearDownGates() {
+        for (const auto& gate : gates) {
+            gate->open(1000); // no save thread stays held by a failed test
+        }
+    }
+
+    std::vector<std::shared_ptr<test::WriteGate>> gates;
 
     std::filesystem::path folder;
     std::shared_ptr<NSDocumentController> controller;
@@ -425,4 +474,155 @@ TEST_F(DocumentTest, TheWindowTitleNamesTheDocumentAndSaysWhenItIsEdited) {
     document->panelAnswer = NSDocument::SaveDestination{file("renamed.txt"), "public.plain-text"};
     ASSERT_TRUE(document->saveDocumentAs());
     EXPECT_EQ(shown(), "renamed");
+}
+
+TEST_F(DocumentTest, AnAsynchronousSaveWritesTheStateItBeganWithAndLaterEditsStayEdited) {
+    struct Case {
+        const char* what;
+        std::function<void(AsyncTextDocument&)> meanwhile; // while "ab" is written
+        bool editedAfter;
+        const char* fileAfterAutosave;
+    };
+    const std::vector<Case> cases = {
+        {"nothing", [](auto&) {}, false, "ab"},
+        {"an edit, and an autosave falls due",
+         [](AsyncTextDocument& d) {
+             d.edit("abc");
+             ASSERT_NE(d.autosaveTimer(), nullptr);
+             d.autosaveTimer()->fire();
+         },
+         true, "abc"},
+        {"an edit undone",
+         [](AsyncTextDocument& d) {
+             d.edit("abc");
+             d.undoManager()->undo();
+         },
+         false, "ab"},
+        // The written state lay on the redo stack that the edit threw away.
+        {"an undo past the written state, then an edit",
+         [](AsyncTextDocument& d) {
+             d.undoManager()->undo();
+             d.edit("x");
+             d.undoManager()->undo();
+         },
+         true, "a"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto path = folder / "draft.atxt";
+        const auto document = openAsync(file("draft.atxt", "a"));
+        ASSERT_TRUE(document);
+        document->edit("ab");
+        std::optional<bool> saved;
+        document->saveDocument([&](bool written) { saved = written; });
+        EXPECT_TRUE(document->isSaving());
+        c.meanwhile(*document);
+        EXPECT_EQ(contents(path), "a") << "held before writing";
+
+        document->gate->open();
+        EXPECT_TRUE(MainQueue::runUntil([&] { return saved.has_value(); }, 60s));
+        EXPECT_TRUE(saved.value_or(false));
+        EXPECT_EQ(contents(path), "ab");
+        EXPECT_EQ(document->isDocumentEdited(), c.editedAfter);
+
+        // The autosave held back, if any, then the one the edited state asks for.
+        document->gate->open(2);
+        document->waitForSaves();
+        if (const auto due = document->autosaveTimer()) {
+            due->fire();
+            document->waitForSaves();
+        }
+        EXPECT_EQ(contents(path), c.fileAfterAutosave);
+        EXPECT_EQ(contents(path), document->text);
+        EXPECT_FALSE(document->isDocumentEdited());
+        EXPECT_TRUE(document->asked.empty());
+        document->close();
+        TearDownGates();
+    }
+}
+
+TEST_F(DocumentTest, AFailedBackgroundWriteShowsOneAlertOnceKnownAndLeavesTheOldFile) {
+    const auto path = folder / "full.atxt";
+    const auto document = openAsync(file("full.atxt", "old"));
+    document->edit(std::string(64 * 1024, 'n'));
+    std::optional<bool> saved;
+    document->saveDocument([&](bool written) { saved = written; });
+    EXPECT_TRUE(document->asked.empty()) << "nothing known yet";
+
+    // No room beyond 4 KB for this process's files, as on a full disk.
+    const auto ignored = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    rlimit small = limit;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    document->gate->open();
+    const bool ended = MainQueue::runUntil([&] { return saved.has_value(); }, 60s);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, ignored);
+
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(*saved);
+    ASSERT_EQ(document->asked.size(), 1u);
+    EXPECT_NE(document->asked[0].find("could not be saved"), std::string::npos);
+    EXPECT_EQ(contents(path), "old");
+    EXPECT_TRUE(document->isDocumentEdited());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              1)
+        << "no temporary left beside it";
+    MainQueue::runUntilIdle();
+    EXPECT_EQ(document->asked.size(), 1u) << "shown once";
+}
+
+// Closing a window or quitting while a save writes waits for it, showing its
+// progress once it takes more than half a second; a quit then also writes
+// the edits made while it wrote. The gate opens only from the main thread's
+// events, which only the wait with its progress shown handles.
+TEST_F(DocumentTest, ClosingAndQuittingWaitForTheSaveInFlightShowingItsProgress) {
+    for (const bool quitting : {false, true}) {
+        SCOPED_TRACE(quitting ? "quit" : "close");
+        const auto path = folder / "close.atxt";
+        const auto document = openAsync(file("close.atxt", "old"));
+        auto window = std::make_shared<NSWindow>();
+        document->addWindowController(std::make_shared<NSWindowController>(window));
+        document->showWindows();
+        document->edit("new");
+        document->performAction("saveDocument:", nullptr);
+        if (quitting) {
+            document->edit("newer");
+        }
+
+        std::vector<std::string> shown; // each progress's text, and whether closed then
+        QPointer<QProgressDialog> last;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            for (auto* widget : QApplication::topLevelWidgets()) {
+                auto* progress = qobject_cast<QProgressDialog*>(widget);
+                if (progress != nullptr && progress->isVisible() && progress != last) {
+                    last = progress;
+                    const auto* label = progress->findChild<QLabel*>();
+                    shown.push_back((label ? label->text().toStdString() : "") +
+                                    (document->isClosed() ? " closed" : " open"));
+                    document->gate->open();
+                }
+            }
+        });
+        watch.start(10);
+        if (quitting) {
+            NSApplication::shared().terminate();
+        } else {
+            window->performClose();
+        }
+        watch.stop();
+
+        const std::string progress = "Saving \"close\"… open";
+        const std::vector<std::string> expected(quitting ? 2 : 1, progress);
+        EXPECT_EQ(shown, expected);
+        EXPECT_TRUE(document->isClosed());
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_EQ(contents(path), quitting ? "newer" : "new");
+        EXPECT_TRUE(controller->documents().empty());
+        EXPECT_TRUE(document->asked.empty());
+    }
 }

@@ -198,6 +198,7 @@ TEST(SaveDuringStroke, EverySampleIsKeptAndTheFileHoldsAWholeState) {
             EXPECT_EQ(savedPixels(rig.path), before) << "saved before the stroke";
             EXPECT_EQ(bestPreview(rig.path), previewBefore) << "and so is its preview";
         } else {
+            rig.document->waitForSaves(); // written on the save's thread
             EXPECT_EQ(savedPixels(rig.path), drawnAlone) << "autosaved once the stroke was done";
         }
         ASSERT_TRUE(rig.document->saveDocument());
