@@ -2,17 +2,20 @@
 // through the drawing controller at fitted zoom on the painting session's
 // scene (ten 8000 x 8000 layers of paint-like pixels, the background active so
 // that the document itself never grows), each its own undo step. Per session:
-// - the resident size beyond the document's own after the strokes, and its
-//   peak, next to the 2 GB (or a quarter of the machine) the history may take;
+// - the resident size beyond the document's own (the document open and shown)
+//   after the strokes, and its peak, next to the 2 GB (or a quarter of the
+//   machine) that may take; the growth in each session apart;
 // - the time to undo the newest stroke and, every later one undone first, the
-//   oldest, from the undo to its pixels written; the oldest as ratios to the
-//   newest and to a parallel copy of the oldest stroke's bounding pixels;
+//   oldest (drawn along the same path), from the undo to its pixels written;
+//   the oldest as ratios to the newest and to a parallel copy of the stroke's
+//   bounding pixels;
 // - what of the growth stays once the history is cleared (not the history's).
 #include "BenchSupport.hpp"
 #include "Canvas/RasterLayer.hpp"
 #include "Document/BitmapProvider.hpp"
 #include "Document/UndoLock.hpp"
 #include "Document/Viewers/DrawingController.hpp"
+#include "Document/Viewers/SnapshotStore.hpp"
 #include "PaintedBitmap.hpp"
 #include "Rendering/BenchmarkedRenderer.hpp"
 #include "Rendering/MetalHelper.hpp"
@@ -119,8 +122,8 @@ std::shared_ptr<RasterLayer> paintedLayer(int index, const MTLRegion& region) {
     return RasterLayer::make("Layer " + std::to_string(index + 1), texture, region.origin);
 }
 
-// A stroke as a hand draws one at fitted zoom: a wandering path whose samples
-// lie a few view points (some 30 canvas pixels) apart.
+// A stroke as a hand draws one with the mouse at fitted zoom (some 7 canvas
+// pixels a view point): a wandering path.
 struct StrokePath {
     std::vector<CGPoint> points;
     MTLRegion bounds;
@@ -131,6 +134,8 @@ StrokePath strokePath(std::mt19937& random, double radius) {
     std::uniform_real_distribution<double> unit(0, 1);
     const int n = count(random);
     const double side = double(bench::scene::side);
+    // A mouse moved at a hand's pace: some 12 view points between samples.
+    constexpr double step = 90;
     CGPoint p{400 + unit(random) * (side - 800), 400 + unit(random) * (side - 800)};
     double heading = unit(random) * 2 * M_PI;
     StrokePath path;
@@ -140,8 +145,17 @@ StrokePath strokePath(std::mt19937& random, double radius) {
         x0 = std::min(x0, p.x), y0 = std::min(y0, p.y);
         x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
         heading += (unit(random) - 0.5) * 0.5;
-        p.x = std::clamp(p.x + 30 * std::cos(heading), 200.0, side - 200);
-        p.y = std::clamp(p.y + 30 * std::sin(heading), 200.0, side - 200);
+        CGPoint next{p.x + step * std::cos(heading), p.y + step * std::sin(heading)};
+        // Turned back at the canvas's edges.
+        if (next.x < 200 || next.x > side - 200) {
+            heading = M_PI - heading;
+            next.x = std::clamp(next.x, 200.0, side - 200);
+        }
+        if (next.y < 200 || next.y > side - 200) {
+            heading = -heading;
+            next.y = std::clamp(next.y, 200.0, side - 200);
+        }
+        p = next;
     }
     const auto lo = [&](double v) { return std::max<int64_t>(0, int64_t(v - radius)); };
     const auto hi = [&](double v) {
@@ -156,12 +170,14 @@ struct Session {
     DrawingSettings settings{defaults};
     std::shared_ptr<BenchDocument> document = std::make_shared<BenchDocument>();
     std::shared_ptr<LayeredCanvas> canvas;
-    std::shared_ptr<HeadlessViewHost> host = std::make_shared<HeadlessViewHost>(true);
+    std::shared_ptr<HeadlessViewHost> host = std::make_shared<HeadlessViewHost>(false);
     std::shared_ptr<MTKView> view = MTKView::make(MTLCreateSystemDefaultDevice());
     std::shared_ptr<DisplayViewModel> model = std::make_shared<DisplayViewModel>();
     std::shared_ptr<ViewDelegate> delegate = std::make_shared<ViewDelegate>();
     std::shared_ptr<DrawingController> controller;
     static constexpr double brushSize = 120;
+    // The document open and shown, before any stroke.
+    double documentResident = 0;
 
     Session() {
         const Layers layers = bench::scene::sceneLayers(paintedLayer);
@@ -188,6 +204,8 @@ struct Session {
         controller->setDelegate(delegate);
         view->draw();
         settle();
+        malloc_trim(0);
+        documentResident = resident().now;
     }
 
     // Waits for the GPU work committed so far, then runs the main queue dry and
@@ -242,6 +260,8 @@ void BM_LongSession(benchmark::State& state) {
     for (int i = 0; i < strokes; ++i) {
         paths.push_back(strokePath(random, Session::brushSize / 2));
     }
+    // The newest stroke is drawn as the oldest was: the two undos compare.
+    paths.back() = paths.front();
     const MTLRegion oldest = paths.front().bounds;
     const size_t oldestBytes = size_t(oldest.size.width) * size_t(oldest.size.height) * 4;
     std::vector<char> src(oldestBytes, 1), dst(oldestBytes, 0);
@@ -268,6 +288,10 @@ void BM_LongSession(benchmark::State& state) {
         std::this_thread::sleep_for(std::chrono::seconds(2));
         s.settle();
         const Resident end = resident();
+        const auto& store = SnapshotStore::shared();
+        state.counters["history_in_memory_MB"] = double(store->bytesInMemory()) / 1e6;
+        state.counters["history_in_file_MB"] = double(store->bytesInFile()) / 1e6;
+        state.counters["heap_in_use_MB"] = double(mallinfo2().uordblks) / 1e6;
 
         std::vector<double> undos;
         for (int i = 0; i < strokes; ++i) {
@@ -286,7 +310,11 @@ void BM_LongSession(benchmark::State& state) {
 
         const double growth = end.now - start.now, peak = end.peak - start.now;
         state.counters["without_history_MB"] = residual / 1e6;
-        state.counters["document_MB"] = start.now / 1e6;
+        state.counters["document_MB"] = s.documentResident / 1e6;
+        // All that painting added to the document's own, the first strokes' included.
+        state.counters["beyond_document_MB"] = (end.now - s.documentResident) / 1e6;
+        state.counters["beyond_document_peak_MB"] = (end.peak - s.documentResident) / 1e6;
+        state.counters["beyond_to_limit"] = (end.peak - s.documentResident) / limit;
         state.counters["growth_MB"] = growth / 1e6;
         state.counters["peak_growth_MB"] = peak / 1e6;
         state.counters["growth_per_stroke_MB"] = growth / 1e6 / strokes;
@@ -305,6 +333,7 @@ void BM_LongSession(benchmark::State& state) {
 }
 BENCHMARK(BM_LongSession)
     ->ArgNames({"strokes"})
+    ->Arg(300)
     ->Arg(1500)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
