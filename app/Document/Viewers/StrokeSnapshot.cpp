@@ -176,7 +176,13 @@ StrokeSnapshot::decodeSoon(std::shared_ptr<StrokeSnapshot> snapshot, const Dispa
     };
     auto decoding = std::make_shared<Decoding>();
     decoding->snapshot = std::move(snapshot);
-    queue.async([decoding] { (void)decoding->get(); });
+    queue.async([decoding] {
+        try {
+            (void)decoding->get();
+        } catch (const std::exception&) {
+            // Told to whoever asks for the pixels.
+        }
+    });
     return [decoding] { return decoding->get(); };
 }
 

@@ -97,21 +97,33 @@ struct PenOnDocument {
 
 // With no room in memory every stroke's snapshots and a removed layer's archive
 // go to the store's file; undo and redo bring back every state exactly from
-// there, and closing the document removes the file.
+// there, also once an entry let go has left space that another took, and
+// closing the document removes the file.
 TEST(UndoHistoryStore, PayloadsBeyondTheBudgetGoToAFileAndComeBackExactly) {
     NoRoomInMemory room;
     auto rig = std::make_unique<PenOnDocument>(room.store);
+    auto& undo = rig->undo();
+    const auto topIsBack = [&] {
+        const auto layers = rig->canvas->immediateLayers();
+        return layers.size() == 2 &&
+               layerPixels(*std::static_pointer_cast<RasterLayer>(layers[1])) ==
+                   layerPixels(*rig->top);
+    };
     std::vector<Pixels> states{layerPixels(*rig->ink)};
-    for (const double y : {12.0, 26.0, 40.0, 54.0}) {
-        rig->stroke(y, 2 * states.size());
-        states.push_back(layerPixels(*rig->ink));
-        ASSERT_NE(states.back(), states[states.size() - 2]);
-    }
-    const Pixels topPixels = layerPixels(*rig->top);
+    // A stroke, the top layer removed, two more strokes: the archive lies
+    // between their snapshots in the file.
+    rig->stroke(12, 2);
+    states.push_back(layerPixels(*rig->ink));
     rig->canvas->removeLayer({1});
     endTurn();
-    // Two snapshots a stroke and the archive.
-    ASSERT_EQ(room.store->count(), 9u);
+    for (const double y : {30.0, 48.0}) {
+        rig->stroke(y, 2 * states.size() + 1);
+        states.push_back(layerPixels(*rig->ink));
+    }
+    for (size_t i = 1; i < states.size(); ++i) {
+        ASSERT_NE(states[i], states[i - 1]);
+    }
+    ASSERT_EQ(room.store->count(), 7u);
     room.store->waitForMoves();
     EXPECT_EQ(room.store->bytesInMemory(), 0u);
     EXPECT_GT(room.store->bytesInFile(), 0u);
@@ -120,23 +132,43 @@ TEST(UndoHistoryStore, PayloadsBeyondTheBudgetGoToAFileAndComeBackExactly) {
     EXPECT_EQ(file->parent_path(), room.folder());
     EXPECT_TRUE(fs::exists(*file));
 
-    auto& undo = rig->undo();
-    undo.undo();
-    rig->settle();
-    ASSERT_EQ(rig->canvas->immediateLayers().size(), 2u);
-    EXPECT_EQ(
-        layerPixels(*std::static_pointer_cast<RasterLayer>(rig->canvas->immediateLayers()[1])),
-        topPixels);
-    for (size_t i = states.size() - 1; i > 0; --i) {
+    const auto undoStroke = [&](size_t to) {
         undo.undo();
         rig->settle();
-        EXPECT_EQ(layerPixels(*rig->ink), states[i - 1]) << "undo back to state " << i - 1;
-    }
-    for (size_t i = 1; i < states.size(); ++i) {
+        EXPECT_EQ(layerPixels(*rig->ink), states[to]) << "undo back to state " << to;
+    };
+    const auto redoStroke = [&](size_t to) {
         undo.redo();
         rig->settle();
-        EXPECT_EQ(layerPixels(*rig->ink), states[i]) << "redo to state " << i;
-    }
+        EXPECT_EQ(layerPixels(*rig->ink), states[to]) << "redo to state " << to;
+    };
+    undoStroke(2);
+    undoStroke(1);
+    // The removal undone lets its archive go; redone, it archives the layer
+    // again into the space left.
+    undo.undo();
+    rig->settle();
+    EXPECT_TRUE(topIsBack());
+    undo.redo();
+    rig->settle();
+    room.store->waitForMoves();
+    EXPECT_EQ(room.store->count(), 7u);
+    EXPECT_EQ(room.store->bytesInMemory(), 0u);
+    redoStroke(2);
+    redoStroke(3);
+    undoStroke(2);
+    undoStroke(1);
+    undo.undo();
+    rig->settle();
+    EXPECT_TRUE(topIsBack());
+    undoStroke(0);
+    // And forward again, every snapshot read back once more.
+    redoStroke(1);
+    undo.redo();
+    rig->settle();
+    EXPECT_EQ(rig->canvas->immediateLayers().size(), 1u);
+    redoStroke(2);
+    redoStroke(3);
 
     rig->document->close();
     rig = nullptr;
