@@ -6,6 +6,7 @@
 #include "App/PreferencesWindowController.hpp"
 #include "Document/DocumentController.hpp"
 #include "Document/FrontDocumentController.hpp"
+#include "Document/Viewers/SnapshotStore.hpp"
 #include "UtilityPanels/UtilityPanelStoryboards.hpp"
 #include "UtilityPanels/UtilityWindowController.hpp"
 #include "Utils/ValueTransformers.hpp"
@@ -135,6 +136,8 @@ std::shared_ptr<NSMenu> AppDelegate::makeMainMenu() {
 }
 
 void AppDelegate::applicationWillFinishLaunching(NSApplication&) {
+    // What a killed program left of its undo history.
+    SnapshotStore::removeStaleFiles();
     if (const auto folder = CrashReporter::standardFolder()) {
         CrashReporter::setUserConfirmationHandler(makeCrashConfirmationHandler());
         CrashReporter::start(*folder);

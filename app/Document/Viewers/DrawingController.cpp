@@ -214,8 +214,9 @@ void DrawingController::strokeRendererDidCommit(StrokeRenderer&,
     }
     // The snapshots come packed, the stroke's tiles only: encoded as they are.
     const auto& queue = DispatchQueue::global(DispatchQoS::defaultQoS);
-    registerStrokeUndo(layer->uuid(), StrokeSnapshot::encodePacked(before, parts, queue),
-                       StrokeSnapshot::encodePacked(after, parts, queue), origin);
+    registerStrokeUndo(layer->uuid(),
+                       StrokeSnapshot::encodePacked(before, parts, queue, snapshotStore_),
+                       StrokeSnapshot::encodePacked(after, parts, queue, snapshotStore_), origin);
 }
 
 void DrawingController::registerStrokeUndo(const UUID& layerID, EncodedSnapshot restore,

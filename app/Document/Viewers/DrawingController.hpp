@@ -5,6 +5,7 @@
 #include "Document/BitmapProvider.hpp"
 #include "Document/UndoLock.hpp"
 #include "Document/Viewers/DrawingControllerDelegate.hpp"
+#include "Document/Viewers/SnapshotStore.hpp"
 #include "Document/Viewers/StrokeSnapshot.hpp"
 #include "Rendering/DisplayViewModel.hpp"
 #include "Rendering/DrawingDrawable.hpp"
@@ -80,6 +81,12 @@ public:
     const std::shared_ptr<Renderer>& renderer() const { return renderer_; }
     std::shared_ptr<UndoLockable> undoLockable() const { return undoLockable_.lock(); }
     std::shared_ptr<RegistrationUndoManager> undoManager() const { return undoManager_.lock(); }
+    // Where the undo entries keep their snapshots and archives: the program's
+    // store unless given another.
+    const std::shared_ptr<SnapshotStore>& snapshotStore() const { return snapshotStore_; }
+    void setSnapshotStore(std::shared_ptr<SnapshotStore> store) {
+        snapshotStore_ = std::move(store);
+    }
     // From the first stroke's beginning until every stroke in progress is done.
     bool isDrawing() const { return strokeLiveScope_ != nullptr; }
     // Whether frames outside strokes may spread a large composite over several
@@ -163,6 +170,7 @@ private:
     std::shared_ptr<OpaqueRenderedLayer> currentRenderedLayer_;
     MTLSize canvasResolution_{};
     std::shared_ptr<TexturePool> pool_ = std::make_shared<TexturePool>();
+    std::shared_ptr<SnapshotStore> snapshotStore_ = SnapshotStore::shared();
     std::shared_ptr<LiveRenderedCanvas> renderedCanvas_;
     std::shared_ptr<Renderer> renderer_;
     std::shared_ptr<Renderer::LiveScope> strokeLiveScope_;

@@ -29,10 +29,11 @@ std::vector<uint8_t> archive(const std::shared_ptr<Layer>& layer) {
     }
 }
 
-std::shared_ptr<Layer> unarchive(const std::vector<uint8_t>& data) {
+std::shared_ptr<Layer> unarchive(const SnapshotStore::Item& archived) {
     std::shared_ptr<Layer> layer;
     try {
-        KeyedUnarchiver unarchiver(data);
+        const auto bytes = archived.bytes();
+        KeyedUnarchiver unarchiver(*bytes);
         layer = decodeDecodable<LayerFamily, Layer>(unarchiver, layerKey);
     } catch (const std::exception& error) {
         fatalError(std::string("A removed layer could not be read back: ") + error.what());
@@ -101,9 +102,11 @@ void DrawingController::layeredCanvasDidRemove(LayeredCanvas&, const std::shared
     if (manager == nullptr) {
         return;
     }
+    // The archive may be as large as the layer: the history's store keeps it.
     manager->registerUndo<DrawingController>(
-        shared_from_this(), [data = archive(layer), weakCanvas = canvas_, path](auto&) {
-            const auto restored = unarchive(data);
+        shared_from_this(),
+        [archived = snapshotStore_->keep(archive(layer)), weakCanvas = canvas_, path](auto&) {
+            const auto restored = unarchive(*archived);
             if (const auto c = weakCanvas.lock()) {
                 c->insertLayer(restored, path);
             }

@@ -13,8 +13,11 @@
 namespace velmora {
 
 StrokeSnapshot::StrokeSnapshot(std::shared_ptr<NSBitmapImageRep> bitmap,
-                               std::vector<MTLRegion> parts, bool packed)
-    : bitmap_(std::move(bitmap)), parts_(std::move(parts)), packed_(packed) {
+                               std::vector<MTLRegion> parts, std::shared_ptr<SnapshotStore> store,
+                               bool packed)
+    : bitmap_(std::move(bitmap)), parts_(std::move(parts)), store_(std::move(store)),
+      packed_(packed) {
+    precondition(store_ != nullptr, "A stroke's snapshot without a store");
     if (bitmap_ == nullptr) {
         return;
     }
@@ -31,16 +34,19 @@ StrokeSnapshot::StrokeSnapshot(std::shared_ptr<NSBitmapImageRep> bitmap,
 
 std::shared_ptr<StrokeSnapshot> StrokeSnapshot::encode(std::shared_ptr<NSBitmapImageRep> bitmap,
                                                        std::vector<MTLRegion> parts,
-                                                       const DispatchQueue& queue) {
-    auto snapshot = std::make_shared<StrokeSnapshot>(std::move(bitmap), std::move(parts));
+                                                       const DispatchQueue& queue,
+                                                       std::shared_ptr<SnapshotStore> store) {
+    auto snapshot =
+        std::make_shared<StrokeSnapshot>(std::move(bitmap), std::move(parts), std::move(store));
     queue.async([snapshot] { snapshot->run(); });
     return snapshot;
 }
 
 std::shared_ptr<StrokeSnapshot>
 StrokeSnapshot::encodePacked(std::shared_ptr<NSBitmapImageRep> packed, std::vector<MTLRegion> parts,
-                             const DispatchQueue& queue) {
-    auto snapshot = std::make_shared<StrokeSnapshot>(std::move(packed), std::move(parts), true);
+                             const DispatchQueue& queue, std::shared_ptr<SnapshotStore> store) {
+    auto snapshot = std::make_shared<StrokeSnapshot>(std::move(packed), std::move(parts),
+                                                     std::move(store), true);
     queue.async([snapshot] { snapshot->run(); });
     return snapshot;
 }
@@ -100,7 +106,7 @@ void StrokeSnapshot::run() {
             const std::lock_guard lock(mutex_);
             bitmap = std::move(bitmap_);
         }
-        std::vector<uint8_t> data;
+        std::shared_ptr<SnapshotStore::Item> item;
         std::exception_ptr error;
         try {
             ImageEncodingProperties properties;
@@ -111,7 +117,7 @@ void StrokeSnapshot::run() {
             auto encoded = packed ? packed->representation(NSBitmapImageFileType::tiff, properties)
                                   : std::nullopt;
             if (encoded) {
-                data = std::move(*encoded);
+                item = store_->keep(std::move(*encoded));
             } else {
                 error = std::make_exception_ptr(std::runtime_error("Stroke snapshot not encoded"));
             }
@@ -119,19 +125,23 @@ void StrokeSnapshot::run() {
             error = std::current_exception();
         }
         const std::lock_guard lock(mutex_);
-        data_ = std::move(data);
+        item_ = std::move(item);
         error_ = error;
         done_ = true;
     });
 }
 
-const std::vector<uint8_t>& StrokeSnapshot::data() {
+SnapshotStore::Bytes StrokeSnapshot::data() {
     run();
-    const std::lock_guard lock(mutex_);
-    if (error_) {
-        std::rethrow_exception(error_);
+    std::shared_ptr<SnapshotStore::Item> item;
+    {
+        const std::lock_guard lock(mutex_);
+        if (error_) {
+            std::rethrow_exception(error_);
+        }
+        item = item_;
     }
-    return data_;
+    return item->bytes();
 }
 
 bool StrokeSnapshot::isEncoded() const {
@@ -149,7 +159,7 @@ StrokeSnapshot::decodeSoon(std::shared_ptr<StrokeSnapshot> snapshot, const Dispa
         std::shared_ptr<NSBitmapImageRep> get() {
             std::call_once(once, [this] {
                 try {
-                    packed = NSBitmapImageRep::imageRepWithData(snapshot->data());
+                    packed = NSBitmapImageRep::imageRepWithData(*snapshot->data());
                     if (packed == nullptr) {
                         throw std::runtime_error("A stroke's snapshot could not be read back");
                     }
@@ -166,7 +176,13 @@ StrokeSnapshot::decodeSoon(std::shared_ptr<StrokeSnapshot> snapshot, const Dispa
     };
     auto decoding = std::make_shared<Decoding>();
     decoding->snapshot = std::move(snapshot);
-    queue.async([decoding] { (void)decoding->get(); });
+    queue.async([decoding] {
+        try {
+            (void)decoding->get();
+        } catch (const std::exception&) {
+            // Told to whoever asks for the pixels.
+        }
+    });
     return [decoding] { return decoding->get(); };
 }
 

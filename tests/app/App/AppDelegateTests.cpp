@@ -3,6 +3,7 @@
 #include "App/PreferencesViewController.hpp"
 #include "App/PreferencesWindowController.hpp"
 #include "Document/DocumentController.hpp"
+#include "Document/Viewers/SnapshotStore.hpp"
 #include "UtilityPanels/UtilityPanelStoryboards.hpp"
 #include "Welcome/WelcomeWindowController.hpp"
 #include "desktop/NSAlert.hpp"
@@ -16,8 +17,14 @@
 #include <QDeadlineTimer>
 #include <QTemporaryDir>
 #include <QThread>
+#include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace velmora;
 
@@ -81,6 +88,63 @@ TEST_F(AppDelegateTest, LaunchShowsPanelsInOrderThenWelcomeAndNoUntitledDocument
     EXPECT_EQ(shown, (std::vector<std::string>{"PresetsPanel", "ToolSettings", "Tools", "Layers",
                                                "Welcome"}));
     EXPECT_TRUE(NSDocumentController::shared().documents().empty());
+}
+
+// A program killed with undo history in its file (in the user's cache folder,
+// never beside a document) leaves the file; the next launch removes it, and
+// only it: neither a look-alike without our mark nor the file of a program
+// still running.
+TEST_F(AppDelegateTest, LaunchRemovesTheUndoHistoryFileOfAKilledProgram) {
+    namespace fs = std::filesystem;
+    // The killed program is a fresh process running this body again from the
+    // start: it finds the cache folder in the environment.
+    constexpr const char* inheritedCache = "VELMORA_KILLED_UNDO_CACHE";
+    std::optional<QTemporaryDir> own;
+    std::string cache;
+    if (const char* inherited = std::getenv(inheritedCache)) {
+        cache = inherited;
+    } else {
+        cache = own.emplace().path().toStdString();
+        ::setenv(inheritedCache, cache.c_str(), 1);
+    }
+    ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    const auto& store = SnapshotStore::shared();
+    const size_t budget = store->budget();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            store->setBudget(0);
+            const auto kept = store->keep(std::vector<uint8_t>(5000, 7));
+            store->waitForMoves();
+            ::kill(::getpid(), SIGKILL);
+        },
+        ::testing::KilledBySignal(SIGKILL), "");
+    ::unsetenv(inheritedCache);
+    const fs::path folder = fs::path(cache) / "velmora" / "Undo";
+    const auto names = [&] {
+        std::set<std::string> found;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            found.insert(entry.path().filename().string());
+        }
+        return found;
+    };
+    ASSERT_EQ(names().size(), 1u) << "the killed program's file";
+    struct stat made {};
+    ASSERT_EQ(::stat(folder.c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777, 0700u);
+    std::ofstream(folder / "velmora-undo-notes") << "Velmora undo history, and more\n";
+    store->setBudget(0);
+    const auto kept = store->keep(std::vector<uint8_t>(5000, 9));
+    store->waitForMoves();
+    const auto running = store->filePath();
+    ASSERT_TRUE(running);
+
+    auto delegate = std::make_shared<AppDelegate>();
+    delegate->applicationWillFinishLaunching(NSApplication::shared());
+    EXPECT_EQ(names(), (std::set<std::string>{"velmora-undo-notes", running->filename().string()}));
+    EXPECT_EQ(*kept->bytes(), std::vector<uint8_t>(5000, 9));
+    store->setBudget(budget);
+    ::unsetenv("XDG_CACHE_HOME");
 }
 
 TEST_F(AppDelegateTest, FileOnCommandLineThatCannotOpenIsReportedOnce) {
