@@ -133,6 +133,7 @@ struct PenOnDocument {
                 EXPECT_EQ(test::readFile(path), stored) << "the autosave waits for the stroke";
                 EXPECT_NE(document->autosaveTimer(), nullptr) << "and is tried again";
             } else {
+                document->waitForSaves();
                 const Pixels saved = savedPixels(path);
                 EXPECT_TRUE(saved == before || saved == after) << "a whole state";
             }
