@@ -1,5 +1,6 @@
 #include "desktop/NSWindow.hpp"
 
+#include "desktop/ApplicationActivity.hpp"
 #include "desktop/NSTitlebarAccessoryViewController.hpp"
 #include "desktop/NSViewController.hpp"
 #include "desktop/NSWindowController.hpp"
@@ -83,10 +84,8 @@ NSWindow::NSWindow(Kind kind, CGRect contentRect, NSWindowStyleMask style)
             saveFrameUsingName(autosaveName_);
         }
     });
-    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, widget_,
-                     [this](Qt::ApplicationState state) {
-                         applicationActivityChanged(state == Qt::ApplicationActive);
-                     });
+    QObject::connect(&ApplicationActivity::shared(), &ApplicationActivity::activeChanged, widget_,
+                     [this](bool active) { applicationActivityChanged(active); });
 }
 
 NSWindow::~NSWindow() {

@@ -91,6 +91,29 @@ bool reachable(Driver& d, QWidget* target, QPoint local, const std::function<boo
         5);
 }
 
+// A drag of the window's title bar by the real pointer, as a person makes it;
+// the window manager, not the program, moves the window.
+bool dragTitleBar(Driver& d, QWidget* window, QPoint by) {
+    const QPoint grip = d.onMain([&] {
+        const QRect frame = window->frameGeometry();
+        return QPoint(frame.center().x(), (frame.top() + window->geometry().top()) / 2);
+    });
+    const auto at = [](QPoint p) {
+        return std::vector<std::string>{"mousemove", std::to_string(p.x()), std::to_string(p.y()),
+                                        "sleep", "0.05"};
+    };
+    std::vector<std::string> moves = at(grip);
+    moves.insert(moves.end(), {"mousedown", "1"});
+    for (int step = 1; step <= 10; ++step) {
+        const auto next = at(grip + by * step / 10);
+        moves.insert(moves.end(), next.begin(), next.end());
+    }
+    moves.insert(moves.end(), {"mouseup", "1"});
+    int code = -1;
+    Driver::run("xdotool", moves, &code);
+    return code == 0;
+}
+
 void checkMenusAndSheet(Driver& d) {
     d.step("maximised-document");
     chooseMenu(d, "File", "New");
@@ -201,12 +224,19 @@ void windowsFirstRunPhase(Driver& d) {
     checkOpenedCanvas(d);
 
     d.step("placed");
-    // The Layers panel moved elsewhere, the colour panel opened from the well.
+    // The Layers panel dragged elsewhere by its title bar, the colour panel
+    // opened from the well.
+    QWidget* layers = d.onMain([] { return probe::panel("Layers"); });
+    const QPoint before = d.onMain([&] { return layers->frameGeometry().topLeft(); });
+    const QPoint by(-300, 200);
+    d.check(dragTitleBar(d, layers, by), "the pointer drags the Layers panel's title bar");
+    const auto moved = [&] {
+        const QPoint shift = layers->frameGeometry().topLeft() - before - by;
+        // The window manager may snap the frame to an edge nearby.
+        return layers->isVisible() && std::abs(shift.x()) <= 25 && std::abs(shift.y()) <= 25;
+    };
+    d.check(d.waitUntil(moved), "the window manager moves the Layers panel with its title bar");
     d.onMain([] {
-        if (const auto layers = NSWindow::windowOf(probe::panel("Layers"))) {
-            const CGRect frame = layers->frame();
-            layers->setFrame({{frame.origin.x - 300, frame.origin.y - 200}, frame.size});
-        }
         QWidget* settings = probe::panel("Tool Settings");
         for (QWidget* child :
              settings != nullptr ? settings->findChildren<QWidget*>() : QList<QWidget*>()) {
@@ -222,6 +252,7 @@ void windowsFirstRunPhase(Driver& d) {
     }),
             "the colour well opens the colour panel");
     settle(d, true);
+    d.check(d.onMain(moved), "the Layers panel stays where it was dragged");
     const std::string placed = d.onMain([] { return frames(); });
     std::ofstream(d.work() / framesFile) << placed;
     d.screenshot("placed");
