@@ -8,10 +8,10 @@
 #include "acceptance/Steps.hpp"
 #include "desktop/NSColorPanel.hpp"
 #include "desktop/NSColorWell.hpp"
+#include "desktop/NSPanel.hpp"
 #include "desktop/NSWindow.hpp"
 
 #include <QAbstractButton>
-#include <QColorDialog>
 #include <QCursor>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -35,12 +35,24 @@ bool decorated(const QWidget* window) {
 }
 
 QWidget* colorPanel() {
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QColorDialog*>(window) != nullptr && window->isVisible()) {
-            return window;
-        }
+    if (!NSColorPanel::sharedColorPanelExists() || !NSColorPanel::sharedColorPanel().isVisible()) {
+        return nullptr;
     }
-    return nullptr;
+    return NSColorPanel::sharedColorPanel().panel()->widget();
+}
+
+// A click on the Tool Settings panel's colour well.
+void pressColorWell(Driver& d) {
+    d.onMain([] {
+        QWidget* settings = probe::panel("Tool Settings");
+        for (QWidget* child :
+             settings != nullptr ? settings->findChildren<QWidget*>() : QList<QWidget*>()) {
+            if (dynamic_cast<NSColorWell*>(child) != nullptr && child->isVisible()) {
+                Driver::click(child);
+                return;
+            }
+        }
+    });
 }
 
 // Waits until the window manager has framed every panel (and the colour panel
@@ -193,6 +205,26 @@ void checkMenusAndSheet(Driver& d) {
     d.check(d.waitUntil([] { return probe::documents().empty(); }), "the document closes");
 }
 
+// The colour panel floats over a maximised document window, and its well
+// brings it to the front after the document came forward (as a press on the
+// canvas brings it).
+void checkColorPanelInFront(Driver& d, const std::shared_ptr<Document>& document) {
+    d.step("color-panel");
+    pressColorWell(d);
+    d.check(d.waitUntil([] { return decorated(colorPanel()); }), "the well opens the colour panel");
+    d.pause(0.5);
+    d.onMain([&] { probe::window(*document)->activateWindow(); });
+    d.check(d.waitUntil([&] { return probe::window(*document)->isActiveWindow(); }),
+            "the document window comes forward");
+    pressColorWell(d);
+    QWidget* panel = d.onMain([] { return colorPanel(); });
+    d.check(panel != nullptr &&
+                reachable(d, panel, d.onMain([&] { return panel->rect().center(); }), {}),
+            "the colour panel is in front of the document window");
+    d.screenshot("color-panel-in-front");
+    d.onMain([] { NSColorPanel::sharedColorPanel().close(); });
+}
+
 // The saved canvas opened again, in a window the window manager maximises.
 void checkOpenedCanvas(Driver& d) {
     d.step("opened");
@@ -209,6 +241,7 @@ void checkOpenedCanvas(Driver& d) {
     }
     d.onMain([&] { Driver::focusWindow(probe::window(*document)); });
     openedCanvasChecks(d, document);
+    checkColorPanelInFront(d, document);
     chooseMenu(d, "File", "Close");
     d.check(d.waitUntil([] { return probe::documents().empty(); }), "the document closes");
 }
@@ -236,16 +269,7 @@ void windowsFirstRunPhase(Driver& d) {
         return layers->isVisible() && std::abs(shift.x()) <= 25 && std::abs(shift.y()) <= 25;
     };
     d.check(d.waitUntil(moved), "the window manager moves the Layers panel with its title bar");
-    d.onMain([] {
-        QWidget* settings = probe::panel("Tool Settings");
-        for (QWidget* child :
-             settings != nullptr ? settings->findChildren<QWidget*>() : QList<QWidget*>()) {
-            if (dynamic_cast<NSColorWell*>(child) != nullptr && child->isVisible()) {
-                Driver::click(child);
-                break;
-            }
-        }
-    });
+    pressColorWell(d);
     d.check(d.waitUntil([] {
         return NSColorPanel::sharedColorPanelExists() &&
                NSColorPanel::sharedColorPanel().isVisible();
@@ -268,6 +292,10 @@ void windowsRelaunchPhase(Driver& d) {
     const std::string now = d.onMain([] { return frames(); });
     d.check(!saved.empty() && now == saved,
             "every panel is where the last launch left it:\n" + now + "--- left:\n" + saved);
+    QWidget* colors = d.onMain([] { return colorPanel(); });
+    d.check(colors != nullptr &&
+                reachable(d, colors, d.onMain([&] { return colors->rect().center(); }), {}),
+            "the colour panel is in front of the welcome window");
     d.screenshot("relaunched");
     quit(d);
 }
