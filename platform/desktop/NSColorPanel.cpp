@@ -52,6 +52,8 @@ NSColorPanel::NSColorPanel() : dialog_(new QColorDialog) {
     panel_->setTitle("Colors");
     panel_->setFloatingPanel(true);
     panel_->setBecomesKeyOnlyIfNeeded(true);
+    // Its well brings it back.
+    panel_->setExcludedFromWindowsMenu(true);
     panel_->setContentView(dialog_);
     dialog_->setVisible(true);
     if (!panel_->setFrameUsingName(frameAutosaveName)) {

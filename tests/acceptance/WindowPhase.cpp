@@ -12,14 +12,17 @@
 #include "desktop/NSWindow.hpp"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCursor>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPointer>
 #include <QScreen>
+#include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <qpa/qwindowsysteminterface.h>
 #include <sstream>
 
 namespace velmora::acceptance {
@@ -225,6 +228,57 @@ void checkColorPanelInFront(Driver& d, const std::shared_ptr<Document>& document
     d.onMain([] { NSColorPanel::sharedColorPanel().close(); });
 }
 
+// A panel closed from its title bar while it has the keys comes back from
+// the Window menu where it was; after a quick edit in a panel the keys are
+// the document window's again, so Ctrl+W closes the document, not the panel.
+void checkPanelsAndKeys(Driver& d, const std::shared_ptr<Document>& document) {
+    d.step("panels-and-keys");
+    QWidget* window = d.onMain([&] { return probe::window(*document); });
+    QWidget* layers = d.onMain([] { return probe::panel("Layers"); });
+    // Found again each time: the rows are made again as the layers change.
+    QPointer<QLineEdit> name;
+    const auto edit = [&] {
+        name = d.onMain([&] { return Driver::find<QLineEdit>("Background", layers); });
+        d.onMain([&] {
+            if (name) {
+                Driver::click(name);
+            }
+        });
+        return d.waitUntil([&] { return name && name->hasFocus(); });
+    };
+    d.check(edit(), "a click on the name edits it");
+    const QRect frame = d.onMain([&] { return layers->frameGeometry(); });
+    d.onMain([&] {
+        QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
+            layers->windowHandle());
+    });
+    d.check(d.waitUntil([&] { return !layers->isVisible(); }), "the Layers panel closes");
+    clickMenu(d, window, "Window", "Layers", "window-menu");
+    d.check(d.waitUntil([&] { return layers->isVisible() && layers->frameGeometry() == frame; }),
+            "Window > Layers shows the panel again where it was");
+    d.check(reachable(d, layers, d.onMain([&] { return layers->rect().center(); }), {}),
+            "in front");
+
+    d.check(edit(), "a click on the name edits it again");
+    d.onMain([&] {
+        if (name) {
+            QTest::keyClicks(name, "Sky");
+            QTest::keyClick(name, Qt::Key_Return);
+        }
+    });
+    d.check(d.waitUntil([&] {
+        const auto key = NSWindow::keyWindow();
+        return key && key->widget() == window && window->isActiveWindow();
+    }),
+            "after the edit the document window has the keys again");
+    d.onMain([&] {
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus != nullptr ? focus : window, Qt::Key_W, Qt::ControlModifier);
+    });
+    d.check(d.waitUntil([] { return probe::documents().empty(); }), "Ctrl+W closes the document");
+    d.check(d.onMain([&] { return layers->isVisible(); }), "and leaves the panel");
+}
+
 // The saved canvas opened again, in a window the window manager maximises.
 void checkOpenedCanvas(Driver& d) {
     d.step("opened");
@@ -242,8 +296,7 @@ void checkOpenedCanvas(Driver& d) {
     d.onMain([&] { Driver::focusWindow(probe::window(*document)); });
     openedCanvasChecks(d, document);
     checkColorPanelInFront(d, document);
-    chooseMenu(d, "File", "Close");
-    d.check(d.waitUntil([] { return probe::documents().empty(); }), "the document closes");
+    checkPanelsAndKeys(d, document);
 }
 
 } // namespace
