@@ -55,7 +55,7 @@ public:
     bool hasVisibleWindows() const;
     // Reactivation, as when the program is launched again: without visible
     // windows the delegate is asked whether to open an untitled document;
-    // with them the frontmost comes forward.
+    // with them the frontmost comes forward, minimised or not.
     void reopen(bool hasVisibleWindows);
     // Opens files handed over by another launch through the delegate, after
     // any modal run has ended.

@@ -265,6 +265,8 @@ void NSWindow::showOnScreen(bool activate) {
         widget_->show();
         notifyAppearance(true, false);
     }
+    // Brought to the front, a minimised window comes back first.
+    deminiaturize();
     // The offscreen platform has no stacking and complains about raising.
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
         widget_->raise();

@@ -120,7 +120,8 @@ public:
     std::shared_ptr<NSScreen> screen() const;
 
     bool isVisible() const;
-    // Minimised by the window manager (the window stays visible and in order).
+    // Minimised by the window manager (the window stays visible and in order);
+    // ordering it front brings it back.
     bool isMiniaturized() const;
     void miniaturize(NSObject* sender = nullptr);
     void deminiaturize(NSObject* sender = nullptr);

@@ -299,6 +299,28 @@ void checkOpenedCanvas(Driver& d) {
     checkPanelsAndKeys(d, document);
 }
 
+// Minimised, the welcome window comes back, in front, when the program is
+// launched again without a file (as from the desktop's launcher).
+void checkReactivation(Driver& d) {
+    d.step("reactivation");
+    QWidget* welcome = d.onMain([] { return probe::panel("Welcome"); });
+    if (!d.check(welcome != nullptr, "the welcome window is shown")) {
+        return;
+    }
+    clickMenu(d, welcome, "Window", "Minimize");
+    d.check(d.waitUntil([&] { return welcome->isMinimized(); }),
+            "Window > Minimize minimises the welcome window");
+    const std::string program =
+        d.onMain([] { return QCoreApplication::applicationFilePath().toStdString(); });
+    int code = -1;
+    Driver::run("env", {"-u", "ACCEPTANCE_PHASE", program}, &code);
+    d.check(code == 0, "a launch without a file hands over to this one and ends");
+    d.check(d.waitUntil([&] { return welcome->isVisible() && !welcome->isMinimized(); }),
+            "the welcome window is no longer minimised");
+    d.check(reachable(d, welcome, d.onMain([&] { return welcome->rect().center(); }), {}),
+            "and is in front");
+}
+
 } // namespace
 
 void windowsFirstRunPhase(Driver& d) {
@@ -308,6 +330,7 @@ void windowsFirstRunPhase(Driver& d) {
     d.screenshot("panels");
     checkMenusAndSheet(d);
     checkOpenedCanvas(d);
+    checkReactivation(d);
 
     d.step("placed");
     // The Layers panel dragged elsewhere by its title bar, the colour panel
