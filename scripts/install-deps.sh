@@ -11,7 +11,7 @@ build_pkgs=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev
   locales
-  xvfb xauth x11-utils imagemagick openbox
+  xvfb xauth x11-utils imagemagick openbox xdotool libxcb1-dev
   shared-mime-info desktop-file-utils
 )
 bench_pkgs=(libpixman-1-dev libmypaint-dev libxdamage-dev)

@@ -118,14 +118,22 @@ std::shared_ptr<NSMenu> AppDelegate::makeMainMenu() {
     view->addItem(NSMenuItem::separatorItem());
     view->addItem("Rotate Left", "rotateCounterClockwise:", "Ctrl+[");
     view->addItem("Rotate Right", "rotateClockwise:", "Ctrl+]");
-    menu->addItem("View", {})->setSubmenu(view);
+    // View and Tool before the standard Window menu, Help after it.
+    const auto window = std::ranges::find_if(
+        menu->items(), [](const auto& item) { return item->title() == "Window"; });
+    const std::size_t beforeWindow = std::size_t(window - menu->items().begin());
+    auto viewItem = std::make_shared<NSMenuItem>("View");
+    viewItem->setSubmenu(view);
+    menu->insertItem(viewItem, beforeWindow);
     auto tools = std::make_shared<NSMenu>("Tool");
     for (const auto& [title, identifier] :
          {std::pair{"Brush", "brushTool"}, std::pair{"Eraser", "eraserTool"},
           std::pair{"Move", "moveTool"}}) {
         tools->addItem(title, "selectTool:")->setIdentifier(identifier);
     }
-    menu->addItem("Tool", {})->setSubmenu(tools);
+    auto toolItem = std::make_shared<NSMenuItem>("Tool");
+    toolItem->setSubmenu(tools);
+    menu->insertItem(toolItem, beforeWindow + 1);
     auto help = std::make_shared<NSMenu>("Help");
     help->addItem("Report Bug…", "reportBug:");
     help->addItem(NSMenuItem::separatorItem());

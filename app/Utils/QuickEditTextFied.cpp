@@ -1,6 +1,7 @@
 #include "Utils/QuickEditTextFied.hpp"
 
 #include "desktop/NSBeep.hpp"
+#include "desktop/NSPanel.hpp"
 #include "desktop/NSWindow.hpp"
 #include "desktop/NumberFormatter.hpp"
 
@@ -49,9 +50,18 @@ void QuickEditTextFied::setEditsOnClick(bool value) {
 
 void QuickEditTextFied::beginEditing() {
     makeWindowKey();
+    if (!editing_) {
+        textAtBegin_ = text();
+    }
     editing_ = true;
     setFocus(Qt::MouseFocusReason);
     selectAll();
+}
+
+bool QuickEditTextFied::passesPointer() const {
+    // An edit left in a window that has gone inactive (or was closed) goes on
+    // only once a click brings the keys back.
+    return editsOnClick_ && !(editing_ && hasFocus());
 }
 
 void QuickEditTextFied::makeWindowKey() {
@@ -86,7 +96,28 @@ void QuickEditTextFied::watchWindowFocus() {
     });
 }
 
+void QuickEditTextFied::giveKeysBack() {
+    // A panel made key for the edit only: Ctrl+W and the other commands are
+    // the document window's again.
+    const std::shared_ptr<NSWindow> shown = NSWindow::windowOf(this);
+    const std::shared_ptr<NSWindow> main = NSWindow::mainWindow();
+    if (shown && main && shown != main && shown->isKeyWindow() && main->isVisible()) {
+        main->makeKeyWindow();
+    }
+}
+
+void QuickEditTextFied::endEditing() {
+    if (hasFocus()) {
+        endingEditing_ = true;
+        clearFocus();
+        endingEditing_ = false;
+    }
+}
+
 void QuickEditTextFied::focusInEvent(QFocusEvent* event) {
+    if (!editing_) {
+        textAtBegin_ = text();
+    }
     editing_ = true;
     makeWindowKey();
     QLineEdit::focusInEvent(event);
@@ -105,10 +136,16 @@ void QuickEditTextFied::focusOutEvent(QFocusEvent* event) {
     if (withinWindow) {
         editing_ = false;
     }
+    // Ended by Return, Escape or its list, not by a move to another field.
+    const QWidget* next = QApplication::focusWidget();
+    if (event->reason() == Qt::OtherFocusReason &&
+        (next == nullptr || !NSPanel::needsKeyboard(next))) {
+        giveKeysBack();
+    }
 }
 
 void QuickEditTextFied::mousePressEvent(QMouseEvent* event) {
-    if (editsOnClick_ && !editing_) {
+    if (passesPointer()) {
         pressedAt_ = event->position().toPoint();
         pressDragged_ = false;
         event->ignore();
@@ -120,7 +157,7 @@ void QuickEditTextFied::mousePressEvent(QMouseEvent* event) {
 }
 
 void QuickEditTextFied::mouseMoveEvent(QMouseEvent* event) {
-    if (editsOnClick_ && !editing_) {
+    if (passesPointer()) {
         if (pressedAt_ && (event->position().toPoint() - *pressedAt_).manhattanLength() >=
                               QApplication::startDragDistance()) {
             pressDragged_ = true;
@@ -132,7 +169,7 @@ void QuickEditTextFied::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void QuickEditTextFied::mouseReleaseEvent(QMouseEvent* event) {
-    if (editsOnClick_ && !editing_) {
+    if (passesPointer()) {
         const bool click =
             pressedAt_ && !pressDragged_ && rect().contains(event->position().toPoint());
         pressedAt_.reset();
@@ -151,6 +188,13 @@ void QuickEditTextFied::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void QuickEditTextFied::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && hasFocus()) {
+        event->accept();
+        const QSignalBlocker quiet(this);
+        setText(textAtBegin_);
+        endEditing();
+        return;
+    }
     if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
         QLineEdit::keyPressEvent(event);
         return;
@@ -160,11 +204,7 @@ void QuickEditTextFied::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QLineEdit::keyPressEvent(event);
-    if (hasFocus()) {
-        endingEditing_ = true;
-        clearFocus();
-        endingEditing_ = false;
-    }
+    endEditing();
 }
 
 } // namespace velmora

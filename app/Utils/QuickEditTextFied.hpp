@@ -15,7 +15,9 @@ class NumberFormatter;
 // The panels' editable text field: taking the focus makes its window key
 // and a press selects the whole text; with a formatter, Return or a move of
 // the focus within the window on an empty or invalid text beeps and keeps
-// editing; a committed edit gives the focus up.
+// editing; a committed edit gives the focus up, Escape gives it up with the
+// text it had when the edit began, telling nobody. An edit ended so (or by
+// its list closing it) gives the keys back to the main window.
 class QuickEditTextFied : public QLineEdit {
 public:
     explicit QuickEditTextFied(QWidget* parent = nullptr);
@@ -47,13 +49,17 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    bool passesPointer() const;
     void makeWindowKey();
+    void giveKeysBack();
+    void endEditing();
     void watchWindowFocus();
 
     std::shared_ptr<const NumberFormatter> formatter_;
     bool endingEditing_ = false;
     bool editsOnClick_ = false;
     bool editing_ = false;
+    QString textAtBegin_;
     // The press of a possible click while not editing, and whether it moved
     // far enough to be a drag.
     std::optional<QPoint> pressedAt_;

@@ -6,6 +6,7 @@
 #include "desktop/NSDocumentController.hpp"
 #include "desktop/NSMenu.hpp"
 #include "desktop/NSMenuItem.hpp"
+#include "desktop/NSPanel.hpp"
 #include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "desktop/NotificationCenter.hpp"
@@ -246,6 +247,10 @@ bool NSApplication::showsMainMenu(const NSWindow& window) const {
 
 void NSApplication::setMainMenu(std::shared_ptr<NSMenu> menu) {
     mainMenu_ = std::move(menu);
+    if (const auto window = mainMenu_ ? mainMenu_->itemWithTitle("Window") : nullptr;
+        window && window->submenu()) {
+        setWindowsMenu(window->submenu());
+    }
     for (const auto& window : NSWindow::orderedWindows()) {
         if (showsMainMenu(*window)) {
             installMainMenu(*window->widget()->menuBar());
@@ -262,6 +267,54 @@ void NSApplication::setMainMenu(std::shared_ptr<NSMenu> menu) {
                 installMainMenu(*bar);
             }
         });
+    }
+}
+
+void NSApplication::setWindowsMenu(std::shared_ptr<NSMenu> menu) {
+    if (windowsMenu_) {
+        for (const auto& item : std::exchange(windowItems_, {})) {
+            windowsMenu_->removeItem(item);
+        }
+        windowsMenu_->menuNeedsUpdate = nullptr;
+    }
+    windowsMenu_ = std::move(menu);
+    if (windowsMenu_) {
+        windowsMenu_->menuNeedsUpdate = [this](NSMenu& opened) { updateWindowsMenu(opened); };
+    }
+}
+
+void NSApplication::updateWindowsMenu(NSMenu& menu) {
+    for (const auto& item : std::exchange(windowItems_, {})) {
+        menu.removeItem(item);
+    }
+    std::vector<std::shared_ptr<NSWindow>> panels;
+    std::vector<std::shared_ptr<NSWindow>> documents;
+    for (const auto& window : NSWindow::windows()) {
+        if (window->isExcludedFromWindowsMenu() || window->isSheet() ||
+            !contains(window->styleMask(), NSWindowStyleMask::titled)) {
+            continue;
+        }
+        const auto* panel = dynamic_cast<const NSPanel*>(window.get());
+        const auto controller = window->windowController();
+        if (panel != nullptr && panel->isFloatingPanel()) {
+            panels.push_back(window);
+        } else if (controller && controller->documentResponder() && window->isVisible()) {
+            documents.push_back(window);
+        }
+    }
+    for (const auto* group : {&panels, &documents}) {
+        if (group->empty()) {
+            continue;
+        }
+        windowItems_.push_back(NSMenuItem::separatorItem());
+        for (const auto& window : *group) {
+            auto item = std::make_shared<NSMenuItem>(window->title(), "makeKeyAndOrderFront:");
+            item->setTarget(window);
+            windowItems_.push_back(std::move(item));
+        }
+    }
+    for (const auto& item : windowItems_) {
+        menu.addItem(item);
     }
 }
 
@@ -300,6 +353,7 @@ std::shared_ptr<NSMenu> NSApplication::makeStandardMainMenu(std::string_view app
     const auto edit = submenu("Edit");
     edit->addItem("Undo", "undo:", "Ctrl+Z");
     edit->addItem("Redo", "redo:", "Ctrl+Shift+Z");
+    submenu("Window")->addItem("Minimize", "performMiniaturize:", "Ctrl+M");
     return main;
 }
 

@@ -55,7 +55,7 @@ public:
     bool hasVisibleWindows() const;
     // Reactivation, as when the program is launched again: without visible
     // windows the delegate is asked whether to open an untitled document;
-    // with them the frontmost comes forward.
+    // with them the frontmost comes forward, minimised or not.
     void reopen(bool hasVisibleWindows);
     // Opens files handed over by another launch through the delegate, after
     // any modal run has ended.
@@ -79,14 +79,21 @@ public:
     std::shared_ptr<NSMenu> mainMenu() const { return mainMenu_; }
     // Every window that can be main shows it in its menu bar (from the moment
     // it is main, for windows made later); panels and sheets share its shortcuts.
+    // Its submenu titled "Window" becomes the windows menu.
     void setMainMenu(std::shared_ptr<NSMenu> menu);
+    // Each time it opens, after its own items (Minimize), it lists each
+    // floating panel by its title, closed or not, then each document window
+    // on screen; choosing one shows it and brings it to the front.
+    std::shared_ptr<NSMenu> windowsMenu() const { return windowsMenu_; }
+    void setWindowsMenu(std::shared_ptr<NSMenu> menu);
     // Puts the main menu's submenus into a menu bar.
     void installMainMenu(QMenuBar& bar) const;
     // Whether the window shows the main menu: one that can be main, not while
     // it is run modally (a dialog).
     bool showsMainMenu(const NSWindow& window) const;
     // File (New, Open…, Close, Save, Save As…, Revert To > Last Saved Version,
-    // Browse All Versions…), Edit (Undo, Redo) and the application's menu with Quit.
+    // Browse All Versions…), Edit (Undo, Redo), Window (Minimize) and the
+    // application's menu with Quit.
     static std::shared_ptr<NSMenu> makeStandardMainMenu(std::string_view applicationName);
 
     // The responder that would perform the action now, if any.
@@ -108,6 +115,7 @@ public:
 
 private:
     NSApplication();
+    void updateWindowsMenu(NSMenu& menu);
 
     struct ModalSession {
         std::weak_ptr<NSWindow> window;
@@ -117,6 +125,9 @@ private:
 
     std::shared_ptr<NSApplicationDelegate> delegate_;
     std::shared_ptr<NSMenu> mainMenu_;
+    std::shared_ptr<NSMenu> windowsMenu_;
+    // The windows menu's items for the windows, made as it last opened.
+    std::vector<std::shared_ptr<NSMenuItem>> windowItems_;
     std::vector<ModalSession> modalSessions_;
     std::uint64_t windowObserver_ = 0;
     bool running_ = false;

@@ -1,10 +1,8 @@
 #include "desktop/NSColorPanel.hpp"
 
-#include "desktop/NSScreen.hpp"
-#include "desktop/WindowFrame.hpp"
+#include "desktop/NSPanel.hpp"
 
 #include <QColorDialog>
-#include <QEvent>
 #include <utility>
 
 namespace velmora {
@@ -30,24 +28,6 @@ NSColorRef colorFromQt(const QColor& color) {
     return NSColor::colorWithSRGBRed(rgb.redF(), rgb.greenF(), rgb.blueF(), 1.0);
 }
 
-// Calls back on every move, resize or repaint of the watched widget.
-class EventCall : public QObject {
-public:
-    EventCall(QObject* parent, std::function<void()> call)
-        : QObject(parent), call_(std::move(call)) {}
-    bool eventFilter(QObject*, QEvent* event) override {
-        const QEvent::Type type = event->type();
-        if (type == QEvent::Move || type == QEvent::Resize || type == QEvent::Paint ||
-            type == QEvent::UpdateRequest) {
-            call_();
-        }
-        return false;
-    }
-
-private:
-    std::function<void()> call_;
-};
-
 } // namespace
 
 NSColorPanel& NSColorPanel::sharedColorPanel() {
@@ -64,17 +44,33 @@ bool NSColorPanel::sharedColorPanelExists() {
 
 NSColorPanel::NSColorPanel() : dialog_(new QColorDialog) {
     dialog_->setOptions(QColorDialog::DontUseNativeDialog | QColorDialog::NoButtons);
-    dialog_->setWindowTitle(QStringLiteral("Colors"));
-    // The dialog shows where it is put but keeps its content there, leaving
-    // its frame a title bar higher than asked once the window manager frames
-    // it; so a frame restored before it shows is put right after that.
-    dialog_->installEventFilter(new EventCall(dialog_, [this] { framed(); }));
+    // The panel's content, not a window of its own.
+    dialog_->setWindowFlags(Qt::Widget);
+    const QSize size = dialog_->sizeHint();
+    panel_ =
+        std::make_shared<NSPanel>(CGRect{{0, 0}, {double(size.width()), double(size.height())}});
+    panel_->setTitle("Colors");
+    panel_->setFloatingPanel(true);
+    panel_->setBecomesKeyOnlyIfNeeded(true);
+    // Its well brings it back.
+    panel_->setExcludedFromWindowsMenu(true);
+    panel_->setContentView(dialog_);
+    dialog_->setVisible(true);
+    if (!panel_->setFrameUsingName(frameAutosaveName)) {
+        panel_->center();
+    }
+    panel_->setFrameAutosaveName(frameAutosaveName);
     QObject::connect(dialog_, &QColorDialog::currentColorChanged, dialog_,
                      [this](const QColor& color) {
                          if (handler_) {
                              handler_(colorFromQt(color));
                          }
                      });
+    // Escape ends the dialog, which hides it: the panel closes around it instead.
+    QObject::connect(dialog_, &QDialog::finished, dialog_, [this] {
+        dialog_->setVisible(true);
+        panel_->close();
+    });
 }
 
 NSColorRef NSColorPanel::color() const {
@@ -91,40 +87,23 @@ void NSColorPanel::setColorChangedHandler(std::function<void(const NSColorRef&)>
 }
 
 void NSColorPanel::orderFront() {
-    dialog_->show();
+    panel_->orderFront();
 }
 
 void NSColorPanel::close() {
-    dialog_->hide();
+    panel_->close();
 }
 
 bool NSColorPanel::isVisible() const {
-    return dialog_->isVisible();
+    return panel_->isVisible();
 }
 
 CGRect NSColorPanel::frame() const {
-    return NSScreen::rectFromQt(
-        WindowFrame::frame(*dialog_, WindowFrame::lastSeen(dialog_->windowType())));
+    return panel_->frame();
 }
 
-void NSColorPanel::setFrame(CGRect frame, bool) {
-    const QRect target = NSScreen::qtRect(frame);
-    if (!WindowFrame::exists(*dialog_)) {
-        // Put right once the window manager has framed it (see the constructor).
-        pendingFrame_ = target;
-    }
-    WindowFrame::setFrame(*dialog_, target, WindowFrame::lastSeen(dialog_->windowType()));
-}
-
-void NSColorPanel::framed() {
-    if (!pendingFrame_ || !dialog_->isVisible() ||
-        dialog_->frameGeometry() == dialog_->geometry()) {
-        return;
-    }
-    const QRect target = *std::exchange(pendingFrame_, std::nullopt);
-    if (dialog_->frameGeometry() != target) {
-        WindowFrame::setFrame(*dialog_, target, {});
-    }
+void NSColorPanel::setFrame(CGRect frame, bool display) {
+    panel_->setFrame(frame, display);
 }
 
 } // namespace velmora

@@ -6,15 +6,22 @@
 #include <QColorDialog>
 #include <QPointer>
 #include <functional>
-#include <optional>
+#include <memory>
 
 namespace velmora {
 
-// The one colour panel of the application: a non-native colour dialog
-// without alpha that reports every colour as it changes, made at first use.
-// Colours are sRGB. Main thread only.
+class NSPanel;
+
+// The one colour panel of the application, made at first use: a floating
+// panel, above the document windows as the utility panels are, that keeps
+// the keyboard with the document window unless its text fields need it, and
+// keeps its frame under "NSColorPanel". It shows a non-native colour dialog
+// without alpha that reports every colour as it changes; colours are sRGB.
+// Main thread only.
 class NSColorPanel {
 public:
+    static constexpr const char* frameAutosaveName = "NSColorPanel";
+
     static NSColorPanel& sharedColorPanel();
     static bool sharedColorPanelExists();
 
@@ -23,6 +30,7 @@ public:
     // Told of every change the user makes.
     void setColorChangedHandler(std::function<void(const NSColorRef&)> handler);
 
+    // Shown and brought in front of the other windows.
     void orderFront();
     void close();
     bool isVisible() const;
@@ -31,13 +39,13 @@ public:
     void setFrame(CGRect frame, bool display = true);
 
     QColorDialog* dialog() const { return dialog_; }
+    const std::shared_ptr<NSPanel>& panel() const { return panel_; }
 
 private:
     NSColorPanel();
-    void framed();
 
     QPointer<QColorDialog> dialog_;
-    std::optional<QRect> pendingFrame_;
+    std::shared_ptr<NSPanel> panel_;
     std::function<void(const NSColorRef&)> handler_;
 };
 

@@ -12,6 +12,9 @@ namespace velmora {
 NSMenu::NSMenu(std::string_view title)
     : menu_(new QMenu(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())))) {
     QObject::connect(menu_, &QMenu::aboutToShow, [this] {
+        if (menuNeedsUpdate) {
+            menuNeedsUpdate(*this);
+        }
         if (autoenablesItems_) {
             update();
         }

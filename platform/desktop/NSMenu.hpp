@@ -2,6 +2,7 @@
 
 #include "desktop/NSObject.hpp"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,6 +35,10 @@ public:
     void removeItem(const std::shared_ptr<NSMenuItem>& item);
     std::shared_ptr<NSMenuItem> itemWithTitle(std::string_view title) const;
     std::shared_ptr<NSMenuItem> itemWithAction(std::string_view action) const;
+
+    // Called as the menu opens, before its items are validated, to bring them
+    // up to date (the platform's menuNeedsUpdate:).
+    std::function<void(NSMenu&)> menuNeedsUpdate;
 
     bool autoenablesItems() const { return autoenablesItems_; }
     void setAutoenablesItems(bool autoenables) { autoenablesItems_ = autoenables; }

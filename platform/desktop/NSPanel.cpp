@@ -46,6 +46,10 @@ void installPressFilter() {
 NSPanel::NSPanel(CGRect contentRect, NSWindowStyleMask style)
     : NSWindow(Kind::panel, contentRect, style) {
     setHidesOnDeactivate(true);
+    // Brought forward from the windows menu, it leaves the keys where they are.
+    setAction("makeKeyAndOrderFront:", [this](NSObject* sender) {
+        becomesKeyOnlyIfNeeded_ ? orderFront(sender) : makeKeyAndOrderFront(sender);
+    });
     updateWindowFlags();
 }
 

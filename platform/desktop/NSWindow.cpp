@@ -1,5 +1,7 @@
 #include "desktop/NSWindow.hpp"
 
+#include "desktop/ApplicationActivity.hpp"
+#include "desktop/NSMenuItem.hpp"
 #include "desktop/NSTitlebarAccessoryViewController.hpp"
 #include "desktop/NSViewController.hpp"
 #include "desktop/NSWindowController.hpp"
@@ -32,6 +34,8 @@ struct WindowRegistry {
     std::map<std::uint64_t, NSWindow::Observer> observers;
     std::uint64_t nextToken = 1;
     std::map<std::string, std::weak_ptr<NSWindow>, std::less<>> autosaveNames;
+    // Every window alive, in the order made.
+    std::vector<NSWindow*> all;
 };
 
 WindowRegistry& registry() {
@@ -83,14 +87,16 @@ NSWindow::NSWindow(Kind kind, CGRect contentRect, NSWindowStyleMask style)
             saveFrameUsingName(autosaveName_);
         }
     });
-    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, widget_,
-                     [this](Qt::ApplicationState state) {
-                         applicationActivityChanged(state == Qt::ApplicationActive);
-                     });
+    registry().all.push_back(this);
+    setAction("performMiniaturize:", [this](NSObject* sender) { miniaturize(sender); });
+    setAction("makeKeyAndOrderFront:", [this](NSObject* sender) { makeKeyAndOrderFront(sender); });
+    QObject::connect(&ApplicationActivity::shared(), &ApplicationActivity::activeChanged, widget_,
+                     [this](bool active) { applicationActivityChanged(active); });
 }
 
 NSWindow::~NSWindow() {
     removeFromOrder(this);
+    std::erase(registry().all, this);
     if (!autosaveName_.empty()) {
         registry().autosaveNames.erase(autosaveName_);
     }
@@ -259,11 +265,29 @@ void NSWindow::showOnScreen(bool activate) {
         widget_->show();
         notifyAppearance(true, false);
     }
+    // Brought to the front, a minimised window comes back first.
+    deminiaturize();
     // The offscreen platform has no stacking and complains about raising.
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
         widget_->raise();
     }
     moveToFront(self);
+}
+
+bool NSWindow::isMiniaturized() const {
+    return widget_ && widget_->isMinimized();
+}
+
+void NSWindow::miniaturize(NSObject*) {
+    if (widget_ && isVisible() && !isMiniaturized()) {
+        widget_->setWindowState(widget_->windowState() | Qt::WindowMinimized);
+    }
+}
+
+void NSWindow::deminiaturize(NSObject*) {
+    if (isMiniaturized()) {
+        widget_->setWindowState(widget_->windowState() & ~Qt::WindowMinimized);
+    }
 }
 
 void NSWindow::orderFront(NSObject*) {
@@ -564,8 +588,9 @@ void NSWindow::updateWindowFlags() {
     if (flags == widget_->windowFlags()) {
         return;
     }
-    if (widget_->isVisible() && widget_->windowHandle()) {
-        // Changing the widget's flags would hide it; the platform window takes them live.
+    if (widget_->windowHandle()) {
+        // Changing the widget's flags would hide it, and would put a hidden
+        // one's content where its frame was: the platform window takes them.
         widget_->windowHandle()->setFlags(flags);
         widget_->overrideWindowFlags(flags);
     } else {
@@ -727,6 +752,14 @@ std::shared_ptr<NSResponder> NSWindow::nextResponder() const {
     return windowController();
 }
 
+bool NSWindow::validateMenuItem(const NSMenuItem& item) {
+    if (item.action() == "performMiniaturize:") {
+        return contains(style_, NSWindowStyleMask::miniaturizable) && isVisible() &&
+               !isMiniaturized();
+    }
+    return NSResponder::validateMenuItem(item);
+}
+
 std::shared_ptr<NSResponder> NSWindow::firstResponder() {
     if (std::shared_ptr<NSResponder> chosen = firstResponder_.lock()) {
         return chosen;
@@ -836,6 +869,17 @@ std::vector<std::shared_ptr<NSWindow>> NSWindow::orderedWindows() {
     for (const std::weak_ptr<NSWindow>& entry : registry().ordered) {
         if (std::shared_ptr<NSWindow> window = entry.lock(); window && window->isVisible()) {
             result.push_back(window);
+        }
+    }
+    return result;
+}
+
+std::vector<std::shared_ptr<NSWindow>> NSWindow::windows() {
+    std::vector<std::shared_ptr<NSWindow>> result;
+    for (NSWindow* window : registry().all) {
+        // Not yet (or no longer) owned while it is made or goes.
+        if (std::shared_ptr<NSWindow> shared = window->sharedAs<NSWindow>()) {
+            result.push_back(std::move(shared));
         }
     }
     return result;

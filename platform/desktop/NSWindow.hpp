@@ -120,6 +120,11 @@ public:
     std::shared_ptr<NSScreen> screen() const;
 
     bool isVisible() const;
+    // Minimised by the window manager (the window stays visible and in order);
+    // ordering it front brings it back.
+    bool isMiniaturized() const;
+    void miniaturize(NSObject* sender = nullptr);
+    void deminiaturize(NSObject* sender = nullptr);
     void orderFront(NSObject* sender = nullptr);
     void orderOut(NSObject* sender = nullptr);
     void makeKeyAndOrderFront(NSObject* sender = nullptr);
@@ -153,6 +158,9 @@ public:
     // Hidden while the application is inactive, shown again when it returns.
     bool hidesOnDeactivate() const { return hidesOnDeactivate_; }
     void setHidesOnDeactivate(bool hides) { hidesOnDeactivate_ = hides; }
+    // Left out of the windows menu (see NSApplication::windowsMenu).
+    bool isExcludedFromWindowsMenu() const { return excludedFromWindowsMenu_; }
+    void setExcludedFromWindowsMenu(bool excluded) { excludedFromWindowsMenu_ = excluded; }
     bool isMovableByWindowBackground() const { return movableByBackground_; }
     void setMovableByWindowBackground(bool movable) { movableByBackground_ = movable; }
 
@@ -171,6 +179,9 @@ public:
     std::shared_ptr<UndoManager> undoManager() override;
     // The explicit link, else the window controller.
     std::shared_ptr<NSResponder> nextResponder() const override;
+    // "performMiniaturize:" while the window can be minimised; the windows
+    // menu's "makeKeyAndOrderFront:".
+    bool validateMenuItem(const NSMenuItem& item) override;
     // An explicit one, else the view controller around the focused widget, else the window.
     std::shared_ptr<NSResponder> firstResponder();
     bool makeFirstResponder(std::shared_ptr<NSResponder> responder);
@@ -204,6 +215,8 @@ public:
     static std::shared_ptr<NSWindow> mainWindow();
     // On screen, front to back.
     static std::vector<std::shared_ptr<NSWindow>> orderedWindows();
+    // Every window, on screen or not, in the order they were made.
+    static std::vector<std::shared_ptr<NSWindow>> windows();
 
     // Observers of every window's notifications (the names above), which are
     // also posted to the default notification centre with the window as the
@@ -264,6 +277,7 @@ private:
     bool hidesOnDeactivate_ = false;
     bool hiddenByDeactivation_ = false;
     bool movableByBackground_ = false;
+    bool excludedFromWindowsMenu_ = false;
     bool inVersionBrowser_ = false;
     bool documentEdited_ = false;
     std::string title_;

@@ -8,18 +8,21 @@
 #include "acceptance/Steps.hpp"
 #include "desktop/NSColorPanel.hpp"
 #include "desktop/NSColorWell.hpp"
+#include "desktop/NSPanel.hpp"
 #include "desktop/NSWindow.hpp"
 
 #include <QAbstractButton>
-#include <QColorDialog>
+#include <QApplication>
 #include <QCursor>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPointer>
 #include <QScreen>
+#include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <qpa/qwindowsysteminterface.h>
 #include <sstream>
 
 namespace velmora::acceptance {
@@ -35,12 +38,24 @@ bool decorated(const QWidget* window) {
 }
 
 QWidget* colorPanel() {
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QColorDialog*>(window) != nullptr && window->isVisible()) {
-            return window;
-        }
+    if (!NSColorPanel::sharedColorPanelExists() || !NSColorPanel::sharedColorPanel().isVisible()) {
+        return nullptr;
     }
-    return nullptr;
+    return NSColorPanel::sharedColorPanel().panel()->widget();
+}
+
+// A click on the Tool Settings panel's colour well.
+void pressColorWell(Driver& d) {
+    d.onMain([] {
+        QWidget* settings = probe::panel("Tool Settings");
+        for (QWidget* child :
+             settings != nullptr ? settings->findChildren<QWidget*>() : QList<QWidget*>()) {
+            if (dynamic_cast<NSColorWell*>(child) != nullptr && child->isVisible()) {
+                Driver::click(child);
+                return;
+            }
+        }
+    });
 }
 
 // Waits until the window manager has framed every panel (and the colour panel
@@ -89,6 +104,29 @@ bool reachable(Driver& d, QWidget* target, QPoint local, const std::function<boo
                    (at == target || target->isAncestorOf(at)) && (!extra || extra());
         },
         5);
+}
+
+// A drag of the window's title bar by the real pointer, as a person makes it;
+// the window manager, not the program, moves the window.
+bool dragTitleBar(Driver& d, QWidget* window, QPoint by) {
+    const QPoint grip = d.onMain([&] {
+        const QRect frame = window->frameGeometry();
+        return QPoint(frame.center().x(), (frame.top() + window->geometry().top()) / 2);
+    });
+    const auto at = [](QPoint p) {
+        return std::vector<std::string>{"mousemove", std::to_string(p.x()), std::to_string(p.y()),
+                                        "sleep", "0.05"};
+    };
+    std::vector<std::string> moves = at(grip);
+    moves.insert(moves.end(), {"mousedown", "1"});
+    for (int step = 1; step <= 10; ++step) {
+        const auto next = at(grip + by * step / 10);
+        moves.insert(moves.end(), next.begin(), next.end());
+    }
+    moves.insert(moves.end(), {"mouseup", "1"});
+    int code = -1;
+    Driver::run("xdotool", moves, &code);
+    return code == 0;
 }
 
 void checkMenusAndSheet(Driver& d) {
@@ -169,6 +207,77 @@ void checkMenusAndSheet(Driver& d) {
     d.check(d.waitUntil([] { return probe::documents().empty(); }), "the document closes");
 }
 
+// The colour panel floats over a maximised document window, and its well
+// brings it to the front after the document came forward (as a press on the
+// canvas brings it).
+void checkColorPanelInFront(Driver& d, const std::shared_ptr<Document>& document) {
+    d.step("color-panel");
+    pressColorWell(d);
+    d.check(d.waitUntil([] { return decorated(colorPanel()); }), "the well opens the colour panel");
+    d.pause(0.5);
+    d.onMain([&] { probe::window(*document)->activateWindow(); });
+    d.check(d.waitUntil([&] { return probe::window(*document)->isActiveWindow(); }),
+            "the document window comes forward");
+    pressColorWell(d);
+    QWidget* panel = d.onMain([] { return colorPanel(); });
+    d.check(panel != nullptr &&
+                reachable(d, panel, d.onMain([&] { return panel->rect().center(); }), {}),
+            "the colour panel is in front of the document window");
+    d.screenshot("color-panel-in-front");
+    d.onMain([] { NSColorPanel::sharedColorPanel().close(); });
+}
+
+// A panel closed from its title bar while it has the keys comes back from
+// the Window menu where it was; after a quick edit in a panel the keys are
+// the document window's again, so Ctrl+W closes the document, not the panel.
+void checkPanelsAndKeys(Driver& d, const std::shared_ptr<Document>& document) {
+    d.step("panels-and-keys");
+    QWidget* window = d.onMain([&] { return probe::window(*document); });
+    QWidget* layers = d.onMain([] { return probe::panel("Layers"); });
+    // Found again each time: the rows are made again as the layers change.
+    QPointer<QLineEdit> name;
+    const auto edit = [&] {
+        name = d.onMain([&] { return Driver::find<QLineEdit>("Background", layers); });
+        d.onMain([&] {
+            if (name) {
+                Driver::click(name);
+            }
+        });
+        return d.waitUntil([&] { return name && name->hasFocus(); });
+    };
+    d.check(edit(), "a click on the name edits it");
+    const QRect frame = d.onMain([&] { return layers->frameGeometry(); });
+    d.onMain([&] {
+        QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
+            layers->windowHandle());
+    });
+    d.check(d.waitUntil([&] { return !layers->isVisible(); }), "the Layers panel closes");
+    clickMenu(d, window, "Window", "Layers", "window-menu");
+    d.check(d.waitUntil([&] { return layers->isVisible() && layers->frameGeometry() == frame; }),
+            "Window > Layers shows the panel again where it was");
+    d.check(reachable(d, layers, d.onMain([&] { return layers->rect().center(); }), {}),
+            "in front");
+
+    d.check(edit(), "a click on the name edits it again");
+    d.onMain([&] {
+        if (name) {
+            QTest::keyClicks(name, "Sky");
+            QTest::keyClick(name, Qt::Key_Return);
+        }
+    });
+    d.check(d.waitUntil([&] {
+        const auto key = NSWindow::keyWindow();
+        return key && key->widget() == window && window->isActiveWindow();
+    }),
+            "after the edit the document window has the keys again");
+    d.onMain([&] {
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus != nullptr ? focus : window, Qt::Key_W, Qt::ControlModifier);
+    });
+    d.check(d.waitUntil([] { return probe::documents().empty(); }), "Ctrl+W closes the document");
+    d.check(d.onMain([&] { return layers->isVisible(); }), "and leaves the panel");
+}
+
 // The saved canvas opened again, in a window the window manager maximises.
 void checkOpenedCanvas(Driver& d) {
     d.step("opened");
@@ -185,8 +294,30 @@ void checkOpenedCanvas(Driver& d) {
     }
     d.onMain([&] { Driver::focusWindow(probe::window(*document)); });
     openedCanvasChecks(d, document);
-    chooseMenu(d, "File", "Close");
-    d.check(d.waitUntil([] { return probe::documents().empty(); }), "the document closes");
+    checkColorPanelInFront(d, document);
+    checkPanelsAndKeys(d, document);
+}
+
+// Minimised, the welcome window comes back, in front, when the program is
+// launched again without a file (as from the desktop's launcher).
+void checkReactivation(Driver& d) {
+    d.step("reactivation");
+    QWidget* welcome = d.onMain([] { return probe::panel("Welcome"); });
+    if (!d.check(welcome != nullptr, "the welcome window is shown")) {
+        return;
+    }
+    clickMenu(d, welcome, "Window", "Minimize");
+    d.check(d.waitUntil([&] { return welcome->isMinimized(); }),
+            "Window > Minimize minimises the welcome window");
+    const std::string program =
+        d.onMain([] { return QCoreApplication::applicationFilePath().toStdString(); });
+    int code = -1;
+    Driver::run("env", {"-u", "ACCEPTANCE_PHASE", program}, &code);
+    d.check(code == 0, "a launch without a file hands over to this one and ends");
+    d.check(d.waitUntil([&] { return welcome->isVisible() && !welcome->isMinimized(); }),
+            "the welcome window is no longer minimised");
+    d.check(reachable(d, welcome, d.onMain([&] { return welcome->rect().center(); }), {}),
+            "and is in front");
 }
 
 } // namespace
@@ -198,29 +329,29 @@ void windowsFirstRunPhase(Driver& d) {
     d.screenshot("panels");
     checkMenusAndSheet(d);
     checkOpenedCanvas(d);
+    checkReactivation(d);
 
     d.step("placed");
-    // The Layers panel moved elsewhere, the colour panel opened from the well.
-    d.onMain([] {
-        if (const auto layers = NSWindow::windowOf(probe::panel("Layers"))) {
-            const CGRect frame = layers->frame();
-            layers->setFrame({{frame.origin.x - 300, frame.origin.y - 200}, frame.size});
-        }
-        QWidget* settings = probe::panel("Tool Settings");
-        for (QWidget* child :
-             settings != nullptr ? settings->findChildren<QWidget*>() : QList<QWidget*>()) {
-            if (dynamic_cast<NSColorWell*>(child) != nullptr && child->isVisible()) {
-                Driver::click(child);
-                break;
-            }
-        }
-    });
+    // The Layers panel dragged elsewhere by its title bar, the colour panel
+    // opened from the well.
+    QWidget* layers = d.onMain([] { return probe::panel("Layers"); });
+    const QPoint before = d.onMain([&] { return layers->frameGeometry().topLeft(); });
+    const QPoint by(-300, 200);
+    d.check(dragTitleBar(d, layers, by), "the pointer drags the Layers panel's title bar");
+    const auto moved = [&] {
+        const QPoint shift = layers->frameGeometry().topLeft() - before - by;
+        // The window manager may snap the frame to an edge nearby.
+        return layers->isVisible() && std::abs(shift.x()) <= 25 && std::abs(shift.y()) <= 25;
+    };
+    d.check(d.waitUntil(moved), "the window manager moves the Layers panel with its title bar");
+    pressColorWell(d);
     d.check(d.waitUntil([] {
         return NSColorPanel::sharedColorPanelExists() &&
                NSColorPanel::sharedColorPanel().isVisible();
     }),
             "the colour well opens the colour panel");
     settle(d, true);
+    d.check(d.onMain(moved), "the Layers panel stays where it was dragged");
     const std::string placed = d.onMain([] { return frames(); });
     std::ofstream(d.work() / framesFile) << placed;
     d.screenshot("placed");
@@ -238,6 +369,10 @@ void windowsRelaunchPhase(Driver& d) {
     d.waitUntil([&] { return (now = frames()) == saved; });
     d.check(!saved.empty() && now == saved,
             "every panel is where the last launch left it:\n" + now + "--- left:\n" + saved);
+    QWidget* colors = d.onMain([] { return colorPanel(); });
+    d.check(colors != nullptr &&
+                reachable(d, colors, d.onMain([&] { return colors->rect().center(); }), {}),
+            "the colour panel is in front of the welcome window");
     d.screenshot("relaunched");
     quit(d);
 }

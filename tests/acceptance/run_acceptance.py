@@ -24,9 +24,10 @@ WINDOW_PHASES = ["windows-first-run"] + ["windows-relaunch"] * 5
 
 def start_window_manager():
     """Starts openbox on the display; the process once it manages it, else None."""
-    if shutil.which("openbox") is None:
-        print("FAIL: openbox is not installed (scripts/install-deps.sh installs it)", flush=True)
-        return None
+    for tool in ("openbox", "xdotool"):
+        if shutil.which(tool) is None:
+            print(f"FAIL: {tool} is not installed (scripts/install-deps.sh installs it)", flush=True)
+            return None
     manager = subprocess.Popen(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
     deadline = time.time() + 20

@@ -2,6 +2,7 @@
 #include "Utils/RangedBlockingNumberFormatter.hpp"
 #include "desktop/NSBeep.hpp"
 #include "desktop/NSPanel.hpp"
+#include "desktop/NSWindow.hpp"
 
 #include <QApplication>
 #include <QTest>
@@ -81,6 +82,20 @@ TEST_F(QuickEditTextFiedTest, MovingTheFocusAwayFromEmptyTextComesBack) {
     QApplication::processEvents();
     EXPECT_EQ(beeps, 0);
     EXPECT_TRUE(other->hasFocus());
+}
+
+TEST_F(QuickEditTextFiedTest, EscapeGivesTheTextBackTellsNobodyAndTheKeysGoToTheMainWindow) {
+    auto document = std::make_shared<NSWindow>();
+    document->makeKeyAndOrderFront();
+    field->setText("40");
+    edit("999");
+    ASSERT_TRUE(panel->isKeyWindow());
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_EQ(field->text(), "40");
+    EXPECT_EQ(commits, 0);
+    EXPECT_FALSE(field->hasFocus());
+    EXPECT_TRUE(document->isKeyWindow());
+    document->close();
 }
 
 TEST_F(QuickEditTextFiedTest, APressSelectsTheWholeText) {

@@ -188,7 +188,7 @@ TEST_F(ApplicationTest, WindowsThatCanBeMainShowTheMainMenu) {
         for (const QAction* action : shown->widget()->menuBar()->actions()) {
             titles << action->text();
         }
-        EXPECT_EQ(titles, (QStringList{"Velmora", "File", "Edit"}));
+        EXPECT_EQ(titles, (QStringList{"Velmora", "File", "Edit", "Window"}));
     }
     later->close();
     application.setMainMenu(nullptr);

@@ -177,7 +177,8 @@ TEST_F(ToolsPresetsTest, ANameTypedWhileAnotherWindowIsKeyReachesTheBrush) {
     }
     QTest::keyClick(keys, Qt::Key_Return);
     QApplication::processEvents();
-    EXPECT_TRUE(window->isKeyWindow());
+    // The edit over, the keys are the document window's again.
+    EXPECT_TRUE(document->isKeyWindow());
     EXPECT_EQ(names(), (std::vector<std::string>{"A", "Ink", "C", "D"}));
     EXPECT_TRUE(stray->text().isEmpty());
     window->close();
