@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/mman.h>
 #include <tbb/parallel_for.h>
 #include <unistd.h>
 
@@ -265,6 +266,79 @@ void BM_NativeOpen(benchmark::State& state) {
         [&] { benchmark::DoNotOptimize(CanvasArchive::readCanvas(readWhole(path))); });
 }
 
+// The file's bytes mapped with their pages read ahead, as the open took them
+// before it read them whole: another program's change of the file reaches
+// such bytes, so the program no longer opens a document so.
+SharedBytes mapped(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const auto size = std::filesystem::file_size(path);
+    void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    ::close(fd);
+    return SharedBytes(std::shared_ptr<void>(address, [size](void* a) { ::munmap(a, size); }),
+                       {static_cast<const uint8_t*>(address), size});
+}
+
+// The 8000 x 8000 document of ten painted layers (about 300 MB) opened as the
+// program opens it, against a plain read of the same file into fresh memory,
+// in rotating order in each iteration; beside them the open from the mapped
+// file, as it was before, and the two ways of taking the file's bytes alone.
+// Arg 1: the file's pages are dropped from the page cache before each, as
+// after a reboot.
+void BM_NativeOpenTenLayers(benchmark::State& state) {
+    const bool cold = state.range(0) == 1;
+    // Not in the fixture's folder: its four layers are not needed here.
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("velmora-document-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "ten-layers.velmora";
+    if (!std::filesystem::exists(path)) {
+        const auto canvas = bench::paintedDocumentCanvas();
+        CanvasArchive::write(
+            path, *canvas,
+            *CanvasPreviews::makeStandardPreviews(RenderedCanvas(canvas).asBitmap()));
+    }
+    const URL url = URL::fileURL(path, false);
+    const std::function<void()> ways[] = {
+        [&] {
+            const auto document = std::make_shared<Document>();
+            document->read(url, nativeType);
+            benchmark::DoNotOptimize(document->layeredCanvas());
+        },
+        [&] { benchmark::DoNotOptimize(readWhole(path)); },
+        [&] { benchmark::DoNotOptimize(SharedBytes::readFile(path).data()); },
+        [&] { benchmark::DoNotOptimize(mapped(path).data()); },
+        [&] { benchmark::DoNotOptimize(CanvasArchive::readCanvas(mapped(path))); },
+    };
+    constexpr int count = 5;
+    double totals[count] = {};
+    int first = 0;
+    for (auto _ : state) {
+        for (int turn = 0; turn < count; ++turn) {
+            const int way = (first + turn) % count;
+            if (cold) {
+                const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+                ::close(fd);
+            }
+            const auto t0 = std::chrono::steady_clock::now();
+            ways[way]();
+            totals[way] += seconds(t0);
+        }
+        first = (first + 1) % count;
+    }
+    const double n = double(state.iterations());
+    state.SetIterationTime(totals[0] / n);
+    state.counters["open_s"] = totals[0] / n;
+    state.counters["plain_read_s"] = totals[1] / n;
+    state.counters["open_per_plain_read"] = totals[0] / totals[1];
+    state.counters["owned_read_per_plain_read"] = totals[2] / totals[1];
+    state.counters["mapping_per_plain_read"] = totals[3] / totals[1];
+    state.counters["mapped_open_s"] = totals[4] / n;
+    state.counters["open_per_mapped_open"] = totals[0] / totals[4];
+    state.counters["MB"] = double(std::filesystem::file_size(path)) / 1e6;
+    state.SetLabel(cold ? "cold" : "warm");
+}
+
 void flatExport(benchmark::State& state, DocumentFileType type, const char* extension) {
     Fixture& f = fixture();
     const std::string identifier(DocumentFileTypes::identifier(type));
@@ -292,6 +366,12 @@ BENCHMARK(BM_NativeSaveUnchanged)->UseManualTime()->Unit(benchmark::kSecond)->It
 BENCHMARK(BM_NativeSaveAfterSmallStroke)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_SaveInParts)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_NativeOpen)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_NativeOpenTenLayers)
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
 BENCHMARK(BM_ExportPNG)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_ExportTIFF)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 
