@@ -62,29 +62,31 @@ NSDocument::Data readFile(const URL& url) {
     return bytes;
 }
 
-// A native document is mapped rather than read: its patches' stored bytes
-// stay views into the file's pages, copied nowhere.
+// A native document is read whole into memory of its own, never mapped:
+// another program may cut the file short or write into it while it is open,
+// and its patches' stored bytes, views into that memory, are read again by
+// every save and by the undo of a layer's removal.
 std::shared_ptr<LayeredCanvas> readNativeCanvas(const URL& url) {
     const auto start = std::chrono::steady_clock::now();
     SharedBytes bytes;
     try {
-        bytes = SharedBytes::mapping(url.filePath());
+        bytes = SharedBytes::readFile(url.filePath());
     } catch (const std::system_error&) {
         const bool exists = fs::exists(url.filePath());
         throw NSDocument::Error(
             {"The document \"" + url.lastPathComponent() + "\" could not be opened.",
              exists ? "The file cannot be read." : "The file does not exist or cannot be read."});
     }
-    const auto mapped = std::chrono::steady_clock::now();
+    const auto read = std::chrono::steady_clock::now();
     CanvasArchive::ReadSteps steps;
     auto canvas = NativeDocument::readCanvas(bytes, &steps);
     const auto seconds = [](auto a, auto b) {
         return std::chrono::duration<double>(b - a).count();
     };
     logFileResources().log(
-        "Read %{public}@ (%f MB) in %f s: mapping %f s, archive %f s, layers %f s, pixels %f s",
+        "Read %{public}@ (%f MB) in %f s: file %f s, archive %f s, layers %f s, pixels %f s",
         url.lastPathComponent(), double(bytes.size()) / 1e6,
-        seconds(start, std::chrono::steady_clock::now()), seconds(start, mapped), steps.archive,
+        seconds(start, std::chrono::steady_clock::now()), seconds(start, read), steps.archive,
         steps.layers, steps.pixels);
     return canvas;
 }

@@ -21,8 +21,8 @@ namespace NativeDocument {
 // 8000 x 8000, unsupportedFormat for anything else amiss, also for data that
 // is no keyed archive at all.
 std::shared_ptr<LayeredCanvas> readCanvas(std::span<const std::uint8_t> data);
-// The same from shared bytes (a mapped file), whose stored patches are kept as
-// views into them; `steps`, when given, gets where the time went.
+// The same from shared bytes (the file read whole), whose stored patches are
+// kept as views into them; `steps`, when given, gets where the time went.
 std::shared_ptr<LayeredCanvas> readCanvas(const SharedBytes& data,
                                           CanvasArchive::ReadSteps* steps = nullptr);
 // Reads only the previews, for a document that is viewed. Throws as

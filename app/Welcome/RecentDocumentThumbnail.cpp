@@ -4,7 +4,6 @@
 #include "Canvas/CanvasSize.hpp"
 #include "Document/DocumentFileType.hpp"
 #include "Document/ImageImport.hpp"
-#include "Welcome/MappedFile.hpp"
 #include "coding/KeyedUnarchiver.hpp"
 #include "graphics/ColorManagement.hpp"
 #include "graphics/ImageCodecs.hpp"
@@ -73,7 +72,7 @@ std::size_t chosenPreview(const std::vector<CGSize>& byWidth, const CGSize& targ
 
 std::shared_ptr<NSBitmapImageRep> nativePreview(std::span<const std::uint8_t> bytes,
                                                 const CGSize& target) {
-    // Shared, not copied: the layers' data stays untouched in the mapping.
+    // A view of the bytes read: the layers' data is never copied.
     KeyedUnarchiver unarchiver(SharedBytes(nullptr, bytes));
     auto stored = unarchiver.decodeDecodable<StoredPreviews>(CanvasArchive::previewsKey);
     if (!stored || stored->jpegs.empty()) {
@@ -122,12 +121,10 @@ QImage RecentDocumentThumbnail::make(const std::filesystem::path& path, QSize pi
     if (!type) {
         return {};
     }
-    const auto file = MappedFile::open(path);
-    if (!file) {
-        return {};
-    }
     try {
-        const auto bitmap = picture(file->bytes(), *type, pixels);
+        // Read, not mapped: a file cut short meanwhile would fault where mapped.
+        const SharedBytes file = SharedBytes::readFile(path);
+        const auto bitmap = picture(file.span(), *type, pixels);
         return bitmap ? fitted(*bitmap, pixels) : QImage();
     } catch (const std::exception&) {
         // Damaged or foreign files show their type's icon.

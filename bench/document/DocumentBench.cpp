@@ -11,6 +11,7 @@
 #include "PaintedDocument.hpp"
 #include "Rendering/MetalHelper.hpp"
 #include "Rendering/RenderedCanvas.hpp"
+#include "desktop/VersionStore.hpp"
 #include "foundation/AtomicFile.hpp"
 #include "graphics/ColorManagement.hpp"
 #include "graphics/ImageCodecs.hpp"
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/mman.h>
 #include <tbb/parallel_for.h>
 #include <unistd.h>
 
@@ -163,6 +165,42 @@ void BM_NativeSaveAfterSmallStroke(benchmark::State& state) {
         [&] { nativeEngineSave(f.folder / "stroke-engine.velmora"); });
 }
 
+// The same small stroke before each save, the save made by the document with
+// a version store (the file replaced is kept as a copy, made on a thread of its
+// own while the new file is written) against one without.
+void BM_NativeSaveKeepingAVersion(benchmark::State& state) {
+    Fixture& f = fixture();
+    const URL url = URL::fileURL(f.folder / "versioned.velmora", false);
+    const URL plain = URL::fileURL(f.folder / "plain.velmora", false);
+    const auto store = std::make_shared<VersionStore>(f.folder / "Versions");
+    f.document->write(url, nativeType);
+    f.document->write(plain, nativeType);
+    MetalHelper& helper = *MetalHelper::shared();
+    const auto stroke =
+        helper.makeTexture({side, side, 1}, MTLTextureUsage::shaderReadWrite,
+                           MTLStorageMode::private_, MTLPixelFormat::rgba32Float, std::nullopt);
+    const MTLRegion region{{2000, 2000, 0}, {64, 64, 1}};
+    int n = 0;
+    const auto paint = [&] {
+        const auto cb = helper.commandQueue()->commandBuffer();
+        helper.fill(stroke, *NSColor::colorWithSRGBRed(0.3, 0.2, 0.1 + 0.01 * (n++ % 50), 1),
+                    region, cb);
+        std::static_pointer_cast<RasterLayer>(f.canvas->immediateLayers()[1])
+            ->paste(stroke, region, cb);
+        cb->commit();
+        f.provider->rendered.needsUpdate(region);
+    };
+    compare(
+        state, paint,
+        [&] {
+            f.document->versionStore = store;
+            f.document->write(url, nativeType);
+            f.document->versionStore = nullptr;
+        },
+        [&] { f.document->write(plain, nativeType); });
+    state.SetLabel("document_s keeps a version, engine_s the same save without");
+}
+
 std::vector<uint8_t> readWhole(const std::filesystem::path& path) {
     std::vector<uint8_t> bytes(std::filesystem::file_size(path));
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -265,6 +303,83 @@ void BM_NativeOpen(benchmark::State& state) {
         [&] { benchmark::DoNotOptimize(CanvasArchive::readCanvas(readWhole(path))); });
 }
 
+// The file's bytes mapped with their pages read ahead, as the open took them
+// before it read them whole: another program's change of the file reaches
+// such bytes, so the program no longer opens a document so.
+SharedBytes mapped(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const auto size = std::filesystem::file_size(path);
+    void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    ::close(fd);
+    return SharedBytes(std::shared_ptr<void>(address, [size](void* a) { ::munmap(a, size); }),
+                       {static_cast<const uint8_t*>(address), size});
+}
+
+// The 8000 x 8000 document of ten painted layers (about 300 MB) opened as the
+// program opens it, against a plain read of the same file into fresh memory,
+// in rotating order in each iteration; beside them the engine's read of the
+// canvas from the file's bytes read whole (as the open now takes them) and
+// mapped (as it took them before), and those two ways of taking the bytes alone.
+// Arg 1: the file's pages are dropped from the page cache before each, as
+// after a reboot.
+void BM_NativeOpenTenLayers(benchmark::State& state) {
+    const bool cold = state.range(0) == 1;
+    // Not in the fixture's folder: its four layers are not needed here.
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("velmora-document-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "ten-layers.velmora";
+    if (!std::filesystem::exists(path)) {
+        const auto canvas = bench::paintedDocumentCanvas();
+        CanvasArchive::write(
+            path, *canvas,
+            *CanvasPreviews::makeStandardPreviews(RenderedCanvas(canvas).asBitmap()));
+    }
+    const URL url = URL::fileURL(path, false);
+    const std::function<void()> ways[] = {
+        [&] {
+            const auto document = std::make_shared<Document>();
+            document->read(url, nativeType);
+            benchmark::DoNotOptimize(document->layeredCanvas());
+        },
+        [&] { benchmark::DoNotOptimize(readWhole(path)); },
+        [&] { benchmark::DoNotOptimize(SharedBytes::readFile(path).data()); },
+        [&] { benchmark::DoNotOptimize(mapped(path).data()); },
+        [&] { benchmark::DoNotOptimize(CanvasArchive::readCanvas(mapped(path))); },
+        [&] { benchmark::DoNotOptimize(CanvasArchive::readCanvas(SharedBytes::readFile(path))); },
+    };
+    constexpr int count = 6;
+    double totals[count] = {};
+    int first = 0;
+    for (auto _ : state) {
+        for (int turn = 0; turn < count; ++turn) {
+            const int way = (first + turn) % count;
+            if (cold) {
+                const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+                ::close(fd);
+            }
+            const auto t0 = std::chrono::steady_clock::now();
+            ways[way]();
+            totals[way] += seconds(t0);
+        }
+        first = (first + 1) % count;
+    }
+    const double n = double(state.iterations());
+    state.SetIterationTime(totals[0] / n);
+    state.counters["open_s"] = totals[0] / n;
+    state.counters["plain_read_s"] = totals[1] / n;
+    state.counters["open_per_plain_read"] = totals[0] / totals[1];
+    state.counters["owned_read_per_plain_read"] = totals[2] / totals[1];
+    state.counters["mapping_per_plain_read"] = totals[3] / totals[1];
+    // The engine's read of the canvas alone, from the file's bytes read or mapped.
+    state.counters["canvas_read_s"] = totals[5] / n;
+    state.counters["canvas_mapped_s"] = totals[4] / n;
+    state.counters["read_per_mapped"] = totals[5] / totals[4];
+    state.counters["MB"] = double(std::filesystem::file_size(path)) / 1e6;
+    state.SetLabel(cold ? "cold" : "warm");
+}
+
 void flatExport(benchmark::State& state, DocumentFileType type, const char* extension) {
     Fixture& f = fixture();
     const std::string identifier(DocumentFileTypes::identifier(type));
@@ -292,6 +407,13 @@ BENCHMARK(BM_NativeSaveUnchanged)->UseManualTime()->Unit(benchmark::kSecond)->It
 BENCHMARK(BM_NativeSaveAfterSmallStroke)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_SaveInParts)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_NativeOpen)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_NativeSaveKeepingAVersion)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_NativeOpenTenLayers)
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
 BENCHMARK(BM_ExportPNG)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_ExportTIFF)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 

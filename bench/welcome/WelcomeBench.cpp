@@ -8,7 +8,6 @@
 #include "Canvas/RasterLayer.hpp"
 #include "PaintedBitmap.hpp"
 #include "Rendering/RenderedCanvas.hpp"
-#include "Welcome/MappedFile.hpp"
 #include "Welcome/RecentDocumentThumbnail.hpp"
 #include "graphics/ColorManagement.hpp"
 
@@ -77,8 +76,7 @@ void BM_ThumbnailAgainstOpening(benchmark::State& state) {
                 benchmark::DoNotOptimize(image.constBits());
                 thumbnailTotal += seconds(t0);
             } else {
-                const auto file = MappedFile::open(path);
-                benchmark::DoNotOptimize(CanvasArchive::readCanvas(file->bytes()));
+                benchmark::DoNotOptimize(CanvasArchive::readCanvas(SharedBytes::readFile(path)));
                 openTotal += seconds(t0);
             }
         }

@@ -33,26 +33,8 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 
 using PreviewsMaker = std::function<std::shared_ptr<const CanvasPreviews>()>;
 
-// Bytes kept from a file that was since cut short or written to in place are
-// no longer the patch's, and reading them could fault: the pixels are encoded
-// again instead.
-std::size_t dropCachesOfChangedFiles(const RasterLayer::Patches& patches) {
-    std::size_t dropped = 0;
-    for (const auto& patch : patches) {
-        if (!patch->cachedTiffData.empty() && !patch->cachedTiffData.isIntact()) {
-            patch->cachedTiffData.clear();
-            ++dropped;
-        }
-    }
-    return dropped;
-}
-
 void refreshPatchCaches(const RasterLayer::Patches& patches, CanvasArchive::WriteSteps* steps) {
     const auto start = std::chrono::steady_clock::now();
-    const std::size_t dropped = dropCachesOfChangedFiles(patches);
-    if (steps) {
-        steps->patchesOfChangedFile = dropped;
-    }
     RasterLayer::Patch::refreshCaches(patches);
     if (steps) {
         steps->patches = secondsSince(start);

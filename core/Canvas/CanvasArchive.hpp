@@ -20,9 +20,9 @@ namespace CanvasArchive {
 inline constexpr std::string_view canvasKey = "Canvas";
 inline constexpr std::string_view previewsKey = "Previews";
 
-// Patches whose pixels changed since they were last read or written, or whose
-// bytes lie in a mapped file changed on disk since, are rendered again, in
-// parallel; the others keep their bytes. Throws the
+// Patches whose pixels changed since they were last read or written are
+// rendered again, in parallel; the others keep their bytes (the program's own,
+// never the file's, which another program may have changed since). Throws the
 // encoding errors of the canvas.
 std::vector<uint8_t> encodedData(const LayeredCanvas& canvas, const CanvasPreviews& previews);
 // Where the time of a write went, in seconds of the calling thread's clock.
@@ -33,9 +33,6 @@ struct WriteSteps {
     // On the previews' own thread, from the start: made (scaled) and encoded.
     double previewsMade = 0;
     double previewsEncoded = 0;
-    // Patches whose stored bytes lay in a file changed on disk since it was
-    // read, encoded again from their pixels.
-    std::size_t patchesOfChangedFile = 0;
 };
 // Called with the complete, flushed temporary file right before it replaces
 // the destination.
@@ -63,8 +60,8 @@ struct ReadSteps {
 // LayeredCanvas::DecodingError for an unsupported size, RasterLayer::Patch::Error
 // for unreadable pixels and DecodingError for anything else amiss.
 std::shared_ptr<LayeredCanvas> readCanvas(std::span<const uint8_t> data);
-// The same; the patches keep their stored bytes as views into `data` (a
-// mapped file, say) instead of copies. `steps`, when given, gets the times.
+// The same; the patches keep their stored bytes as views into `data` (a file
+// read whole, say) instead of copies. `steps`, when given, gets the times.
 std::shared_ptr<LayeredCanvas> readCanvas(const SharedBytes& data, ReadSteps* steps = nullptr);
 // Only the previews; the canvas is not read. Throws as `readCanvas`.
 std::shared_ptr<CanvasPreviews> readPreviews(std::span<const uint8_t> data);

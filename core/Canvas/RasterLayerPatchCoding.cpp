@@ -84,9 +84,7 @@ std::optional<std::vector<std::pair<int64_t, int64_t>>> changedFileRows(const MT
 // none when that cannot be done.
 std::optional<LargeBytes> reencodeStraightRows(MTLTexture& texture, const SharedBytes& previous,
                                                uint64_t generation) {
-    // Bytes of a file since cut short or written to in place could fault when read.
-    if (previous.empty() || !previous.isIntact() ||
-        texture.pixelFormat() != MTLPixelFormat::rgba8Unorm) {
+    if (previous.empty() || texture.pixelFormat() != MTLPixelFormat::rgba8Unorm) {
         return std::nullopt;
     }
     const auto rows = changedFileRows(texture, generation);

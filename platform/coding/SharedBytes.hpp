@@ -11,28 +11,27 @@ namespace velmora {
 
 // An immutable byte range kept alive by a shared owner, so that large data
 // objects travel between a file buffer, a property list and its callers
-// without being copied.
+// without being copied. The bytes are the program's own: never a view of a
+// file, which another program could cut short or write over while they live.
+// Whoever holds them may hand them to another thread, which reads them while
+// later edits make new ones.
 class SharedBytes {
 public:
     SharedBytes() = default;
     // Takes the vector over without copying its bytes.
     explicit SharedBytes(std::vector<std::uint8_t> bytes);
-    // A view into memory that `owner` keeps alive.
+    // A view into memory that `owner` keeps alive and nobody changes.
     SharedBytes(std::shared_ptr<const void> owner, std::span<const std::uint8_t> bytes)
         : owner_(std::move(owner)), data_(bytes.data()), size_(bytes.size()) {}
 
     static SharedBytes copy(std::span<const std::uint8_t> bytes);
-    // The file's bytes mapped read-only, kept mapped while any view of them
-    // lives. Throws std::system_error when it cannot be opened or mapped.
-    // Writers that replace the file by renaming leave the mapping intact;
-    // one that cuts it short or writes into it does not (see isIntact()).
-    static SharedBytes mapping(const std::filesystem::path& path);
+    // The file's bytes read into memory of their own, in pieces on several
+    // threads. A file that changes while it is read is read again; one that
+    // keeps changing, cannot be opened or read, or is no regular file throws
+    // std::system_error.
+    static SharedBytes readFile(const std::filesystem::path& path);
     // A view of `part` (which lies within these bytes) sharing their owner.
-    SharedBytes view(std::span<const std::uint8_t> part) const;
-    // False only for the bytes of a mapped file that was since cut short or
-    // written to in place, whose pages may now fault when read or hold other
-    // bytes: checked by the file's size and time (one fstat).
-    bool isIntact() const;
+    SharedBytes view(std::span<const std::uint8_t> part) const { return {owner_, part}; }
 
     const std::uint8_t* data() const { return data_; }
     std::size_t size() const { return size_; }
@@ -46,11 +45,7 @@ public:
     friend bool operator==(const SharedBytes& a, const SharedBytes& b);
 
 private:
-    struct Mapping;
-
     std::shared_ptr<const void> owner_;
-    // The mapped file these bytes lie in, kept alive by the owner.
-    const Mapping* mapping_ = nullptr;
     const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <future>
 #include <pwd.h>
 #include <sys/file.h>
 #include <system_error>
@@ -145,7 +146,7 @@ std::optional<DocumentVersion> VersionStore::keepVersion(const URL& document) {
     const auto kept = VersionStoreKeptFile::make(folder, stamp, path);
     if (!kept.damage().empty()) {
         removeFile(kept.path); // a damaged earlier keep of this state is replaced
-        linkOrCopy(fd, path, stamp, kept.path, options_.hardLinks);
+        copyVersion(fd, stamp, kept.path);
         syncFolder(folder);
     }
     identities.record(identity, path, path);
@@ -173,12 +174,15 @@ void VersionStore::adoptIdentity(const URL& document) noexcept {
 
 void VersionStore::replaceFile(const URL& document, std::span<const std::uint8_t> bytes) {
     const fs::path path = document.filePath();
-    try {
-        keepVersion(document);
-    } catch (const std::system_error& error) {
-        versionLogs().error("No version of %{public}s was kept: %{public}s", path.string(),
-                            error.what());
-    }
+    // Copied on a thread of its own while the new contents are written.
+    auto keeping = std::async(std::launch::async, [this, document]() -> std::string {
+        try {
+            keepVersion(document);
+            return {};
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+    });
     struct stat previous {};
     const bool replacing = ::stat(path.c_str(), &previous) == 0;
     // A new file gets the usual 0666 less the umask, from open() itself.
@@ -215,6 +219,11 @@ void VersionStore::replaceFile(const URL& document, std::span<const std::uint8_t
         }
         p += n;
         left -= static_cast<std::size_t>(n);
+    }
+    // The version is whole before the file it keeps is replaced.
+    if (const std::string failure = keeping.get(); !failure.empty()) {
+        versionLogs().error("No version of %{public}s was kept: %{public}s", path.string(),
+                            failure.c_str());
     }
     adoptIdentity(document, temporary);
     if (replacing && ::fchmod(fd, previous.st_mode & 07777) != 0) {

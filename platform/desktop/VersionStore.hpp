@@ -51,7 +51,6 @@ public:
         std::uint64_t sizeLimit = defaultSizeLimit; // all documents' versions together
         Clock clock;                                // the system clock when empty
         bool extendedAttributes = true;             // false: only the recorded stamps and paths
-        bool hardLinks = true;                      // false: always copy
     };
 
     // The store in `folder` (made with mode 0700 when first needed).
@@ -67,12 +66,14 @@ public:
     const std::filesystem::path& folder() const { return folder_; }
 
     // Keeps the file at `document` as it is now, before a save replaces it:
-    // a hard link where the store shares the document's file system, else a
-    // complete copy, then thins the document's versions and holds the store
-    // to its size limit. The version just kept stays even when it alone is
+    // a copy of its own (its blocks shared where the file system clones them),
+    // never a link, since another program may still write into the file
+    // replaced; then thins the document's versions and holds the store to its
+    // size limit. The version just kept stays even when it alone is
     // over the limit. Keeping the same state twice keeps it once. None when
     // there is no regular file at `document`. Throws std::system_error when
-    // the version cannot be kept; the file is left as it was.
+    // the version cannot be kept (also when the file changes while it is
+    // copied); the file is left as it was. May run on any thread.
     std::optional<DocumentVersion> keepVersion(const URL& document);
 
     // Gives the written-but-not-renamed `temporary` the identity of the
@@ -84,10 +85,11 @@ public:
     // new file is in place, it finds the document by its path.
     void adoptIdentity(const URL& document) noexcept;
 
-    // A whole save by the sequence above. The file keeps the permissions of
-    // the one it replaces (0666 less the umask for a new one). Throws
-    // std::system_error when the file cannot be written, leaving `document`
-    // as it was; a version that cannot be kept is logged and the save goes on.
+    // A whole save by the sequence above, the version copied while the new
+    // contents are written. The file keeps the permissions of the one it
+    // replaces (0666 less the umask for a new one). Throws std::system_error
+    // when the file cannot be written, leaving `document` as it was; a version
+    // that cannot be kept is logged and the save goes on.
     void replaceFile(const URL& document, std::span<const std::uint8_t> bytes);
 
     // The document's versions, newest first; empty for a document the store

@@ -124,19 +124,13 @@ void copyContents(int source, int destination, std::uint64_t size, const std::st
     }
 }
 
-bool tryLink(const fs::path& sourcePath, const FileStamp& stamp, const fs::path& destination) {
-    if (::linkat(AT_FDCWD, sourcePath.c_str(), AT_FDCWD, destination.c_str(), AT_SYMLINK_FOLLOW) !=
-        0) {
-        return false;
+// Any write into a file changes this, even one that puts the file's time back.
+timespec changedTime(int fd, const std::string& name) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        fail(errno, "Cannot read the file copied into " + name);
     }
-    // The path may have been replaced since the file was opened: the link
-    // must hold the very state that was stamped.
-    struct stat linked {};
-    if (::lstat(destination.c_str(), &linked) == 0 && FileStamp::of(linked) == stamp) {
-        return true;
-    }
-    ::unlink(destination.c_str());
-    return false;
+    return status.st_ctim;
 }
 
 } // namespace
@@ -221,13 +215,14 @@ std::optional<std::string> readRecord(const fs::path& path, std::size_t limit) {
     return text;
 }
 
-void linkOrCopy(int source, const fs::path& sourcePath, const FileStamp& stamp,
-                const fs::path& destination, bool allowLink) {
-    if (allowLink && tryLink(sourcePath, stamp, destination)) {
-        return;
-    }
+void copyVersion(int source, const FileStamp& stamp, const fs::path& destination) {
     TemporaryFile temporary(destination);
+    const timespec before = changedTime(source, temporary.path());
     copyContents(source, temporary.fd(), stamp.size, temporary.path());
+    const timespec after = changedTime(source, temporary.path());
+    if (before.tv_sec != after.tv_sec || before.tv_nsec != after.tv_nsec) {
+        fail(EAGAIN, "The file changed while it was copied into " + temporary.path());
+    }
     constexpr std::int64_t billion = 1'000'000'000;
     const std::int64_t nanoseconds = ((stamp.modifiedNs % billion) + billion) % billion;
     const timespec times[2] = {{0, UTIME_OMIT},

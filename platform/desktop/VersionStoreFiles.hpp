@@ -13,8 +13,8 @@
 namespace velmora {
 
 // The file-system work of the version store: identities in extended attributes,
-// versions taken by hard link or by a copy that is never seen partial, and the
-// store's lock. Failures throw std::system_error unless said otherwise.
+// versions taken by a copy that is never seen partial, and the store's lock.
+// Failures throw std::system_error unless said otherwise.
 namespace VersionStoreFiles {
 
 // The extended attribute that carries a document's identity across saves.
@@ -50,12 +50,12 @@ void writeRecord(const std::filesystem::path& path, std::string_view contents);
 // At most `limit` bytes of the file; none when it cannot be read or is longer.
 std::optional<std::string> readRecord(const std::filesystem::path& path, std::size_t limit);
 
-// Puts the file open as `source` (whose path is `sourcePath` and whose stamp is
-// `stamp`) at `destination`: a hard link when `allowLink` and the file system
-// allow it, else a copy with the same modification time, written to a
-// temporary file in the destination's folder, flushed and then renamed.
-void linkOrCopy(int source, const std::filesystem::path& sourcePath, const FileStamp& stamp,
-                const std::filesystem::path& destination, bool allowLink);
+// Copies the file open as `source`, whose stamp is `stamp`, to `destination`
+// with the same modification time, through a temporary file in the
+// destination's folder, flushed and then renamed. A file that changes while
+// it is copied (another program writing into it) is not kept: the copy would
+// hold a state the file never had.
+void copyVersion(int source, const FileStamp& stamp, const std::filesystem::path& destination);
 
 // Names of unfinished copies, removed when found under an exclusive lock.
 inline constexpr std::string_view temporaryPrefix = ".keep-";

@@ -178,20 +178,21 @@ TEST(RasterLayerPatchStrips, OnlyPlacedChangesAreEncodedAndTheRestWhole) {
     EXPECT_EQ(patch->cachedTiffData.toVector(), patch->tiffData());
 }
 
-// Strips are not taken from a file that was cut short while open (its pages
-// would fault): a stroke's patch is then encoded whole from its pixels.
-TEST(RasterLayerPatchStrips, AFileCutShortSinceItWasReadGivesNoStrips) {
+// The bytes a patch was read from are the program's own: a file cut short
+// since it was read still gives the strips a stroke did not touch.
+TEST(RasterLayerPatchStrips, AFileCutShortSinceItWasReadStillGivesItsStrips) {
     const auto previews = CanvasPreviews::makeStandardPreviews(lopsidedBitmap(16, 16));
     const auto path = std::filesystem::temp_directory_path() /
                       ("velmora-strips-" + std::to_string(::getpid()) + ".velmora");
     CanvasArchive::write(path, *paintedCanvas(), *previews);
-    const auto opened = CanvasArchive::readCanvas(SharedBytes::mapping(path));
+    const auto opened = CanvasArchive::readCanvas(SharedBytes::readFile(path));
     const auto a = std::static_pointer_cast<RasterLayer>(opened->immediateLayers()[0]);
+    const SharedBytes read = a->patches()[0]->cachedTiffData;
     stroke(*a, {{5, 37, 0}, {20, 10, 1}}, 0.9);
     ASSERT_EQ(::truncate(path.c_str(), 0), 0);
-    // Kept aside: the save drops the cut file's bytes it finds in the cache.
-    a->patches()[0]->cachedTiffData.clear();
     savedAndReopened(*opened);
+    EXPECT_EQ(changedStrips(read, a->patches()[0]->cachedTiffData),
+              (std::vector<bool>{true, true, false, false}));
     EXPECT_EQ(a->patches()[0]->cachedTiffData.toVector(), a->patches()[0]->tiffData());
     std::filesystem::remove(path);
 }
