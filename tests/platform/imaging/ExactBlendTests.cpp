@@ -13,12 +13,17 @@ const std::byte* bytes(const std::vector<uint32_t>& v) {
     return reinterpret_cast<const std::byte*>(v.data());
 }
 
-// The float road: planes loaded premultiplied, blended, stored straight.
-std::vector<uint32_t> floatRoad(BlendOp op, const std::vector<uint32_t>& fg,
-                                const std::vector<uint32_t>& bg, float fgScale = 1.0f,
-                                float bgScale = 1.0f) {
+// The float road: planes loaded premultiplied, blended, stored straight. Its
+// planes and the results of both roads are kept from call to call: fresh
+// megabytes for each of the thousands of rows cost more than the blending
+// under a sanitizer.
+std::vector<uint32_t>& floatRoadInto(std::vector<uint32_t>& out, BlendOp op,
+                                     const std::vector<uint32_t>& fg,
+                                     const std::vector<uint32_t>& bg, float fgScale = 1.0f,
+                                     float bgScale = 1.0f) {
     const size_t n = fg.size();
-    std::vector<float> p(8 * n);
+    static std::vector<float> p;
+    p.resize(8 * n);
     float* f[8];
     for (int c = 0; c < 8; ++c) {
         f[c] = p.data() + size_t(c) * n;
@@ -33,19 +38,33 @@ std::vector<uint32_t> floatRoad(BlendOp op, const std::vector<uint32_t>& fg,
     }
     blend(op, TileBuffer{{f[0], f[1], f[2], f[3]}, int64_t(n), 1},
           TileBuffer{{f[4], f[5], f[6], f[7]}, int64_t(n), 1});
-    std::vector<uint32_t> out(n);
+    out.resize(n);
     storeRow(f[4], f[5], f[6], f[7], n, StorageFormat::rgba8, StoredAlpha::unpremultiplied,
              reinterpret_cast<std::byte*>(out.data()));
     return out;
 }
 
-std::vector<uint32_t> rowRoad(BlendOp op, const std::vector<uint32_t>& fg,
-                              const std::vector<uint32_t>& bg, float fgScale = 1.0f,
-                              float bgScale = 1.0f) {
-    std::vector<uint32_t> out(fg.size());
+std::vector<uint32_t>& rowRoadInto(std::vector<uint32_t>& out, BlendOp op,
+                                   const std::vector<uint32_t>& fg, const std::vector<uint32_t>& bg,
+                                   float fgScale = 1.0f, float bgScale = 1.0f) {
+    out.resize(fg.size());
     blendRowRgba8(op, {bytes(fg), true, fgScale}, {bytes(bg), true, bgScale}, fg.size(),
                   StoredAlpha::unpremultiplied, reinterpret_cast<std::byte*>(out.data()));
     return out;
+}
+
+std::vector<uint32_t> floatRoad(BlendOp op, const std::vector<uint32_t>& fg,
+                                const std::vector<uint32_t>& bg, float fgScale = 1.0f,
+                                float bgScale = 1.0f) {
+    std::vector<uint32_t> out;
+    return floatRoadInto(out, op, fg, bg, fgScale, bgScale);
+}
+
+std::vector<uint32_t> rowRoad(BlendOp op, const std::vector<uint32_t>& fg,
+                              const std::vector<uint32_t>& bg, float fgScale = 1.0f,
+                              float bgScale = 1.0f) {
+    std::vector<uint32_t> out;
+    return rowRoadInto(out, op, fg, bg, fgScale, bgScale);
 }
 
 constexpr BlendOp allOps[] = {BlendOp::sourceOver, BlendOp::sourceOut,  BlendOp::multiply,
@@ -64,14 +83,15 @@ TEST(ExactBlend, RowRoadRoundsLikeTheFloatRoad) {
     for (const BlendOp op : allOps) {
         uint32_t s = 7;
         size_t mismatches = 0;
-        std::vector<uint32_t> fg(65536 + 13), bg(fg.size());
+        std::vector<uint32_t> fg(65536 + 13), bg(fg.size()), expected, actual;
         for (uint32_t sc = 0; sc < 256; ++sc) {
             for (uint32_t i = 0; i < fg.size(); ++i) {
                 const uint32_t sa = i & 0xFF, da = (i >> 8) & 0xFF;
                 fg[i] = sc | (next(s) & 0xFFFF00) | sa << 24;
                 bg[i] = (next(s) & 0xFFFFFF) | da << 24;
             }
-            const auto expected = floatRoad(op, fg, bg), actual = rowRoad(op, fg, bg);
+            floatRoadInto(expected, op, fg, bg);
+            rowRoadInto(actual, op, fg, bg);
             for (size_t i = 0; i < fg.size(); ++i) {
                 if (actual[i] != expected[i] && mismatches++ < 5) {
                     ADD_FAILURE() << "op " << int(op) << std::hex << " fg " << fg[i] << " bg "
