@@ -21,9 +21,8 @@ ApplicationActivity::ApplicationActivity()
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
             [this](Qt::ApplicationState state) {
                 qtActive_ = state == Qt::ApplicationActive;
-                heldByWindowManager_ = heldByWindowManager_ && !qtActive_;
                 // Told as Qt tells it, unless the hold stands in for it.
-                if (!heldByWindowManager_) {
+                if (qtActive_ || !heldByWindowManager_) {
                     active_ = qtActive_;
                     emit activeChanged(active_);
                 }
@@ -34,14 +33,19 @@ bool ApplicationActivity::nativeEventFilter(const QByteArray& eventType, void* m
     if (eventType != "xcb_generic_event_t") {
         return false;
     }
-    const auto* event = static_cast<const xcb_focus_out_event_t*>(message);
-    // A focus-in is left to Qt, which makes the application active.
-    if ((event->response_type & ~0x80) != XCB_FOCUS_OUT ||
+    const auto* event = static_cast<const xcb_focus_in_event_t*>(message);
+    const auto type = event->response_type & ~0x80;
+    if ((type != XCB_FOCUS_IN && type != XCB_FOCUS_OUT) ||
         event->detail == XCB_NOTIFY_DETAIL_POINTER) {
         return false;
     }
-    heldByWindowManager_ = event->mode == XCB_NOTIFY_MODE_GRAB;
-    update();
+    // Focus-in and focus-out events share their layout. A focus-in ends the
+    // hold and is left to Qt, which makes the application active; a
+    // focus-out of another mode is a real deactivation, during the hold too.
+    heldByWindowManager_ = type == XCB_FOCUS_OUT && event->mode == XCB_NOTIFY_MODE_GRAB;
+    if (type == XCB_FOCUS_OUT) {
+        update();
+    }
     return false;
 }
 

@@ -214,7 +214,6 @@ void checkColorPanelInFront(Driver& d, const std::shared_ptr<Document>& document
     d.step("color-panel");
     pressColorWell(d);
     d.check(d.waitUntil([] { return decorated(colorPanel()); }), "the well opens the colour panel");
-    d.pause(0.5);
     d.onMain([&] { probe::window(*document)->activateWindow(); });
     d.check(d.waitUntil([&] { return probe::window(*document)->isActiveWindow(); }),
             "the document window comes forward");
