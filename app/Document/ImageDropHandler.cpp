@@ -8,6 +8,7 @@
 #include "foundation/CheckedMath.hpp"
 #include "foundation/DispatchQueue.hpp"
 #include "foundation/PrivateFolder.hpp"
+#include "foundation/XDGBaseFolder.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,7 +16,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <pwd.h>
 #include <stdexcept>
 #include <system_error>
 #include <unistd.h>
@@ -28,19 +28,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::optional<fs::path> cacheHome() {
-    // Relative values are to be ignored, as the XDG rules say.
-    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && cache[0] == '/') {
-        return fs::path(cache);
-    }
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/') {
-        const passwd* user = ::getpwuid(::getuid());
-        home = user != nullptr ? user->pw_dir : nullptr;
-    }
-    if (home == nullptr || home[0] != '/') {
-        return std::nullopt;
-    }
-    return fs::path(home) / ".cache";
+    return xdgBaseFolder("XDG_CACHE_HOME", ".cache");
 }
 
 // A folder of its own for one received item, so no two drops share a name.

@@ -7,13 +7,13 @@
 #include "foundation/AtomicFile.hpp"
 #include "foundation/DispatchQueue.hpp"
 #include "foundation/Logger.hpp"
+#include "foundation/XDGBaseFolder.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <future>
-#include <pwd.h>
 #include <sys/file.h>
 #include <system_error>
 #include <unistd.h>
@@ -87,19 +87,11 @@ std::optional<fs::path> VersionStore::standardFolder() {
     if (std::getenv("VELMORA_TEST") != nullptr) {
         return std::nullopt;
     }
-    // Relative values are to be ignored, as the XDG rules say.
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
-        return fs::path(data) / "velmora" / "Versions";
-    }
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/') {
-        const passwd* user = ::getpwuid(::getuid());
-        home = user != nullptr ? user->pw_dir : nullptr;
-    }
-    if (home == nullptr || home[0] != '/') {
+    const auto data = xdgBaseFolder("XDG_DATA_HOME", fs::path(".local") / "share");
+    if (!data) {
         return std::nullopt;
     }
-    return fs::path(home) / ".local" / "share" / "velmora" / "Versions";
+    return *data / "velmora" / "Versions";
 }
 
 std::shared_ptr<VersionStore> VersionStore::standard() {

@@ -1,6 +1,7 @@
 #include "foundation/AtomicFile.hpp"
 
 #include "foundation/FileDescriptor.hpp"
+#include "foundation/StaleFile.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -51,26 +52,6 @@ std::chrono::system_clock::time_point modified(const struct stat& status) {
             std::chrono::nanoseconds(status.st_mtim.tv_nsec)));
 }
 
-bool removeIfStale(const std::filesystem::path& path,
-                   std::chrono::system_clock::time_point writeStarted) {
-    // O_NOFOLLOW: a link so named is not followed, let alone its target removed.
-    const FileDescriptor fd(
-        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat opened {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
-        opened.st_uid != ::geteuid() || modified(opened) >= writeStarted ||
-        ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        return false;
-    }
-    // Still the file that was checked and locked under that name.
-    struct stat named {};
-    if (::lstat(path.c_str(), &named) != 0 || named.st_dev != opened.st_dev ||
-        named.st_ino != opened.st_ino) {
-        return false;
-    }
-    return ::unlink(path.c_str()) == 0;
-}
-
 } // namespace
 
 std::filesystem::path temporaryPathOf(const std::filesystem::path& destination,
@@ -98,7 +79,9 @@ std::size_t removeStaleTemporaries(const std::filesystem::path& destination,
          entry.increment(error)) {
         const std::filesystem::path& path = entry->path();
         if (isTemporaryNameOf(destination, path.filename().string()) &&
-            removeIfStale(path, writeStarted)) {
+            removeStaleFile(path, [&](int, const struct stat& status) {
+                return modified(status) < writeStarted;
+            })) {
             ++removed;
         }
     }

@@ -5,6 +5,7 @@
 #include "foundation/Logger.hpp"
 #include "foundation/PrivateFolder.hpp"
 #include "foundation/SignalSafeText.hpp"
+#include "foundation/XDGBaseFolder.hpp"
 
 #include <atomic>
 #include <climits>
@@ -13,7 +14,6 @@
 #include <ctime>
 #include <execinfo.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -234,19 +234,11 @@ std::optional<std::filesystem::path> CrashReporter::standardFolder() {
     if (std::getenv("VELMORA_TEST") != nullptr) {
         return std::nullopt;
     }
-    // Relative values are to be ignored, as the XDG rules say.
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
-        return std::filesystem::path(state) / "velmora" / "Crashes";
-    }
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/') {
-        const passwd* user = ::getpwuid(::getuid());
-        home = user != nullptr ? user->pw_dir : nullptr;
-    }
-    if (home == nullptr || home[0] != '/') {
+    const auto state = xdgBaseFolder("XDG_STATE_HOME", std::filesystem::path(".local") / "state");
+    if (!state) {
         return std::nullopt;
     }
-    return std::filesystem::path(home) / ".local" / "state" / "velmora" / "Crashes";
+    return *state / "velmora" / "Crashes";
 }
 
 std::string_view CrashReporter::version() {

@@ -3,6 +3,7 @@
 #include "foundation/AtomicFile.hpp"
 #include "foundation/Logger.hpp"
 #include "foundation/TaggedDefaultsFormat.hpp"
+#include "foundation/XDGBaseFolder.hpp"
 
 #include <cerrno>
 #include <charconv>
@@ -10,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <pwd.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -115,20 +115,11 @@ std::optional<std::filesystem::path> UserDefaults::standardFolder() {
     if (std::getenv("VELMORA_TEST") != nullptr) {
         return std::nullopt;
     }
-    // Relative values are to be ignored, as the XDG rules say.
-    if (const char* config = std::getenv("XDG_CONFIG_HOME");
-        config != nullptr && config[0] == '/') {
-        return std::filesystem::path(config) / "velmora";
-    }
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/') {
-        const passwd* user = ::getpwuid(::getuid());
-        home = user != nullptr ? user->pw_dir : nullptr;
-    }
-    if (home == nullptr || home[0] != '/') {
+    const auto config = xdgBaseFolder("XDG_CONFIG_HOME", ".config");
+    if (!config) {
         return std::nullopt;
     }
-    return std::filesystem::path(home) / ".config" / "velmora";
+    return *config / "velmora";
 }
 
 void UserDefaults::setFileFormat(std::shared_ptr<const UserDefaultsFormat> format) {

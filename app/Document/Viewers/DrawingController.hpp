@@ -21,8 +21,10 @@
 #include "desktop/UndoManager.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace velmora {
@@ -159,6 +161,10 @@ private:
                        const EncodedSnapshot& other, const MTLOrigin& origin);
     void registerStrokeUndo(const UUID& layerID, EncodedSnapshot restore, EncodedSnapshot other,
                             const MTLOrigin& origin);
+    // Registers the undo of a change of one of `layer`'s properties: `restore`
+    // puts the old value back on the canvas's layer of that UUID.
+    void registerLayerUndo(const std::shared_ptr<Layer>& layer, std::function<void(Layer&)> restore,
+                           const std::string& actionName);
 
     std::shared_ptr<DrawingDrawable> drawable_;
     std::shared_ptr<StrokeRenderer> strokeRenderer_;

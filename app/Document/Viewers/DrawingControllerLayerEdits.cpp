@@ -141,17 +141,8 @@ void DrawingController::layerDidChangeBlendMode(const std::shared_ptr<Layer>& la
     userActionsLogs().log("Layer: %{public}@. Blend mode changed from %{public}@ to %{public}@",
                           layer->description(), rawValue(from), rawValue(to));
     redraw(layer->boundingRect(), true, layer);
-    const auto manager = undoManager();
-    if (manager == nullptr) {
-        return;
-    }
-    manager->registerUndo<DrawingController>(
-        shared_from_this(), [weakCanvas = canvas_, uuid = layer->uuid(), from](auto&) {
-            if (const auto c = weakCanvas.lock()) {
-                (*c)[uuid]->setBlendMode(from);
-            }
-        });
-    manager->setActionName("Blend Mode Change");
+    registerLayerUndo(
+        layer, [from](Layer& restored) { restored.setBlendMode(from); }, "Blend Mode Change");
 }
 
 void DrawingController::layerDidChangeVisibility(const std::shared_ptr<Layer>& layer) {
@@ -159,17 +150,9 @@ void DrawingController::layerDidChangeVisibility(const std::shared_ptr<Layer>& l
     userActionsLogs().log("Layer: %{public}@. Visibility changed to %{public}@",
                           layer->description(), visible ? "true" : "false");
     redraw(layer->boundingRect(), true, layer);
-    const auto manager = undoManager();
-    if (manager == nullptr) {
-        return;
-    }
-    manager->registerUndo<DrawingController>(
-        shared_from_this(), [weakCanvas = canvas_, uuid = layer->uuid(), visible](auto&) {
-            if (const auto c = weakCanvas.lock()) {
-                (*c)[uuid]->setVisible(!visible);
-            }
-        });
-    manager->setActionName("Layer Visibility Change");
+    registerLayerUndo(
+        layer, [visible](Layer& restored) { restored.setVisible(!visible); },
+        "Layer Visibility Change");
 }
 
 void DrawingController::layerDidChangeOpacity(const std::shared_ptr<Layer>& layer, float from,
@@ -177,34 +160,33 @@ void DrawingController::layerDidChangeOpacity(const std::shared_ptr<Layer>& laye
     userActionsLogs().log("Layer: %{public}@. Opacity changed from %f to %f", layer->description(),
                           from, to);
     redraw(layer->boundingRect(), false, layer);
-    const auto manager = undoManager();
-    if (manager == nullptr) {
-        return;
-    }
-    manager->registerUndo<DrawingController>(
-        shared_from_this(), [weakCanvas = canvas_, uuid = layer->uuid(), from](auto&) {
-            if (const auto c = weakCanvas.lock()) {
-                (*c)[uuid]->setOpacity(from);
-            }
-        });
-    manager->setActionName("Layer Opacity Change");
+    registerLayerUndo(
+        layer, [from](Layer& restored) { restored.setOpacity(from); }, "Layer Opacity Change");
 }
 
 void DrawingController::layerDidChangeName(const std::shared_ptr<Layer>& layer,
                                            const std::string& from, const std::string& to) {
     userActionsLogs().log("Layer: %{public}@. Name changed from %{public}@ to %{public}@",
                           layer->description(), from, to);
+    registerLayerUndo(
+        layer, [from](Layer& restored) { restored.setName(from); }, "Layer Name Change");
+}
+
+void DrawingController::registerLayerUndo(const std::shared_ptr<Layer>& layer,
+                                          std::function<void(Layer&)> restore,
+                                          const std::string& actionName) {
     const auto manager = undoManager();
     if (manager == nullptr) {
         return;
     }
     manager->registerUndo<DrawingController>(
-        shared_from_this(), [weakCanvas = canvas_, uuid = layer->uuid(), from](auto&) {
+        shared_from_this(),
+        [weakCanvas = canvas_, uuid = layer->uuid(), restore = std::move(restore)](auto&) {
             if (const auto c = weakCanvas.lock()) {
-                (*c)[uuid]->setName(from);
+                restore(*(*c)[uuid]);
             }
         });
-    manager->setActionName("Layer Name Change");
+    manager->setActionName(actionName);
 }
 
 } // namespace velmora

@@ -2,6 +2,7 @@
 
 #include "foundation/FileDescriptor.hpp"
 #include "foundation/PrivateFolder.hpp"
+#include "foundation/StaleFile.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -36,26 +37,6 @@ bool carriesMark(int fd) {
     char head[mark.size()];
     return ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) &&
            std::string_view(head, sizeof head) == mark;
-}
-
-bool removeIfStale(const fs::path& path) {
-    // O_NOFOLLOW: a link so named is not followed, let alone its target removed.
-    const FileDescriptor fd(
-        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat opened {};
-    // A file still being made has no mark yet; one in use is locked.
-    if (fd.get() < 0 || ::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
-        opened.st_uid != ::geteuid() || !carriesMark(fd.get()) ||
-        ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        return false;
-    }
-    // Still the file that was checked and locked under that name.
-    struct stat named {};
-    if (::lstat(path.c_str(), &named) != 0 || named.st_dev != opened.st_dev ||
-        named.st_ino != opened.st_ino) {
-        return false;
-    }
-    return ::unlink(path.c_str()) == 0;
 }
 
 } // namespace
@@ -182,7 +163,10 @@ size_t SnapshotSpillFile::removeStale(const fs::path& folder) {
     size_t removed = 0;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (name.starts_with(namePrefix) && removeIfStale(it->path())) {
+        // A file still being made has no mark yet; one in use is locked.
+        if (name.starts_with(namePrefix) &&
+            removeStaleFile(it->path(),
+                            [](int fd, const struct stat&) { return carriesMark(fd); })) {
             removed += 1;
         }
     }

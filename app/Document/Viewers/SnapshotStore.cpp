@@ -2,10 +2,10 @@
 
 #include "App/AppLogHandles.hpp"
 #include "foundation/FatalError.hpp"
+#include "foundation/XDGBaseFolder.hpp"
 
 #include <algorithm>
 #include <cstdlib>
-#include <pwd.h>
 #include <stdexcept>
 #include <system_error>
 #include <unistd.h>
@@ -13,26 +13,6 @@
 namespace velmora {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::optional<fs::path> cacheHome() {
-    // Relative values are to be ignored, as the XDG rules say.
-    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && cache[0] == '/') {
-        return fs::path(cache);
-    }
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/') {
-        const passwd* user = ::getpwuid(::getuid());
-        home = user != nullptr ? user->pw_dir : nullptr;
-    }
-    if (home == nullptr || home[0] != '/') {
-        return std::nullopt;
-    }
-    return fs::path(home) / ".cache";
-}
-
-} // namespace
 
 const std::shared_ptr<SnapshotStore>& SnapshotStore::shared() {
     // Lives until exit, as the undo histories that hold its items may; the file
@@ -60,7 +40,7 @@ size_t SnapshotStore::historyLimit() {
 }
 
 std::optional<fs::path> SnapshotStore::standardFolder() {
-    const auto cache = cacheHome();
+    const auto cache = xdgBaseFolder("XDG_CACHE_HOME", ".cache");
     if (!cache) {
         return std::nullopt;
     }

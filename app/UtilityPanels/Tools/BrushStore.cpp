@@ -6,14 +6,13 @@
 #include "coding/JSONEncoder.hpp"
 #include "foundation/AtomicFile.hpp"
 #include "foundation/FatalError.hpp"
+#include "foundation/XDGBaseFolder.hpp"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <algorithm>
 #include <cstdlib>
-#include <pwd.h>
 #include <span>
-#include <unistd.h>
 
 namespace velmora {
 
@@ -21,19 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// $XDG_DATA_HOME (only an absolute one counts), else ~/.local/share.
 std::optional<fs::path> dataHome() {
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/') {
-        return fs::path(xdg);
-    }
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
-        return fs::path(home) / ".local" / "share";
-    }
-    if (const passwd* entry = ::getpwuid(::getuid());
-        entry && entry->pw_dir && entry->pw_dir[0] == '/') {
-        return fs::path(entry->pw_dir) / ".local" / "share";
-    }
-    return std::nullopt;
+    return xdgBaseFolder("XDG_DATA_HOME", fs::path(".local") / "share");
 }
 
 const char* const noHomeMessage = "There is no home folder to keep the brushes in.";

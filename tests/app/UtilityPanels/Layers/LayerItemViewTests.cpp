@@ -70,6 +70,18 @@ struct RowRig : DrawingRig {
         endTurn();
         undo.removeAllActions();
     }
+
+    // Another row over the background, laid out in `panel`, which is shown.
+    LayerItemView* rowShownIn(NSPanel& panel) {
+        auto* content = new QWidget;
+        auto* layout = new QVBoxLayout(content);
+        auto* shown = new LayerItemView(content, [this] { return shownFront; });
+        layout->addWidget(shown);
+        shown->represent(background);
+        panel.setContentView(content);
+        panel.orderFront();
+        return shown;
+    }
 };
 
 TEST(LayerItemView, OpacityDragsMoveByAQuarterPerCentAPoint) {
@@ -212,13 +224,7 @@ TEST(LayerItemView, AClickSelectsTheWholeNameAndMakesThePanelKey) {
     RowRig rig;
     auto panel = std::make_shared<NSPanel>();
     panel->setBecomesKeyOnlyIfNeeded(true);
-    auto* content = new QWidget;
-    auto* layout = new QVBoxLayout(content);
-    auto* row = new LayerItemView(content, [&] { return rig.shownFront; });
-    layout->addWidget(row);
-    row->represent(rig.background);
-    panel->setContentView(content);
-    panel->orderFront();
+    auto* row = rig.rowShownIn(*panel);
     ASSERT_FALSE(panel->isKeyWindow());
     QTest::mouseClick(row->layerName, Qt::LeftButton, {}, QPoint(3, 3));
     QApplication::processEvents();
@@ -229,13 +235,7 @@ TEST(LayerItemView, AClickSelectsTheWholeNameAndMakesThePanelKey) {
 TEST(LayerItemView, ANameTypedInARowIsAnUndoableEditOfTheDocument) {
     RowRig rig;
     auto panel = std::make_shared<NSPanel>();
-    auto* content = new QWidget;
-    auto* layout = new QVBoxLayout(content);
-    auto* row = new LayerItemView(content, [&] { return rig.shownFront; });
-    layout->addWidget(row);
-    row->represent(rig.background);
-    panel->setContentView(content);
-    panel->orderFront();
+    auto* row = rig.rowShownIn(*panel);
     ASSERT_FALSE(rig.front->isDocumentEdited());
     const auto rename = [&](const char* typed) {
         QTest::mouseClick(row->layerName, Qt::LeftButton, {}, QPoint(3, 3));
