@@ -52,7 +52,9 @@ struct PenOnDocument {
         drawing = std::dynamic_pointer_cast<DocumentViewController>(
                       document->windowControllers().front()->contentViewController())
                       ->drawingViewController();
-        drawing->view()->resize(side, side);
+        // Fixed, as the maximised window's layout may come a turn later on a
+        // loaded machine and would refit the canvas, or resize it mid-stroke.
+        drawing->view()->setFixedSize(side, side);
         drawing->viewer().updateViewGeometry();
         MainQueue::runUntilIdle(); // the fit
     }
