@@ -263,6 +263,20 @@ StrokeRenderer::blendFinishedStroke(const std::shared_ptr<MTLTexture>& destinati
     return commit;
 }
 
+void StrokeRenderer::releaseStrokeTexturePages() {
+    // Every stroke is finished and cleared, and the next one is stamped after
+    // this on the timeline: the whole texture is cleared, which gives its
+    // pages back. Else a long session would keep the whole canvas's worth of
+    // floats that some stroke once touched.
+    MetalHelper& helper = *MetalHelper::shared();
+    const auto commandBuffer = helper.commandQueue()->commandBuffer();
+    commandBuffer->setLabel("Release stroke texture");
+    const auto& texture = strokeTexture();
+    helper.fill(texture, *NSColor::clearColor(),
+                MTLRegion{MTLOriginZero, {texture->width(), texture->height(), 1}}, commandBuffer);
+    commandBuffer->commit();
+}
+
 void StrokeRenderer::addCompletion(const Stroke& stroke, std::optional<Commit> commit,
                                    MTLCommandBuffer& commandBuffer) {
     // One main-queue turn for the end of drawing, the commit and the redraw, so no
@@ -281,6 +295,7 @@ void StrokeRenderer::addCompletion(const Stroke& stroke, std::optional<Commit> c
 void StrokeRenderer::complete(const UUID& stroke, const std::optional<Commit>& commit) {
     strokesInProgress_.erase(stroke);
     if (strokesInProgress_.empty()) {
+        releaseStrokeTexturePages();
         if (const auto d = delegate()) {
             d->strokeRendererDidEndDrawing(*this);
         }

@@ -101,6 +101,7 @@ private:
     void addCompletion(const Stroke& stroke, std::optional<Commit> commit,
                        MTLCommandBuffer& commandBuffer);
     void complete(const UUID& stroke, const std::optional<Commit>& commit);
+    void releaseStrokeTexturePages();
     // Tells the stroke texture where it may hold pixels, so compositing never
     // reads (and so never allocates) the rest.
     void updateNonZeroBounds();

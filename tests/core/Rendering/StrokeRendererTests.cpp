@@ -5,10 +5,13 @@
 #include "foundation/UserDefaults.hpp"
 #include "graphics/ColorManagement.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace velmora;
@@ -342,6 +345,50 @@ TEST_F(StrokeRendererTest, TheStrokeTextureIsTransparentAgainAfterTheBlend) {
         }
     }
     MainQueue::runUntilIdle();
+}
+
+// Once every stroke is finished the stroke texture gives its pages back: a long
+// session would otherwise keep a canvas's worth of floats that some stroke
+// once touched.
+TEST(StrokeRendererPages, TheStrokeTextureHoldsNoPagesOnceEveryStrokeIsFinished) {
+    constexpr int64_t side = 512; // large enough to be mapped rather than on the heap
+    UserDefaults defaults(std::nullopt);
+    DrawingSettings settings(defaults);
+    const auto queue = StrokesViewModel::make(settings);
+    auto& helper = *MetalHelper::shared();
+    const auto renderer =
+        StrokeRenderer::make({helper.device(), MTLPixelFormat::bgra8Unorm}, queue, {side, side, 1});
+    renderer->setDelegate(std::make_shared<RecordingDelegate>());
+    const auto destination =
+        helper.makeTexture({side, side, 1}, MTLTextureUsage::shaderReadWrite,
+                           MTLStorageMode::managed, drawingPixelFormat, std::nullopt);
+    const auto residentPages = [&] {
+        const auto contents = renderer->strokeTexture()->contentsForReading();
+        const auto page = uintptr_t(::sysconf(_SC_PAGESIZE));
+        const auto begin = reinterpret_cast<uintptr_t>(contents.row(0)) / page * page;
+        const auto end = reinterpret_cast<uintptr_t>(contents.row(side - 1)) + contents.bytesPerRow;
+        std::vector<unsigned char> pages((end - begin + page - 1) / page);
+        EXPECT_EQ(::mincore(reinterpret_cast<void*>(begin), end - begin, pages.data()), 0);
+        return std::count_if(pages.begin(), pages.end(), [](unsigned char p) { return p & 1; });
+    };
+    const auto frame = [&] {
+        const auto commandBuffer = helper.commandQueue()->commandBuffer();
+        renderer->render(destination, commandBuffer);
+        commandBuffer->commit();
+        commandBuffer->waitUntilCompleted();
+    };
+    queue->appendDots({dot(200, 200, 150), dot(300, 320, 150)});
+    frame();
+    EXPECT_GT(residentPages(), 100) << "the stroke being drawn";
+    bool closed = false;
+    queue->closeStroke([&] { closed = true; });
+    ASSERT_TRUE(MainQueue::runUntil([&] { return closed; }, 10s));
+    frame();
+    MainQueue::runUntilIdle();
+    const auto after = helper.commandQueue()->commandBuffer();
+    after->commit();
+    after->waitUntilCompleted();
+    EXPECT_EQ(residentPages(), 0);
 }
 
 } // namespace
