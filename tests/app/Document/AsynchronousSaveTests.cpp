@@ -11,14 +11,11 @@
 #include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "foundation/MainQueue.hpp"
+#include "support/SaveProgressWatch.hpp"
 #include "support/WriteGate.hpp"
 
 #include <QApplication>
-#include <QLabel>
-#include <QPointer>
-#include <QProgressDialog>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QWindow>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -99,29 +96,12 @@ struct OpenSketch {
     }
 };
 
-// Lets the gate open once for each save progress that comes on the screen,
-// noting what it says and whether the document was closed by then.
-struct ProgressWatch {
-    std::vector<std::string> shown;
-    QPointer<QProgressDialog> last;
-    QTimer timer;
-
-    explicit ProgressWatch(const std::shared_ptr<GatedDocument>& document) {
-        QObject::connect(&timer, &QTimer::timeout, [this, document] {
-            for (auto* widget : QApplication::topLevelWidgets()) {
-                auto* progress = qobject_cast<QProgressDialog*>(widget);
-                if (progress != nullptr && progress->isVisible() && progress != last) {
-                    last = progress;
-                    const auto* label = progress->findChild<QLabel*>();
-                    shown.push_back((label ? label->text().toStdString() : "") +
-                                    (document->isClosed() ? ", closed" : ", open"));
-                    document->gate->open();
-                }
-            }
-        });
-        timer.start(10);
-    }
-};
+// The save progresses shown, each with whether the document was closed by then.
+test::SaveProgressWatch progressWatch(const std::shared_ptr<GatedDocument>& document) {
+    return test::SaveProgressWatch(document->gate, [document] {
+        return std::string(document->isClosed() ? ", closed" : ", open");
+    });
+}
 
 } // namespace
 
@@ -137,7 +117,7 @@ TEST(AsynchronousSave, AWindowClosedOrAQuitDuringASaveWaitsForItAndKeepsEveryEdi
         if (quitting) {
             sketch.addLayer("Meanwhile"); // written by the quit's own save
         }
-        ProgressWatch watch(sketch.document);
+        auto watch = progressWatch(sketch.document);
         if (quitting) {
             // What the quit asks of the documents (the whole quit would also
             // stop services other tests of this process use).
