@@ -367,9 +367,11 @@ NSDocument::BackgroundWrite Document::prepareAsynchronousWrite(const URL& url,
         }
         logFileResources().log(
             "Wrote %{public}@: on the main thread %f s (flattened canvas %f s, patches %f s, "
-            "archive %f s), then on the save's thread %f s (previews %f s, file %f s)",
+            "archive %f s), then on the save's thread %f s (waiting for the previews %f s: made "
+            "in %f s, JPEG %f s; file %f s)",
             url.lastPathComponent(), mainThread, flattening, steps->patches, steps->archive,
-            secondsBetween(began, std::chrono::steady_clock::now()), steps->previews, steps->file);
+            secondsBetween(began, std::chrono::steady_clock::now()), steps->previews,
+            steps->previewsMade, steps->previewsEncoded, steps->file);
         // Saves killed before their rename left their temporaries; this one went through.
         removeStaleTemporaries(url.filePath(), started);
     };
