@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <system_error>
 
@@ -290,22 +291,56 @@ double secondsBetween(std::chrono::steady_clock::time_point a,
     return std::chrono::duration<double>(b - a).count();
 }
 
+// A native document's file streamed through a temporary file, the version of
+// the file it replaces kept meanwhile, as VersionStore::replaceFile keeps it.
+void writeNative(const URL& url, CanvasArchive::PreparedWrite& canvas,
+                 const std::shared_ptr<NSBitmapImageRep>& flattened,
+                 const std::shared_ptr<VersionStore>& store, CanvasArchive::WriteSteps& steps) {
+    if (!store) {
+        NativeDocument::write(url.filePath(), canvas, flattened, &steps);
+        return;
+    }
+    auto keeping = std::async(std::launch::async, [&]() -> std::string {
+        try {
+            store->keepVersion(url);
+            return {};
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+    });
+    NativeDocument::write(url.filePath(), canvas, flattened, &steps,
+                          [&](const fs::path& temporary) {
+                              // The version is whole before the file it keeps is replaced.
+                              if (const std::string failure = keeping.get(); !failure.empty()) {
+                                  logFileResources().error("No version of %{public}@ was kept: "
+                                                           "%{public}@",
+                                                           url.path(), failure);
+                              }
+                              store->adoptIdentity(url, temporary);
+                          });
+}
+
 } // namespace
 
-// The native archive is made here whole; the save's thread writes its bytes.
+// Only the canvas's changed patches are encoded here, and the canvas
+// flattened: the previews, the archive and the file are made on the save's
+// thread from bytes no later edit changes.
 NSDocument::BackgroundWrite Document::prepareAsynchronousWrite(const URL& url,
                                                                const std::string& typeName,
                                                                NSSaveOperationType) {
     const auto start = std::chrono::steady_clock::now();
     const Flattened flat = flattened(typeName);
     const auto read = std::chrono::steady_clock::now();
-    auto bytes = std::make_shared<const Data>(
-        flat.type == FileType::velmora ? NativeDocument::data(*flat.canvas, flat.bitmap) : Data());
+    auto steps = std::make_shared<CanvasArchive::WriteSteps>();
+    std::shared_ptr<CanvasArchive::PreparedWrite> canvas;
+    if (flat.type == FileType::velmora) {
+        canvas = std::make_shared<CanvasArchive::PreparedWrite>(*flat.canvas, steps.get());
+    }
     const double mainThread = secondsBetween(start, std::chrono::steady_clock::now());
     const double flattening = secondsBetween(start, read);
     // Neither the canvas nor the document: only what the file is made of.
     return [url, name = displayName(), store = versionStore, type = flat.type, bitmap = flat.bitmap,
-            bytes = std::move(bytes), mainThread, flattening] {
+            canvas = std::move(canvas), steps, mainThread, flattening] {
         const auto began = std::chrono::steady_clock::now();
         const auto started = std::chrono::system_clock::now();
         // Named by the document and its file, never by the hidden temporary.
@@ -315,13 +350,12 @@ NSDocument::BackgroundWrite Document::prepareAsynchronousWrite(const URL& url,
                           error.what()});
         };
         try {
-            const Data flatBytes =
-                type == FileType::velmora ? Data() : FlatExport::data(*bitmap, type);
-            const Data& written = type == FileType::velmora ? *bytes : flatBytes;
-            if (store) {
-                store->replaceFile(url, written);
+            if (type == FileType::velmora) {
+                writeNative(url, *canvas, bitmap, store, *steps);
+            } else if (const Data bytes = FlatExport::data(*bitmap, type); store) {
+                store->replaceFile(url, bytes);
             } else {
-                writeFileAtomically(url.filePath(), written, 0644);
+                writeFileAtomically(url.filePath(), bytes, 0644);
             }
         } catch (const std::system_error& error) {
             throw failed(error);
@@ -332,10 +366,12 @@ NSDocument::BackgroundWrite Document::prepareAsynchronousWrite(const URL& url,
             throw failed(error);
         }
         logFileResources().log(
-            "Wrote %{public}@: on the main thread %f s (flattened canvas %f s), then on the "
-            "save's thread %f s",
-            url.lastPathComponent(), mainThread, flattening,
-            secondsBetween(began, std::chrono::steady_clock::now()));
+            "Wrote %{public}@: on the main thread %f s (flattened canvas %f s, patches %f s, "
+            "archive %f s), then on the save's thread %f s (waiting for the previews %f s: made "
+            "in %f s, JPEG %f s; file %f s)",
+            url.lastPathComponent(), mainThread, flattening, steps->patches, steps->archive,
+            secondsBetween(began, std::chrono::steady_clock::now()), steps->previews,
+            steps->previewsMade, steps->previewsEncoded, steps->file);
         // Saves killed before their rename left their temporaries; this one went through.
         removeStaleTemporaries(url.filePath(), started);
     };

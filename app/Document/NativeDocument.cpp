@@ -59,4 +59,12 @@ void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
         beforeReplace);
 }
 
+void write(const std::filesystem::path& path, CanvasArchive::PreparedWrite& canvas,
+           const std::shared_ptr<NSBitmapImageRep>& flattened, CanvasArchive::WriteSteps* steps,
+           const CanvasArchive::BeforeReplace& beforeReplace) {
+    canvas.write(
+        path, [&] { return CanvasPreviews::makeStandardPreviews(flattened); }, steps,
+        beforeReplace);
+}
+
 } // namespace velmora::NativeDocument

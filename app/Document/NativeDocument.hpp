@@ -40,6 +40,12 @@ void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
            const std::shared_ptr<NSBitmapImageRep>& flattened,
            CanvasArchive::WriteSteps* steps = nullptr,
            const CanvasArchive::BeforeReplace& beforeReplace = {});
+// The same with the canvas's part taken before, so that this may run on
+// another thread.
+void write(const std::filesystem::path& path, CanvasArchive::PreparedWrite& canvas,
+           const std::shared_ptr<NSBitmapImageRep>& flattened,
+           CanvasArchive::WriteSteps* steps = nullptr,
+           const CanvasArchive::BeforeReplace& beforeReplace = {});
 
 } // namespace NativeDocument
 

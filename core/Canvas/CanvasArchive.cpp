@@ -98,24 +98,48 @@ void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas
     write(path, canvas, sharing(previews), steps);
 }
 
+void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas& canvas,
+                          const PreviewsMaker& makePreviews, WriteSteps* steps,
+                          const BeforeReplace& beforeReplace) {
+    PreparedWrite(canvas, steps).write(path, makePreviews, steps, beforeReplace);
+}
+
+CanvasArchive::PreparedWrite::PreparedWrite(const LayeredCanvas& canvas, WriteSteps* steps)
+    : archiver_(std::make_unique<KeyedArchiver>(true)) {
+    RasterLayer::Patches patches;
+    collectPatches(canvas.immediateLayers(), patches);
+    refreshPatchCaches(patches, steps);
+    const auto start = std::chrono::steady_clock::now();
+    archiver_->userInfo[std::string(RasterLayer::Patch::cachesRefreshedKey)] = true;
+    archiver_->encodeEncodable(canvas, CanvasArchive::canvasKey);
+    archiver_->userInfo.erase(std::string(RasterLayer::Patch::cachesRefreshedKey));
+    if (steps) {
+        steps->archive = secondsSince(start);
+    }
+}
+
+CanvasArchive::PreparedWrite::PreparedWrite(PreparedWrite&&) noexcept = default;
+CanvasArchive::PreparedWrite&
+CanvasArchive::PreparedWrite::operator=(PreparedWrite&&) noexcept = default;
+CanvasArchive::PreparedWrite::~PreparedWrite() = default;
+
 // The file is written while the previews' JPEGs are still being encoded: the
 // archive holds a stand-in for each until the writing reaches them, which
 // comes last, so the canvas's bytes are written (and their flush to the disk
 // begun, piece by piece, by the file's own thread) meanwhile. The bytes are
 // those `encodedData` gives.
-void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas& canvas,
-                          const PreviewsMaker& makePreviews, WriteSteps* steps,
-                          const BeforeReplace& beforeReplace) {
-    RasterLayer::Patches patches;
-    collectPatches(canvas.immediateLayers(), patches);
-    KeyedArchiver archiver(true);
+void CanvasArchive::PreparedWrite::write(const std::filesystem::path& path,
+                                         const PreviewsMaker& makePreviews, WriteSteps* steps,
+                                         const BeforeReplace& beforeReplace) {
+    precondition(archiver_ != nullptr, "A prepared write written twice");
+    const auto archiver = std::move(archiver_);
     std::promise<std::size_t> counted;
     auto previewCount = counted.get_future();
     // A thread of its own, as in archiverFor; the future waits for it also
-    // when the patches or the writing throw. The user info is copied here:
-    // this thread changes the archiver's while the previews are encoded.
+    // when the writing throws. The user info is copied here: this thread
+    // changes the archiver's while the previews are encoded.
     double made = 0, encodedIn = 0; // that thread's, read once it is done
-    auto encoding = std::async(std::launch::async, [&, userInfo = archiver.userInfo] {
+    auto encoding = std::async(std::launch::async, [&, userInfo = archiver->userInfo] {
         auto began = std::chrono::steady_clock::now();
         std::shared_ptr<const CanvasPreviews> previews;
         try {
@@ -133,7 +157,6 @@ void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas
         encodedIn = secondsSince(began);
         return object;
     });
-    refreshPatchCaches(patches, steps);
     auto start = std::chrono::steady_clock::now();
     // As CanvasPreviews encodes itself: its JPEGs, in its order, under "previews".
     std::vector<SharedBytes> standIns;
@@ -147,9 +170,7 @@ void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas
     double waited = 0;
     PropertyListDictionary standIn;
     standIn.append("previews", std::move(standInArray));
-    archiver.userInfo[std::string(RasterLayer::Patch::cachesRefreshedKey)] = true;
-    archiver.encodeEncodable(canvas, CanvasArchive::canvasKey);
-    archiver.encodeObject(std::move(standIn), CanvasArchive::previewsKey);
+    archiver->encodeObject(std::move(standIn), CanvasArchive::previewsKey);
 
     start = std::chrono::steady_clock::now();
     AtomicFileWriter::Options options;
@@ -157,7 +178,7 @@ void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas
     AtomicFileWriter file(path, std::move(options));
     std::optional<PropertyListObject> encoded;
     const PropertyListArray* jpegs = nullptr;
-    archiver.write(file, [&](const SharedBytes& bytes) -> const SharedBytes& {
+    archiver->write(file, [&](const SharedBytes& bytes) -> const SharedBytes& {
         const auto it = std::find_if(standIns.begin(), standIns.end(), [&](const SharedBytes& s) {
             return s.data() == bytes.data();
         });

@@ -13,6 +13,8 @@
 
 namespace velmora {
 
+class KeyedArchiver;
+
 // The native document: a keyed archive whose top level holds the canvas under
 // "Canvas" and then its previews under "Previews", each as its coded tree.
 namespace CanvasArchive {
@@ -28,6 +30,7 @@ std::vector<uint8_t> encodedData(const LayeredCanvas& canvas, const CanvasPrevie
 // Where the time of a write went, in seconds of the calling thread's clock.
 struct WriteSteps {
     double patches = 0;  // the changed patches encoded, in parallel
+    double archive = 0;  // the canvas's archive made of the patches' bytes
     double previews = 0; // waiting for the previews (scaled, JPEG) once the patches are done
     double file = 0;     // the bytes written, flushed to the disk and renamed into place
     // On the previews' own thread, from the start: made (scaled) and encoded.
@@ -47,6 +50,26 @@ void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
 void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
            const std::function<std::shared_ptr<const CanvasPreviews>()>& makePreviews,
            WriteSteps* steps = nullptr, const BeforeReplace& beforeReplace = {});
+
+// A write in two parts: `PreparedWrite` takes what the file needs of the
+// canvas where the canvas is edited (only the changed patches encoded, the
+// others' bytes shared, never copied, since they never change); `write` then
+// makes the previews and the file on any thread, the canvas no longer read.
+class PreparedWrite {
+public:
+    explicit PreparedWrite(const LayeredCanvas& canvas, WriteSteps* steps = nullptr);
+    PreparedWrite(PreparedWrite&&) noexcept;
+    PreparedWrite& operator=(PreparedWrite&&) noexcept;
+    ~PreparedWrite();
+
+    // As `CanvasArchive::write` with previews; once only.
+    void write(const std::filesystem::path& path,
+               const std::function<std::shared_ptr<const CanvasPreviews>()>& makePreviews,
+               WriteSteps* steps = nullptr, const BeforeReplace& beforeReplace = {});
+
+private:
+    std::unique_ptr<KeyedArchiver> archiver_;
+};
 
 // Where the time of a read went, in seconds of the calling thread's clock.
 struct ReadSteps {

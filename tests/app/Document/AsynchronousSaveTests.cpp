@@ -7,18 +7,16 @@
 #include "Document/NativeDocument.hpp"
 #include "Document/Viewers/DocumentStoryboard.hpp"
 #include "app/Document/DocumentTestSupport.hpp"
+#include "core/Canvas/PixelTestSupport.hpp"
 #include "desktop/NSAlert.hpp"
 #include "desktop/NSWindow.hpp"
 #include "desktop/NSWindowController.hpp"
 #include "foundation/MainQueue.hpp"
+#include "support/SaveProgressWatch.hpp"
 #include "support/WriteGate.hpp"
 
 #include <QApplication>
-#include <QLabel>
-#include <QPointer>
-#include <QProgressDialog>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QWindow>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -99,29 +97,12 @@ struct OpenSketch {
     }
 };
 
-// Lets the gate open once for each save progress that comes on the screen,
-// noting what it says and whether the document was closed by then.
-struct ProgressWatch {
-    std::vector<std::string> shown;
-    QPointer<QProgressDialog> last;
-    QTimer timer;
-
-    explicit ProgressWatch(const std::shared_ptr<GatedDocument>& document) {
-        QObject::connect(&timer, &QTimer::timeout, [this, document] {
-            for (auto* widget : QApplication::topLevelWidgets()) {
-                auto* progress = qobject_cast<QProgressDialog*>(widget);
-                if (progress != nullptr && progress->isVisible() && progress != last) {
-                    last = progress;
-                    const auto* label = progress->findChild<QLabel*>();
-                    shown.push_back((label ? label->text().toStdString() : "") +
-                                    (document->isClosed() ? ", closed" : ", open"));
-                    document->gate->open();
-                }
-            }
-        });
-        timer.start(10);
-    }
-};
+// The save progresses shown, each with whether the document was closed by then.
+test::SaveProgressWatch progressWatch(const std::shared_ptr<GatedDocument>& document) {
+    return test::SaveProgressWatch(document->gate, [document] {
+        return std::string(document->isClosed() ? ", closed" : ", open");
+    });
+}
 
 } // namespace
 
@@ -137,7 +118,7 @@ TEST(AsynchronousSave, AWindowClosedOrAQuitDuringASaveWaitsForItAndKeepsEveryEdi
         if (quitting) {
             sketch.addLayer("Meanwhile"); // written by the quit's own save
         }
-        ProgressWatch watch(sketch.document);
+        auto watch = progressWatch(sketch.document);
         if (quitting) {
             // What the quit asks of the documents (the whole quit would also
             // stop services other tests of this process use).
@@ -156,6 +137,62 @@ TEST(AsynchronousSave, AWindowClosedOrAQuitDuringASaveWaitsForItAndKeepsEveryEdi
         EXPECT_EQ(sketch.savedLayerNames(), layers);
         EXPECT_TRUE(sketch.alerts.empty());
     }
+}
+
+// A stroke on a new layer, File > Save, then while the file is written a
+// second stroke and another layer: reopened, the file holds every pixel as
+// the save began and the untouched layer's stored bytes as they were; the
+// document stays edited, and the next save holds the rest.
+TEST(AsynchronousSave, EditsWhileASaveWritesStayOutOfItsFileAndItsPixelsAreExact) {
+    OpenSketch sketch;
+    const auto canvas = sketch.document->layeredCanvas();
+    sketch.addLayer("Added");
+    const auto added = std::static_pointer_cast<RasterLayer>(canvas->immediateLayers()[1]);
+    const auto stroke = [&](int64_t x, int64_t y) { // as a finished stroke leaves the layer
+        added->paste(*test::asymmetricPicture(6, 4), {x, y, 0});
+        sketch.document->updateChangeCount(NSDocumentChangeType::changeDone);
+    };
+    stroke(3, 2);
+    const auto patchesOf = [](const LayeredCanvas& of, std::size_t layer) {
+        return std::static_pointer_cast<RasterLayer>(of.immediateLayers()[layer])->patches();
+    };
+    const auto pixelsOf = [&](const LayeredCanvas& of) {
+        std::vector<std::vector<uint8_t>> pixels;
+        for (const std::size_t layer : {0, 1}) {
+            for (const auto& patch : patchesOf(of, layer)) {
+                pixels.push_back(testing::texturePixels(patch->texture()));
+                // A file keeps no colour where nothing is painted.
+                for (std::size_t i = 0; i < pixels.back().size(); i += 4) {
+                    if (pixels.back()[i + 3] == 0) {
+                        std::fill_n(pixels.back().begin() + std::ptrdiff_t(i), 3, 0);
+                    }
+                }
+            }
+        }
+        return pixels;
+    };
+    const auto before = CanvasArchive::readCanvas(test::readFile(sketch.path));
+    sketch.document->performAction("saveDocument:", nullptr); // File > Save
+    const auto atSave = pixelsOf(*canvas);
+    stroke(9, 6);
+    sketch.addLayer("Meanwhile");
+    sketch.document->gate->open();
+    sketch.document->waitForSaves();
+    MainQueue::runUntilIdle();
+
+    const auto saved = CanvasArchive::readCanvas(test::readFile(sketch.path));
+    EXPECT_EQ(sketch.savedLayerNames(), (std::vector<std::string>{"Ink", "Added"}));
+    EXPECT_EQ(pixelsOf(*saved), atSave);
+    ASSERT_EQ(patchesOf(*saved, 0).size(), 1u);
+    EXPECT_EQ(patchesOf(*saved, 0)[0]->cachedTiffData, patchesOf(*before, 0)[0]->cachedTiffData);
+    EXPECT_TRUE(sketch.document->isDocumentEdited());
+    EXPECT_TRUE(sketch.alerts.empty());
+
+    sketch.document->gate->open();
+    sketch.document->performAction("saveDocument:", nullptr);
+    sketch.document->waitForSaves();
+    EXPECT_EQ(sketch.savedLayerNames(), (std::vector<std::string>{"Ink", "Added", "Meanwhile"}));
+    EXPECT_EQ(pixelsOf(*CanvasArchive::readCanvas(test::readFile(sketch.path))), pixelsOf(*canvas));
 }
 
 // The disk fills while the save's thread writes: one alert once that is known,

@@ -9,14 +9,11 @@
 #include "foundation/MainQueue.hpp"
 #include "foundation/Timer.hpp"
 #include "foundation/UserDefaults.hpp"
+#include "support/SaveProgressWatch.hpp"
 #include "support/WriteGate.hpp"
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QLabel>
-#include <QPointer>
-#include <QProgressDialog>
-#include <QTimer>
 #include <csignal>
 #include <deque>
 #include <filesystem>
@@ -593,32 +590,18 @@ TEST_F(DocumentTest, ClosingAndQuittingWaitForTheSaveInFlightShowingItsProgress)
             document->edit("newer");
         }
 
-        std::vector<std::string> shown; // each progress's text, and whether closed then
-        QPointer<QProgressDialog> last;
-        QTimer watch;
-        QObject::connect(&watch, &QTimer::timeout, [&] {
-            for (auto* widget : QApplication::topLevelWidgets()) {
-                auto* progress = qobject_cast<QProgressDialog*>(widget);
-                if (progress != nullptr && progress->isVisible() && progress != last) {
-                    last = progress;
-                    const auto* label = progress->findChild<QLabel*>();
-                    shown.push_back((label ? label->text().toStdString() : "") +
-                                    (document->isClosed() ? " closed" : " open"));
-                    document->gate->open();
-                }
-            }
+        test::SaveProgressWatch watch(document->gate, [&] {
+            return std::string(document->isClosed() ? " closed" : " open");
         });
-        watch.start(10);
         if (quitting) {
             NSApplication::shared().terminate();
         } else {
             window->performClose();
         }
-        watch.stop();
 
         const std::string progress = "Saving \"close\"… open";
         const std::vector<std::string> expected(quitting ? 2 : 1, progress);
-        EXPECT_EQ(shown, expected);
+        EXPECT_EQ(watch.shown, expected);
         EXPECT_TRUE(document->isClosed());
         EXPECT_FALSE(window->isVisible());
         EXPECT_EQ(contents(path), quitting ? "newer" : "new");
