@@ -20,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace velmora {
 
@@ -45,14 +46,17 @@ public:
         if (app == nullptr) {
             return;
         }
-        QMetaObject::invokeMethod(
-            app,
-            [weak = weak_from_this()] {
-                if (auto self = weak.lock(); self != nullptr && self->widget_ != nullptr) {
-                    self->widget_->showPresented();
-                }
-            },
-            Qt::QueuedConnection);
+        bool first = false;
+        {
+            auto& w = waiting();
+            std::lock_guard lock(w.mutex);
+            first = w.hosts.empty();
+            w.hosts.push_back(weak_from_this());
+        }
+        if (first) {
+            QMetaObject::invokeMethod(
+                app, [] { showWaiting(); }, Qt::QueuedConnection);
+        }
     }
 
     std::shared_ptr<CAMetalDrawable> take() {
@@ -62,6 +66,31 @@ public:
     }
 
 private:
+    // The hosts with a drawable for the main thread. The posted call carries
+    // nothing of its own: Qt's event queue orders it with locks a thread
+    // checker cannot see, so the hand-over goes through this mutex instead.
+    struct Waiting {
+        std::mutex mutex;
+        std::vector<std::weak_ptr<Host>> hosts;
+    };
+    static Waiting& waiting() {
+        static auto* shared = new Waiting; // a timeline thread may post during exit
+        return *shared;
+    }
+    static void showWaiting() {
+        std::vector<std::weak_ptr<Host>> hosts;
+        {
+            auto& w = waiting();
+            std::lock_guard lock(w.mutex);
+            hosts.swap(w.hosts);
+        }
+        for (const auto& weak : hosts) {
+            if (auto self = weak.lock(); self != nullptr && self->widget_ != nullptr) {
+                self->widget_->showPresented();
+            }
+        }
+    }
+
     QPointer<MTKViewHostWidget> widget_; // main thread only
     std::mutex mutex_;
     std::shared_ptr<CAMetalDrawable> pending_;
