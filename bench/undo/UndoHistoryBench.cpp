@@ -238,10 +238,13 @@ void BM_LongSession(benchmark::State& state) {
         state.counters["history_in_file_MB"] = double(store->bytesInFile()) / 1e6;
         state.counters["heap_in_use_MB"] = double(mallinfo2().uordblks) / 1e6;
 
+        // Every stroke undone, the oldest read back from the file.
+        resetPeak();
         std::vector<double> undos;
         for (int i = 0; i < strokes; ++i) {
             undos.push_back(s.timedUndo());
         }
+        const double undoingPeak = resident().peak;
         bench::parallelCopy(dst.data(), src.data(), oldestBytes);
         const auto c0 = Clock::now();
         bench::parallelCopy(dst.data(), src.data(), oldestBytes);
@@ -259,6 +262,9 @@ void BM_LongSession(benchmark::State& state) {
         state.counters["rss_start_MB"] = start.now / 1e6;
         state.counters["rss_peak_MB"] = end.peak / 1e6;
         state.counters["rss_end_MB"] = end.now / 1e6;
+        state.counters["rss_undoing_peak_MB"] = undoingPeak / 1e6;
+        state.counters["beyond_document_undoing_peak_MB"] =
+            (undoingPeak - s.documentResident) / 1e6;
         // All that painting added to the document's own, the first strokes' included.
         state.counters["beyond_document_MB"] = (end.now - s.documentResident) / 1e6;
         state.counters["beyond_document_peak_MB"] = (end.peak - s.documentResident) / 1e6;
