@@ -7,9 +7,7 @@
 #include "Canvas/LayeredCanvas.hpp"
 #include "Canvas/RasterLayer.hpp"
 #include "PaintedBitmap.hpp"
-#include "Rendering/MetalHelper.hpp"
 #include "engine/PaintingScene.hpp"
-#include "gpu/cpu/Workers.hpp"
 
 #include <memory>
 #include <string>
@@ -19,14 +17,9 @@ namespace velmora::bench {
 // The painted picture, premultiplied, as a layer's patch at `region`'s origin.
 inline std::shared_ptr<RasterLayer> paintedLayer(int index, const MTLRegion& region) {
     const auto bitmap = paintedBitmap(region.size.width, index);
-    auto texture = MetalHelper::shared()->makeTexture(
-        region.size, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
-        MTLPixelFormat::rgba8Unorm, "layer " + std::to_string(index));
-    const MTLTextureContents contents = texture->contents();
-    cpu::parallelRows(0, region.size.height, [&](int64_t y0, int64_t y1) {
-        for (int64_t y = y0; y < y1; ++y) {
+    return scene::rowPaintedLayer(
+        index, region, "Layer " + std::to_string(index + 1), [&](int64_t y, uint8_t* out) {
             const uint8_t* in = bitmap->row(y);
-            uint8_t* out = contents.row(y);
             for (int64_t x = 0; x < region.size.width; ++x) {
                 const int alpha = index == 0 ? 255 : in[4 * x + 3];
                 for (int c = 0; c < 3; ++c) {
@@ -34,9 +27,7 @@ inline std::shared_ptr<RasterLayer> paintedLayer(int index, const MTLRegion& reg
                 }
                 out[4 * x + 3] = uint8_t(alpha);
             }
-        }
-    });
-    return RasterLayer::make("Layer " + std::to_string(index + 1), texture, region.origin);
+        });
 }
 
 // The scene's canvas with those layers, the top one active.

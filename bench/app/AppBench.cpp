@@ -18,6 +18,7 @@
 // - brush cursors of 24, 260 and 1080 points at backing scale 2: the main
 //   thread's part of putting one on screen, as a ratio to a copy of the cursor
 //   image's bytes.
+#include "BenchDocument.hpp"
 #include "BenchSupport.hpp"
 #include "Document/Viewers/DrawingController.hpp"
 #include "Document/Viewers/Viewer.hpp"
@@ -57,28 +58,8 @@ using bench::percentile;
 constexpr double sampleRate = 240;
 constexpr double strokeSeconds = 5;
 
-class BenchDocument : public UndoLockable,
-                      public BitmapReceiver,
-                      public std::enable_shared_from_this<BenchDocument> {
-public:
-    std::shared_ptr<UndoLock> makeUndoLock() override {
-        struct Lock : UndoLock {
-            std::shared_ptr<BenchDocument> document;
-        };
-        auto lock = std::make_shared<Lock>();
-        lock->document = shared_from_this();
-        return lock;
-    }
-    std::shared_ptr<BitmapProvider> bitmapProvider() const override { return provider.lock(); }
-    void setBitmapProvider(const std::shared_ptr<BitmapProvider>& p) override { provider = p; }
-    std::shared_ptr<UndoManager> undoManager = std::make_shared<UndoManager>();
-    std::weak_ptr<BitmapProvider> provider;
-};
-
-struct ViewDelegate : DrawingControllerDelegate {
-    std::shared_ptr<MTKView> canvasView() override { return view; }
-    std::shared_ptr<MTKView> view;
-};
+using bench::BenchDocument;
+using ViewDelegate = BenchDocument::ViewDelegate;
 
 // The brush tool's pen path until the tool itself exists: view points to
 // drawable pixels to canvas pixels, into the stroke queue; pen up closes it.

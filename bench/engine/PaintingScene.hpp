@@ -16,26 +16,36 @@ namespace velmora::bench::scene {
 
 inline constexpr int64_t side = 8000;
 
-// Paints a square patch of the layer with varied colour and alpha.
-inline std::shared_ptr<RasterLayer> paintedLayer(int index, const MTLRegion& region) {
+// A layer at `region`'s origin whose texture `paintRow(y, row)` fills a row at
+// a time, rows on several threads.
+template <typename PaintRow>
+std::shared_ptr<RasterLayer> rowPaintedLayer(int index, const MTLRegion& region,
+                                             const std::string& name, PaintRow paintRow) {
     auto texture = MetalHelper::shared()->makeTexture(
         region.size, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
         MTLPixelFormat::rgba8Unorm, "layer " + std::to_string(index));
     const MTLTextureContents contents = texture->contents();
     cpu::parallelRows(0, region.size.height, [&](int64_t y0, int64_t y1) {
         for (int64_t y = y0; y < y1; ++y) {
-            uint8_t* row = contents.row(y);
-            uint32_t s = uint32_t(y * 2654435761u + uint32_t(index) * 40503u);
-            for (int64_t x = 0; x < region.size.width; ++x) {
-                s = s * 1664525u + 1013904223u;
-                row[4 * x] = uint8_t(s >> 24);
-                row[4 * x + 1] = uint8_t(s >> 16);
-                row[4 * x + 2] = uint8_t(s >> 8);
-                row[4 * x + 3] = index == 0 ? 255 : uint8_t((s >> 3) | 0x20);
-            }
+            paintRow(y, contents.row(y));
         }
     });
-    return RasterLayer::make("Layer " + std::to_string(index), texture, region.origin);
+    return RasterLayer::make(name, texture, region.origin);
+}
+
+// Paints a square patch of the layer with varied colour and alpha.
+inline std::shared_ptr<RasterLayer> paintedLayer(int index, const MTLRegion& region) {
+    return rowPaintedLayer(index, region, "Layer " + std::to_string(index),
+                           [&](int64_t y, uint8_t* row) {
+                               uint32_t s = uint32_t(y * 2654435761u + uint32_t(index) * 40503u);
+                               for (int64_t x = 0; x < region.size.width; ++x) {
+                                   s = s * 1664525u + 1013904223u;
+                                   row[4 * x] = uint8_t(s >> 24);
+                                   row[4 * x + 1] = uint8_t(s >> 16);
+                                   row[4 * x + 2] = uint8_t(s >> 8);
+                                   row[4 * x + 3] = index == 0 ? 255 : uint8_t((s >> 3) | 0x20);
+                               }
+                           });
 }
 
 // The background painted all over, nine layers painted over a quarter of the

@@ -10,23 +10,17 @@
 //   the oldest as ratios to the newest and to a parallel copy of the stroke's
 //   bounding pixels;
 // - what of the growth stays once the history is cleared (not the history's).
+#include "BenchDocument.hpp"
 #include "BenchSupport.hpp"
-#include "Canvas/RasterLayer.hpp"
-#include "Document/BitmapProvider.hpp"
-#include "Document/UndoLock.hpp"
 #include "Document/Viewers/DrawingController.hpp"
 #include "Document/Viewers/SnapshotStore.hpp"
-#include "PaintedBitmap.hpp"
+#include "PaintedDocument.hpp"
 #include "Rendering/BenchmarkedRenderer.hpp"
-#include "Rendering/MetalHelper.hpp"
 #include "Timing.hpp"
 #include "desktop/QtMainQueue.hpp"
-#include "desktop/UndoManager.hpp"
-#include "engine/PaintingScene.hpp"
 #include "foundation/MainQueue.hpp"
 #include "foundation/UserDefaults.hpp"
 #include "gpu/HeadlessViewHost.hpp"
-#include "gpu/cpu/Workers.hpp"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -38,7 +32,6 @@
 #include <malloc.h>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace velmora;
@@ -71,56 +64,8 @@ void resetPeak() {
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-double historyLimit() {
-    const double machine = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE));
-    return std::min(2e9, machine / 4);
-}
-
-class BenchDocument : public UndoLockable,
-                      public BitmapReceiver,
-                      public std::enable_shared_from_this<BenchDocument> {
-public:
-    std::shared_ptr<UndoLock> makeUndoLock() override {
-        struct Lock : UndoLock {
-            std::shared_ptr<BenchDocument> document;
-        };
-        auto lock = std::make_shared<Lock>();
-        lock->document = shared_from_this();
-        return lock;
-    }
-    std::shared_ptr<BitmapProvider> bitmapProvider() const override { return provider.lock(); }
-    void setBitmapProvider(const std::shared_ptr<BitmapProvider>& p) override { provider = p; }
-    std::shared_ptr<UndoManager> undoManager = std::make_shared<UndoManager>();
-    std::weak_ptr<BitmapProvider> provider;
-};
-
-struct ViewDelegate : DrawingControllerDelegate {
-    std::shared_ptr<MTKView> canvasView() override { return view; }
-    std::shared_ptr<MTKView> view;
-};
-
-// The painted picture, premultiplied, as a layer's patch.
-std::shared_ptr<RasterLayer> paintedLayer(int index, const MTLRegion& region) {
-    const auto bitmap = bench::paintedBitmap(region.size.width, index);
-    auto texture = MetalHelper::shared()->makeTexture(
-        region.size, MTLTextureUsage::shaderReadWrite, MTLStorageMode::private_,
-        MTLPixelFormat::rgba8Unorm, "layer " + std::to_string(index));
-    const MTLTextureContents contents = texture->contents();
-    cpu::parallelRows(0, region.size.height, [&](int64_t y0, int64_t y1) {
-        for (int64_t y = y0; y < y1; ++y) {
-            const uint8_t* in = bitmap->row(y);
-            uint8_t* out = contents.row(y);
-            for (int64_t x = 0; x < region.size.width; ++x) {
-                const int alpha = index == 0 ? 255 : in[4 * x + 3];
-                for (int c = 0; c < 3; ++c) {
-                    out[4 * x + c] = uint8_t((in[4 * x + c] * alpha + 127) / 255);
-                }
-                out[4 * x + 3] = uint8_t(alpha);
-            }
-        }
-    });
-    return RasterLayer::make("Layer " + std::to_string(index + 1), texture, region.origin);
-}
+using bench::BenchDocument;
+using ViewDelegate = BenchDocument::ViewDelegate;
 
 // A stroke as a hand draws one with the mouse at fitted zoom (some 7 canvas
 // pixels a view point): a wandering path.
@@ -180,7 +125,7 @@ struct Session {
     double documentResident = 0;
 
     Session() {
-        const Layers layers = bench::scene::sceneLayers(paintedLayer);
+        const Layers layers = bench::scene::sceneLayers(bench::paintedLayer);
         canvas = LayeredCanvas::make({bench::scene::side, bench::scene::side, 1});
         canvas->setImmediateLayers(layers);
         canvas->setActiveLayer(layers.front());
@@ -253,7 +198,7 @@ Session& session() {
 void BM_LongSession(benchmark::State& state) {
     auto& s = session();
     const int strokes = int(state.range(0));
-    const double limit = historyLimit();
+    const double limit = double(SnapshotStore::historyLimit());
     // The same strokes in every repetition.
     std::mt19937 random(20240611);
     std::vector<StrokePath> paths;
@@ -293,10 +238,13 @@ void BM_LongSession(benchmark::State& state) {
         state.counters["history_in_file_MB"] = double(store->bytesInFile()) / 1e6;
         state.counters["heap_in_use_MB"] = double(mallinfo2().uordblks) / 1e6;
 
+        // Every stroke undone, the oldest read back from the file.
+        resetPeak();
         std::vector<double> undos;
         for (int i = 0; i < strokes; ++i) {
             undos.push_back(s.timedUndo());
         }
+        const double undoingPeak = resident().peak;
         bench::parallelCopy(dst.data(), src.data(), oldestBytes);
         const auto c0 = Clock::now();
         bench::parallelCopy(dst.data(), src.data(), oldestBytes);
@@ -311,6 +259,12 @@ void BM_LongSession(benchmark::State& state) {
         const double growth = end.now - start.now, peak = end.peak - start.now;
         state.counters["without_history_MB"] = residual / 1e6;
         state.counters["document_MB"] = s.documentResident / 1e6;
+        state.counters["rss_start_MB"] = start.now / 1e6;
+        state.counters["rss_peak_MB"] = end.peak / 1e6;
+        state.counters["rss_end_MB"] = end.now / 1e6;
+        state.counters["rss_undoing_peak_MB"] = undoingPeak / 1e6;
+        state.counters["beyond_document_undoing_peak_MB"] =
+            (undoingPeak - s.documentResident) / 1e6;
         // All that painting added to the document's own, the first strokes' included.
         state.counters["beyond_document_MB"] = (end.now - s.documentResident) / 1e6;
         state.counters["beyond_document_peak_MB"] = (end.peak - s.documentResident) / 1e6;
@@ -324,6 +278,16 @@ void BM_LongSession(benchmark::State& state) {
         state.counters["undo_newest_ms"] = undos.front();
         state.counters["undo_oldest_ms"] = undos.back();
         state.counters["undo_med_ms"] = bench::percentile(undos, 0.5);
+        // The oldest hundred, read back from the file, against the newest hundred.
+        const size_t tail = std::min<size_t>(100, undos.size());
+        const std::vector<double> newest(undos.begin(), undos.begin() + tail),
+            oldest100(undos.end() - tail, undos.end());
+        state.counters["undo_oldest100_p10_ms"] = bench::percentile(oldest100, 0.1);
+        state.counters["undo_oldest100_med_ms"] = bench::percentile(oldest100, 0.5);
+        state.counters["undo_oldest100_p90_ms"] = bench::percentile(oldest100, 0.9);
+        state.counters["undo_newest100_med_ms"] = bench::percentile(newest, 0.5);
+        state.counters["oldest100_to_newest100"] =
+            bench::percentile(oldest100, 0.5) / bench::percentile(newest, 0.5);
         state.counters["oldest_to_newest"] = undos.back() / undos.front();
         state.counters["oldest_copy_ms"] = copy;
         state.counters["oldest_to_copy"] = undos.back() / copy;
@@ -333,7 +297,6 @@ void BM_LongSession(benchmark::State& state) {
 }
 BENCHMARK(BM_LongSession)
     ->ArgNames({"strokes"})
-    ->Arg(300)
     ->Arg(1500)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
