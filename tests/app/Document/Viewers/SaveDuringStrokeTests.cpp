@@ -4,6 +4,7 @@
 #include "Document/Viewers/DocumentStoryboard.hpp"
 #include "Document/Viewers/DocumentViewController.hpp"
 #include "Document/Viewers/DrawingViewController.hpp"
+#include "DocumentWindowTestSupport.hpp"
 #include "DrawingTestSupport.hpp"
 #include "app/Document/DocumentTestSupport.hpp"
 #include "core/Canvas/PixelTestSupport.hpp"
@@ -47,16 +48,7 @@ struct PenOnDocument {
         document->setContent(canvas);
         document->setFileURL(URL::fileURL(path, false));
         document->setFileType(native);
-        document->makeWindowControllers();
-        document->showWindows();
-        drawing = std::dynamic_pointer_cast<DocumentViewController>(
-                      document->windowControllers().front()->contentViewController())
-                      ->drawingViewController();
-        // Fixed, as the maximised window's layout may come a turn later on a
-        // loaded machine and would refit the canvas, or resize it mid-stroke.
-        drawing->view()->setFixedSize(side, side);
-        drawing->viewer().updateViewGeometry();
-        MainQueue::runUntilIdle(); // the fit
+        drawing = showForDrawing(*document);
     }
     ~PenOnDocument() {
         document->close();

@@ -4,6 +4,7 @@
 #include "Document/Viewers/DocumentViewController.hpp"
 #include "Document/Viewers/DrawingViewController.hpp"
 #include "Document/Viewers/SnapshotStore.hpp"
+#include "DocumentWindowTestSupport.hpp"
 #include "DrawingTestSupport.hpp"
 #include "desktop/NSWindowController.hpp"
 
@@ -42,16 +43,7 @@ struct PenOnDocument {
         canvas->setImmediateLayers({ink, top});
         canvas->setActiveLayer(ink);
         document->setContent(canvas);
-        document->makeWindowControllers();
-        document->showWindows();
-        drawing = std::dynamic_pointer_cast<DocumentViewController>(
-                      document->windowControllers().front()->contentViewController())
-                      ->drawingViewController();
-        // Fixed, as the maximised window's layout may come a turn later on a
-        // loaded machine and would refit the canvas, or resize it mid-stroke.
-        drawing->view()->setFixedSize(side, side);
-        drawing->viewer().updateViewGeometry();
-        MainQueue::runUntilIdle(); // the fit
+        drawing = showForDrawing(*document);
         controller()->setSnapshotStore(this->store);
     }
 
