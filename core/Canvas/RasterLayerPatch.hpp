@@ -115,11 +115,11 @@ public:
         std::once_flag settled_;
     };
     // Copies what the TIFF of the pixels as every command committed so far
-    // leaves them needs (the rows of the changed strips, or every row) for
+    // leaves them needs (the rows of the changed strips) for
     // `DeferredTiff::encode` to make on any thread; none when the cache is
-    // current. Until it is made the patch encodes its stand-in wherever the
-    // user info holds `tiffsDeferredKey`; the cache takes it afterwards.
-    // Waits for pending GPU work.
+    // current or only a whole TIFF will do, which is then made here. Until it is made the patch
+    // encodes its stand-in wherever the user info holds `tiffsDeferredKey`; the cache takes it
+    // afterwards. Waits for pending GPU work.
     std::shared_ptr<DeferredTiff> deferCache();
     // The same for many patches with one wait, the copies in parallel: the
     // TIFFs to make, one for each patch whose pixels changed.

@@ -297,6 +297,12 @@ std::shared_ptr<RasterLayerPatch::DeferredTiff> RasterLayerPatch::copyForTiff() 
             tiff->changedRows_ = *rows;
         }
     }
+    // A whole TIFF is made here: a copy of every row would cost as much, in
+    // memory of its size touched for the first time.
+    if (tiff->previous_.empty()) {
+        renderCache();
+        return nullptr;
+    }
     const size_t rowBytes = size_t(4 * c.width);
     tiff->rowOffsets_.assign(size_t(c.height), -1);
     std::vector<int64_t> rows;
