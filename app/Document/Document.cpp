@@ -322,9 +322,9 @@ void writeNative(const URL& url, CanvasArchive::PreparedWrite& canvas,
 
 } // namespace
 
-// Only the canvas's changed patches are encoded here, and the canvas
-// flattened: the previews, the archive and the file are made on the save's
-// thread from bytes no later edit changes.
+// Only the canvas's changed strips are copied here, and the canvas
+// flattened: the patches' TIFFs, the previews, the archive and the file are
+// made on the save's thread from bytes no later edit changes.
 NSDocument::BackgroundWrite Document::prepareAsynchronousWrite(const URL& url,
                                                                const std::string& typeName,
                                                                NSSaveOperationType) {
@@ -334,7 +334,8 @@ NSDocument::BackgroundWrite Document::prepareAsynchronousWrite(const URL& url,
     auto steps = std::make_shared<CanvasArchive::WriteSteps>();
     std::shared_ptr<CanvasArchive::PreparedWrite> canvas;
     if (flat.type == FileType::velmora) {
-        canvas = std::make_shared<CanvasArchive::PreparedWrite>(*flat.canvas, steps.get());
+        canvas = std::make_shared<CanvasArchive::PreparedWrite>(
+            *flat.canvas, steps.get(), CanvasArchive::PreparedWrite::Patches::encodedByWrite);
     }
     const double mainThread = secondsBetween(start, std::chrono::steady_clock::now());
     const double flattening = secondsBetween(start, read);
@@ -368,10 +369,10 @@ NSDocument::BackgroundWrite Document::prepareAsynchronousWrite(const URL& url,
         logFileResources().log(
             "Wrote %{public}@: on the main thread %f s (flattened canvas %f s, patches %f s, "
             "archive %f s), then on the save's thread %f s (waiting for the previews %f s: made "
-            "in %f s, JPEG %f s; file %f s)",
+            "in %f s, JPEG %f s; file %f s; patches encoded in %f s)",
             url.lastPathComponent(), mainThread, flattening, steps->patches, steps->archive,
             secondsBetween(began, std::chrono::steady_clock::now()), steps->previews,
-            steps->previewsMade, steps->previewsEncoded, steps->file);
+            steps->previewsMade, steps->previewsEncoded, steps->file, steps->patchesEncoded);
         // Saves killed before their rename left their temporaries; this one went through.
         removeStaleTemporaries(url.filePath(), started);
     };

@@ -231,7 +231,8 @@ void plainWrite(const std::filesystem::path& path, const std::vector<uint8_t>& b
 }
 
 // The program benchmark's document (ten painted 8000 x 8000 layers, 301 MB),
-// saved through the document after three small strokes as File > Save saves
+// saved through the document after three small strokes (argument 0) or six
+// strokes across the canvas (1) as File > Save saves
 // it: the main thread's part (what the file needs, taken while the user
 // waits) and the whole save to its file's rename, beside a plain write of the
 // file's bytes with its flush in the same iteration.
@@ -250,11 +251,19 @@ void BM_SaveInParts(benchmark::State& state) {
         helper.makeTexture({side, side, 1}, MTLTextureUsage::shaderReadWrite,
                            MTLStorageMode::private_, MTLPixelFormat::rgba32Float, std::nullopt);
     int n = 0;
+    // Small strokes, or six strokes across the whole canvas of about 140 rows each, as
+    // the program's benchmark draws them.
+    const bool wide = state.range(0) != 0;
+    const std::vector<std::size_t> layers =
+        wide ? std::vector<std::size_t>{9, 8, 6, 5, 3, 0} : std::vector<std::size_t>{9, 5, 0};
     const auto paint = [&] {
         const auto cb = helper.commandQueue()->commandBuffer();
-        for (const std::size_t layer : {std::size_t(9), std::size_t(5), std::size_t(0)}) {
-            const MTLRegion region{{3000 + 97 * (n % 20), 3500 + 31 * int64_t(layer), 0},
-                                   {96, 24, 1}};
+        for (std::size_t i = 0; i < layers.size(); ++i) {
+            const std::size_t layer = layers[i];
+            const MTLRegion region =
+                wide
+                    ? MTLRegion{{0, 400 + 1250 * int64_t(i) + 7 * (n % 20), 0}, {side, 138, 1}}
+                    : MTLRegion{{3000 + 97 * (n % 20), 3500 + 31 * int64_t(layer), 0}, {96, 24, 1}};
             helper.fill(stroke, *NSColor::colorWithSRGBRed(0.1, 0.2, 0.3 + 0.01 * (n % 50), 1),
                         region, cb);
             std::static_pointer_cast<RasterLayer>(canvas->immediateLayers()[layer])
@@ -426,7 +435,7 @@ void BM_ExportTIFF(benchmark::State& state) {
 BENCHMARK(BM_NativeSaveAllPatches)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_NativeSaveUnchanged)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_NativeSaveAfterSmallStroke)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
-BENCHMARK(BM_SaveInParts)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(9);
+BENCHMARK(BM_SaveInParts)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(9);
 BENCHMARK(BM_NativeOpen)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_NativeSaveKeepingAVersion)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_NativeOpenTenLayers)

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <future>
 #include <optional>
+#include <tbb/parallel_for_each.h>
+#include <unordered_map>
 
 namespace velmora {
 
@@ -104,15 +106,26 @@ void CanvasArchive::write(const std::filesystem::path& path, const LayeredCanvas
     PreparedWrite(canvas, steps).write(path, makePreviews, steps, beforeReplace);
 }
 
-CanvasArchive::PreparedWrite::PreparedWrite(const LayeredCanvas& canvas, WriteSteps* steps)
+CanvasArchive::PreparedWrite::PreparedWrite(const LayeredCanvas& canvas, WriteSteps* steps,
+                                            Patches encoding)
     : archiver_(std::make_unique<KeyedArchiver>(true)) {
     RasterLayer::Patches patches;
     collectPatches(canvas.immediateLayers(), patches);
-    refreshPatchCaches(patches, steps);
+    if (encoding == Patches::encodedByWrite) {
+        const auto start = std::chrono::steady_clock::now();
+        deferred_ = RasterLayer::Patch::deferCaches(patches);
+        if (steps) {
+            steps->patches = secondsSince(start);
+        }
+    } else {
+        refreshPatchCaches(patches, steps);
+    }
     const auto start = std::chrono::steady_clock::now();
     archiver_->userInfo[std::string(RasterLayer::Patch::cachesRefreshedKey)] = true;
+    archiver_->userInfo[std::string(RasterLayer::Patch::tiffsDeferredKey)] = true;
     archiver_->encodeEncodable(canvas, CanvasArchive::canvasKey);
     archiver_->userInfo.erase(std::string(RasterLayer::Patch::cachesRefreshedKey));
+    archiver_->userInfo.erase(std::string(RasterLayer::Patch::tiffsDeferredKey));
     if (steps) {
         steps->archive = secondsSince(start);
     }
@@ -121,7 +134,11 @@ CanvasArchive::PreparedWrite::PreparedWrite(const LayeredCanvas& canvas, WriteSt
 CanvasArchive::PreparedWrite::PreparedWrite(PreparedWrite&&) noexcept = default;
 CanvasArchive::PreparedWrite&
 CanvasArchive::PreparedWrite::operator=(PreparedWrite&&) noexcept = default;
-CanvasArchive::PreparedWrite::~PreparedWrite() = default;
+CanvasArchive::PreparedWrite::~PreparedWrite() {
+    for (const auto& tiff : deferred_) {
+        tiff->abandon();
+    }
+}
 
 // The file is written while the previews' JPEGs are still being encoded: the
 // archive holds a stand-in for each until the writing reaches them, which
@@ -133,6 +150,22 @@ void CanvasArchive::PreparedWrite::write(const std::filesystem::path& path,
                                          const BeforeReplace& beforeReplace) {
     precondition(archiver_ != nullptr, "A prepared write written twice");
     const auto archiver = std::move(archiver_);
+    // The patches' TIFFs, each split into strips across the pool, on a thread
+    // of their own as the previews are; the future waits also when the writing throws.
+    double patchesEncoded = 0;
+    auto patches = std::async(std::launch::async, [&] {
+        const auto began = std::chrono::steady_clock::now();
+        tbb::parallel_for_each(deferred_.begin(), deferred_.end(),
+                               [](const auto& tiff) { tiff->encode(); });
+        patchesEncoded = secondsSince(began);
+    });
+    // Each TIFF by its stand-in, and its bytes once the writing reaches it.
+    std::unordered_map<const uint8_t*,
+                       std::pair<const RasterLayerPatch::DeferredTiff*, SharedBytes>>
+        patchBytes;
+    for (const auto& tiff : deferred_) {
+        patchBytes.emplace(tiff->standIn().data(), std::pair(tiff.get(), SharedBytes()));
+    }
     std::promise<std::size_t> counted;
     auto previewCount = counted.get_future();
     // A thread of its own, as in archiverFor; the future waits for it also
@@ -167,7 +200,7 @@ void CanvasArchive::PreparedWrite::write(const std::filesystem::path& path,
         standInArray.push_back(standIns.back());
     }
     const double counting = secondsSince(start);
-    double waited = 0;
+    double waited = 0, waitedForPatches = 0;
     PropertyListDictionary standIn;
     standIn.append("previews", std::move(standInArray));
     archiver->encodeObject(std::move(standIn), CanvasArchive::previewsKey);
@@ -179,6 +212,13 @@ void CanvasArchive::PreparedWrite::write(const std::filesystem::path& path,
     std::optional<PropertyListObject> encoded;
     const PropertyListArray* jpegs = nullptr;
     archiver->write(file, [&](const SharedBytes& bytes) -> const SharedBytes& {
+        if (const auto patch = patchBytes.find(bytes.data()); patch != patchBytes.end()) {
+            auto& [tiff, made] = patch->second;
+            const auto before = std::chrono::steady_clock::now();
+            made = tiff->bytes();
+            waitedForPatches += secondsSince(before);
+            return made;
+        }
         const auto it = std::find_if(standIns.begin(), standIns.end(), [&](const SharedBytes& s) {
             return s.data() == bytes.data();
         });
@@ -200,9 +240,13 @@ void CanvasArchive::PreparedWrite::write(const std::filesystem::path& path,
         return *jpeg;
     });
     file.commit();
+    if (patches.valid()) {
+        patches.wait();
+    }
     if (steps) {
         steps->previews = counting + waited;
-        steps->file = secondsSince(start) - waited;
+        steps->file = secondsSince(start) - waited - waitedForPatches;
+        steps->patchesEncoded = patchesEncoded;
         if (encoding.valid()) {
             encoding.wait();
         }

@@ -2,6 +2,7 @@
 
 #include "Canvas/CanvasPreviews.hpp"
 #include "Canvas/LayeredCanvas.hpp"
+#include "Canvas/RasterLayerPatch.hpp"
 #include "coding/SharedBytes.hpp"
 
 #include <cstdint>
@@ -29,13 +30,15 @@ inline constexpr std::string_view previewsKey = "Previews";
 std::vector<uint8_t> encodedData(const LayeredCanvas& canvas, const CanvasPreviews& previews);
 // Where the time of a write went, in seconds of the calling thread's clock.
 struct WriteSteps {
-    double patches = 0;  // the changed patches encoded, in parallel
+    double patches = 0;  // the changed patches encoded (or their rows copied), in parallel
     double archive = 0;  // the canvas's archive made of the patches' bytes
     double previews = 0; // waiting for the previews (scaled, JPEG) once the patches are done
     double file = 0;     // the bytes written, flushed to the disk and renamed into place
     // On the previews' own thread, from the start: made (scaled) and encoded.
     double previewsMade = 0;
     double previewsEncoded = 0;
+    // On the patches' own thread, from the start: the TIFFs whose rows were copied, made.
+    double patchesEncoded = 0;
 };
 // Called with the complete, flushed temporary file right before it replaces
 // the destination.
@@ -52,12 +55,17 @@ void write(const std::filesystem::path& path, const LayeredCanvas& canvas,
            WriteSteps* steps = nullptr, const BeforeReplace& beforeReplace = {});
 
 // A write in two parts: `PreparedWrite` takes what the file needs of the
-// canvas where the canvas is edited (only the changed patches encoded, the
+// canvas where the canvas is edited (only the changed patches encoded, or
+// with `Patches::encodedByWrite` only their changed strips' rows copied, the
 // others' bytes shared, never copied, since they never change); `write` then
-// makes the previews and the file on any thread, the canvas no longer read.
+// makes the previews, those patches' TIFFs and the file on any thread, the
+// canvas no longer read. The patches' caches take the TIFFs made when next
+// encoded or prepared.
 class PreparedWrite {
 public:
-    explicit PreparedWrite(const LayeredCanvas& canvas, WriteSteps* steps = nullptr);
+    enum class Patches { encodedHere, encodedByWrite };
+    explicit PreparedWrite(const LayeredCanvas& canvas, WriteSteps* steps = nullptr,
+                           Patches patches = Patches::encodedHere);
     PreparedWrite(PreparedWrite&&) noexcept;
     PreparedWrite& operator=(PreparedWrite&&) noexcept;
     ~PreparedWrite();
@@ -69,6 +77,8 @@ public:
 
 private:
     std::unique_ptr<KeyedArchiver> archiver_;
+    // Given up unless written.
+    std::vector<std::shared_ptr<RasterLayerPatch::DeferredTiff>> deferred_;
 };
 
 // Where the time of a read went, in seconds of the calling thread's clock.

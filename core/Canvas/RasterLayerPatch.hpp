@@ -8,7 +8,10 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -78,6 +81,52 @@ public:
     // The same for many patches with one wait, the renders in parallel.
     static void refreshCaches(const std::vector<std::shared_ptr<RasterLayerPatch>>& patches);
 
+    // A TIFF of the pixels made on another thread from rows copied where the
+    // patch is edited, so that later edits cannot change it.
+    class DeferredTiff {
+    public:
+        // What the archive holds in its place until it is made: bytes of
+        // their own, told apart by their address.
+        const SharedBytes& standIn() const { return standIn_; }
+        // Makes the TIFF; on any thread, once. A failure is kept for `bytes`.
+        void encode();
+        // Never to be made (the write was given up): `bytes` throws.
+        void abandon();
+        // The TIFF, waiting for `encode` or `abandon`; rethrows its failure.
+        SharedBytes bytes() const;
+
+    private:
+        friend class RasterLayerPatch;
+        DeferredTiff();
+        void settle(const std::function<SharedBytes()>& make);
+
+        int64_t width_ = 0, height_ = 0;
+        // The TIFF of the pixels at the last cache and the file rows changed
+        // since; no TIFF: every row is copied and encoded.
+        SharedBytes previous_;
+        std::vector<std::pair<int64_t, int64_t>> changedRows_;
+        // The texture's rows as they are (premultiplied), by file row: the
+        // offset into `pixels_`, or -1 for a row not copied.
+        std::unique_ptr<uint8_t[]> pixels_;
+        std::vector<int64_t> rowOffsets_;
+        SharedBytes standIn_;
+        std::promise<SharedBytes> promise_;
+        std::shared_future<SharedBytes> bytes_;
+        std::once_flag settled_;
+    };
+    // Copies what the TIFF of the pixels as every command committed so far
+    // leaves them needs (the rows of the changed strips) for
+    // `DeferredTiff::encode` to make on any thread; none when the cache is
+    // current or only a whole TIFF will do, which is then made here. Until it is made the patch
+    // encodes its stand-in wherever the user info holds `tiffsDeferredKey`; the cache takes it
+    // afterwards. Waits for pending GPU work.
+    std::shared_ptr<DeferredTiff> deferCache();
+    // The same for many patches with one wait, the copies in parallel: the
+    // TIFFs to make, one for each patch whose pixels changed.
+    static std::vector<std::shared_ptr<DeferredTiff>>
+    deferCaches(const std::vector<std::shared_ptr<RasterLayerPatch>>& patches);
+    static constexpr std::string_view tiffsDeferredKey = "velmora.patchTiffsDeferred";
+
     // With this user-info entry set to true, encoding trusts caches that
     // `refreshCaches` has just checked instead of checking each one again.
     static constexpr std::string_view cachesRefreshedKey = "velmora.patchCachesRefreshed";
@@ -106,6 +155,11 @@ private:
     // change count, without reading a pixel.
     bool cacheIsCurrent() const;
     void renderCache();
+    // Takes a deferred TIFF's bytes as the cache (they hold the pixels at the
+    // change count it was made for), waiting for them; a failed one leaves
+    // no cache.
+    void adoptDeferred();
+    std::shared_ptr<DeferredTiff> copyForTiff();
 
     std::shared_ptr<MTLTexture> texture_;
     // The texture's change count when `cachedTiffData` was made or read.
@@ -113,6 +167,9 @@ private:
     // Those bytes, kept when the cache is let go of since the strips of rows
     // that did not change are taken from them.
     SharedBytes encodedTiff_;
+    // The TIFF being made for the pixels at `cachedGeneration_`; meanwhile
+    // `cachedTiffData` is its stand-in, so that letting go of it is seen.
+    std::shared_ptr<DeferredTiff> deferred_;
 };
 
 // Patches decoded with their pixels still to be read. `run()` decodes the

@@ -7,7 +7,10 @@
 #include "imaging/CIContext.hpp"
 #include "imaging/PixelKernels.hpp"
 
+#include <algorithm>
+#include <cstring>
 #include <optional>
+#include <stdexcept>
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/parallel_for_each.h>
@@ -96,6 +99,26 @@ std::optional<LargeBytes> reencodeStraightRows(MTLTexture& texture, const Shared
                                      straightRows(c), tiffProperties());
 }
 
+// The rows of a strip of `previous` when only its changed strips can be
+// encoded anew: laid out and coded as the encoder makes its TIFFs.
+std::optional<int64_t> stripRowsToKeep(std::span<const uint8_t> previous, int64_t width,
+                                       int64_t height) {
+    try {
+        const auto reader =
+            codec::TiffStripReader::open(previous, ColorManagement::workingColorSpace()->iccData());
+        // The encoder's strips hold about 8 kB each, LZW with the horizontal predictor.
+        if (!reader || reader->width() != uint64_t(width) || reader->height() != uint64_t(height) ||
+            reader->compression() != kLZWCompression || reader->predictor() != 2 ||
+            reader->fillOrder() != 1 ||
+            reader->rowsPerStrip() != uint32_t(std::max<int64_t>(1, 8192 / (4 * width)))) {
+            return std::nullopt;
+        }
+        return int64_t(reader->rowsPerStrip());
+    } catch (const ImageCodecError&) {
+        return std::nullopt;
+    }
+}
+
 std::vector<uint8_t> renderTiff(const std::shared_ptr<MTLTexture>& texture) {
     if (texture->pixelFormat() == MTLPixelFormat::rgba8Unorm) {
         return encodeStraightRows(*texture);
@@ -152,6 +175,174 @@ std::vector<uint8_t> RasterLayerPatch::tiffData() const {
     return renderTiff(texture_);
 }
 
+RasterLayerPatch::DeferredTiff::DeferredTiff()
+    : standIn_(SharedBytes::copy({reinterpret_cast<const uint8_t*>("tiff"), 4})),
+      bytes_(promise_.get_future().share()) {}
+
+void RasterLayerPatch::DeferredTiff::settle(const std::function<SharedBytes()>& make) {
+    std::call_once(settled_, [&] {
+        try {
+            promise_.set_value(make());
+        } catch (...) {
+            promise_.set_exception(std::current_exception());
+        }
+    });
+}
+
+void RasterLayerPatch::DeferredTiff::encode() {
+    settle([this] {
+        const int64_t rowBytes = 4 * width_;
+        // Rows not copied lie in strips kept as they are, unless the bytes
+        // cannot be reused after all: then they are the previous TIFF's.
+        std::vector<uint8_t> previousPixels;
+        const ImageCodecs::RowFiller rows = [&](int64_t first, int64_t end, uint8_t* rgba) {
+            for (int64_t y = first; y < end; ++y) {
+                uint8_t* out = rgba + size_t((y - first) * rowBytes);
+                if (const int64_t offset = rowOffsets_[size_t(y)]; offset >= 0) {
+                    imaging::kernels::restoreStraightRgba8(
+                        reinterpret_cast<const std::byte*>(pixels_.get() + offset), size_t(width_),
+                        reinterpret_cast<std::byte*>(out));
+                } else {
+                    precondition(!previousPixels.empty(), "A row the save did not copy");
+                    std::copy_n(previousPixels.data() + size_t(y * rowBytes), rowBytes, out);
+                }
+            }
+        };
+        SharedBytes made;
+        if (!previous_.empty()) {
+            if (auto strips = ImageCodecs::reencodeTiff(previous_.span(), changedRows_, width_,
+                                                        height_, true, rows, tiffProperties())) {
+                const auto owner = std::make_shared<const LargeBytes>(std::move(*strips));
+                made = SharedBytes(owner, *owner);
+            } else {
+                const auto reader = codec::TiffStripReader::open(
+                    previous_.span(), ColorManagement::workingColorSpace()->iccData());
+                precondition(reader.has_value(), "A kept TIFF no longer readable by strips");
+                previousPixels.resize(size_t(height_ * rowBytes));
+                reader->decode(0, reader->strips(), [&](uint32_t y) {
+                    return previousPixels.data() + size_t(int64_t(y) * rowBytes);
+                });
+            }
+        }
+        if (made.empty()) {
+            made =
+                SharedBytes(ImageCodecs::encodeTiff(width_, height_, true, rows, tiffProperties()));
+        }
+        pixels_.reset();
+        previous_.clear();
+        return made;
+    });
+}
+
+void RasterLayerPatch::DeferredTiff::abandon() {
+    settle([]() -> SharedBytes {
+        throw std::runtime_error("The patch's pixels were never encoded.");
+    });
+}
+
+SharedBytes RasterLayerPatch::DeferredTiff::bytes() const {
+    return bytes_.get();
+}
+
+std::shared_ptr<RasterLayerPatch::DeferredTiff> RasterLayerPatch::deferCache() {
+    waitForCommittedWork();
+    return copyForTiff();
+}
+
+std::vector<std::shared_ptr<RasterLayerPatch::DeferredTiff>>
+RasterLayerPatch::deferCaches(const std::vector<std::shared_ptr<RasterLayerPatch>>& patches) {
+    waitForCommittedWork();
+    std::vector<std::shared_ptr<DeferredTiff>> made(patches.size());
+    tbb::parallel_for(size_t(0), patches.size(),
+                      [&](size_t i) { made[i] = patches[i]->copyForTiff(); });
+    std::erase(made, nullptr);
+    return made;
+}
+
+std::shared_ptr<RasterLayerPatch::DeferredTiff> RasterLayerPatch::copyForTiff() {
+    adoptDeferred();
+    if (cacheIsCurrent()) {
+        return nullptr;
+    }
+    if (texture_->pixelFormat() != MTLPixelFormat::rgba8Unorm) {
+        renderCache();
+        return nullptr;
+    }
+    const uint64_t generation = texture_->contentGeneration();
+    const MTLTextureContents c = texture_->contentsForReading();
+    auto tiff = std::shared_ptr<DeferredTiff>(new DeferredTiff());
+    tiff->width_ = c.width;
+    tiff->height_ = c.height;
+    std::vector<bool> copied(size_t(c.height), true);
+    // A cache let go of with the pixels unchanged is made whole, as in renderCache.
+    if (cachedGeneration_ && *cachedGeneration_ != generation && !encodedTiff_.empty()) {
+        const auto rows = changedFileRows(*texture_, *cachedGeneration_);
+        const auto stripRows =
+            rows ? stripRowsToKeep(encodedTiff_.span(), c.width, c.height) : std::nullopt;
+        if (stripRows) {
+            std::vector<bool> changed(size_t(c.height), false);
+            for (const auto& [first, end] : *rows) {
+                const int64_t a = std::clamp<int64_t>(first, 0, c.height);
+                const int64_t b = std::clamp<int64_t>(end, a, c.height);
+                if (b > a) {
+                    // Every row of the strips these rows meet.
+                    const int64_t from = a - a % *stripRows;
+                    const int64_t to =
+                        std::min(c.height, (b + *stripRows - 1) / *stripRows * *stripRows);
+                    std::fill(changed.begin() + from, changed.begin() + to, true);
+                }
+            }
+            copied = std::move(changed);
+            tiff->previous_ = encodedTiff_;
+            tiff->changedRows_ = *rows;
+        }
+    }
+    // A whole TIFF is made here: a copy of every row would cost as much, in
+    // memory of its size touched for the first time.
+    if (tiff->previous_.empty()) {
+        renderCache();
+        return nullptr;
+    }
+    const size_t rowBytes = size_t(4 * c.width);
+    tiff->rowOffsets_.assign(size_t(c.height), -1);
+    std::vector<int64_t> rows;
+    for (int64_t y = 0; y < c.height; ++y) {
+        if (copied[size_t(y)]) {
+            tiff->rowOffsets_[size_t(y)] = int64_t(rows.size() * rowBytes);
+            rows.push_back(y);
+        }
+    }
+    tiff->pixels_.reset(new uint8_t[std::max<size_t>(1, rows.size() * rowBytes)]);
+    tbb::parallel_for(size_t(0), rows.size(), [&](size_t i) {
+        // Files are top row first; texture row 0 is the bottom.
+        std::memcpy(tiff->pixels_.get() + i * rowBytes, c.row(c.height - 1 - rows[i]), rowBytes);
+    });
+    cachedGeneration_ = generation;
+    cachedTiffData = tiff->standIn_;
+    encodedTiff_.clear();
+    deferred_ = tiff;
+    return tiff;
+}
+
+void RasterLayerPatch::adoptDeferred() {
+    if (!deferred_) {
+        return;
+    }
+    const auto tiff = std::move(deferred_);
+    deferred_.reset();
+    const bool letGo = cachedTiffData.data() != tiff->standIn().data();
+    try {
+        encodedTiff_ = tiff->bytes();
+        // Let go of meanwhile: kept only for its unchanged strips.
+        cachedTiffData = letGo ? SharedBytes() : encodedTiff_;
+    } catch (...) {
+        // Never made: the next TIFF is made whole.
+        cachedGeneration_.reset();
+        cachedTiffData.clear();
+        encodedTiff_.clear();
+    }
+}
+
 bool RasterLayerPatch::cacheIsCurrent() const {
     return !cachedTiffData.empty() && cachedGeneration_ == texture_->contentGeneration();
 }
@@ -176,6 +367,7 @@ void RasterLayerPatch::renderCache() {
 
 void RasterLayerPatch::refreshCache() {
     waitForCommittedWork();
+    adoptDeferred();
     if (!cacheIsCurrent()) {
         renderCache();
     }
@@ -187,6 +379,7 @@ void RasterLayerPatch::refreshCaches(
     // Only changed patches are rendered; each render also splits its own work.
     tbb::parallel_for_each(patches.begin(), patches.end(),
                            [](const std::shared_ptr<RasterLayerPatch>& patch) {
+                               patch->adoptDeferred();
                                if (!patch->cacheIsCurrent()) {
                                    patch->renderCache();
                                }
@@ -200,11 +393,13 @@ void RasterLayerPatch::encode(Encoder& encoder) {
             description(), {encoder.codingPath(), "The patch lies outside the readable range."});
     }
     const bool* refreshed = userInfoValue<bool>(encoder.userInfo(), cachesRefreshedKey);
-    if (!refreshed || !*refreshed || cachedTiffData.empty() || !cachedGeneration_) {
+    const bool* deferred = userInfoValue<bool>(encoder.userInfo(), tiffsDeferredKey);
+    const bool standIn = deferred_ && deferred && *deferred;
+    if (!standIn && (!refreshed || !*refreshed || cachedTiffData.empty() || !cachedGeneration_)) {
         refreshCache();
     }
     KeyedEncodingContainer container = encoder.container();
-    container.encode(cachedTiffData, kTextureKey);
+    container.encode(standIn ? deferred_->standIn() : cachedTiffData, kTextureKey);
     container.encode(origin, kOriginKey);
     container.encode(name(), kNameKey);
 }

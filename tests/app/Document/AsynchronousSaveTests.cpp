@@ -52,14 +52,14 @@ struct OpenSketch {
     std::shared_ptr<GatedDocument> document = std::make_shared<GatedDocument>();
     std::vector<std::string> alerts;
 
-    OpenSketch() {
+    explicit OpenSketch(int64_t width = 16, int64_t height = 12) {
         registerDocumentStoryboard();
         NSAlert::setTestResponder([this](const NSAlert& alert) {
             alerts.push_back(alert.messageText);
             return NSAlertFirstButtonReturn;
         });
         path = fs::path(folder.path().toStdString()) / "Sketch.velmora";
-        const auto picture = test::asymmetricPicture(16, 12);
+        const auto picture = test::asymmetricPicture(width, height);
         test::writeFile(path, NativeDocument::data(*LayeredCanvas::make(*picture, "Ink"), picture));
         document->versionStore = nullptr;
         document->setFileURL(URL::fileURL(path, false));
@@ -193,6 +193,51 @@ TEST(AsynchronousSave, EditsWhileASaveWritesStayOutOfItsFileAndItsPixelsAreExact
     sketch.document->waitForSaves();
     EXPECT_EQ(sketch.savedLayerNames(), (std::vector<std::string>{"Ink", "Added", "Meanwhile"}));
     EXPECT_EQ(pixelsOf(*CanvasArchive::readCanvas(test::readFile(sketch.path))), pixelsOf(*canvas));
+}
+
+// On a wide layer a save encodes only the strips a stroke changed, on the
+// save's thread from rows taken as File > Save began: a stroke made meanwhile,
+// in other strips or the same, stays out of the file, and the next save,
+// starting from the strips just made, holds it.
+TEST(AsynchronousSave, AStrokeWhileChangedStripsAreEncodedIsHeldByTheNextSave) {
+    OpenSketch sketch(512, 48);
+    const auto canvas = sketch.document->layeredCanvas();
+    const auto ink = std::static_pointer_cast<RasterLayer>(canvas->immediateLayers()[0]);
+    const auto stroke = [&](int64_t y) {
+        ink->paste(*test::asymmetricPicture(6, 4), {100, y, 0});
+        sketch.document->updateChangeCount(NSDocumentChangeType::changeDone);
+    };
+    const auto pixelsOf = [](const LayeredCanvas& of) {
+        const auto layer = std::static_pointer_cast<RasterLayer>(of.immediateLayers()[0]);
+        auto pixels = testing::texturePixels(layer->patches().at(0)->texture());
+        for (std::size_t i = 0; i < pixels.size(); i += 4) { // no colour kept where clear
+            if (pixels[i + 3] == 0) {
+                std::fill_n(pixels.begin() + std::ptrdiff_t(i), 3, 0);
+            }
+        }
+        return pixels;
+    };
+    const auto saved = [&] {
+        return pixelsOf(*CanvasArchive::readCanvas(test::readFile(sketch.path)));
+    };
+    for (const auto& [before, during] : {std::pair<int64_t, int64_t>{8, 30}, {20, 21}}) {
+        stroke(before);
+        sketch.document->performAction("saveDocument:", nullptr); // File > Save
+        const auto atSave = pixelsOf(*canvas);
+        stroke(during);
+        sketch.document->gate->open();
+        sketch.document->waitForSaves();
+        MainQueue::runUntilIdle();
+        EXPECT_EQ(saved(), atSave);
+        EXPECT_TRUE(sketch.document->isDocumentEdited());
+
+        sketch.document->gate->open();
+        sketch.document->performAction("saveDocument:", nullptr);
+        sketch.document->waitForSaves();
+        MainQueue::runUntilIdle();
+        EXPECT_EQ(saved(), pixelsOf(*canvas));
+    }
+    EXPECT_TRUE(sketch.alerts.empty());
 }
 
 // The disk fills while the save's thread writes: one alert once that is known,
