@@ -125,6 +125,7 @@ void StrokeRenderer::render(const std::shared_ptr<MTLTexture>& destination,
         const bool begins = strokesInProgress_.empty();
         strokesInProgress_.insert(stroke->uuid);
         if (begins) {
+            drawingSpells_ += 1;
             if (const auto d = delegate()) {
                 d->strokeRendererDidBeginDrawing(*this);
             }
@@ -295,7 +296,15 @@ void StrokeRenderer::addCompletion(const Stroke& stroke, std::optional<Commit> c
 void StrokeRenderer::complete(const UUID& stroke, const std::optional<Commit>& commit) {
     strokesInProgress_.erase(stroke);
     if (strokesInProgress_.empty()) {
-        releaseStrokeTexturePages();
+        // Only after a pause: strokes drawn in quick succession would each
+        // fault their pages in again.
+        DispatchQueue::main().asyncAfter(
+            std::chrono::seconds(1), [weak = weak_from_this(), spell = drawingSpells_] {
+                const auto self = weak.lock();
+                if (self && self->strokesInProgress_.empty() && self->drawingSpells_ == spell) {
+                    self->releaseStrokeTexturePages();
+                }
+            });
         if (const auto d = delegate()) {
             d->strokeRendererDidEndDrawing(*this);
         }

@@ -121,6 +121,8 @@ private:
     MTLRegion clearing_{};
     int finishing_ = 0;
     std::set<UUID> strokesInProgress_;
+    // Counts the spells of drawing, so a pause's page release knows none began since.
+    uint64_t drawingSpells_ = 0;
     // Where the current stroke has drawn, tile by tile.
     StrokeTiles tiles_;
     std::weak_ptr<StrokeRendererDelegate> delegate_;
