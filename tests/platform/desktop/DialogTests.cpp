@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -113,9 +114,10 @@ TEST(NSSavePanelTest, AllowedTypesBecomeFiltersAndTheDefaultSuffix) {
         }
         return std::optional<NSSavePanel::FileType>();
     });
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / "velmora-save-panel";
-    std::filesystem::create_directories(folder);
+    // A folder of this run's own: another run beside it removes its own.
+    const QTemporaryDir temporary;
+    ASSERT_TRUE(temporary.isValid());
+    const std::filesystem::path folder = temporary.path().toStdString();
     auto panel = NSSavePanel::savePanel();
     panel->directoryURL = URL::fileURL(folder, true);
     panel->nameFieldStringValue = "Picture";
@@ -155,7 +157,6 @@ TEST(NSSavePanelTest, AllowedTypesBecomeFiltersAndTheDefaultSuffix) {
     EXPECT_EQ(open->urls().size(), 1u);
     NSSavePanel::setTestResponder(nullptr);
     NSSavePanel::setFileTypeResolver(nullptr);
-    std::filesystem::remove_all(folder);
 }
 
 TEST(NSSavePanelTest, AccessoryViewIsShownAndGivenBack) {
