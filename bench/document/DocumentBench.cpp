@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <sys/mman.h>
 #include <tbb/parallel_for.h>
@@ -140,6 +141,24 @@ void BM_NativeSaveUnchanged(benchmark::State& state) {
         [&] { nativeEngineSave(f.folder / "same-engine.velmora"); });
 }
 
+// Paints a 64-pixel square into one layer, a new colour each time, as a small
+// stroke would, and marks it for the next flatten.
+std::function<void()> smallStroke(Fixture& f, size_t layer, MTLRegion region) {
+    MetalHelper& helper = *MetalHelper::shared();
+    const auto stroke =
+        helper.makeTexture({side, side, 1}, MTLTextureUsage::shaderReadWrite,
+                           MTLStorageMode::private_, MTLPixelFormat::rgba32Float, std::nullopt);
+    return [&f, &helper, stroke, layer, region, n = 0]() mutable {
+        const auto cb = helper.commandQueue()->commandBuffer();
+        helper.fill(stroke, *NSColor::colorWithSRGBRed(0.1, 0.2, 0.3 + 0.01 * (n++ % 50), 1),
+                    region, cb);
+        std::static_pointer_cast<RasterLayer>(f.canvas->immediateLayers()[layer])
+            ->paste(stroke, region, cb);
+        cb->commit();
+        f.provider->rendered.needsUpdate(region);
+    };
+}
+
 // A small stroke on one layer before each save, as the canvas view leaves it:
 // the layer's patch and the rendered canvas dirty in the stroke's square. The
 // document's save runs on the calling thread, the main thread of the program.
@@ -148,21 +167,7 @@ void BM_NativeSaveAfterSmallStroke(benchmark::State& state) {
     const URL url = URL::fileURL(f.folder / "stroke.velmora", false);
     f.document->write(url, nativeType);
     nativeEngineSave(f.folder / "stroke-engine.velmora");
-    MetalHelper& helper = *MetalHelper::shared();
-    const auto stroke =
-        helper.makeTexture({side, side, 1}, MTLTextureUsage::shaderReadWrite,
-                           MTLStorageMode::private_, MTLPixelFormat::rgba32Float, std::nullopt);
-    const MTLRegion region{{4000, 4000, 0}, {64, 64, 1}};
-    int n = 0;
-    const auto paint = [&] {
-        const auto cb = helper.commandQueue()->commandBuffer();
-        helper.fill(stroke, *NSColor::colorWithSRGBRed(0.1, 0.2, 0.3 + 0.01 * (n++ % 50), 1),
-                    region, cb);
-        std::static_pointer_cast<RasterLayer>(f.canvas->immediateLayers()[2])
-            ->paste(stroke, region, cb);
-        cb->commit();
-        f.provider->rendered.needsUpdate(region);
-    };
+    const auto paint = smallStroke(f, 2, {{4000, 4000, 0}, {64, 64, 1}});
     compare(
         state, paint, [&] { f.document->write(url, nativeType); },
         [&] { nativeEngineSave(f.folder / "stroke-engine.velmora"); });
@@ -178,21 +183,7 @@ void BM_NativeSaveKeepingAVersion(benchmark::State& state) {
     const auto store = std::make_shared<VersionStore>(f.folder / "Versions");
     f.document->write(url, nativeType);
     f.document->write(plain, nativeType);
-    MetalHelper& helper = *MetalHelper::shared();
-    const auto stroke =
-        helper.makeTexture({side, side, 1}, MTLTextureUsage::shaderReadWrite,
-                           MTLStorageMode::private_, MTLPixelFormat::rgba32Float, std::nullopt);
-    const MTLRegion region{{2000, 2000, 0}, {64, 64, 1}};
-    int n = 0;
-    const auto paint = [&] {
-        const auto cb = helper.commandQueue()->commandBuffer();
-        helper.fill(stroke, *NSColor::colorWithSRGBRed(0.3, 0.2, 0.1 + 0.01 * (n++ % 50), 1),
-                    region, cb);
-        std::static_pointer_cast<RasterLayer>(f.canvas->immediateLayers()[1])
-            ->paste(stroke, region, cb);
-        cb->commit();
-        f.provider->rendered.needsUpdate(region);
-    };
+    const auto paint = smallStroke(f, 1, {{2000, 2000, 0}, {64, 64, 1}});
     compare(
         state, paint,
         [&] {
