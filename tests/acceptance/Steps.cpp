@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QColorDialog>
+#include <QCompleter>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -89,6 +90,12 @@ void typeInto(Driver& d, QWidget* field, const QString& text) {
         field->setFocus();
         QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(field, text);
+        // A completer whose folder listing arrived late (a loaded machine) may
+        // show its list now and take the Return that should accept the field.
+        if (const auto* edit = qobject_cast<QLineEdit*>(field);
+            edit != nullptr && edit->completer() != nullptr && edit->completer()->popup()) {
+            edit->completer()->popup()->hide();
+        }
         QTest::keyClick(field, Qt::Key_Return);
     });
 }
