@@ -262,6 +262,8 @@ void BM_SaveInParts(benchmark::State& state) {
             provider->rendered.needsUpdate(region);
         }
         cb->commit();
+        // Landed before the save begins, as a finished stroke has: its work is not the save's.
+        cb->waitUntilCompleted();
         ++n;
     };
     std::vector<double> mains, wholes, plains, wholePerPlain;

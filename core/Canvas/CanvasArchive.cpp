@@ -7,6 +7,7 @@
 #include "coding/KeyedUnarchiver.hpp"
 #include "coding/PropertyListEncoder.hpp"
 #include "foundation/FatalError.hpp"
+#include "gpu/cpu/Workers.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -153,12 +154,13 @@ void CanvasArchive::PreparedWrite::write(const std::filesystem::path& path,
     // The patches' TIFFs, each split into strips across the pool, on a thread
     // of their own as the previews are; the future waits also when the writing throws.
     double patchesEncoded = 0;
-    auto patches = std::async(std::launch::async, [&] {
-        const auto began = std::chrono::steady_clock::now();
-        tbb::parallel_for_each(deferred_.begin(), deferred_.end(),
-                               [](const auto& tiff) { tiff->encode(); });
-        patchesEncoded = secondsSince(began);
-    });
+    // Both threads' work at the save's standing: painting has the workers first.
+    auto patches = std::async(std::launch::async, cpu::atCallersStanding([&] {
+                                  const auto began = std::chrono::steady_clock::now();
+                                  tbb::parallel_for_each(deferred_.begin(), deferred_.end(),
+                                                         [](const auto& tiff) { tiff->encode(); });
+                                  patchesEncoded = secondsSince(began);
+                              }));
     // Each TIFF by its stand-in, and its bytes once the writing reaches it.
     std::unordered_map<const uint8_t*,
                        std::pair<const RasterLayerPatch::DeferredTiff*, SharedBytes>>
@@ -172,24 +174,25 @@ void CanvasArchive::PreparedWrite::write(const std::filesystem::path& path,
     // when the writing throws. The user info is copied here: this thread
     // changes the archiver's while the previews are encoded.
     double made = 0, encodedIn = 0; // that thread's, read once it is done
-    auto encoding = std::async(std::launch::async, [&, userInfo = archiver->userInfo] {
-        auto began = std::chrono::steady_clock::now();
-        std::shared_ptr<const CanvasPreviews> previews;
-        try {
-            previews = makePreviews();
-            counted.set_value(previews->previews.size());
-        } catch (...) {
-            counted.set_exception(std::current_exception());
-            throw;
-        }
-        made = secondsSince(began);
-        began = std::chrono::steady_clock::now();
-        PropertyListEncoder encoder;
-        encoder.userInfo = userInfo;
-        auto object = encoder.encodeToTopLevelObject(*previews);
-        encodedIn = secondsSince(began);
-        return object;
-    });
+    auto encoding =
+        std::async(std::launch::async, cpu::atCallersStanding([&, userInfo = archiver->userInfo] {
+                       auto began = std::chrono::steady_clock::now();
+                       std::shared_ptr<const CanvasPreviews> previews;
+                       try {
+                           previews = makePreviews();
+                           counted.set_value(previews->previews.size());
+                       } catch (...) {
+                           counted.set_exception(std::current_exception());
+                           throw;
+                       }
+                       made = secondsSince(began);
+                       began = std::chrono::steady_clock::now();
+                       PropertyListEncoder encoder;
+                       encoder.userInfo = userInfo;
+                       auto object = encoder.encodeToTopLevelObject(*previews);
+                       encodedIn = secondsSince(began);
+                       return object;
+                   }));
     auto start = std::chrono::steady_clock::now();
     // As CanvasPreviews encodes itself: its JPEGs, in its order, under "previews".
     std::vector<SharedBytes> standIns;

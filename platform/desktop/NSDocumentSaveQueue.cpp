@@ -1,6 +1,7 @@
 #include "desktop/NSDocumentSaveQueue.hpp"
 
 #include "foundation/FatalError.hpp"
+#include "gpu/cpu/Workers.hpp"
 
 #include <QCoreApplication>
 #include <QProgressDialog>
@@ -75,7 +76,8 @@ void NSDocumentSaveQueue::start(Write write, Completion completion) {
     thread_.async([job, write = std::move(write), weak = weak_from_this()]() mutable {
         std::exception_ptr error;
         try {
-            write();
+            // Painting goes on meanwhile and has the workers first.
+            cpu::runInBackground(write);
         } catch (...) {
             error = std::current_exception();
         }

@@ -9,6 +9,8 @@
 #include <tbb/parallel_for.h>
 #include <tbb/partitioner.h>
 #include <tbb/task_arena.h>
+#include <tbb/task_scheduler_observer.h>
+#include <utility>
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -63,6 +65,32 @@ void setWorkerThreadCount(int count) {
     state.current = std::make_shared<tbb::task_arena>(n);
 }
 
+namespace {
+// Set on every thread while it works in the background arena, so that the
+// bands it cuts stay there instead of queueing with painting's own.
+thread_local bool inBackground = false;
+
+class BackgroundObserver : public tbb::task_scheduler_observer {
+public:
+    explicit BackgroundObserver(tbb::task_arena& arena) : tbb::task_scheduler_observer(arena) {
+        observe(true);
+    }
+    void on_scheduler_entry(bool) override { inBackground = true; }
+    void on_scheduler_exit(bool) override { inBackground = false; }
+};
+
+struct Background {
+    tbb::task_arena arena{tbb::task_arena::automatic, 1, tbb::task_arena::priority::low};
+    BackgroundObserver observer{arena};
+};
+
+// Never destroyed, as the device's own arena.
+Background& background() {
+    static auto* state = new Background;
+    return *state;
+}
+} // namespace
+
 int workerThreadCount() {
     return arena()->max_concurrency();
 }
@@ -112,9 +140,33 @@ void parallelRows(int64_t begin, int64_t end, const std::function<void(int64_t, 
         work.run(0);
         return;
     }
+    if (inBackground) {
+        work();
+        return;
+    }
     const auto target = arena();
     handOver(&work);
     target->execute(work);
+    takeOver(&work);
+}
+
+bool isInBackground() {
+    return inBackground;
+}
+
+void runInBackground(const std::function<void()>& work) {
+    // Kept on the way out of a throwing job too: the thread goes on serving.
+    struct Flag {
+        bool before = std::exchange(inBackground, true);
+        ~Flag() { inBackground = before; }
+    };
+    const Flag flag;
+    handOver(&work);
+    background().arena.execute([&] {
+        takeOver(&work);
+        const Flag inside;
+        work();
+    });
     takeOver(&work);
 }
 
