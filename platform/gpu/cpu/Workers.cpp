@@ -162,9 +162,9 @@ void runInBackground(const std::function<void()>& work) {
     };
     const Flag flag;
     handOver(&work);
+    // A worker that runs it instead has the flag from the arena's observer.
     background().arena.execute([&] {
         takeOver(&work);
-        const Flag inside;
         work();
     });
     takeOver(&work);
